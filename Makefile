@@ -1,0 +1,40 @@
+# Entry points: `make test` (everything CI runs) and `make demo`.
+PYTHON ?= /usr/bin/python3
+BUILD ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= 2
+
+export PYTHON
+
+.PHONY: all deps configure build test test-cpp test-python demo bench clean
+
+all: build
+
+deps:
+	scripts/install-deps
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DPython_EXECUTABLE=$(PYTHON)
+
+configure: $(BUILD)/CMakeCache.txt
+
+build: configure
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: deps
+	$(MAKE) build
+	$(MAKE) test-cpp
+	$(MAKE) test-python
+
+test-cpp:
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+test-python:
+	ORU_BUILD_DIR=$(abspath $(BUILD)) $(PYTHON) -m pytest -q python/tests
+
+demo: deps
+	$(MAKE) build
+	$(BUILD)/examples/oru_list_cameras
+
+clean:
+	rm -rf $(BUILD)

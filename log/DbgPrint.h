@@ -1,0 +1,15 @@
+// The engine's one logging entry point. While g_bDebugPrint is off a message
+// costs one flag test; while on, each message becomes one line on standard
+// error and one record in the rolling log file (see ORULog).
+// Thread safety: callable from any thread.
+#pragma once
+
+#include <atomic>
+
+// Process-wide debug switch, off at start.
+extern std::atomic<bool> g_bDebugPrint;
+
+// level < 1: prefix "[pid,tid tag]: "; otherwise "[pid,tid LEVEL::tag]: " with
+// the level in hexadecimal. The whole line is cut at 256 bytes.
+void DbgPrint(int level, const char *tag, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));

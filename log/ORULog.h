@@ -1,0 +1,32 @@
+// The rolling log file behind DbgPrint: ~/.TAV/orucamerasdk/orucamerasdk.log,
+// 5 MiB, one backup, through log4cpp. Created on first use, kept until exit.
+// Thread safety: get_instance() may race on first use; writes rely on
+// log4cpp's appender locking.
+#pragma once
+
+#include <log4cpp/Category.hh>
+#include <log4cpp/Priority.hh>
+
+class ORULog {
+public:
+    static ORULog &get_instance();
+
+    void setPriority(log4cpp::Priority::PriorityLevel priority);
+    // Messages are logged as they stand, never used as a format.
+    void info(const char *message);
+    void warn(const char *message);
+    void error(const char *message);
+
+    ORULog(const ORULog &) = delete;
+    ORULog &operator=(const ORULog &) = delete;
+
+private:
+    ORULog();
+    ~ORULog();
+
+    log4cpp::Category *m_pCategory;
+};
+
+// Writes "<home>/.TAV" into path (at least 256 bytes) and creates it when
+// needed. Messages go to standard output, not through DbgPrint.
+bool initLogSaveDir(char *path);

@@ -1,0 +1,94 @@
+// Runs in its own process: the log singleton and its file are created once,
+// under the HOME this program sets before the first test.
+#include <gtest/gtest.h>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "log/DbgPrint.h"
+#include "tests/TempHome.h"
+
+namespace {
+
+TempHome *g_home = nullptr;
+
+std::string Prefix(const std::string &tagPart)
+{
+    return "[" + std::to_string(getpid()) + "," + std::to_string(syscall(SYS_gettid)) + " " +
+           tagPart + "]: ";
+}
+
+std::string LogFileText()
+{
+    std::ifstream in(g_home->path() + "/.TAV/orucamerasdk/orucamerasdk.log");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string CaptureDbgPrint(int level, const char *tag, const char *message)
+{
+    testing::internal::CaptureStderr();
+    DbgPrint(level, tag, "%s", message);
+    return testing::internal::GetCapturedStderr();
+}
+
+} // namespace
+
+// Declared first: it must run before anything has created the log folder.
+TEST(DbgPrint, WhileSwitchedOffWritesNothingAndCreatesNoFolder)
+{
+    g_bDebugPrint = false;
+    EXPECT_EQ(CaptureDbgPrint(-1, "OpenCamera", "open camera success\n"), "");
+    EXPECT_FALSE(std::filesystem::exists(g_home->path() + "/.TAV"));
+}
+
+TEST(DbgPrint, PlainLevelGoesToStandardErrorAndToTheFileWithoutItsNewline)
+{
+    g_bDebugPrint = true;
+    const std::string line = Prefix("OpenCamera") + "open camera success\n";
+    EXPECT_EQ(CaptureDbgPrint(-1, "OpenCamera", "open camera success\n"), line);
+    const std::string file = LogFileText();
+    const std::string record = line.substr(0, line.size() - 1);
+    ASSERT_NE(file.find(record), std::string::npos) << file;
+    EXPECT_NE(file.find("INFO"), std::string::npos);
+    EXPECT_EQ(file.find("\n\n"), std::string::npos) << "the message newline must be removed";
+}
+
+TEST(DbgPrint, PositiveLevelIsShownInHexBeforeTheTag)
+{
+    g_bDebugPrint = true;
+    EXPECT_EQ(CaptureDbgPrint(0x1A, "SetExp", "x\n"), Prefix("1A::SetExp") + "x\n");
+    EXPECT_EQ(CaptureDbgPrint(0, "SetExp", "x\n"), Prefix("SetExp") + "x\n");
+}
+
+TEST(DbgPrint, LineIsCutAt256BytesIncludingThePrefix)
+{
+    g_bDebugPrint = true;
+    const std::string message(400, 'm');
+    const std::string out = CaptureDbgPrint(-1, "T", message.c_str());
+    ASSERT_EQ(out.size(), 255u);
+    EXPECT_EQ(out, (Prefix("T") + message).substr(0, 255));
+}
+
+TEST(DbgPrint, PercentSignIsRecordedLiterally)
+{
+    g_bDebugPrint = true;
+    CaptureDbgPrint(-1, "Percent", "load 100%s %d%% done");
+    EXPECT_NE(LogFileText().find("load 100%s %d%% done"), std::string::npos);
+}
+
+int main(int argc, char **argv)
+{
+    TempHome home;
+    g_home = &home;
+    testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    g_bDebugPrint = false;
+    return result;
+}
