@@ -1,0 +1,90 @@
+#include "engine/ThreadCtrl.h"
+
+#include "log/DbgPrint.h"
+#include "transport/SectionLock.h"
+
+ThreadCtrl::ThreadCtrl() : ThreadCtrl(nullptr) {}
+
+ThreadCtrl::ThreadCtrl(ThreadFunc func)
+    : m_hThread(), m_pFunc(func), m_Mutex(), m_bStopRequested(false), m_bRunning(false),
+      m_bInside(false), m_pArg(nullptr)
+{
+    InitializeCriticalSection(&m_Mutex);
+}
+
+ThreadCtrl::~ThreadCtrl()
+{
+    // Also waits, through the lock, for a detaching body to let go of it.
+    Stop();
+    DeleteCriticalSection(&m_Mutex);
+}
+
+bool ThreadCtrl::InitFuncPt(ThreadFunc func)
+{
+    SectionLock lock(m_Mutex);
+    if (m_bRunning || m_bInside)
+        return false;
+    m_pFunc = func;
+    return true;
+}
+
+bool ThreadCtrl::Start(void *arg)
+{
+    SectionLock lock(m_Mutex);
+    if (m_bRunning || m_bInside) {
+        DbgPrint(-1, "Start", "thread is already running\n");
+        return false;
+    }
+    if (m_pFunc == nullptr) {
+        DbgPrint(-1, "Start", "pointer is not assigned\n");
+        return false;
+    }
+    m_pArg = arg;
+    m_bStopRequested = false;
+    m_bRunning = true;
+    // Inside counts from here, not from the body's first step: a run flag
+    // cleared before the new thread gets going must not look idle.
+    m_bInside = true;
+    if (pthread_create(&m_hThread, nullptr, ThreadBody, this) != 0) {
+        m_bRunning = false;
+        m_bInside = false;
+        return false;
+    }
+    return true;
+}
+
+void *ThreadCtrl::ThreadBody(void *self)
+{
+    ThreadCtrl *ctrl = static_cast<ThreadCtrl *>(self);
+    ctrl->m_pFunc(&ctrl->m_bRunning, ctrl->m_pArg);
+
+    SectionLock lock(ctrl->m_Mutex);
+    ctrl->m_bRunning = false;
+    ctrl->m_bInside = false;
+    // Nobody is going to join a loop that ended by itself.
+    if (!ctrl->m_bStopRequested)
+        pthread_detach(pthread_self());
+    return nullptr;
+}
+
+void ThreadCtrl::Stop()
+{
+    pthread_t thread;
+    {
+        SectionLock lock(m_Mutex);
+        if (!m_bRunning && !m_bInside)
+            return;
+        m_bStopRequested = true;
+        m_bRunning = false;
+        DbgPrint(-1, "Stop", "WaitForSingleObject >\n");
+        thread = m_hThread;
+    }
+    pthread_join(thread, nullptr);
+    DbgPrint(-1, "Stop", "WaitForSingleObject <\n");
+}
+
+void ThreadCtrl::ClearRunFlag()
+{
+    SectionLock lock(m_Mutex);
+    m_bRunning = false;
+}

@@ -1,0 +1,51 @@
+// One worker thread running a loop function. The loop receives a pointer to
+// its running flag and one argument; it must poll the flag and return soon
+// after it turns false. A loop that returns by itself leaves a detached
+// thread behind; Stop joins a thread that is still running. Exactly one of
+// the two disposes of each thread, decided under the controller's lock.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+
+#include "transport/PlatformShims.h"
+
+typedef void (*ThreadFunc)(std::atomic<bool> *running, void *arg);
+
+class ThreadCtrl {
+public:
+    ThreadCtrl();
+    explicit ThreadCtrl(ThreadFunc func);
+    // Stops a thread that is still running, so the loop never outlives its
+    // flag. Must not run on the controlled thread itself.
+    ~ThreadCtrl();
+
+    ThreadCtrl(const ThreadCtrl &) = delete;
+    ThreadCtrl &operator=(const ThreadCtrl &) = delete;
+
+    // Thread safety: any thread; false while a thread runs.
+    bool InitFuncPt(ThreadFunc func);
+    // Thread safety: any thread; false while a thread runs, without a
+    // function, or when the thread cannot be created.
+    bool Start(void *arg);
+    // Thread safety: any thread but the controlled one; returns once the loop
+    // has returned. Nothing to do when no thread runs.
+    void Stop();
+    // Thread safety: any thread. Asks the loop to end and returns at once,
+    // for loops that need a wake-up from their owner before Stop. A loop
+    // that returns before Stop is called detaches as if it had ended by
+    // itself, and Stop then has nothing to join.
+    void ClearRunFlag();
+
+private:
+    static void *ThreadBody(void *self);
+
+    pthread_t m_hThread;
+    ThreadFunc m_pFunc;
+    S_MUTEX_UNIX m_Mutex;
+    bool m_bStopRequested;
+    std::atomic<bool> m_bRunning;
+    bool m_bInside; // from Start until the loop has returned
+    void *m_pArg;
+};
