@@ -2,11 +2,12 @@
 PYTHON ?= /usr/bin/python3
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
+TSAN_BUILD ?= build-tsan
 JOBS ?= 2
 
 export PYTHON
 
-.PHONY: all deps configure build test test-cpp test-python demo bench clean
+.PHONY: all deps configure build test test-cpp test-python tsan demo bench clean
 
 all: build
 
@@ -32,9 +33,16 @@ test-cpp:
 test-python:
 	ORU_BUILD_DIR=$(abspath $(BUILD)) $(PYTHON) -m pytest -q python/tests
 
+# The C++ tests once more, built with ThreadSanitizer.
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORU_SANITIZE_THREAD=ON \
+		-DPython_EXECUTABLE=$(PYTHON)
+	cmake --build $(TSAN_BUILD) -j$(JOBS)
+	cd $(TSAN_BUILD) && ctest --output-on-failure -j$(JOBS)
+
 demo: deps
 	$(MAKE) build
 	$(BUILD)/examples/oru_list_cameras
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD)
