@@ -15,10 +15,11 @@ typedef void (*ThreadFunc)(std::atomic<bool> *running, void *arg);
 
 class ThreadCtrl {
 public:
+    // Without a function, Start fails until InitFuncPt has given one.
     ThreadCtrl();
     explicit ThreadCtrl(ThreadFunc func);
     // Stops a thread that is still running, so the loop never outlives its
-    // flag. Must not run on the controlled thread itself.
+    // flag. Thread safety: owner thread, not the controlled one.
     ~ThreadCtrl();
 
     ThreadCtrl(const ThreadCtrl &) = delete;

@@ -32,6 +32,7 @@ public:
     // ready condition cannot be set up, reads of an empty ring fail at once.
     CirBuf(long slotSize, int slotCount);
     // Stops the insert thread if it still runs, then frees everything.
+    // Thread safety: owner thread, once no other call is in progress.
     ~CirBuf();
 
     CirBuf(const CirBuf &) = delete;
