@@ -17,7 +17,9 @@
 #include "sim/BulkDataSource.h"
 #include "sim/CameraSpec.h"
 #include "sim/ControlRequest.h"
+#include "sim/ControlAnswer.h"
 #include "sim/PortAddress.h"
+#include "sim/RegisterSpace.h"
 #include "sim/SetupPacket.h"
 
 namespace oru_sim {
@@ -29,8 +31,6 @@ enum class FailureKind {
     Stall,    // the request is stalled: LIBUSB_ERROR_PIPE
     Timeout,  // the request is never answered: LIBUSB_ERROR_TIMEOUT
 };
-
-enum class RegisterSpace { Camera, Sensor, Fpga };
 
 // Told of every register write that arrives over USB, after it is stored.
 using RegisterObserver = std::function<void(RegisterSpace space, uint16_t address, uint16_t value)>;
@@ -101,7 +101,6 @@ private:
     friend class SimulatedBus;
     friend class UsbFsDevice;
 
-    enum class Answer { Ack, Stall, None };
     struct FailureRule {
         int remaining;
         FailureKind kind;
@@ -109,24 +108,24 @@ private:
     };
 
     // USB side, used by the bus and its usbfs emulation.
-    Answer handleControlRequest(const SetupPacket& setup, std::vector<uint8_t>& data);
+    ControlAnswer handleControlRequest(const SetupPacket& setup, std::vector<uint8_t>& data);
     void bulkTransferQueued();
     void noteDeviceReset();
     void connect(BulkTransferPort* port, const PortAddress& address, int deviceNumber);
     void disconnect();
     void powerCycle();
 
-    std::optional<FailureKind> takeFailure(uint8_t request);
-    void notifyStreaming(bool wasStreaming);
+    std::optional<FailureKind> takeFailure(uint8_t request);  // with mutex_ held
 
     const CameraSpec spec_;
     std::unique_ptr<CameraController> controller_;
 
-    mutable std::mutex mutex_;  // log, faults, address, source
+    mutable std::mutex mutex_;  // log, faults, address, source, observer
     std::vector<ControlRequest> log_;
     std::vector<FailureRule> failures_;
     bool unresponsive_ = false;
     std::shared_ptr<BulkDataSource> source_;
+    RegisterObserver observer_;
     PortAddress address_;
     int deviceNumber_ = 0;
     int deviceResets_ = 0;
