@@ -9,9 +9,9 @@
 using oru_sim::CameraSpec;
 using oru_sim::FailureKind;
 
-using RequestTest = SimCameraTest;
+using FX3RequestTest = SimCameraTest;
 
-TEST_F(RequestTest, CameraRegisterReplyIsBigEndianAndFailedReadYieldsZero)
+TEST_F(FX3RequestTest, CameraRegisterReplyIsBigEndianAndFailedReadYieldsZero)
 {
     Plug();
     sim_->setCameraRegister(0x3012, 0x1234);
@@ -25,7 +25,7 @@ TEST_F(RequestTest, CameraRegisterReplyIsBigEndianAndFailedReadYieldsZero)
     EXPECT_EQ(value, 0);
 }
 
-TEST_F(RequestTest, RegisterWritesReachTheirSpaces)
+TEST_F(FX3RequestTest, RegisterWritesReachTheirSpaces)
 {
     Plug();
     EXPECT_EQ(camera_.WriteCameraRegister(0x3012, 0xBEEF), 1);
@@ -42,7 +42,7 @@ TEST_F(RequestTest, RegisterWritesReachTheirSpaces)
     EXPECT_EQ(byte, 0x77);
 }
 
-TEST_F(RequestTest, CameraRegisterBitFieldWrite)
+TEST_F(FX3RequestTest, CameraRegisterBitFieldWrite)
 {
     struct Case {
         uint16_t old;
@@ -68,7 +68,7 @@ TEST_F(RequestTest, CameraRegisterBitFieldWrite)
     }
 }
 
-TEST_F(RequestTest, FirmwareVersionFromReply)
+TEST_F(FX3RequestTest, FirmwareVersionFromReply)
 {
     struct Case {
         uint8_t tag, version, stored;
@@ -91,7 +91,7 @@ TEST_F(RequestTest, FirmwareVersionFromReply)
     }
 }
 
-TEST_F(RequestTest, FailedFirmwareVersionReadStores0x10AndFails)
+TEST_F(FX3RequestTest, FailedFirmwareVersionReadStores0x10AndFails)
 {
     Plug();
     sim_->failNextRequests(2, FailureKind::Stall, oru_sim::kFirmwareVersion);
@@ -100,7 +100,7 @@ TEST_F(RequestTest, FailedFirmwareVersionReadStores0x10AndFails)
     EXPECT_EQ(camera_.GetFirmwareVer(), 0);
 }
 
-TEST_F(RequestTest, FPGAVersionInBothLayouts)
+TEST_F(FX3RequestTest, FPGAVersionInBothLayouts)
 {
     struct Case {
         oru_sim::FpgaVersion layout;
@@ -132,7 +132,7 @@ TEST_F(RequestTest, FPGAVersionInBothLayouts)
     }
 }
 
-TEST_F(RequestTest, HostTypeGPIFAndBootLoaderProbe)
+TEST_F(FX3RequestTest, HostTypeGPIFAndBootLoaderProbe)
 {
     CameraSpec usb2Link = CameraSpec::usb3Camera(0x1001);
     usb2Link.superSpeed = false;
@@ -163,7 +163,7 @@ TEST_F(RequestTest, HostTypeGPIFAndBootLoaderProbe)
     EXPECT_EQ(camera_.IsBootLoaderRunning(), 1);
 }
 
-TEST_F(RequestTest, ShortCommandAndHousekeeping)
+TEST_F(FX3RequestTest, ShortCommandAndHousekeeping)
 {
     Plug();
     EXPECT_EQ(camera_.SendCMD(oru_sim::kStartStreaming), 1);
@@ -177,7 +177,7 @@ TEST_F(RequestTest, ShortCommandAndHousekeeping)
     EXPECT_EQ(camera_.SendCMD(oru_sim::kStopStreaming), 1) << "handle must stay usable after reset";
 }
 
-TEST_F(RequestTest, ClosedCameraSendsNothingAndFails)
+TEST_F(FX3RequestTest, ClosedCameraSendsNothingAndFails)
 {
     Plug();
     camera_.CloseDevice();
@@ -212,7 +212,7 @@ TEST_F(RequestTest, ClosedCameraSendsNothingAndFails)
     EXPECT_TRUE(sim_->requests().empty());
 }
 
-TEST_F(RequestTest, UnpluggedCameraFailsEveryRequest)
+TEST_F(FX3RequestTest, UnpluggedCameraFailsEveryRequest)
 {
     Plug();
     bus_.unplug(*sim_);
