@@ -82,6 +82,22 @@ void SimulatedCamera::setRegisterObserver(RegisterObserver observer)
     observer_ = std::move(observer);
 }
 
+void SimulatedCamera::setSensorModel(std::shared_ptr<SensorModel> model)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    sensor_ = std::move(model);
+}
+
+SensorState SimulatedCamera::sensorState() const
+{
+    std::shared_ptr<SensorModel> sensor;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sensor = sensor_;
+    }
+    return sensor ? sensor->state(*this) : SensorState{};
+}
+
 std::vector<uint8_t> SimulatedCamera::readFlash(uint32_t address, size_t length) const
 {
     return controller_->readFlash(address, length);
@@ -189,16 +205,21 @@ ControlAnswer SimulatedCamera::handleControlRequest(const SetupPacket& setup, st
         entry.outcome = answer == ControlAnswer::Stall ? RequestOutcome::Stalled : RequestOutcome::Unanswered;
 
     RegisterObserver observer;
+    std::shared_ptr<SensorModel> sensor;
     std::shared_ptr<BulkDataSource> source;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back(std::move(entry));
         observer = observer_;
+        sensor = sensor_;
         source = source_;
     }
-    if (observer)
-        for (const auto& write : writes)
+    for (const auto& write : writes) {
+        if (sensor)
+            sensor->registerWritten(*this, write.space, write.address, write.value);
+        if (observer)
             observer(write.space, write.address, write.value);
+    }
     if (source && controller_->streaming() != wasStreaming) {
         if (wasStreaming)
             source->streamingStopped(*this);

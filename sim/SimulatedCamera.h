@@ -20,6 +20,7 @@
 #include "sim/ControlAnswer.h"
 #include "sim/PortAddress.h"
 #include "sim/RegisterSpace.h"
+#include "sim/SensorModel.h"
 #include "sim/SetupPacket.h"
 
 namespace oru_sim {
@@ -65,6 +66,11 @@ public:
     uint8_t sensorRegister(uint16_t address) const;
     void setSensorRegister(uint16_t address, uint8_t value);
     void setRegisterObserver(RegisterObserver observer);
+
+    // The sensor behind the registers. Without a model, state() reports the
+    // defaults of SensorState.
+    void setSensorModel(std::shared_ptr<SensorModel> model);
+    SensorState sensorState() const;
 
     // Memories. The writers store bytes as given (no NOR rules).
     std::vector<uint8_t> readFlash(uint32_t address, size_t length) const;
@@ -126,6 +132,7 @@ private:
     bool unresponsive_ = false;
     std::shared_ptr<BulkDataSource> source_;
     RegisterObserver observer_;
+    std::shared_ptr<SensorModel> sensor_;
     PortAddress address_;
     int deviceNumber_ = 0;
     int deviceResets_ = 0;
