@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim/FpgaVersion.h"
 #include "sim/PortAddress.h"
@@ -47,6 +49,10 @@ struct CameraSpec {
     DdrBehaviour ddr = DdrBehaviour::ReadyAfterSelfTest;
     // How many busy polls (0xC4 in) read non-zero after a sector erase.
     int flashBusyPolls = 3;
+
+    // Factory hot pixels (x, y) on the full sensor: stored in the flash's
+    // hot-pixel map and saturated in every frame.
+    std::vector<std::pair<int, int>> hotPixels;
 
     std::string manufacturer = "TAV";
     std::string product = "ORU Camera";

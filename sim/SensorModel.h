@@ -18,6 +18,7 @@ struct SensorState {
     int gainTenthDb = 0;          // analogue and digital gain, 0.1 dB units
     int blackLevel = 0;           // offset added to every pixel, at the ADC depth
     int adcBits = 12;             // significant bits of a sample
+    bool colorMosaic = true;      // RGGB mosaic, else monochrome
     int windowX = 0, windowY = 0; // read-out window on the sensor, sensor pixels
     int windowWidth = 0, windowHeight = 0;
     int binning = 1;              // sensor (hardware) binning factor
