@@ -25,7 +25,8 @@ constexpr uint8_t kStartStreaming = 0xA9;
 void SetFrameCounters(benchmark::State &state)
 {
     const double frames = static_cast<double>(state.iterations());
-    state.counters["MB/s"] = benchmark::Counter(frames * kFrameBytes / 1e6, benchmark::Counter::kIsRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(frames * kFrameBytes / 1e6, benchmark::Counter::kIsRate);
     state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
 }
 

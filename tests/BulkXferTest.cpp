@@ -255,7 +255,10 @@ TEST_F(BulkXferTest, UnplugMidFrameEndsTheFrameAtOnce)
     const int bytes = 24 * kMiB;
     auto source = Script({{Action::Fill}, {Action::Fill}, {Action::Hold}});
     std::thread unplugger([&] {
-        if (Eventually([&] { return source->filledTransfers() == 2 && sim_->waitingBulkTransfers() == 22; }))
+        auto midFrame = [&] {
+            return source->filledTransfers() == 2 && sim_->waitingBulkTransfers() == 22;
+        };
+        if (Eventually(midFrame))
             bus_.unplug(*sim_);
     });
     std::vector<uint8_t> frame;
@@ -274,31 +277,34 @@ TEST_F(BulkXferTest, StepWaitReturnsTheMappedTransferStatus)
         const char *name;
         Action action;
         bool unplug;
+        uint32_t timeoutMs;
         int result;
         int received;
     };
     const Case cases[] = {
-        {"completed", Action::Fill, false, 0, kMiB},
-        {"timed out", Action::Hold, false, LIBUSB_ERROR_TIMEOUT, 0},
-        {"stall", Action::Stall, false, LIBUSB_ERROR_PIPE, 0},
-        {"no device", Action::Hold, true, LIBUSB_ERROR_NO_DEVICE, 0},
+        {"completed", Action::Fill, false, 5000, 0, kMiB},
+        {"timed out", Action::Hold, false, 200, LIBUSB_ERROR_TIMEOUT, 0},
+        {"stall", Action::Stall, false, 5000, LIBUSB_ERROR_PIPE, 0},
+        {"no device", Action::Hold, true, 5000, LIBUSB_ERROR_NO_DEVICE, 0},
     };
     Plug();
     for (const Case &c : cases) { // the unplug comes last
         SCOPED_TRACE(c.name);
         Script({{c.action}});
         std::vector<uint8_t> frame(kMiB);
-        ASSERT_EQ(camera_.beginAsyncXfer(kBulkIn, frame.data(), kMiB, 200), 1);
+        ASSERT_EQ(camera_.beginAsyncXfer(kBulkIn, frame.data(), kMiB, c.timeoutMs), 1);
         std::thread unplugger([&] {
             if (c.unplug && Eventually([&] { return sim_->waitingBulkTransfers() == 1; }))
                 bus_.unplug(*sim_);
         });
         int received = -1;
-        std::string log = CaptureLog([&] { EXPECT_EQ(camera_.waitForAsyncXfer(0, &received), c.result); });
+        int result = 0;
+        const std::string log = CaptureLog([&] { result = camera_.waitForAsyncXfer(0, &received); });
         unplugger.join();
+        EXPECT_EQ(result, c.result);
         EXPECT_EQ(received, c.received);
-        EXPECT_TRUE(Contains(log, "waitForAsyncXfer]: wait for length = " + std::to_string(c.received)))
-            << log;
+        const std::string line = "waitForAsyncXfer]: wait for length = " + std::to_string(c.received);
+        EXPECT_TRUE(Contains(log, line)) << log;
         camera_.finishAsyncXfer(1);
     }
 }

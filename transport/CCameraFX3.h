@@ -249,7 +249,7 @@ private:
     static void LIBUSB_CALL AsyncXferCallback(libusb_transfer *transfer);
     static void LIBUSB_CALL StepXferCallback(libusb_transfer *transfer);
     int AsyncXferIndex(const libusb_transfer *transfer) const;
-    bool WaitForXferEnd(int index, uint32_t budgetMs, uint32_t sliceMs);
+    void WaitForXferEnd(int index, uint32_t budgetMs, uint32_t sliceMs);
     void CancelAsyncXfer(int index);
     void DrainAsyncXfers();
     void FreeAsyncXferTables();

@@ -120,17 +120,18 @@ int CCameraFX3::AsyncXferIndex(const libusb_transfer *transfer) const
     return static_cast<int>((transfer->buffer - m_ppXfer[0]->buffer) / m_ppXfer[0]->length);
 }
 
-bool CCameraFX3::WaitForXferEnd(int index, uint32_t budgetMs, uint32_t sliceMs)
+// Handles events until transfer index has ended or budgetMs have passed,
+// sleeping at most sliceMs at a time.
+void CCameraFX3::WaitForXferEnd(int index, uint32_t budgetMs, uint32_t sliceMs)
 {
     const uint32_t start = GetTickCount();
     while (m_pucXferSubmitted[index] == kXferInFlight) {
         const uint32_t elapsed = GetTickCount() - start;
         if (elapsed >= budgetMs)
-            return false;
+            return;
         timeval slice = Slice(std::min(sliceMs, budgetMs - elapsed));
         libusb_handle_events_timeout(m_pUsbContext, &slice);
     }
-    return true;
 }
 
 // libusb answers every cancelled transfer with a callback (cancelled,
