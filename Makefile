@@ -4,6 +4,7 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 TSAN_BUILD ?= build-tsan
 JOBS ?= 2
+BENCH_BUILD ?= $(BUILD)-release
 
 export PYTHON
 
@@ -44,5 +45,13 @@ demo: deps
 	$(MAKE) build
 	$(BUILD)/examples/oru_list_cameras
 
+# Release build; runs every benchmark executable of bench/.
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPython_EXECUTABLE=$(PYTHON)
+	cmake --build $(BENCH_BUILD) -j$(JOBS)
+	for b in $(BENCH_BUILD)/bench/*; do \
+		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; \
+	done
+
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD) $(BENCH_BUILD)

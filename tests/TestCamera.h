@@ -26,4 +26,6 @@ public:
 
     uint8_t FirmwareVersion() const { return m_ucFirmwareVer; }
     uint8_t *FirmwareVersionField() { return &m_ucFirmwareVer; }
+    // How the pipelined transfer of this index ended last.
+    libusb_transfer_status PipelinedXferStatus(int index) const { return m_ppXfer[index]->status; }
 };
