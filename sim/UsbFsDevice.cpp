@@ -264,26 +264,30 @@ void UsbFsDevice::submitControl(UMockdevIoctlClient* client, std::unique_ptr<Urb
 
 bool UsbFsDevice::clientSharesOurMemory(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto found = clients_.find(client);
+        if (found == clients_.end())
+            return false;
+        if (found->second->sharesMemory >= 0)
+            return found->second->sharesMemory == 1;
+    }
+    // A client in this process has its URB at the same address with the
+    // same bytes; another process's URB address is not even mapped here.
+    UMockdevIoctlData* copy = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+    if (!copy)
+        return false;
+    usbdevfs_urb ours;
+    iovec local{&ours, sizeof ours};
+    iovec remote{reinterpret_cast<void*>(copy->client_addr), sizeof ours};
+    bool same = process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(sizeof ours) &&
+                std::memcmp(&ours, copy->data, sizeof ours) == 0;
+    g_object_unref(copy);
     std::lock_guard<std::mutex> lock(mutex_);
     auto found = clients_.find(client);
-    if (found == clients_.end())
-        return false;
-    Client& state = *found->second;
-    if (state.sharesMemory < 0) {
-        // A client in this process has its URB at the same address with the
-        // same bytes; another process's URB address is not even mapped here.
-        UMockdevIoctlData* copy = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
-        if (!copy)
-            return false;
-        usbdevfs_urb ours;
-        iovec local{&ours, sizeof ours};
-        iovec remote{reinterpret_cast<void*>(copy->client_addr), sizeof ours};
-        bool same = process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(sizeof ours) &&
-                    std::memcmp(&ours, copy->data, sizeof ours) == 0;
-        g_object_unref(copy);
-        state.sharesMemory = same ? 1 : 0;
-    }
-    return state.sharesMemory == 1;
+    if (found != clients_.end())
+        found->second->sharesMemory = same ? 1 : 0;
+    return same;
 }
 
 void UsbFsDevice::finish(std::unique_ptr<Urb> urb, int status, int actualLength)
