@@ -12,7 +12,7 @@
 #include "tests/TempHome.h"
 #include "tests/TestCoolCamera.h"
 
-class SimCameraTest : public ::testing::Test {
+class SimCoolCameraTest : public ::testing::Test {
 protected:
     static oru_sim::CameraSpec Usb3Spec()
     {
