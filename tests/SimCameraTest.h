@@ -1,5 +1,5 @@
 // Fixture: one simulated camera on an in-process bus, opened through the real
-// libusb by a TestCamera. The request log starts empty after the open.
+// libusb by an OpenedTransport. The request log starts empty after the open.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "sim/SimulatedBus.h"
-#include "tests/TestCamera.h"
+#include "tests/OpenedTransport.h"
 
 class SimCameraTest : public ::testing::Test {
 protected:
@@ -34,5 +34,5 @@ protected:
     // Declared first: the camera closes its handle before the bus goes.
     oru_sim::SimulatedBus bus_;
     oru_sim::SimulatedCamera *sim_ = nullptr;
-    TestCamera camera_;
+    OpenedTransport camera_;
 };
