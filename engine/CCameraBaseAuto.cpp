@@ -74,20 +74,6 @@ void SleepWhileRunning(const std::atomic<bool> *running, int slices)
 
 } // namespace
 
-void CCameraBase::SetAutoPara(int maxGain, int maxExpMs, int target)
-{
-    m_iAutoMaxGain = maxGain;
-    m_iAutoMaxExpMs = maxExpMs;
-    m_iAutoTargetBrightness = target;
-}
-
-void CCameraBase::GetAutoPara(int *maxGain, int *maxExpMs, int *target)
-{
-    *maxGain = m_iAutoMaxGain;
-    *maxExpMs = m_iAutoMaxExpMs;
-    *target = m_iAutoTargetBrightness;
-}
-
 void CCameraBase::StartAutoControlThr()
 {
     m_AutoCtrlThread.InitFuncPt(SetGainExpFunc);
