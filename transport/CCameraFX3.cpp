@@ -851,9 +851,10 @@ int CCameraFX3::DownloadFwToRam(uint8_t *image, uint32_t length, uint8_t request
         uint32_t address = LittleEndian32(image + offset + 4);
         offset += 8;
         if (remaining == 0) {
-            // The boot loader jumps to the entry address and may not answer.
+            // The boot loader jumps to the entry address and may not answer,
+            // so only a closed device counts as a failed start.
             DownloadBufferToDevice(address, 0, nullptr, request);
-            return FX3_FW_OK;
+            return m_bOpen ? FX3_FW_OK : FX3_FW_TRANSFER_FAILED;
         }
         while (remaining > 0) {
             const uint32_t chunk = remaining < kFx3Chunk ? remaining : kFx3Chunk;
