@@ -348,6 +348,9 @@ public:
     int *m_pHPCBadRows;
     bool m_bHPCForce;
     HPCKey m_HPCKey;
+    // Model data: binned hot-pixel rows are rounded to the nearest output row
+    // and the offsets added after binning.
+    bool m_bHPCRoundRows = false;
 
     // --- Embedded objects. ---
     ThreadCtrl m_WorkThread;
