@@ -44,5 +44,10 @@ demo: deps
 	$(MAKE) build
 	$(BUILD)/examples/oru_list_cameras
 
+bench: deps
+	$(MAKE) build
+	$(BUILD)/bench/sim_bench
+	$(BUILD)/sim/oru-sim --camera 0x1001 -- $(BUILD)/bench/sim_bench
+
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD)
