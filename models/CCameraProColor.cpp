@@ -296,8 +296,9 @@ bool CCameraProColor::SetResolution(int width, int height, int bin, IMAGE_TYPE t
     // 64-bit, so that no caller's width or height can overflow the checks.
     const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
     const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
+    const int typeCode = static_cast<int>(type);
     if (sensorWidth > m_iMaxWidth || sensorHeight > m_iMaxHeight || sensorWidth < 1 ||
-        sensorHeight < 1 || type < IMAGE_TYPE_8BIT || type > IMAGE_TYPE_RAW16)
+        sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT || typeCode > IMAGE_TYPE_RAW16)
         return false;
     if (SensorBins(m_bHardwareBin, bin) && (height % 2 != 0 || width % 8 != 0))
         return false;
