@@ -25,7 +25,7 @@ using Bytes = std::vector<uint8_t>;
 
 using RequestTest = Fixture;
 
-TEST_F(RequestTest, IdentityRequestsAnswerFromTheSpec)
+TEST_F(RequestTest, IdentityRequestsAnswerAsTheCameraSpecSays)
 {
     struct Case {
         const char* name;
