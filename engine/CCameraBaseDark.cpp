@@ -12,9 +12,9 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <new>
 #include <vector>
 
-#include "log/DbgPrint.h"
 #include "transport/SectionLock.h"
 
 namespace {
@@ -182,6 +182,24 @@ int BinnedCoord(int c, int offset, int binEff)
     return (c + offset) / (2 * binEff) * 2 + c % 2;
 }
 
+// Allocates a zeroed buffer on first use; false when memory is short.
+template <typename T>
+bool EnsureBuffer(T *&buffer, size_t count)
+{
+    if (buffer == nullptr)
+        buffer = new (std::nothrow) T[count]();
+    return buffer != nullptr;
+}
+
+// An owned copy of an index list (never empty, so that it exists), or null.
+int *NewIndexList(const std::vector<int> &indices)
+{
+    int *list = new (std::nothrow) int[indices.size() + 1];
+    if (list)
+        std::copy(indices.begin(), indices.end(), list);
+    return list;
+}
+
 int DarkFramesFor(uint64_t expMs)
 {
     for (const DarkFrameRule &rule : kDarkFrameRules)
@@ -269,7 +287,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     FILE *file = path ? std::fopen(path, "rb") : nullptr;
     if (file == nullptr) {
         UsingDark(false);
-        DbgPrint(-1, tag, "Open file %s failed!\n", path ? path : "(null)");
+        DbgPrint2(tag, "Open file %s failed!\n", path ? path : "(null)");
         return 6;
     }
     struct FileCloser {
@@ -282,35 +300,35 @@ int CCameraBase::LoadBMPFromFile(char *path)
     uint8_t info[kBmpInfoHeaderSize];
     std::printf("bmpheader size=%d\n", kBmpFileHeaderSize);
     if (std::fread(fileHeader, 1, sizeof fileHeader, file) != sizeof fileHeader) {
-        DbgPrint(-1, tag, "Read bmp header failed!\n");
+        DbgPrint2(tag, "Read bmp header failed!\n");
         return 0;
     }
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
-        DbgPrint(-1, tag, "bmp header err\n");
+        DbgPrint2(tag, "bmp header err\n");
         return 0;
     }
     std::printf("bmpinfo size=%d\n", kBmpInfoHeaderSize);
     if (std::fread(info, 1, sizeof info, file) != sizeof info) {
-        DbgPrint(-1, tag, "Read bmp information failed!\n");
+        DbgPrint2(tag, "Read bmp information failed!\n");
         return 0;
     }
     const int32_t bmpWidth = int32_t(LittleEndian32(info + 4));
     const int32_t bmpHeight = int32_t(LittleEndian32(info + 8));
-    if (bmpWidth != W) {
-        DbgPrint(-1, tag, "bmp width err: iMaxWidth=%d Wbmp=%d\n", W, int(bmpWidth));
+    if (bmpWidth != W || W <= 0 || H <= 0) {
+        DbgPrint2(tag, "bmp width err: iMaxWidth=%d Wbmp=%d\n", W, int(bmpWidth));
         return 7;
     }
     // A top-down bitmap (negative height) lands here too.
     if (bmpHeight != H) {
-        DbgPrint(-1, tag, "bmp height err\n");
+        DbgPrint2(tag, "bmp height err\n");
         return 7;
     }
     if (LittleEndian16(info + 14) != 8) {
-        DbgPrint(-1, tag, "bmp biBitCount err\n");
+        DbgPrint2(tag, "bmp biBitCount err\n");
         return 0;
     }
     if (LittleEndian32(info + 16) != 0) {
-        DbgPrint(-1, tag, "bmp compression err\n");
+        DbgPrint2(tag, "bmp compression err\n");
         return 0;
     }
 
@@ -320,7 +338,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     const uint32_t dataOffset = LittleEndian32(fileHeader + 10);
     if (fstat(fileno(file), &st) != 0 || dataOffset < kBmpFileHeaderSize + kBmpInfoHeaderSize ||
         int64_t(dataOffset) > int64_t(st.st_size)) {
-        DbgPrint(-1, tag, "bmp data offset err\n");
+        DbgPrint2(tag, "bmp data offset err\n");
         return 0;
     }
     const int rowSize = BmpRowSize(W);
@@ -329,7 +347,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     if (int64_t(dataOffset) + int64_t(blockSize) > int64_t(st.st_size) ||
         std::fseek(file, long(dataOffset), SEEK_SET) != 0 ||
         std::fread(block.data(), 1, blockSize, file) != blockSize) {
-        DbgPrint(-1, tag, "bmp data size err\n");
+        DbgPrint2(tag, "bmp data size err\n");
         return 7;
     }
 
@@ -337,10 +355,8 @@ int CCameraBase::LoadBMPFromFile(char *path)
         SectionLock darkLock(m_csDark);
         SectionLock adjLock(m_csDarkAdj);
         const size_t mapSize = size_t(W) * H;
-        if (m_pDarkBuf == nullptr)
-            m_pDarkBuf = new uint8_t[mapSize];
-        if (m_pDarkAdj == nullptr)
-            m_pDarkAdj = new uint8_t[mapSize]();
+        if (!EnsureBuffer(m_pDarkBuf, mapSize) || !EnsureBuffer(m_pDarkAdj, mapSize))
+            return 0;
         for (int y = 0; y < H; ++y)
             std::memcpy(m_pDarkBuf + size_t(y) * W, block.data() + size_t(y) * rowSize, W);
     }
@@ -348,7 +364,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     UsingDark(true);
     if (path != m_szBMPPath)
         std::snprintf(m_szBMPPath, sizeof m_szBMPPath, "%s", path);
-    DbgPrint(-1, tag, "Open file %s --> succeed!\n", path);
+    DbgPrint2(tag, "Open file %s --> succeed!\n", path);
     return 1;
 }
 
@@ -397,7 +413,7 @@ bool CCameraBase::SaveBMPToFile(char *path)
     }
     if (path != m_szBMPPath)
         std::snprintf(m_szBMPPath, sizeof m_szBMPPath, "%s", path);
-    DbgPrint(-1, "SaveBMPToFile", "Save file %s --> succeed!\n", path);
+    DbgPrint2("SaveBMPToFile", "Save file %s --> succeed!\n", path);
     return true;
 }
 
@@ -432,10 +448,10 @@ void CCameraBase::DoGetDark()
         SectionLock darkLock(m_csDark);
         SectionLock adjLock(m_csDarkAdj);
         if (m_iDarkFrameCount == 0) {
-            if (m_pDarkBuf == nullptr)
-                m_pDarkBuf = new uint8_t[mapSize];
-            if (m_pDarkAdj == nullptr)
-                m_pDarkAdj = new uint8_t[mapSize]();
+            if (!EnsureBuffer(m_pDarkBuf, mapSize) || !EnsureBuffer(m_pDarkAdj, mapSize)) {
+                m_bGettingDark = false;
+                return;
+            }
             std::memset(m_pDarkBuf, 0, mapSize);
         }
         ++m_iDarkFrameCount;
@@ -496,21 +512,20 @@ void CCameraBase::AdjustDarkBuff()
     for (size_t i = 0; i < count; ++i)
         sum += m_pDarkAdj[i];
     m_iDarkAvg = int(sum / count);
-    DbgPrint(-1, tag, "avarage:%d\n", m_iDarkAvg);
+    DbgPrint2(tag, "avarage:%d\n", m_iDarkAvg);
 
     std::vector<int> hot;
     for (size_t i = 0; i < count; ++i)
         if (m_pDarkAdj[i] > m_iDarkAvg + kHotAboveMean)
             hot.push_back(int(i));
-    int *list = new int[hot.size() + 1];
-    std::copy(hot.begin(), hot.end(), list);
+    int *list = NewIndexList(hot);
     {
         SectionLock listLock(m_csDarkList);
         delete[] m_pDarkHotList;
         m_pDarkHotList = list;
-        m_iDarkHotCount = int(hot.size());
+        m_iDarkHotCount = list ? int(hot.size()) : 0;
     }
-    DbgPrint(-1, tag, "Dead pixel:%d\n", int(hot.size()));
+    DbgPrint2(tag, "Dead pixel:%d\n", int(hot.size()));
 }
 
 void CCameraBase::SubtractDark()
@@ -530,10 +545,10 @@ bool CCameraBase::SetHPCStates(bool on)
     if (!on)
         return true;
     if (LoadHPCTable()) {
-        DbgPrint(-1, "SetHPCStates", "Load HPC table success\n");
+        DbgPrint2("SetHPCStates", "Load HPC table success\n");
         return true;
     }
-    DbgPrint(-1, "SetHPCStates", "Load HPC table error\n");
+    DbgPrint2("SetHPCStates", "Load HPC table error\n");
     m_bHPC = false;
     return false;
 }
@@ -578,7 +593,7 @@ bool CCameraBase::IsHPCChange()
         m_HPCKey.iWidth != m_iWidth || m_HPCKey.iHeight != m_iHeight ||
         m_HPCKey.iStartX != m_iStartX || m_HPCKey.iStartY != m_iStartY)
         return true;
-    DbgPrint(-1, "IsHPCChange", "not changed, return\n");
+    DbgPrint2("IsHPCChange", "not changed, return\n");
     return false;
 }
 
@@ -587,7 +602,7 @@ void CCameraBase::AdjustHPCTable()
     static const char *const tag = "AdjustHPCTable";
     if (m_pHPCTable == nullptr || m_pHPCAdj == nullptr || !IsHPCChange())
         return;
-    DbgPrint(-1, tag, "AdjustHPCTable >\n");
+    DbgPrint2(tag, "AdjustHPCTable >\n");
     AdjustedRoi roi;
     if (!CurrentRoi(*this, &roi))
         return;
@@ -637,8 +652,8 @@ void CCameraBase::AdjustHPCTable()
         const int marked = int(std::count(row, row + adjW, 1));
         if (2 * marked < adjW)
             continue;
-        if (m_pHPCBadRows == nullptr)
-            m_pHPCBadRows = new int[H]();
+        if (!EnsureBuffer(m_pHPCBadRows, size_t(H)))
+            break;
         m_pHPCBadRows[y] = 1;
         std::memset(row, 0, size_t(adjW));
     }
@@ -649,18 +664,17 @@ void CCameraBase::AdjustHPCTable()
         if (!m_pHPCAdj[i])
             continue;
         if (hot.size() == size_t(kMaxHPCPixels)) {
-            DbgPrint(-1, tag, "HPC number over %d, quit!\n", kMaxHPCPixels);
+            DbgPrint2(tag, "HPC number over %d, quit!\n", kMaxHPCPixels);
             break;
         }
         hot.push_back(int(i));
     }
     delete[] m_pHPCList;
-    m_pHPCList = new int[hot.size() + 1];
-    std::copy(hot.begin(), hot.end(), m_pHPCList);
-    m_iHPCCount = int(hot.size());
+    m_pHPCList = NewIndexList(hot);
+    m_iHPCCount = m_pHPCList ? int(hot.size()) : 0;
     m_iHPCAdjWidth = adjW;
     m_iHPCAdjHeight = adjH;
-    DbgPrint(-1, tag, "HPC Dead pixel:%d\n", m_iHPCCount);
+    DbgPrint2(tag, "HPC Dead pixel:%d\n", m_iHPCCount);
     m_bHPCForce = false;
     m_HPCKey = HPCKey{m_iBin, m_bHardwareBin, m_iWidth, m_iHeight, m_iStartX, m_iStartY};
 }
@@ -739,7 +753,9 @@ unsigned char *CCameraBase::Compress(unsigned char *data, int size, int *outLeng
     size_t length;
     if (compressed) {
         // Room for every byte as a pair plus the block ends: nothing is dropped.
-        out = new uint8_t[8 + 2 * n + 2 * (n / 256) + 2]();
+        out = new (std::nothrow) uint8_t[8 + 2 * n + 2 * (n / 256) + 2]();
+        if (out == nullptr)
+            return nullptr;
         std::memcpy(out, "ORUD", 4);
         length = 8;
         for (size_t i = 0; i < n; ++i) {
@@ -754,7 +770,9 @@ unsigned char *CCameraBase::Compress(unsigned char *data, int size, int *outLeng
             }
         }
     } else {
-        out = new uint8_t[n + 8];
+        out = new (std::nothrow) uint8_t[n + 8];
+        if (out == nullptr)
+            return nullptr;
         std::memcpy(out, "ORUG", 4);
         std::memcpy(out + 8, data, n);
         length = n + 8;
@@ -772,12 +790,15 @@ unsigned char *CCameraBase::Uncompress(unsigned char *image, int length, bool co
     if (!compressed) {
         if (length < 8)
             return nullptr;
-        uint8_t *out = new uint8_t[length - 8 + 1];
-        std::memcpy(out, image + 8, size_t(length) - 8);
+        uint8_t *out = new (std::nothrow) uint8_t[length - 8 + 1];
+        if (out)
+            std::memcpy(out, image + 8, size_t(length) - 8);
         return out;
     }
     const int64_t mapSize = int64_t(m_iMaxWidth) * m_iMaxHeight / 8;
-    uint8_t *map = new uint8_t[mapSize + 1]();
+    uint8_t *map = new (std::nothrow) uint8_t[mapSize + 1]();
+    if (map == nullptr)
+        return nullptr;
     int64_t base = 0;
     for (int pos = 8; pos + 1 < length; pos += 2) {
         const uint8_t position = image[pos], value = image[pos + 1];
@@ -787,7 +808,7 @@ unsigned char *CCameraBase::Uncompress(unsigned char *image, int length, bool co
         }
         const int64_t target = base + position / 16 + 16 * (position % 16);
         if (target >= mapSize) {
-            DbgPrint(-1, "Uncompress", "Uncompress over flow,block%d,x%d,y%d\n", int(base / 256),
+            DbgPrint2("Uncompress", "Uncompress over flow,block%d,x%d,y%d\n", int(base / 256),
                      position / 16, position % 16);
             delete[] map;
             return nullptr;
@@ -804,16 +825,18 @@ bool CCameraBase::CompressAndWriteIntoFLASH(unsigned char *data, unsigned int si
         return false;
     int length = 0;
     std::unique_ptr<uint8_t[]> image(Compress(data, int(size), &length, compressed));
-    DbgPrint(-1, tag, "SaveHPC: Compressed length: %d :\n", length);
+    if (!image)
+        return false;
+    DbgPrint2(tag, "SaveHPC: Compressed length: %d :\n", length);
     FlashAccess access(*this);
     if (uint32_t(length) > kHPCMaxLength) {
-        DbgPrint(-1, tag, "SaveHPC: Compressed length too big\n");
+        DbgPrint2(tag, "SaveHPC: Compressed length too big\n");
         return false;
     }
     const uint32_t sectors = RoundUp(uint32_t(length), kFlashSectorSize) / kFlashSectorSize;
     for (uint32_t s = kHPCFirstSector; s < kHPCFirstSector + sectors; ++s) {
         if (EraseSectorOfSPIFlash(s, kReqSPIFlashErase) != 0) {
-            DbgPrint(-1, tag, "Erase SPI FLASH sector %d failed :\n", int(s));
+            DbgPrint2(tag, "Erase SPI FLASH sector %d failed :\n", int(s));
             return false;
         }
     }
@@ -828,7 +851,7 @@ bool CCameraBase::CompressAndWriteIntoFLASH(unsigned char *data, unsigned int si
                 ReadFromSPIFlash(readBack, bytes, address, kReqSPIFlashRead) &&
                 std::memcmp(page, readBack, bytes) == 0)
                 return true;
-            DbgPrint(-1, tag, failFormat, pageNo, attempt);
+            DbgPrint2(tag, failFormat, pageNo, attempt);
         }
         return false;
     };
@@ -860,21 +883,21 @@ bool CCameraBase::ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int siz
     if (!ReadFromSPIFlash(image.data(), kFlashPageSize, kHPCArea, kReqSPIFlashRead))
         return false;
     if (std::memcmp(image.data(), compressed ? "ORUD" : "ORUG", 4) != 0) {
-        DbgPrint(-1, tag, compressed ? "Read SPI Flash get a HPC fail \n"
+        DbgPrint2(tag, compressed ? "Read SPI Flash get a HPC fail \n"
                                      : "Read SPI Flash get a image fail \n");
         return false;
     }
     const uint32_t length = BigEndian32(image.data() + 4);
     if (length > kHPCMaxLength) {
-        DbgPrint(-1, tag, "LoadHPCTable: HPC data length too big\n");
+        DbgPrint2(tag, "LoadHPCTable: HPC data length too big\n");
         return false;
     }
-    DbgPrint(-1, tag, "LoadHPC: Compressed length: %d :\n", int(length));
+    DbgPrint2(tag, "LoadHPC: Compressed length: %d :\n", int(length));
     // The length counts the 8-byte header; what it promises must cover `size`.
     const uint64_t available =
         compressed ? uint64_t(m_iMaxWidth) * m_iMaxHeight / 8 : uint64_t(length) - 8;
     if (length < 8 || size > available) {
-        DbgPrint(-1, tag, "LoadHPC: data length %d does not hold %u bytes\n", int(length), size);
+        DbgPrint2(tag, "LoadHPC: data length %d does not hold %u bytes\n", int(length), size);
         return false;
     }
 
@@ -884,7 +907,7 @@ bool CCameraBase::ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int siz
         int attempt = 1;
         while (!ReadFromSPIFlash(image.data() + p * kFlashPageSize, kFlashPageSize,
                                  kHPCArea + p * kFlashPageSize, kReqSPIFlashRead)) {
-            DbgPrint(-1, tag, "fail %d\n", int(p));
+            DbgPrint2(tag, "fail %d\n", int(p));
             if (++attempt > kFlashAttempts)
                 return false;
         }
@@ -926,7 +949,7 @@ bool CCameraBase::WriteSPI(unsigned char *data, int offset, int length)
     if (!ReadFromSPIFlash(page, kIDPageSize, kIDPage, kReqSPIFlashRead))
         return false;
     if (EraseSectorOfSPIFlash(kIDSector, kReqSPIFlashErase) != 0) {
-        DbgPrint(-1, tag, "Erase SPI FLASH sector %d failed :\n", int(kIDSector));
+        DbgPrint2(tag, "Erase SPI FLASH sector %d failed :\n", int(kIDSector));
         return false;
     }
     std::memcpy(page + offset, data, size_t(length));
@@ -936,7 +959,7 @@ bool CCameraBase::WriteSPI(unsigned char *data, int offset, int length)
             ReadFromSPIFlash(readBack, kIDPageSize, kIDPage, kReqSPIFlashRead) &&
             std::memcmp(page, readBack, kIDPageSize) == 0)
             return true;
-        DbgPrint(-1, tag, "fail %d try again\n", attempt);
+        DbgPrint2(tag, "fail %d try again\n", attempt);
     }
     return false;
 }
