@@ -28,6 +28,23 @@ enum class DdrBehaviour {
     NeverReady,          // a broken DDR: bit 0 never appears
 };
 
+// The chip that answers the board-temperature (0xB3) or temperature-ADC
+// (0xC7) request; the other request reads zeros.
+enum class TemperatureChip {
+    None,    // no chip: both requests read zeros
+    TMP100,  // 0xB3: 12-bit two's complement, 0.0625 degC steps
+    TMP451,  // 0xB3: whole degrees and sixteenths, 0 to 127.9375 degC
+    AD7142,  // 0xC7: 12-bit code of an NTC thermistor divider
+    ADC081,  // 0xC7: 8-bit code of the same divider
+};
+
+// What sets the thermo-electric cooler's DAC.
+enum class CoolerDrive {
+    None,           // no cooler: drive requests and register 38 are ignored
+    VendorRequest,  // request 0xB2, value = DAC
+    FpgaRegister,   // FPGA register 38 = 220 x (272 - DAC) / 256
+};
+
 using SerialNumber = std::array<uint8_t, 8>;
 
 struct CameraSpec {
@@ -53,6 +70,13 @@ struct CameraSpec {
     // Factory hot pixels (x, y) on the full sensor: stored in the flash's
     // hot-pixel map and saturated in every frame.
     std::vector<std::pair<int, int>> hotPixels;
+
+    TemperatureChip temperatureChip = TemperatureChip::None;
+    bool humiditySensor = false;  // else request 0x85 reads zeros
+    CoolerDrive coolerDrive = CoolerDrive::None;
+    // The heater's power follows FPGA register 42; else it runs at full
+    // power while switched on.
+    bool heaterPowerRegister = false;
 
     std::string manufacturer = "TAV";
     std::string product = "ORU Camera";
