@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@
 
 #include "sim/FpgaVersion.h"
 #include "sim/PortAddress.h"
+#include "sim/SensorModel.h"
 
 namespace oru_sim {
 
@@ -77,6 +79,9 @@ struct CameraSpec {
     // The heater's power follows FPGA register 42; else it runs at full
     // power while switched on.
     bool heaterPowerRegister = false;
+    // Decodes the sensor registers; null: SensorState defaults. A model
+    // that keeps state of its own must not be shared between cameras.
+    std::shared_ptr<SensorModel> sensorModel;
 
     std::string manufacturer = "TAV";
     std::string product = "ORU Camera";

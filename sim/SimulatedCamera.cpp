@@ -21,6 +21,7 @@ SimulatedCamera::SimulatedCamera(const CameraSpec& spec)
     : spec_(spec),
       controller_(std::make_unique<CameraController>(spec, spec.serialNumber.value_or(SerialNumber{}))),
       source_(std::make_shared<CountingPatternSource>()),
+      sensor_(spec.sensorModel),
       address_(spec.address.value_or(PortAddress{}))
 {
 }

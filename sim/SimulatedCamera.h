@@ -69,8 +69,8 @@ public:
     void setSensorRegister(uint16_t address, uint8_t value);
     void setRegisterObserver(RegisterObserver observer);
 
-    // The sensor behind the registers. Without a model, state() reports the
-    // defaults of SensorState.
+    // The sensor behind the registers, at first the camera description's.
+    // Without a model, state() reports the defaults of SensorState.
     void setSensorModel(std::shared_ptr<SensorModel> model);
     SensorState sensorState() const;
 
