@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sim/FactoryFlash.h"
 #include "sim/SimulatedCamera.h"
 #include "sim/VendorRequest.h"
 
@@ -41,6 +42,8 @@ CameraController::CameraController(const CameraSpec& spec, const SerialNumber& s
       flash_(SimulatedCamera::kFlashSize, SimulatedCamera::kFlashSectorSize, spec.flashBusyPolls),
       gpifStatus_(spec.gpifStatus)
 {
+    for (const FactoryFlash::Area& area : FactoryFlash::contents(spec))
+        flash_.store(area.address, area.bytes.data(), area.bytes.size());
     buildStandardRequests();
     buildFirmwareRequests();
     buildBoardRequests();

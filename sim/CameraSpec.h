@@ -48,6 +48,7 @@ enum class CoolerDrive {
 };
 
 using SerialNumber = std::array<uint8_t, 8>;
+using CameraId = std::array<uint8_t, 8>;
 
 struct CameraSpec {
     uint16_t productId = 0x1001;
@@ -72,6 +73,12 @@ struct CameraSpec {
     // Factory hot pixels (x, y) on the full sensor: stored in the flash's
     // hot-pixel map and saturated in every frame.
     std::vector<std::pair<int, int>> hotPixels;
+    // Full sensor size. When known, the flash holds the compressed hot-pixel
+    // map at 0x40000 (empty without hot pixels); zero: the area is erased.
+    int sensorWidth = 0;
+    int sensorHeight = 0;
+    // The camera ID in the flash's ID page at 0x70000; unset: erased page.
+    std::optional<CameraId> flashCameraId;
 
     TemperatureChip temperatureChip = TemperatureChip::None;
     bool humiditySensor = false;  // else request 0x85 reads zeros

@@ -23,6 +23,8 @@ CameraSpec proColorCamera()
 {
     CameraSpec spec = CameraSpec::usb3Camera(ProColorSensor::kProductId);
     spec.product = "ORU6200MC Pro";
+    spec.sensorWidth = ProColorSensor::kWidth;
+    spec.sensorHeight = ProColorSensor::kHeight;
     spec.temperatureChip = TemperatureChip::TMP100;
     spec.humiditySensor = true;
     spec.coolerDrive = CoolerDrive::FpgaRegister;
