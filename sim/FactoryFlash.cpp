@@ -57,13 +57,14 @@ std::vector<uint8_t> FactoryFlash::idPage(const CameraId& id)
     return page;
 }
 
-std::vector<FactoryFlash::Area> FactoryFlash::contents(const CameraSpec& spec)
+std::vector<FactoryFlash::Area> FactoryFlash::contents(const CameraSpec& description)
 {
     std::vector<Area> areas;
-    if (spec.sensorWidth > 0 && spec.sensorHeight > 0)
-        areas.push_back({kHotPixelAddress, hotPixelImage(spec.sensorWidth, spec.sensorHeight, spec.hotPixels)});
-    if (spec.flashCameraId)
-        areas.push_back({kIdPageAddress, idPage(*spec.flashCameraId)});
+    if (description.sensorWidth > 0 && description.sensorHeight > 0)
+        areas.push_back({kHotPixelAddress,
+                         hotPixelImage(description.sensorWidth, description.sensorHeight, description.hotPixels)});
+    if (description.flashCameraId)
+        areas.push_back({kIdPageAddress, idPage(*description.flashCameraId)});
     return areas;
 }
 

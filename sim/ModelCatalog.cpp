@@ -21,16 +21,16 @@ struct NamedModel {
 
 CameraSpec proColorCamera()
 {
-    CameraSpec spec = CameraSpec::usb3Camera(ProColorSensor::kProductId);
-    spec.product = "ORU6200MC Pro";
-    spec.sensorWidth = ProColorSensor::kWidth;
-    spec.sensorHeight = ProColorSensor::kHeight;
-    spec.temperatureChip = TemperatureChip::TMP100;
-    spec.humiditySensor = true;
-    spec.coolerDrive = CoolerDrive::FpgaRegister;
-    spec.heaterPowerRegister = true;
-    spec.sensorModel = std::make_shared<ProColorSensor>();
-    return spec;
+    CameraSpec description = CameraSpec::usb3Camera(ProColorSensor::kProductId);
+    description.product = "ORU6200MC Pro";
+    description.sensorWidth = ProColorSensor::kWidth;
+    description.sensorHeight = ProColorSensor::kHeight;
+    description.temperatureChip = TemperatureChip::TMP100;
+    description.humiditySensor = true;
+    description.coolerDrive = CoolerDrive::FpgaRegister;
+    description.heaterPowerRegister = true;
+    description.sensorModel = std::make_shared<ProColorSensor>();
+    return description;
 }
 
 const NamedModel kNamedModels[] = {
@@ -68,7 +68,8 @@ std::vector<std::string> ModelCatalog::describe()
     std::vector<std::string> lines;
     for (const NamedModel& named : kNamedModels)
         lines.push_back(std::string(named.name) + " (" + named.alias + ")  " + named.summary);
-    lines.push_back("PRODUCT-ID  a SuperSpeed FX3 camera (vendor 0x3A7E) with that USB product ID, e.g. 0x1001 or 4097");
+    lines.push_back("PRODUCT-ID  a SuperSpeed FX3 camera (vendor 0x3A7E) with that USB product ID, "
+                    "e.g. 0x1001 or 4097");
     return lines;
 }
 

@@ -14,9 +14,9 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 
 struct BoardTest : SimTestFixture {
-    libusb_device_handle* plugIn(CameraSpec spec)
+    libusb_device_handle* plugIn(CameraSpec description)
     {
-        camera = &addCamera(spec);
+        camera = &addCamera(description);
         return open(*camera);
     }
 
@@ -64,9 +64,9 @@ TEST_F(BoardTest, DigitalTemperatureChips)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.celsius);
-        CameraSpec spec;
-        spec.temperatureChip = c.chip;
-        libusb_device_handle* handle = plugIn(spec);
+        CameraSpec description;
+        description.temperatureChip = c.chip;
+        libusb_device_handle* handle = plugIn(description);
         holdTemperature(c.celsius);
         EXPECT_EQ(readIn(handle, 0xB3, 0, 0, 2), c.reply);
     }
@@ -84,9 +84,9 @@ TEST_F(BoardTest, ThermistorConverters)
     const Case cases[] = {{25.0, 2048, 128}, {0.0, 3138, 196}, {-20.0, 3715, 232},
                           {30.5, 1806, 113}, {113.0, 182, 11}, {-60.0, 4017, 251}};
     for (TemperatureChip chip : {TemperatureChip::AD7142, TemperatureChip::ADC081}) {
-        CameraSpec spec;
-        spec.temperatureChip = chip;
-        libusb_device_handle* handle = plugIn(spec);
+        CameraSpec description;
+        description.temperatureChip = chip;
+        libusb_device_handle* handle = plugIn(description);
         for (const Case& c : cases) {
             SCOPED_TRACE(c.celsius);
             holdTemperature(c.celsius);
@@ -98,9 +98,9 @@ TEST_F(BoardTest, ThermistorConverters)
 
 TEST_F(BoardTest, HumidityReadsBackThroughTheHostFormula)
 {
-    CameraSpec spec;
-    spec.humiditySensor = true;
-    libusb_device_handle* handle = plugIn(spec);
+    CameraSpec description;
+    description.humiditySensor = true;
+    libusb_device_handle* handle = plugIn(description);
     for (double percent : {0.0, 50.0, 100.0}) {
         camera->board().setHumidity(percent);
         Bytes reply = readIn(handle, 0x85, 0xF5, 0, 2);
@@ -131,9 +131,9 @@ TEST_F(BoardTest, CoolerDriveMapsThroughTheCurrentTable)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
-        CameraSpec spec;
-        spec.coolerDrive = c.drive;
-        libusb_device_handle* handle = plugIn(spec);
+        CameraSpec description;
+        description.coolerDrive = c.drive;
+        libusb_device_handle* handle = plugIn(description);
         EXPECT_EQ(vendorOut(handle, c.request, c.request == 0xBD ? 38 : c.value, c.request == 0xBD ? c.value : 0), 0);
         EXPECT_NEAR(camera->board().coolerPowerFraction(), c.powerFraction, 1e-4);
     }
@@ -141,10 +141,10 @@ TEST_F(BoardTest, CoolerDriveMapsThroughTheCurrentTable)
 
 TEST_F(BoardTest, SensorCoolsWithPowerAndWarmsBackWithout)
 {
-    CameraSpec spec;
-    spec.temperatureChip = TemperatureChip::TMP100;
-    spec.coolerDrive = CoolerDrive::FpgaRegister;
-    libusb_device_handle* handle = plugIn(spec);
+    CameraSpec description;
+    description.temperatureChip = TemperatureChip::TMP100;
+    description.coolerDrive = CoolerDrive::FpgaRegister;
+    libusb_device_handle* handle = plugIn(description);
     ThermalSettings settings;
     settings.ambientCelsius = 20.0;
     settings.lowestCelsius = -20.0;
@@ -183,9 +183,9 @@ TEST_F(BoardTest, FanAndHeaterFollowTheFpgaRegisters)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int{c.register25});
-        CameraSpec spec;
-        spec.heaterPowerRegister = c.powerRegister;
-        libusb_device_handle* handle = plugIn(spec);
+        CameraSpec description;
+        description.heaterPowerRegister = c.powerRegister;
+        libusb_device_handle* handle = plugIn(description);
         EXPECT_EQ(vendorOut(handle, 0xBD, 42, c.register42), 0);
         EXPECT_EQ(vendorOut(handle, 0xBD, 25, c.register25), 0);
         EXPECT_EQ(camera->fanOn(), c.fan);

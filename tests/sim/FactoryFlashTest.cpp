@@ -66,9 +66,9 @@ TEST(FactoryFlashImageTest, CompressesOneByteInTheSecondBlock)
 TEST_F(FactoryFlashTest, HotPixelMapOfTheRepresentativeParsesBack)
 {
     const int width = 6248, height = 4176;
-    CameraSpec spec = ModelCatalog::find("ORU6200MC Pro");
-    spec.hotPixels = {{0, 0}, {7, 0}, {8, 0}, {101, 200}, {100, 200}, {width - 1, height - 1}, {16, 1}};
-    libusb_device_handle* handle = open(addCamera(spec));
+    CameraSpec description = ModelCatalog::find("ORU6200MC Pro");
+    description.hotPixels = {{0, 0}, {7, 0}, {8, 0}, {101, 200}, {100, 200}, {width - 1, height - 1}, {16, 1}};
+    libusb_device_handle* handle = open(addCamera(description));
 
     Bytes header = readFlash(handle, 0x40000, 8);
     ASSERT_EQ(Bytes(header.begin(), header.begin() + 4), (Bytes{'O', 'R', 'U', 'D'}));
@@ -76,14 +76,15 @@ TEST_F(FactoryFlashTest, HotPixelMapOfTheRepresentativeParsesBack)
     // 12740 full blocks each closed by (0, 0), plus one pair per non-zero byte.
     EXPECT_EQ(length, 8u + 2 * 12740 + 2 * 5);
     Bytes image = readFlash(handle, 0x40000, length);
-    EXPECT_EQ(decodeHotPixels(image, width, height), std::set<Pixel>(spec.hotPixels.begin(), spec.hotPixels.end()));
+    std::set<Pixel> expected(description.hotPixels.begin(), description.hotPixels.end());
+    EXPECT_EQ(decodeHotPixels(image, width, height), expected);
 }
 
 TEST_F(FactoryFlashTest, IdPageAndErasedAreas)
 {
-    CameraSpec spec;
-    spec.flashCameraId = CameraId{'s', 'c', 'o', 'p', 'e', '-', '0', '1'};
-    libusb_device_handle* handle = open(addCamera(spec));
+    CameraSpec description;
+    description.flashCameraId = CameraId{'s', 'c', 'o', 'p', 'e', '-', '0', '1'};
+    libusb_device_handle* handle = open(addCamera(description));
     Bytes page = readIn(handle, 0xC3, 0, kIdPage, 256);
     EXPECT_EQ(Bytes(page.begin(), page.begin() + 10), (Bytes{'I', 'D', 's', 'c', 'o', 'p', 'e', '-', '0', '1'}));
     EXPECT_TRUE(std::all_of(page.begin() + 10, page.end(), [](uint8_t b) { return b == 0xFF; }));
@@ -95,20 +96,20 @@ TEST_F(FactoryFlashTest, IdPageAndErasedAreas)
 
 TEST_F(FactoryFlashTest, RefusesHotPixelsTheMapCannotHold)
 {
-    CameraSpec spec;
-    spec.sensorWidth = 64;
-    spec.sensorHeight = 64;
+    CameraSpec description;
+    description.sensorWidth = 64;
+    description.sensorHeight = 64;
     for (Pixel off : {Pixel{64, 0}, Pixel{0, 64}, Pixel{-1, 3}}) {
-        spec.hotPixels = {off};
-        EXPECT_THROW(addCamera(spec), std::invalid_argument) << off.first << ", " << off.second;
+        description.hotPixels = {off};
+        EXPECT_THROW(addCamera(description), std::invalid_argument) << off.first << ", " << off.second;
     }
     // Every byte of a 6248 x 4176 map non-zero: far beyond the 0x30000 bytes.
-    spec.sensorWidth = 6248;
-    spec.sensorHeight = 4176;
-    spec.hotPixels.clear();
+    description.sensorWidth = 6248;
+    description.sensorHeight = 4176;
+    description.hotPixels.clear();
     for (int x = 0; x < 6248; x += 8)
         for (int y = 0; y < 200; ++y)
-            spec.hotPixels.emplace_back(x, y);
-    EXPECT_THROW(addCamera(spec), std::invalid_argument);
+            description.hotPixels.emplace_back(x, y);
+    EXPECT_THROW(addCamera(description), std::invalid_argument);
     EXPECT_TRUE(bus_.cameras().empty());
 }
