@@ -26,7 +26,9 @@
 namespace oru_sim {
 
 class BulkTransferPort;
+class CameraBoard;
 class CameraController;
+class GuidePort;
 
 enum class FailureKind {
     Stall,    // the request is stalled: LIBUSB_ERROR_PIPE
@@ -67,10 +69,22 @@ public:
     void setSensorRegister(uint16_t address, uint8_t value);
     void setRegisterObserver(RegisterObserver observer);
 
-    // The sensor behind the registers. Without a model, state() reports the
-    // defaults of SensorState.
+    // The sensor behind the registers, at first the camera description's.
+    // Without a model, state() reports the defaults of SensorState.
     void setSensorModel(std::shared_ptr<SensorModel> model);
     SensorState sensorState() const;
+
+    // Temperature chips, humidity, cooler and sensor temperature; the ST4
+    // guide port with its record of pulses.
+    CameraBoard& board();
+    const CameraBoard& board() const;
+    GuidePort& guidePort();
+    const GuidePort& guidePort() const;
+    // Fan and anti-dew heater as FPGA register 25 (bit 7 clear: fan on;
+    // bit 6: heater on) and, with a heater power register, 42 set them.
+    bool fanOn() const;
+    bool heaterOn() const;
+    int heaterPowerPercent() const;
 
     // Memories. The writers store bytes as given (no NOR rules).
     std::vector<uint8_t> readFlash(uint32_t address, size_t length) const;
