@@ -753,8 +753,9 @@ void CCameraBase::CloseCamera()
 {
     if (!m_bOpen)
         return;
-    // A video capture saves in StopCapture.
-    if (m_bSnap)
+    // A running video capture saves in StopCapture; otherwise save here, so
+    // that settings changed without any capture survive a reopen too.
+    if (m_bSnap || !IsCaptureRunning())
         SaveSetting();
     StopCapture();
     CloseDevice();
