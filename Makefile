@@ -3,6 +3,7 @@ PYTHON ?= /usr/bin/python3
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= 2
+BENCH_BUILD ?= $(BUILD)-release
 
 export PYTHON
 
@@ -36,5 +37,13 @@ demo: deps
 	$(MAKE) build
 	$(BUILD)/examples/oru_list_cameras
 
+# Release build; runs every benchmark executable of bench/.
+bench: deps
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPython_EXECUTABLE=$(PYTHON)
+	cmake --build $(BENCH_BUILD) -j$(JOBS)
+	for b in $(BENCH_BUILD)/bench/*; do \
+		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; \
+	done
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BENCH_BUILD)
