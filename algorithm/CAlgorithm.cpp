@@ -402,29 +402,42 @@ void CAlgorithm::ColorRAWBinTemp(T *buf, int width, int height, int bin)
     const size_t rowLength = size_t(width) * bin;
     const size_t total = rowLength * height * bin;
     const int innerRows = (height - 1) / 2 * 2, innerCols = (width - 1) / 2 * 2;
+    // Odd inner rows and columns start one bin (rounded to even) further on.
     auto start = [bin](int i, bool inner) {
         return size_t(i & ~1) * bin + (i & 1) + (inner ? ((i & 1) * bin) & ~1 : 0);
     };
-    for (int r = 0; r < height; ++r) {
-        for (int c = 0; c < width; ++c) {
-            const bool inner = r < innerRows && c < innerCols;
-            const size_t first = start(r, inner) * rowLength + start(c, inner);
-            uint64_t sum = 0, n = 0, value;
-            for (int i = 0; i < bin; ++i) {
-                for (int j = 0; j < bin; ++j) {
-                    const size_t index = first + 2 * i * rowLength + 2 * j;
-                    if (index < total) {
-                        sum += buf[index];
-                        ++n;
-                    }
+    auto binOne = [&](int r, int c) {
+        const bool inner = r < innerRows && c < innerCols;
+        const size_t first = start(r, inner) * rowLength + start(c, inner);
+        uint64_t sum = 0, n = 0, value;
+        for (int i = 0; i < bin; ++i) {
+            for (int j = 0; j < bin; ++j) {
+                const size_t index = first + 2 * i * rowLength + 2 * j;
+                if (index < total) {
+                    sum += buf[index];
+                    ++n;
                 }
             }
-            if (inner)
-                value = is16 ? sum / area : sum;
-            else
-                value = is16 ? sum / n : area * (sum / n);
-            buf[size_t(r) * width + c] = T(std::min<uint64_t>(value, limit));
         }
+        if (inner)
+            value = is16 ? sum / area : sum;
+        else
+            value = is16 ? sum / n : area * (sum / n);
+        buf[size_t(r) * width + c] = T(std::min<uint64_t>(value, limit));
+    };
+    const bool rowKernel = bin <= 4;
+    for (int r = 0; r < height; ++r) {
+        int c = 0;
+        if (rowKernel && r < innerRows) {
+            const T *first = buf + start(r, true) * rowLength;
+            if constexpr (sizeof(T) == 2)
+                PixelKernels::ColorBinInner16(first, rowLength, bin, buf + size_t(r) * width, innerCols);
+            else
+                PixelKernels::ColorBinInner8(first, rowLength, bin, buf + size_t(r) * width, innerCols);
+            c = innerCols;
+        }
+        for (; c < width; ++c)
+            binOne(r, c);
     }
 }
 

@@ -36,16 +36,20 @@ typedef uint16_t u16x8 __attribute__((vector_size(16)));
 typedef uint16_t u16x16 __attribute__((vector_size(32)));
 typedef uint32_t u32x16 __attribute__((vector_size(64)));
 
-template <typename V>
-ORU_INLINE V Load(const uint8_t *p)
+typedef uint32_t u32x8 __attribute__((vector_size(32)));
+typedef uint64_t u64x4 __attribute__((vector_size(32)));
+typedef uint32_t u32x4 __attribute__((vector_size(16)));
+
+template <typename V, typename T>
+ORU_INLINE V Load(const T *p)
 {
     V v;
     memcpy(&v, p, sizeof v);
     return v;
 }
 
-template <typename V>
-ORU_INLINE void Store(uint8_t *p, V v)
+template <typename V, typename T>
+ORU_INLINE void Store(T *p, V v)
 {
     memcpy(p, &v, sizeof v);
 }
@@ -94,30 +98,27 @@ ORU_INLINE u16x16 Min(u16x16 a, u16x16 b)
     return a < b ? a : b;
 }
 
+ORU_INLINE u32x8 Min(u32x8 a, u32x8 b)
+{
+    return a < b ? a : b;
+}
+
 ORU_INLINE unsigned Min(unsigned a, unsigned b)
 {
     return a < b ? a : b;
 }
 
-// 1 where the value is 0, 125 or 250, else 0.
-ORU_INLINE u16x16 WholeEntry(u16x16 v)
+ORU_INLINE u16x16 AtLeastOne(u16x16 v)
 {
-    return (u16x16)((v == 0) | (v == 125) | (v == 250)) & 1;
+    // Signed lanes: SSE2 has a signed 16-bit maximum only; values stay below 2^15.
+    typedef int16_t i16x16 __attribute__((vector_size(32)));
+    const i16x16 s = (i16x16)v;
+    return (u16x16)(s > 1 ? s : 1);
 }
 
-ORU_INLINE unsigned WholeEntry(unsigned v)
+ORU_INLINE unsigned AtLeastOne(unsigned v)
 {
-    return v == 0 || v == 125 || v == 250;
-}
-
-ORU_INLINE u16x16 IsZero(u16x16 v)
-{
-    return (u16x16)(v == 0) & 1;
-}
-
-ORU_INLINE unsigned IsZero(unsigned v)
-{
-    return v == 0;
+    return v > 1 ? v : 1;
 }
 
 // min(255, v * gain / 50): the white-balance table entry, exact for v <= 255
@@ -133,15 +134,16 @@ ORU_INLINE V WhiteBalance(V v, V gain)
 // floor(b x n x 8192 / 125) for n = 257, 504, 98, so the sum is
 // (8192 N - r) / 125 with N = 257 b0 + 504 b1 + 98 b2 and 0 <= r < 8192,
 // r = 0 only when every channel is 0, 125 or 250. Hence Y8 = (N - d) / 1000
-// with d = 1 unless r = 0. Where r = 0 and N is a multiple of 1000, b0 and b2
-// are 0, and elsewhere d does not change the quotient, so d = 0 is only needed
-// there. Computed as ((N - d) / 8) / 125 in 16-bit lanes, the division by 125
-// exact by multiply-high for quotients below 2^15.
+// with d = 1 unless r = 0. Whenever d changes that quotient (r = 0, N a
+// multiple of 1000) b0 and b2 are 0, and with b0 = b2 = 0, d = 0 gives the
+// right quotient for every b1. So
+//   Y8 = (63 b1 + 32 b0 + (max(b0 + 98 b2, 1) - 1) / 8) / 125,
+// all in 16-bit lanes, the division by 125 exact by multiply-high for
+// dividends below 2^15.
 template <typename V>
 ORU_INLINE V Luma(V b0, V b1, V b2)
 {
-    V d = 1 - (IsZero(b0 | b2) & WholeEntry(b1));
-    V eighth = 63 * b1 + 32 * b0 + ((b0 + 98 * b2 + 8 - d) >> 3) - 1;
+    V eighth = 63 * b1 + 32 * b0 + ((AtLeastOne(b0 + 98 * b2) - 1) >> 3);
     return MulHi(eighth, V() + 33555) >> 6;
 }
 
@@ -442,20 +444,95 @@ ORU_INLINE void BinChunk(const T *in, size_t rowLength, int bin, T *out, int c0,
 }
 
 template <int BIN, typename T, typename Sum, typename Finish>
-ORU_INLINE void BinRow(const T *in, size_t rowLength, int bin, T *out, int width, Finish finish)
+ORU_INLINE void BinRow(const T *in, size_t rowLength, int bin, T *out, int width, Finish finish,
+                       int from = 0)
 {
-    for (int c0 = 0; c0 < width; c0 += BIN_CHUNK)
+    for (int c0 = from; c0 < width; c0 += BIN_CHUNK)
         BinChunk<BIN, T, Sum>(in, rowLength, bin, out, c0, std::min<int>(BIN_CHUNK, width - c0),
                               finish);
 }
 
 } // namespace
 
+// Bin 2 in vectors; each returns how many outputs it wrote (a multiple of the
+// step), leaving the rest to the general loops. Loads come before stores, and
+// read no further than row 0 of the block ends (rowLength samples).
+
+ORU_INLINE int MonoBin2Vector8(const uint8_t *in, size_t rowLength, uint8_t *out, int width)
+{
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        u16x16 sum[2];
+        for (int h = 0; h < 2; ++h) {
+            const u8x32 a = Load<u8x32>(in + 2 * x + 32 * h);
+            const u8x32 b = Load<u8x32>(in + rowLength + 2 * x + 32 * h);
+            sum[h] = Min(EvenBytes(a) + OddBytes(a) + EvenBytes(b) + OddBytes(b), u16x16() + 255);
+        }
+        Store(out + x, __builtin_convertvector(sum[0], u8x16));
+        Store(out + x + 16, __builtin_convertvector(sum[1], u8x16));
+    }
+    return x;
+}
+
+ORU_INLINE int MonoBin2Vector16(const uint16_t *in, size_t rowLength, uint16_t *out, int width)
+{
+    int x = 0;
+    for (; x + 8 <= width; x += 8) {
+        const u32x8 a = Load<u32x8>(in + 2 * x), b = Load<u32x8>(in + rowLength + 2 * x);
+        const u32x8 sum = (a & 0xFFFF) + (a >> 16) + (b & 0xFFFF) + (b >> 16);
+        Store(out + x, __builtin_convertvector(sum >> 2, u16x8));
+    }
+    return x;
+}
+
+// Same-colour bin 2: output 2k sums columns 4k and 4k + 2, output 2k + 1
+// columns 4k + 3 and 4k + 5, over the rows first and first + 2 rows.
+ORU_INLINE int ColorBin2Vector8(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
+{
+    int c = 0;
+    for (; c + 32 <= count && size_t(2 * c + 68) <= rowLength; c += 32) {
+        for (int h = 0; h < 2; ++h) {
+            u32x8 even = u32x8(), odd = u32x8();
+            for (int r = 0; r < 2; ++r) {
+                const uint8_t *row = first + 2 * r * rowLength + 2 * c + 32 * h;
+                const u32x8 groups = Load<u32x8>(row), next = Load<u32x8>(row + 4);
+                even += (groups & 0xFF) + ((groups >> 16) & 0xFF);
+                odd += (groups >> 24) + ((next >> 8) & 0xFF);
+            }
+            const u32x8 limit = u32x8() + 255;
+            const u32x8 pairs = Min(even, limit) | (Min(odd, limit) << 16);
+            Store(out + c + 16 * h, __builtin_convertvector((u16x16)pairs, u8x16));
+        }
+    }
+    return c;
+}
+
+ORU_INLINE int ColorBin2Vector16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
+{
+    int c = 0;
+    for (; c + 16 <= count && size_t(2 * c + 36) <= rowLength; c += 16) {
+        for (int h = 0; h < 2; ++h) {
+            u64x4 even = u64x4(), odd = u64x4();
+            for (int r = 0; r < 2; ++r) {
+                const uint16_t *row = first + 2 * r * rowLength + 2 * c + 16 * h;
+                const u64x4 groups = Load<u64x4>(row), next = Load<u64x4>(row + 4);
+                even += (groups & 0xFFFF) + ((groups >> 32) & 0xFFFF);
+                odd += (groups >> 48) + ((next >> 16) & 0xFFFF);
+            }
+            const u64x4 pairs = (even >> 2) | ((odd >> 2) << 16);
+            Store(out + c + 8 * h, __builtin_convertvector(pairs, u32x4));
+        }
+    }
+    return c;
+}
+
 ORU_CLONES void MonoBinRow8(const uint8_t *in, size_t rowLength, int bin, uint8_t *out, int width)
 {
-    auto limit = [](uint32_t sum) { return uint8_t(std::min<uint32_t>(sum, 255)); };
+    auto limit = [](uint32_t sum) ORU_INLINE_LAMBDA { return uint8_t(std::min<uint32_t>(sum, 255)); };
     switch (bin) {
-    case 2: return BinRow<2, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit);
+    case 2:
+        return BinRow<2, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit,
+                                            MonoBin2Vector8(in, rowLength, out, width));
     case 3: return BinRow<3, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit);
     case 4: return BinRow<4, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit);
     default: return BinRow<0, uint8_t, uint32_t>(in, rowLength, bin, out, width, limit);
@@ -467,20 +544,97 @@ ORU_CLONES void MonoBinRow16(const uint16_t *in, size_t rowLength, int bin, uint
 {
     switch (bin) {
     case 2:
-        return BinRow<2, uint16_t, uint32_t>(in, rowLength, bin, out, width,
-                                             [](uint32_t sum) { return uint16_t(sum / 4); });
+        return BinRow<2, uint16_t, uint32_t>(
+            in, rowLength, bin, out, width,
+            [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 4); },
+            MonoBin2Vector16(in, rowLength, out, width));
     case 3:
         return BinRow<3, uint16_t, uint32_t>(in, rowLength, bin, out, width,
-                                             [](uint32_t sum) { return uint16_t(sum / 9); });
+                                             [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 9); });
     case 4:
         return BinRow<4, uint16_t, uint32_t>(in, rowLength, bin, out, width,
-                                             [](uint32_t sum) { return uint16_t(sum / 16); });
+                                             [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 16); });
     default: {
         const uint64_t area = uint64_t(bin) * bin;
-        return BinRow<0, uint16_t, uint64_t>(in, rowLength, bin, out, width, [area](uint64_t sum) {
+        return BinRow<0, uint16_t, uint64_t>(in, rowLength, bin, out, width, [area](uint64_t sum) ORU_INLINE_LAMBDA {
             return uint16_t(std::min<uint64_t>(sum / area, 65535));
         });
     }
+    }
+}
+
+namespace {
+
+// Inner outputs [c0, c0 + n) (c0 and n even) of one same-colour binned row:
+// even outputs sum columns 2kB + 2j, odd ones 2kB + 1 + (B & ~1) + 2j, each
+// over the input rows first + 2i. Sums go through local arrays as in BinChunk.
+template <int BIN, typename T, typename Sum, typename Finish>
+ORU_INLINE void ColorBinChunk(const T *first, size_t rowLength, T *out, int c0, int n,
+                              Finish finish)
+{
+    enum { SHIFT = 1 + (BIN & ~1) };
+    const int span = n * BIN + (BIN & ~1);
+    Sum column[BIN_CHUNK * BIN + BIN];
+    const T *src = first + size_t(c0) * BIN;
+    for (int i = 0; i < span; ++i)
+        column[i] = src[i];
+    for (int r = 1; r < BIN; ++r) {
+        const T *row = src + 2 * r * rowLength;
+        for (int i = 0; i < span; ++i)
+            column[i] += row[i];
+    }
+    T result[BIN_CHUNK];
+    for (int k = 0; k < n / 2; ++k) {
+        Sum even = 0, odd = 0;
+        for (int j = 0; j < BIN; ++j) {
+            even += column[2 * k * BIN + 2 * j];
+            odd += column[2 * k * BIN + SHIFT + 2 * j];
+        }
+        result[2 * k] = finish(even);
+        result[2 * k + 1] = finish(odd);
+    }
+    memcpy(out + c0, result, n * sizeof(T));
+}
+
+template <int BIN, typename T, typename Sum, typename Finish>
+ORU_INLINE void ColorBinRow(const T *first, size_t rowLength, T *out, int count, Finish finish,
+                            int from = 0)
+{
+    for (int c0 = from; c0 < count; c0 += BIN_CHUNK)
+        ColorBinChunk<BIN, T, Sum>(first, rowLength, out, c0, std::min<int>(BIN_CHUNK, count - c0),
+                                   finish);
+}
+
+} // namespace
+
+ORU_CLONES void ColorBinInner8(const uint8_t *first, size_t rowLength, int bin, uint8_t *out,
+                               int count)
+{
+    auto limit = [](unsigned sum) ORU_INLINE_LAMBDA { return uint8_t(sum < 255 ? sum : 255); };
+    switch (bin) {
+    case 2:
+        return ColorBinRow<2, uint8_t, uint16_t>(first, rowLength, out, count, limit,
+                                                 ColorBin2Vector8(first, rowLength, out, count));
+    case 3: return ColorBinRow<3, uint8_t, uint16_t>(first, rowLength, out, count, limit);
+    default: return ColorBinRow<4, uint8_t, uint16_t>(first, rowLength, out, count, limit);
+    }
+}
+
+ORU_CLONES void ColorBinInner16(const uint16_t *first, size_t rowLength, int bin, uint16_t *out,
+                                int count)
+{
+    switch (bin) {
+    case 2:
+        return ColorBinRow<2, uint16_t, uint32_t>(
+            first, rowLength, out, count,
+            [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 4); },
+            ColorBin2Vector16(first, rowLength, out, count));
+    case 3:
+        return ColorBinRow<3, uint16_t, uint32_t>(
+            first, rowLength, out, count, [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 9); });
+    default:
+        return ColorBinRow<4, uint16_t, uint32_t>(
+            first, rowLength, out, count, [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 16); });
     }
 }
 

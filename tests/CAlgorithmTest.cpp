@@ -263,6 +263,34 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
     }
 }
 
+// Flat colours make every interior pixel the same (byte 0, green, byte 2),
+// reaching the values whose table entries have no fraction (0, 125, 250).
+TEST(CAlgorithmBayer, RowPathEqualsCellWalkOnFlatColours)
+{
+    const int values[] = {0, 1, 124, 125, 126, 249, 250, 255};
+    const int width = 40, height = 5;
+    auto fast = MakeAlgorithm(0), cells = MakeAlgorithm(0);
+    for (int s0 : values)
+        for (int green : values)
+            for (int s2 : values) {
+                // Pattern 0: byte-0 site at (1, 1), byte-2 site at (0, 0).
+                std::vector<uint8_t> src(width * height);
+                for (int y = 0; y < height; ++y)
+                    for (int x = 0; x < width; ++x)
+                        src[y * width + x] = uint8_t((x & 1) && (y & 1)      ? s0
+                                                     : !(x & 1) && !(y & 1) ? s2
+                                                                            : green);
+                for (IMAGE_TYPE type : {IMAGE_TYPE_8BIT, IMAGE_TYPE_RGB24, IMAGE_TYPE_YUV422}) {
+                    std::vector<uint8_t> expected(width * height * 3), actual(expected.size());
+                    ReferenceBayerConv(*cells, src.data(), expected.data(), width, height, type,
+                                       false, false);
+                    fast->BayerConv(src.data(), actual.data(), width, height, type, false, false);
+                    ASSERT_EQ(FirstDifference(expected, actual), -1)
+                        << s0 << " " << green << " " << s2 << " type " << type;
+                }
+            }
+}
+
 // Plain-formula binning, out of place.
 std::vector<unsigned> ReferenceMonoBin(const std::vector<unsigned> &in, int width, int height,
                                        int bin, bool is16)
@@ -358,7 +386,7 @@ TEST(CAlgorithmBinning, InPlaceEqualsFormula)
                                                     << (colour ? " colour" : " mono"));
                     const size_t count = size_t(size.width) * size.height * bin * bin;
                     auto input = RandomSamples<unsigned>(count, unsigned(count + bin),
-                                                         is16 ? 65535 : (colour ? 255 : 40));
+                                                         is16 ? 65535 : 100);
                     auto expected = colour
                                         ? ReferenceColorBin(input, size.width, size.height, bin, is16)
                                         : ReferenceMonoBin(input, size.width, size.height, bin, is16);
