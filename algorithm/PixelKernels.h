@@ -24,6 +24,10 @@ struct BayerRow {
     int gain2;           // the same for byte 2
 };
 
+// Whether the AVX2 builds of the row kernels run where the processor has
+// AVX2 (the default); off, the portable builds run, as on other processors.
+void AllowAvx2Kernels(bool allow);
+
 // out points at pixel 0 of the output row: three bytes per pixel.
 void DemosaicRGB24(const BayerRow &row, uint8_t *out);
 // out points at pixel 0 of the output row: the Y8 luminance of each pixel.

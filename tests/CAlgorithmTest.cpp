@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "algorithm/CAlgorithm.h"
+#include "algorithm/PixelKernels.h"
 
 namespace {
 
@@ -223,7 +224,9 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
 {
     struct Size {
         int width, height;
-    } sizes[] = {{2, 2}, {3, 5}, {5, 3}, {4, 4}, {7, 7}, {36, 6}, {37, 9}, {40, 11}, {6248, 4176}};
+        bool portable; // also through the kernels other processors run
+    } sizes[] = {{2, 2, true},   {3, 5, true},   {5, 3, true},   {4, 4, true},         {7, 7, true},
+                 {36, 6, true},  {37, 9, true},  {40, 11, true}, {101, 67, true}, {6248, 4176, false}};
     struct Balance {
         int first, second;
     } balances[] = {{50, 50}, {1, 100}, {73, 28}, {100, 99}, {300, 50}, {50, 0}};
@@ -249,13 +252,20 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
                         auto fast = MakeAlgorithm(pattern), cells = MakeAlgorithm(pattern);
                         fast->SetRGBWB(balance.first, balance.second);
                         cells->SetRGBWB(balance.first, balance.second);
-                        std::vector<uint8_t> expected = stale, actual = stale;
+                        std::vector<uint8_t> expected = stale;
                         const bool vertical = flips & 1, horizontal = flips & 2;
                         ReferenceBayerConv(*cells, src.data(), expected.data(), size.width,
                                            size.height, type, vertical, horizontal);
-                        fast->BayerConv(src.data(), actual.data(), size.width, size.height, type,
-                                        vertical, horizontal);
-                        ASSERT_EQ(FirstDifference(expected, actual), -1);
+                        for (bool avx2 : {true, false}) {
+                            if (!avx2 && !size.portable)
+                                continue;
+                            PixelKernels::AllowAvx2Kernels(avx2);
+                            std::vector<uint8_t> actual = stale;
+                            fast->BayerConv(src.data(), actual.data(), size.width, size.height,
+                                            type, vertical, horizontal);
+                            PixelKernels::AllowAvx2Kernels(true);
+                            ASSERT_EQ(FirstDifference(expected, actual), -1) << "avx2 " << avx2;
+                        }
                     }
                 }
             }
