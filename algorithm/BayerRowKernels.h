@@ -10,6 +10,11 @@
 #include <immintrin.h>
 #endif
 
+// x86-64 with GCC: intrinsics, run-time dispatch and target clones.
+#if defined(__x86_64__) && defined(__SSE2__) && defined(__GNUC__) && !defined(__clang__)
+#define ORU_X86_KERNELS 1
+#endif
+
 #include "algorithm/PixelKernels.h"
 
 // 32-byte vectors only pass between inlined helpers of one file, never

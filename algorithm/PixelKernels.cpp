@@ -4,15 +4,15 @@
 #include <atomic>
 #include <cstring>
 
+#include "algorithm/BayerRowKernels.h"
+
 // Each listed function is compiled once per instruction set and picked when
 // the program loads; elsewhere the plain build serves (NEON or scalar).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(ORU_X86_KERNELS)
 #define ORU_CLONES __attribute__((target_clones("avx2", "ssse3", "default")))
 #else
 #define ORU_CLONES
 #endif
-
-#include "algorithm/BayerRowKernels.h"
 
 namespace PixelKernels {
 
@@ -69,7 +69,7 @@ void DemosaicY8(const BayerRow &row, uint8_t *out)
 
 namespace {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(ORU_X86_KERNELS)
 // The 256-entry table as four 64-byte registers: two two-register byte
 // permutes and a select on bit 7 per 64 bytes. Returns the bytes done.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t Lookup8Vbmi(uint8_t *buf,
@@ -100,7 +100,7 @@ bool HasVbmi()
 void Lookup8(uint8_t *buf, const uint8_t *table, size_t count)
 {
     size_t i = 0;
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(ORU_X86_KERNELS)
     if (HasVbmi())
         i = Lookup8Vbmi(buf, table, count);
 #endif
