@@ -425,15 +425,20 @@ void CAlgorithm::ColorRAWBinTemp(T *buf, int width, int height, int bin)
             value = is16 ? sum / n : area * (sum / n);
         buf[size_t(r) * width + c] = T(std::min<uint64_t>(value, limit));
     };
+    // Row kernels for bins 2 to 4 take the columns before the right edge of
+    // the inner rows, and of the bottom rows whose samples all lie inside.
     const bool rowKernel = bin <= 4;
     for (int r = 0; r < height; ++r) {
         int c = 0;
-        if (rowKernel && r < innerRows) {
-            const T *first = buf + start(r, true) * rowLength;
+        const bool inner = r < innerRows;
+        const size_t firstRow = start(r, inner);
+        if (rowKernel && firstRow + 2 * (bin - 1) < size_t(height) * bin) {
+            const T *first = buf + firstRow * rowLength;
+            T *out = buf + size_t(r) * width;
             if constexpr (sizeof(T) == 2)
-                PixelKernels::ColorBinInner16(first, rowLength, bin, buf + size_t(r) * width, innerCols);
+                PixelKernels::ColorBinRow16(first, rowLength, bin, inner, out, innerCols);
             else
-                PixelKernels::ColorBinInner8(first, rowLength, bin, buf + size_t(r) * width, innerCols);
+                PixelKernels::ColorBinRow8(first, rowLength, bin, inner, out, innerCols);
             c = innerCols;
         }
         for (; c < width; ++c)

@@ -251,22 +251,24 @@ ORU_INLINE int MonoBin2Vector16(const uint16_t *in, size_t rowLength, uint16_t *
 }
 
 // Same-colour bin 2: output 2k sums columns 4k and 4k + 2, output 2k + 1
-// columns 4k + 3 and 4k + 5, over the rows first and first + 2 rows.
+// columns 4k + 3 and 4k + 5, over the rows first and first + 2 rows. Column
+// sums of the even columns from x and of the odd ones from x + 2 line both
+// up as adjacent pairs.
 ORU_INLINE int ColorBin2Vector8(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
 {
+    const uint8_t *third = first + 2 * rowLength;
     int c = 0;
-    for (; c + 32 <= count && size_t(2 * c + 68) <= rowLength; c += 32) {
+    for (; c + 32 <= count && size_t(2 * c + 66) <= rowLength; c += 32) {
         for (int h = 0; h < 2; ++h) {
-            u32x8 even = u32x8(), odd = u32x8();
-            for (int r = 0; r < 2; ++r) {
-                const uint8_t *row = first + 2 * r * rowLength + 2 * c + 32 * h;
-                const u32x8 groups = Load<u32x8>(row), next = Load<u32x8>(row + 4);
-                even += (groups & 0xFF) + ((groups >> 16) & 0xFF);
-                odd += (groups >> 24) + ((next >> 8) & 0xFF);
-            }
+            const int x = 2 * c + 32 * h;
+            const u32x8 even = (u32x8)(EvenBytes(Load<u8x32>(first + x)) +
+                                       EvenBytes(Load<u8x32>(third + x)));
+            const u32x8 odd = (u32x8)(OddBytes(Load<u8x32>(first + x + 2)) +
+                                      OddBytes(Load<u8x32>(third + x + 2)));
             const u32x8 limit = u32x8() + 255;
-            const u32x8 pairs = Min(even, limit) | (Min(odd, limit) << 16);
-            Store(out + c + 16 * h, __builtin_convertvector((u16x16)pairs, u8x16));
+            const u32x8 evenSum = Min((even & 0xFFFF) + (even >> 16), limit);
+            const u32x8 oddSum = Min((odd & 0xFFFF) + (odd >> 16), limit);
+            Store(out + c + 16 * h, __builtin_convertvector((u16x16)(evenSum | (oddSum << 16)), u8x16));
         }
     }
     return c;
@@ -274,18 +276,18 @@ ORU_INLINE int ColorBin2Vector8(const uint8_t *first, size_t rowLength, uint8_t 
 
 ORU_INLINE int ColorBin2Vector16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
 {
+    const uint16_t *third = first + 2 * rowLength;
     int c = 0;
-    for (; c + 16 <= count && size_t(2 * c + 36) <= rowLength; c += 16) {
+    for (; c + 16 <= count && size_t(2 * c + 34) <= rowLength; c += 16) {
         for (int h = 0; h < 2; ++h) {
-            u64x4 even = u64x4(), odd = u64x4();
-            for (int r = 0; r < 2; ++r) {
-                const uint16_t *row = first + 2 * r * rowLength + 2 * c + 16 * h;
-                const u64x4 groups = Load<u64x4>(row), next = Load<u64x4>(row + 4);
-                even += (groups & 0xFFFF) + ((groups >> 32) & 0xFFFF);
-                odd += (groups >> 48) + ((next >> 16) & 0xFFFF);
-            }
-            const u64x4 pairs = (even >> 2) | ((odd >> 2) << 16);
-            Store(out + c + 8 * h, __builtin_convertvector(pairs, u32x4));
+            const int x = 2 * c + 16 * h;
+            const u32x8 a = Load<u32x8>(first + x), b = Load<u32x8>(third + x);
+            const u32x8 a2 = Load<u32x8>(first + x + 2), b2 = Load<u32x8>(third + x + 2);
+            const u64x4 even = (u64x4)((a & 0xFFFF) + (b & 0xFFFF));
+            const u64x4 odd = (u64x4)((a2 >> 16) + (b2 >> 16));
+            const u64x4 evenMean = ((even & 0xFFFFFFFF) + (even >> 32)) >> 2;
+            const u64x4 oddMean = ((odd & 0xFFFFFFFF) + (odd >> 32)) >> 2;
+            Store(out + c + 8 * h, __builtin_convertvector(evenMean | (oddMean << 16), u32x4));
         }
     }
     return c;
@@ -330,15 +332,16 @@ ORU_CLONES void MonoBinRow16(const uint16_t *in, size_t rowLength, int bin, uint
 
 namespace {
 
-// Inner outputs [c0, c0 + n) (c0 and n even) of one same-colour binned row:
-// even outputs sum columns 2kB + 2j, odd ones 2kB + 1 + (B & ~1) + 2j, each
-// over the input rows first + 2i. Sums go through local arrays as in BinChunk.
-template <int BIN, typename T, typename Sum, typename Finish>
+// Outputs [c0, c0 + n) (c0 and n even) of one same-colour binned row: even
+// outputs sum columns 2kB + 2j, odd ones 2kB + 1 + 2j, inner odd ones
+// 2kB + 1 + (B & ~1) + 2j, each over the input rows first + 2i. Sums go
+// through local arrays as in BinChunk.
+template <int BIN, bool INNER, typename T, typename Sum, typename Finish>
 ORU_INLINE void ColorBinChunk(const T *first, size_t rowLength, T *out, int c0, int n,
                               Finish finish)
 {
-    enum { SHIFT = 1 + (BIN & ~1) };
-    const int span = n * BIN + (BIN & ~1);
+    enum { EXTRA = INNER ? BIN & ~1 : 0, SHIFT = 1 + EXTRA };
+    const int span = n * BIN + EXTRA;
     Sum column[BIN_CHUNK * BIN + BIN];
     const T *src = first + size_t(c0) * BIN;
     for (int i = 0; i < span; ++i)
@@ -361,46 +364,77 @@ ORU_INLINE void ColorBinChunk(const T *first, size_t rowLength, T *out, int c0, 
     memcpy(out + c0, result, n * sizeof(T));
 }
 
-template <int BIN, typename T, typename Sum, typename Finish>
+template <int BIN, bool INNER, typename T, typename Sum, typename Finish>
 ORU_INLINE void ColorBinRow(const T *first, size_t rowLength, T *out, int count, Finish finish,
                             int from = 0)
 {
     for (int c0 = from; c0 < count; c0 += BIN_CHUNK)
-        ColorBinChunk<BIN, T, Sum>(first, rowLength, out, c0, std::min<int>(BIN_CHUNK, count - c0),
-                                   finish);
+        ColorBinChunk<BIN, INNER, T, Sum>(first, rowLength, out, c0,
+                                          std::min<int>(BIN_CHUNK, count - c0), finish);
 }
+
+template <int BIN, bool INNER>
+ORU_INLINE void ColorBinRow8(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
+{
+    // Inner outputs keep the sum; edge ones scale their mean back up.
+    auto finish = [](unsigned sum) ORU_INLINE_LAMBDA {
+        const unsigned value = INNER ? sum : sum / (BIN * BIN) * (BIN * BIN);
+        return uint8_t(value < 255 ? value : 255);
+    };
+    const int from = BIN == 2 && INNER ? ColorBin2Vector8(first, rowLength, out, count) : 0;
+    ColorBinRow<BIN, INNER, uint8_t, uint16_t>(first, rowLength, out, count, finish, from);
+}
+
+template <int BIN, bool INNER>
+ORU_INLINE void ColorBinRow16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
+{
+    auto finish = [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / (BIN * BIN)); };
+    const int from = BIN == 2 && INNER ? ColorBin2Vector16(first, rowLength, out, count) : 0;
+    ColorBinRow<BIN, INNER, uint16_t, uint32_t>(first, rowLength, out, count, finish, from);
+}
+
+// The Row function for bin 2, 3 or 4 and the inner or edge column pattern.
+template <template <int, bool> class Row, typename... Args>
+ORU_INLINE void ForBin(int bin, bool inner, Args... args)
+{
+    switch (bin * 2 + inner) {
+    case 4: return Row<2, false>::Run(args...);
+    case 5: return Row<2, true>::Run(args...);
+    case 6: return Row<3, false>::Run(args...);
+    case 7: return Row<3, true>::Run(args...);
+    case 8: return Row<4, false>::Run(args...);
+    default: return Row<4, true>::Run(args...);
+    }
+}
+
+template <int BIN, bool INNER>
+struct ColorRow8 {
+    static ORU_INLINE void Run(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
+    {
+        ColorBinRow8<BIN, INNER>(first, rowLength, out, count);
+    }
+};
+
+template <int BIN, bool INNER>
+struct ColorRow16 {
+    static ORU_INLINE void Run(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
+    {
+        ColorBinRow16<BIN, INNER>(first, rowLength, out, count);
+    }
+};
 
 } // namespace
 
-ORU_CLONES void ColorBinInner8(const uint8_t *first, size_t rowLength, int bin, uint8_t *out,
-                               int count)
+ORU_CLONES void ColorBinRow8(const uint8_t *first, size_t rowLength, int bin, bool inner,
+                             uint8_t *out, int count)
 {
-    auto limit = [](unsigned sum) ORU_INLINE_LAMBDA { return uint8_t(sum < 255 ? sum : 255); };
-    switch (bin) {
-    case 2:
-        return ColorBinRow<2, uint8_t, uint16_t>(first, rowLength, out, count, limit,
-                                                 ColorBin2Vector8(first, rowLength, out, count));
-    case 3: return ColorBinRow<3, uint8_t, uint16_t>(first, rowLength, out, count, limit);
-    default: return ColorBinRow<4, uint8_t, uint16_t>(first, rowLength, out, count, limit);
-    }
+    ForBin<ColorRow8>(bin, inner, first, rowLength, out, count);
 }
 
-ORU_CLONES void ColorBinInner16(const uint16_t *first, size_t rowLength, int bin, uint16_t *out,
-                                int count)
+ORU_CLONES void ColorBinRow16(const uint16_t *first, size_t rowLength, int bin, bool inner,
+                              uint16_t *out, int count)
 {
-    switch (bin) {
-    case 2:
-        return ColorBinRow<2, uint16_t, uint32_t>(
-            first, rowLength, out, count,
-            [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 4); },
-            ColorBin2Vector16(first, rowLength, out, count));
-    case 3:
-        return ColorBinRow<3, uint16_t, uint32_t>(
-            first, rowLength, out, count, [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 9); });
-    default:
-        return ColorBinRow<4, uint16_t, uint32_t>(
-            first, rowLength, out, count, [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 16); });
-    }
+    ForBin<ColorRow16>(bin, inner, first, rowLength, out, count);
 }
 
 } // namespace PixelKernels

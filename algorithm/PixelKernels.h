@@ -51,10 +51,13 @@ void MonoBinRow8(const uint8_t *in, size_t rowLength, int bin, uint8_t *out, int
 // The same for 16-bit samples: the block average.
 void MonoBinRow16(const uint16_t *in, size_t rowLength, int bin, uint16_t *out, int width);
 
-// Same-colour binning, bin 2 to 4: the inner outputs [0, count) (count even)
-// of one row whose first input row starts at first (see CAlgorithm::ColorRAWBin).
-// 8-bit: the sum limited to 255; 16-bit: the average.
-void ColorBinInner8(const uint8_t *first, size_t rowLength, int bin, uint8_t *out, int count);
-void ColorBinInner16(const uint16_t *first, size_t rowLength, int bin, uint16_t *out, int count);
+// Same-colour binning, bin 2 to 4, of outputs [0, count) (count even) of one
+// row whose sample rows start at first (see CAlgorithm::ColorRAWBin); inner
+// selects the inner column pattern and the plain sum (8-bit, limited to 255),
+// else the edge pattern and bin^2 x mean. 16-bit: the mean.
+void ColorBinRow8(const uint8_t *first, size_t rowLength, int bin, bool inner, uint8_t *out,
+                  int count);
+void ColorBinRow16(const uint16_t *first, size_t rowLength, int bin, bool inner, uint16_t *out,
+                   int count);
 
 } // namespace PixelKernels
