@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstring>
 
-#include "algorithm/BayerRowKernels.h"
+#include "algorithm/VectorKernels.h"
 
 // Each listed function is compiled once per instruction set and picked when
 // the program loads; elsewhere the plain build serves (NEON or scalar).
@@ -18,24 +18,20 @@ namespace PixelKernels {
 
 namespace {
 
-std::atomic<bool> g_bAvx2Allowed(true);
+std::atomic<int> g_iKernelLimit(KERNELS_AVX512);
 
-#if defined(ORU_AVX2_KERNELS)
-bool UseAvx2()
+// The build to run: the narrower of the limit and what the processor has.
+KernelLevel Level()
 {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 && g_bAvx2Allowed.load(std::memory_order_relaxed);
-}
+#if defined(ORU_WIDE_KERNELS)
+    static const KernelLevel available = __builtin_cpu_supports("avx512bw") ? KERNELS_AVX512
+                                         : __builtin_cpu_supports("avx2")   ? KERNELS_AVX2
+                                                                             : KERNELS_PORTABLE;
+    return KernelLevel(std::min<int>(available, g_iKernelLimit.load(std::memory_order_relaxed)));
+#else
+    return KERNELS_PORTABLE;
 #endif
-
-} // namespace
-
-void AllowAvx2Kernels(bool allow)
-{
-    g_bAvx2Allowed = allow;
 }
-
-namespace {
 
 ORU_CLONES void DemosaicRGB24Portable(const BayerRow &row, uint8_t *out)
 {
@@ -47,25 +43,80 @@ ORU_CLONES void DemosaicY8Portable(const BayerRow &row, uint8_t *out)
     DemosaicY8Rows(row, out);
 }
 
+ORU_CLONES int MonoBin2Row8Portable(const uint8_t *in, size_t rowLength, uint8_t *out, int width)
+{
+    return MonoBin2Vector8(in, rowLength, out, width);
+}
+
+ORU_CLONES int MonoBin2Row16Portable(const uint16_t *in, size_t rowLength, uint16_t *out,
+                                     int width)
+{
+    return MonoBin2Vector16(in, rowLength, out, width);
+}
+
+ORU_CLONES int ColorBin2Row8Portable(const uint8_t *first, size_t rowLength, uint8_t *out,
+                                     int count)
+{
+    return ColorBin2Vector8(first, rowLength, out, count);
+}
+
+ORU_CLONES int ColorBin2Row16Portable(const uint16_t *first, size_t rowLength, uint16_t *out,
+                                      int count)
+{
+    return ColorBin2Vector16(first, rowLength, out, count);
+}
+
 } // namespace
+
+void LimitKernels(KernelLevel widest)
+{
+    g_iKernelLimit = widest;
+}
+
+#if defined(ORU_WIDE_KERNELS)
+#define ORU_DISPATCH(KERNEL, ...)                                                                \
+    switch (Level()) {                                                                           \
+    case KERNELS_AVX512: return KERNEL##Avx512(__VA_ARGS__);                                     \
+    case KERNELS_AVX2: return KERNEL##Avx2(__VA_ARGS__);                                         \
+    default: return KERNEL##Portable(__VA_ARGS__);                                               \
+    }
+#else
+#define ORU_DISPATCH(KERNEL, ...) return KERNEL##Portable(__VA_ARGS__);
+#endif
 
 void DemosaicRGB24(const BayerRow &row, uint8_t *out)
 {
-#if defined(ORU_AVX2_KERNELS)
-    if (UseAvx2())
-        return DemosaicRGB24Avx2(row, out);
-#endif
-    DemosaicRGB24Portable(row, out);
+    ORU_DISPATCH(DemosaicRGB24, row, out)
 }
 
 void DemosaicY8(const BayerRow &row, uint8_t *out)
 {
-#if defined(ORU_AVX2_KERNELS)
-    if (UseAvx2())
-        return DemosaicY8Avx2(row, out);
-#endif
-    DemosaicY8Portable(row, out);
+    ORU_DISPATCH(DemosaicY8, row, out)
 }
+
+namespace {
+
+int MonoBin2Row8(const uint8_t *in, size_t rowLength, uint8_t *out, int width)
+{
+    ORU_DISPATCH(MonoBin2Row8, in, rowLength, out, width)
+}
+
+int MonoBin2Row16(const uint16_t *in, size_t rowLength, uint16_t *out, int width)
+{
+    ORU_DISPATCH(MonoBin2Row16, in, rowLength, out, width)
+}
+
+int ColorBin2Row8(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
+{
+    ORU_DISPATCH(ColorBin2Row8, first, rowLength, out, count)
+}
+
+int ColorBin2Row16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
+{
+    ORU_DISPATCH(ColorBin2Row16, first, rowLength, out, count)
+}
+
+} // namespace
 
 namespace {
 
@@ -219,87 +270,13 @@ ORU_INLINE void BinRow(const T *in, size_t rowLength, int bin, T *out, int width
 
 } // namespace
 
-// Bin 2 in vectors; each returns how many outputs it wrote (a multiple of the
-// step), leaving the rest to the general loops. Loads come before stores, and
-// read no further than row 0 of the block ends (rowLength samples).
-
-ORU_INLINE int MonoBin2Vector8(const uint8_t *in, size_t rowLength, uint8_t *out, int width)
-{
-    int x = 0;
-    for (; x + 32 <= width; x += 32) {
-        u16x16 sum[2];
-        for (int h = 0; h < 2; ++h) {
-            const u8x32 a = Load<u8x32>(in + 2 * x + 32 * h);
-            const u8x32 b = Load<u8x32>(in + rowLength + 2 * x + 32 * h);
-            sum[h] = Min(EvenBytes(a) + OddBytes(a) + EvenBytes(b) + OddBytes(b), u16x16() + 255);
-        }
-        Store(out + x, __builtin_convertvector(sum[0], u8x16));
-        Store(out + x + 16, __builtin_convertvector(sum[1], u8x16));
-    }
-    return x;
-}
-
-ORU_INLINE int MonoBin2Vector16(const uint16_t *in, size_t rowLength, uint16_t *out, int width)
-{
-    int x = 0;
-    for (; x + 8 <= width; x += 8) {
-        const u32x8 a = Load<u32x8>(in + 2 * x), b = Load<u32x8>(in + rowLength + 2 * x);
-        const u32x8 sum = (a & 0xFFFF) + (a >> 16) + (b & 0xFFFF) + (b >> 16);
-        Store(out + x, __builtin_convertvector(sum >> 2, u16x8));
-    }
-    return x;
-}
-
-// Same-colour bin 2: output 2k sums columns 4k and 4k + 2, output 2k + 1
-// columns 4k + 3 and 4k + 5, over the rows first and first + 2 rows. Column
-// sums of the even columns from x and of the odd ones from x + 2 line both
-// up as adjacent pairs.
-ORU_INLINE int ColorBin2Vector8(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
-{
-    const uint8_t *third = first + 2 * rowLength;
-    int c = 0;
-    for (; c + 32 <= count && size_t(2 * c + 66) <= rowLength; c += 32) {
-        for (int h = 0; h < 2; ++h) {
-            const int x = 2 * c + 32 * h;
-            const u32x8 even = (u32x8)(EvenBytes(Load<u8x32>(first + x)) +
-                                       EvenBytes(Load<u8x32>(third + x)));
-            const u32x8 odd = (u32x8)(OddBytes(Load<u8x32>(first + x + 2)) +
-                                      OddBytes(Load<u8x32>(third + x + 2)));
-            const u32x8 limit = u32x8() + 255;
-            const u32x8 evenSum = Min((even & 0xFFFF) + (even >> 16), limit);
-            const u32x8 oddSum = Min((odd & 0xFFFF) + (odd >> 16), limit);
-            Store(out + c + 16 * h, __builtin_convertvector((u16x16)(evenSum | (oddSum << 16)), u8x16));
-        }
-    }
-    return c;
-}
-
-ORU_INLINE int ColorBin2Vector16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
-{
-    const uint16_t *third = first + 2 * rowLength;
-    int c = 0;
-    for (; c + 16 <= count && size_t(2 * c + 34) <= rowLength; c += 16) {
-        for (int h = 0; h < 2; ++h) {
-            const int x = 2 * c + 16 * h;
-            const u32x8 a = Load<u32x8>(first + x), b = Load<u32x8>(third + x);
-            const u32x8 a2 = Load<u32x8>(first + x + 2), b2 = Load<u32x8>(third + x + 2);
-            const u64x4 even = (u64x4)((a & 0xFFFF) + (b & 0xFFFF));
-            const u64x4 odd = (u64x4)((a2 >> 16) + (b2 >> 16));
-            const u64x4 evenMean = ((even & 0xFFFFFFFF) + (even >> 32)) >> 2;
-            const u64x4 oddMean = ((odd & 0xFFFFFFFF) + (odd >> 32)) >> 2;
-            Store(out + c + 8 * h, __builtin_convertvector(evenMean | (oddMean << 16), u32x4));
-        }
-    }
-    return c;
-}
-
 ORU_CLONES void MonoBinRow8(const uint8_t *in, size_t rowLength, int bin, uint8_t *out, int width)
 {
     auto limit = [](uint32_t sum) ORU_INLINE_LAMBDA { return uint8_t(std::min<uint32_t>(sum, 255)); };
     switch (bin) {
     case 2:
         return BinRow<2, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit,
-                                            MonoBin2Vector8(in, rowLength, out, width));
+                                            MonoBin2Row8(in, rowLength, out, width));
     case 3: return BinRow<3, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit);
     case 4: return BinRow<4, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit);
     default: return BinRow<0, uint8_t, uint32_t>(in, rowLength, bin, out, width, limit);
@@ -314,7 +291,7 @@ ORU_CLONES void MonoBinRow16(const uint16_t *in, size_t rowLength, int bin, uint
         return BinRow<2, uint16_t, uint32_t>(
             in, rowLength, bin, out, width,
             [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 4); },
-            MonoBin2Vector16(in, rowLength, out, width));
+            MonoBin2Row16(in, rowLength, out, width));
     case 3:
         return BinRow<3, uint16_t, uint32_t>(in, rowLength, bin, out, width,
                                              [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 9); });
@@ -381,7 +358,7 @@ ORU_INLINE void ColorBinRow8(const uint8_t *first, size_t rowLength, uint8_t *ou
         const unsigned value = INNER ? sum : sum / (BIN * BIN) * (BIN * BIN);
         return uint8_t(value < 255 ? value : 255);
     };
-    const int from = BIN == 2 && INNER ? ColorBin2Vector8(first, rowLength, out, count) : 0;
+    const int from = BIN == 2 && INNER ? ColorBin2Row8(first, rowLength, out, count) : 0;
     ColorBinRow<BIN, INNER, uint8_t, uint16_t>(first, rowLength, out, count, finish, from);
 }
 
@@ -389,7 +366,7 @@ template <int BIN, bool INNER>
 ORU_INLINE void ColorBinRow16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
 {
     auto finish = [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / (BIN * BIN)); };
-    const int from = BIN == 2 && INNER ? ColorBin2Vector16(first, rowLength, out, count) : 0;
+    const int from = BIN == 2 && INNER ? ColorBin2Row16(first, rowLength, out, count) : 0;
     ColorBinRow<BIN, INNER, uint16_t, uint32_t>(first, rowLength, out, count, finish, from);
 }
 

@@ -24,9 +24,11 @@ struct BayerRow {
     int gain2;           // the same for byte 2
 };
 
-// Whether the AVX2 builds of the row kernels run where the processor has
-// AVX2 (the default); off, the portable builds run, as on other processors.
-void AllowAvx2Kernels(bool allow);
+// Builds of the explicitly vectorised row kernels, narrowest first.
+enum KernelLevel { KERNELS_PORTABLE, KERNELS_AVX2, KERNELS_AVX512 };
+// The widest build allowed to run; the widest the processor has runs by
+// default. Tests lower it to check the builds other processors run.
+void LimitKernels(KernelLevel widest);
 
 // out points at pixel 0 of the output row: three bytes per pixel.
 void DemosaicRGB24(const BayerRow &row, uint8_t *out);

@@ -1,16 +1,9 @@
-// Compiled with AVX2 enabled; see BayerRowKernels.h.
-#include "algorithm/BayerRowKernels.h"
+// The row kernels of VectorKernels.h for AVX2, in 32-byte vectors; this file
+// is compiled with AVX2 enabled and only called after a run-time check.
+#include "algorithm/VectorKernels.h"
 
 namespace PixelKernels {
 
-void DemosaicRGB24Avx2(const BayerRow &row, uint8_t *out)
-{
-    DemosaicRGB24Rows(row, out);
-}
-
-void DemosaicY8Avx2(const BayerRow &row, uint8_t *out)
-{
-    DemosaicY8Rows(row, out);
-}
+ORU_DEFINE_ROW_KERNELS(Avx2)
 
 } // namespace PixelKernels

@@ -30,6 +30,17 @@ std::vector<T> RandomSamples(size_t count, unsigned seed, unsigned maxValue)
     return samples;
 }
 
+// Every build of the row kernels this processor can run, widest first.
+const PixelKernels::KernelLevel KERNEL_LEVELS[] = {
+    PixelKernels::KERNELS_AVX512, PixelKernels::KERNELS_AVX2, PixelKernels::KERNELS_PORTABLE};
+
+// Runs the kernels of one build while in scope.
+class KernelLimit {
+public:
+    explicit KernelLimit(PixelKernels::KernelLevel level) { PixelKernels::LimitKernels(level); }
+    ~KernelLimit() { PixelKernels::LimitKernels(PixelKernels::KERNELS_AVX512); }
+};
+
 // Index of the first difference, or -1.
 template <typename T>
 long FirstDifference(const std::vector<T> &a, const std::vector<T> &b)
@@ -224,7 +235,7 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
 {
     struct Size {
         int width, height;
-        bool portable; // also through the kernels other processors run
+        bool allBuilds; // through every kernel build, not only the widest
     } sizes[] = {{2, 2, true},   {3, 5, true},   {5, 3, true},   {4, 4, true},         {7, 7, true},
                  {36, 6, true},  {37, 9, true},  {40, 11, true}, {101, 67, true}, {6248, 4176, false}};
     struct Balance {
@@ -256,15 +267,14 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
                         const bool vertical = flips & 1, horizontal = flips & 2;
                         ReferenceBayerConv(*cells, src.data(), expected.data(), size.width,
                                            size.height, type, vertical, horizontal);
-                        for (bool avx2 : {true, false}) {
-                            if (!avx2 && !size.portable)
+                        for (auto level : KERNEL_LEVELS) {
+                            if (level != KERNEL_LEVELS[0] && !size.allBuilds)
                                 continue;
-                            PixelKernels::AllowAvx2Kernels(avx2);
+                            KernelLimit limit(level);
                             std::vector<uint8_t> actual = stale;
                             fast->BayerConv(src.data(), actual.data(), size.width, size.height,
                                             type, vertical, horizontal);
-                            PixelKernels::AllowAvx2Kernels(true);
-                            ASSERT_EQ(FirstDifference(expected, actual), -1) << "avx2 " << avx2;
+                            ASSERT_EQ(FirstDifference(expected, actual), -1) << "kernels " << level;
                         }
                     }
                 }
@@ -381,39 +391,48 @@ TEST(CAlgorithmBinning, ExactSumsAndLimits)
     EXPECT_EQ(copy, untouched);
 }
 
+// One binning case through the library, in place, against the formula.
+void CheckBinning(CAlgorithm &algorithm, int width, int height, int bin, bool is16, bool colour)
+{
+    const size_t count = size_t(width) * height * bin * bin;
+    auto input = RandomSamples<unsigned>(count, unsigned(count + bin), is16 ? 65535 : 100);
+    auto expected = colour ? ReferenceColorBin(input, width, height, bin, is16)
+                           : ReferenceMonoBin(input, width, height, bin, is16);
+    expected.insert(expected.end(), input.begin() + expected.size(), input.end());
+    std::vector<uint16_t> buf16(input.begin(), input.end());
+    std::vector<uint8_t> buf8(input.begin(), input.end());
+    auto run = colour ? &CAlgorithm::ColorRAWBin : &CAlgorithm::MonoBin;
+    if (is16)
+        (algorithm.*run)(reinterpret_cast<uint8_t *>(buf16.data()), buf16.data(), width, height,
+                         bin, true);
+    else
+        (algorithm.*run)(buf8.data(), nullptr, width, height, bin, false);
+    std::vector<unsigned> actual = is16 ? std::vector<unsigned>(buf16.begin(), buf16.end())
+                                        : std::vector<unsigned>(buf8.begin(), buf8.end());
+    ASSERT_EQ(FirstDifference(expected, actual), -1);
+}
+
 TEST(CAlgorithmBinning, InPlaceEqualsFormula)
 {
     auto algorithm = MakeAlgorithm();
     struct Size {
         int width, height;
     } sizes[] = {{1, 1}, {2, 1}, {1, 3}, {3, 3}, {5, 4}, {70, 5}, {131, 7}};
-    for (bool is16 : {false, true})
-        for (bool colour : {false, true})
-            for (int bin = 2; bin <= 5; ++bin)
-                for (const Size &size : sizes) {
-                    SCOPED_TRACE(testing::Message() << size.width << " x " << size.height << " bin "
-                                                    << bin << (is16 ? " 16" : " 8") << "-bit"
-                                                    << (colour ? " colour" : " mono"));
-                    const size_t count = size_t(size.width) * size.height * bin * bin;
-                    auto input = RandomSamples<unsigned>(count, unsigned(count + bin),
-                                                         is16 ? 65535 : 100);
-                    auto expected = colour
-                                        ? ReferenceColorBin(input, size.width, size.height, bin, is16)
-                                        : ReferenceMonoBin(input, size.width, size.height, bin, is16);
-                    expected.insert(expected.end(), input.begin() + expected.size(), input.end());
-                    std::vector<uint16_t> buf16(input.begin(), input.end());
-                    std::vector<uint8_t> buf8(input.begin(), input.end());
-                    auto run = colour ? &CAlgorithm::ColorRAWBin : &CAlgorithm::MonoBin;
-                    if (is16)
-                        (algorithm.get()->*run)(reinterpret_cast<uint8_t *>(buf16.data()),
-                                                buf16.data(), size.width, size.height, bin, true);
-                    else
-                        (algorithm.get()->*run)(buf8.data(), nullptr, size.width, size.height, bin,
-                                                false);
-                    std::vector<unsigned> actual = is16 ? std::vector<unsigned>(buf16.begin(), buf16.end())
-                                                        : std::vector<unsigned>(buf8.begin(), buf8.end());
-                    ASSERT_EQ(FirstDifference(expected, actual), -1);
-                }
+    for (auto level : KERNEL_LEVELS) {
+        KernelLimit limit(level);
+        for (bool is16 : {false, true})
+            for (bool colour : {false, true})
+                for (int bin = 2; bin <= 5; ++bin)
+                    for (const Size &size : sizes) {
+                        SCOPED_TRACE(testing::Message()
+                                     << "kernels " << level << " " << size.width << " x "
+                                     << size.height << " bin " << bin << (is16 ? " 16" : " 8")
+                                     << "-bit" << (colour ? " colour" : " mono"));
+                        CheckBinning(*algorithm, size.width, size.height, bin, is16, colour);
+                        if (HasFatalFailure())
+                            return;
+                    }
+    }
 }
 
 TEST(CAlgorithmMirror, TwoByTwo)
