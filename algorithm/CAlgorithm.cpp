@@ -229,21 +229,26 @@ void CAlgorithm::CopyLastLine(uint8_t *dst, int rows, int rowBytes)
     memcpy(dst + size_t(rows) * rowBytes, dst + size_t(rows - 1) * rowBytes, rowBytes);
 }
 
-void CAlgorithm::TakeWBSnapshot(WBSnapshot &wb) const
+void CAlgorithm::PrepareConversion(int width, Conversion &conv) const
 {
+    for (int k = 0; k < 4; ++k) {
+        const int x = m_SitePos[2 * k], y = m_SitePos[2 * k + 1];
+        conv.srcOffsets[k] = x + y * width;
+        conv.blockOffsets[k] = x + y * 2;
+    }
     const int gain0 = m_iWBGain0, gain2 = m_iWBGain2;
     const bool active = m_bWBActive;
     for (int i = 0; i < 256; ++i) {
-        wb.table0[i] = WBEntry(i, gain0);
-        wb.table2[i] = WBEntry(i, gain2);
+        conv.table0[i] = WBEntry(i, gain0);
+        conv.table2[i] = WBEntry(i, gain2);
     }
     auto kernelGain = [active](int gain) {
         return active && gain >= 0 && gain <= KERNEL_MAX_GAIN ? gain : -1;
     };
-    wb.gain0 = kernelGain(gain0);
-    wb.gain2 = kernelGain(gain2);
-    wb.lookup0 = active && wb.gain0 < 0;
-    wb.lookup2 = active && wb.gain2 < 0;
+    conv.gain0 = kernelGain(gain0);
+    conv.gain2 = kernelGain(gain2);
+    conv.lookup0 = active && conv.gain0 < 0;
+    conv.lookup2 = active && conv.gain2 < 0;
 }
 
 void CAlgorithm::SiteRow(int dy, bool &colourFirst, bool &s0Row) const
@@ -252,42 +257,39 @@ void CAlgorithm::SiteRow(int dy, bool &colourFirst, bool &s0Row) const
     colourFirst = m_SitePos[2 * (s0Row ? SITE_S0 : SITE_S2)] == 0;
 }
 
-void CAlgorithm::BorderCell(const uint8_t *src, int width, int index, uint8_t *out,
-                            int outRowPixels, const WBSnapshot &wb) const
+void CAlgorithm::BorderCell(const uint8_t *src, int index, uint8_t *out,
+                            const int32_t *outOffsets, const Conversion &conv) const
 {
-    int32_t srcOffsets[4];
-    for (int k = 0; k < 4; ++k)
-        srcOffsets[k] = m_SitePos[2 * k] + m_SitePos[2 * k + 1] * width;
     uint8_t pixels[4][3];
-    NearestCell(src, index, srcOffsets, wb.table0, wb.table2, pixels);
+    NearestCell(src, index, conv.srcOffsets, conv.table0, conv.table2, pixels);
     for (int k = 0; k < 4; ++k)
-        memcpy(out + 3 * (m_SitePos[2 * k] + m_SitePos[2 * k + 1] * outRowPixels), pixels[k], 3);
+        memcpy(out + 3 * outOffsets[k], pixels[k], 3);
 }
 
 void CAlgorithm::InteriorRGB24(const uint8_t *src, int width, int y, int end, uint8_t *out,
-                               const WBSnapshot &wb) const
+                               const Conversion &conv) const
 {
     for (int dy = 0; dy < 2; ++dy) {
         const uint8_t *cur = src + size_t(y + dy) * width;
         PixelKernels::BayerRow row{cur - width, cur, cur + width, 2, end, width, false, false,
-                                   wb.gain0, wb.gain2};
+                                   conv.gain0, conv.gain2};
         SiteRow(dy, row.colourFirst, row.s0Row);
         uint8_t *rowOut = out + size_t(dy) * width * 3;
         PixelKernels::DemosaicRGB24(row, rowOut);
-        if (!wb.lookup0 && !wb.lookup2)
+        if (!conv.lookup0 && !conv.lookup2)
             continue;
         for (int x = 2; x < end; ++x) {
             uint8_t *pixel = rowOut + 3 * x;
-            if (wb.lookup0)
-                pixel[0] = wb.table0[pixel[0]];
-            if (wb.lookup2)
-                pixel[2] = wb.table2[pixel[2]];
+            if (conv.lookup0)
+                pixel[0] = conv.table0[pixel[0]];
+            if (conv.lookup2)
+                pixel[2] = conv.table2[pixel[2]];
         }
     }
 }
 
 void CAlgorithm::RowPairRGB24(const uint8_t *src, int width, int height, int y, uint8_t *out,
-                              const WBSnapshot &wb) const
+                              const Conversion &conv) const
 {
     const int evenWidth = width & ~1;
     if (evenWidth < 2)
@@ -296,19 +298,19 @@ void CAlgorithm::RowPairRGB24(const uint8_t *src, int width, int height, int y, 
     // the last cell are border cells; the rest have all their neighbours.
     const bool borderRow = y == 0 || y == height - 2;
     const int end = borderRow ? 2 : (width & 1) ? evenWidth : width - 2;
-    BorderCell(src, width, y * width, out, width, wb);
+    BorderCell(src, y * width, out, conv.srcOffsets, conv);
     if (end > 2)
-        InteriorRGB24(src, width, y, end, out, wb);
+        InteriorRGB24(src, width, y, end, out, conv);
     for (int x = std::max(end, 2); x <= evenWidth - 2; x += 2)
-        BorderCell(src, width, y * width + x, out + 3 * x, width, wb);
+        BorderCell(src, y * width + x, out + 3 * x, conv.srcOffsets, conv);
 }
 
 void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uint8_t *out,
-                           const WBSnapshot &wb, uint8_t *scratch) const
+                           const Conversion &conv, uint8_t *scratch) const
 {
     const int evenWidth = width & ~1;
-    if (wb.lookup0 || wb.lookup2) {
-        RowPairRGB24(src, width, height, y, scratch, wb);
+    if (conv.lookup0 || conv.lookup2) {
+        RowPairRGB24(src, width, height, y, scratch, conv);
         for (int dy = 0; dy < 2; ++dy)
             for (int x = 0; x < evenWidth; ++x)
                 out[dy * width + x] = Y8Of(scratch + 3 * (dy * width + x));
@@ -320,7 +322,7 @@ void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uin
     const int end = borderRow ? 2 : (width & 1) ? evenWidth : width - 2;
     auto borderCell = [&](int x) {
         uint8_t cell[12];
-        BorderCell(src, width, y * width + x, cell, 2, wb);
+        BorderCell(src, y * width + x, cell, conv.blockOffsets, conv);
         for (int k = 0; k < 4; ++k)
             out[(k >> 1) * width + x + (k & 1)] = Y8Of(cell + 3 * k);
     };
@@ -328,7 +330,7 @@ void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uin
     for (int dy = 0; end > 2 && dy < 2; ++dy) {
         const uint8_t *cur = src + size_t(y + dy) * width;
         PixelKernels::BayerRow row{cur - width, cur, cur + width, 2, end, width, false, false,
-                                   wb.gain0, wb.gain2};
+                                   conv.gain0, conv.gain2};
         SiteRow(dy, row.colourFirst, row.s0Row);
         PixelKernels::DemosaicY8(row, out + size_t(dy) * width);
     }
@@ -352,20 +354,20 @@ void CAlgorithm::BayerConv(uint8_t *src, uint8_t *dst, int width, int height, IM
     if (dst == nullptr || width < 1 || height < 1)
         return;
     SetWidth(width, type == IMAGE_TYPE_RGB24 ? width : 2);
-    WBSnapshot wb;
-    TakeWBSnapshot(wb);
+    Conversion conv;
+    PrepareConversion(width, conv);
     std::vector<uint8_t> scratch;
-    if (type == IMAGE_TYPE_YUV422 || wb.lookup0 || wb.lookup2)
+    if (type == IMAGE_TYPE_YUV422 || conv.lookup0 || conv.lookup2)
         scratch.resize(size_t(width) * 6);
 
     const int evenHeight = height & ~1;
     for (int y = 0; y + 2 <= evenHeight; y += 2) {
         const size_t first = size_t(y) * width;
         switch (type) {
-        case IMAGE_TYPE_RGB24: RowPairRGB24(src, width, height, y, dst + 3 * first, wb); break;
-        case IMAGE_TYPE_8BIT: RowPairY8(src, width, height, y, dst + first, wb, scratch.data()); break;
+        case IMAGE_TYPE_RGB24: RowPairRGB24(src, width, height, y, dst + 3 * first, conv); break;
+        case IMAGE_TYPE_8BIT: RowPairY8(src, width, height, y, dst + first, conv, scratch.data()); break;
         default:
-            RowPairRGB24(src, width, height, y, scratch.data(), wb);
+            RowPairRGB24(src, width, height, y, scratch.data(), conv);
             for (int dy = 0; dy < 2; ++dy)
                 RGB24RowToYUV(scratch.data() + 3 * dy * width, dst + 2 * (first + dy * width),
                               width & ~1);

@@ -83,29 +83,31 @@ private:
     template <typename T>
     void ColorRAWBinTemp(T *buf, int width, int height, int bin);
 
-    // White balance as one conversion sees it: read once, so a concurrent
-    // SetRGBWB changes whole frames only.
-    struct WBSnapshot {
+    // What one conversion needs fixed: the white balance, read once so a
+    // concurrent SetRGBWB changes whole frames only, and the site offsets.
+    struct Conversion {
         uint8_t table0[256];
         uint8_t table2[256];
         int gain0; // for the row kernels: -1 when not applied there
         int gain2;
         bool lookup0; // applied by table after the kernel (gain out of its range)
         bool lookup2;
+        int32_t srcOffsets[4];   // sites in the source and in frame-wide outputs
+        int32_t blockOffsets[4]; // sites in a 2 x 2 block
     };
-    void TakeWBSnapshot(WBSnapshot &wb) const;
+    void PrepareConversion(int width, Conversion &conv) const;
     // Nearest-neighbour colours of one cell, by site.
     void NearestCell(const uint8_t *src, int index, const int32_t *offsets, const uint8_t *table0,
                      const uint8_t *table2, uint8_t (&pixels)[4][3]) const;
     void SiteRow(int dy, bool &colourFirst, bool &s0Row) const;
-    void BorderCell(const uint8_t *src, int width, int index, uint8_t *out, int outRowPixels,
-                    const WBSnapshot &wb) const;
+    void BorderCell(const uint8_t *src, int index, uint8_t *out, const int32_t *outOffsets,
+                    const Conversion &conv) const;
     void InteriorRGB24(const uint8_t *src, int width, int y, int end, uint8_t *out,
-                       const WBSnapshot &wb) const;
+                       const Conversion &conv) const;
     void RowPairRGB24(const uint8_t *src, int width, int height, int y, uint8_t *out,
-                      const WBSnapshot &wb) const;
+                      const Conversion &conv) const;
     void RowPairY8(const uint8_t *src, int width, int height, int y, uint8_t *out,
-                   const WBSnapshot &wb, uint8_t *scratch) const;
+                   const Conversion &conv, uint8_t *scratch) const;
     uint8_t Y8Of(const uint8_t *pixel) const;
     void RGB24RowToYUV(const uint8_t *rgb, uint8_t *yuv, int width) const;
 
