@@ -18,7 +18,7 @@ const int KERNEL_MAX_GAIN = 256;
 
 uint8_t WBEntry(int i, int gain)
 {
-    return uint8_t(std::clamp(i * gain / 50, 0, 255));
+    return uint8_t(std::clamp<int64_t>(int64_t(i) * gain / 50, 0, 255));
 }
 
 void FillTable(int32_t *table, double coefficient)

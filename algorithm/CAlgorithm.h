@@ -99,16 +99,22 @@ private:
     // Nearest-neighbour colours of one cell, by site.
     void NearestCell(const uint8_t *src, int index, const int32_t *offsets, const uint8_t *table0,
                      const uint8_t *table2, uint8_t (&pixels)[4][3]) const;
+    // Row dy of a cell: whether its colour site is at even x, and whether that
+    // colour is the byte-0 one.
     void SiteRow(int dy, bool &colourFirst, bool &s0Row) const;
+    // The four RGB24 pixels of a nearest-neighbour cell at out + 3 x outOffsets.
     void BorderCell(const uint8_t *src, int index, uint8_t *out, const int32_t *outOffsets,
                     const Conversion &conv) const;
+    // Pixels [2, end) of both rows of cell row y, bilinear, into an RGB24 row pair.
     void InteriorRGB24(const uint8_t *src, int width, int y, int end, uint8_t *out,
                        const Conversion &conv) const;
+    // Cell row y (rows y and y + 1) into an RGB24 or a Y8 output row pair.
     void RowPairRGB24(const uint8_t *src, int width, int height, int y, uint8_t *out,
                       const Conversion &conv) const;
     void RowPairY8(const uint8_t *src, int width, int height, int y, uint8_t *out,
                    const Conversion &conv, uint8_t *scratch) const;
     uint8_t Y8Of(const uint8_t *pixel) const;
+    // Packed YUV words of a row of RGB24 pixels, pair by pair.
     void RGB24RowToYUV(const uint8_t *rgb, uint8_t *yuv, int width) const;
 
     uint8_t m_BlockBuf[12];
