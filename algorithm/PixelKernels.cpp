@@ -139,10 +139,10 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t Lookup8Vbmi(uint8_
     return i;
 }
 
-bool HasVbmi()
+bool UseVbmi()
 {
     static const bool vbmi = __builtin_cpu_supports("avx512vbmi");
-    return vbmi;
+    return vbmi && Level() == KERNELS_AVX512;
 }
 #endif
 
@@ -152,7 +152,7 @@ void Lookup8(uint8_t *buf, const uint8_t *table, size_t count)
 {
     size_t i = 0;
 #if defined(ORU_X86_KERNELS)
-    if (HasVbmi())
+    if (UseVbmi())
         i = Lookup8Vbmi(buf, table, count);
 #endif
     // Eight lookups before eight stores keep the loads independent.

@@ -24,7 +24,7 @@ struct BayerRow {
     int gain2;           // the same for byte 2
 };
 
-// Builds of the explicitly vectorised row kernels, narrowest first.
+// Builds of the explicitly vectorised kernels, narrowest first.
 enum KernelLevel { KERNELS_PORTABLE, KERNELS_AVX2, KERNELS_AVX512 };
 // The widest build allowed to run; the widest the processor has runs by
 // default. Tests lower it to check the builds other processors run.

@@ -519,18 +519,21 @@ TEST(CAlgorithmPixels, GammaLooksUpEveryPixel)
     auto algorithm = MakeAlgorithm();
     auto table8 = RandomSamples<uint8_t>(256, 5, 255);
     auto table16 = RandomSamples<uint16_t>(65536, 6, 65535);
-    auto buf8 = RandomSamples<uint8_t>(1013 * 3, 7, 255);
-    auto buf16 = RandomSamples<uint16_t>(1013 * 3, 8, 65535);
-    std::vector<uint8_t> expected8 = buf8;
-    std::vector<uint16_t> expected16 = buf16;
-    for (auto &v : expected8)
-        v = table8[v];
-    for (auto &v : expected16)
-        v = table16[v];
-    algorithm->Gamma(buf8.data(), table8.data(), 1013, 3);
-    algorithm->Gamma(buf16.data(), table16.data(), 1013, 3);
-    EXPECT_EQ(FirstDifference(expected8, buf8), -1);
-    EXPECT_EQ(FirstDifference(expected16, buf16), -1);
+    for (auto level : KERNEL_LEVELS) {
+        KernelLimit limit(level);
+        auto buf8 = RandomSamples<uint8_t>(1013 * 3, 7, 255);
+        auto buf16 = RandomSamples<uint16_t>(1013 * 3, 8, 65535);
+        std::vector<uint8_t> expected8 = buf8;
+        std::vector<uint16_t> expected16 = buf16;
+        for (auto &v : expected8)
+            v = table8[v];
+        for (auto &v : expected16)
+            v = table16[v];
+        algorithm->Gamma(buf8.data(), table8.data(), 1013, 3);
+        algorithm->Gamma(buf16.data(), table16.data(), 1013, 3);
+        EXPECT_EQ(FirstDifference(expected8, buf8), -1) << "kernels " << level;
+        EXPECT_EQ(FirstDifference(expected16, buf16), -1) << "kernels " << level;
+    }
 }
 
 TEST(CAlgorithmStatistics, UniformArea)
