@@ -1,7 +1,9 @@
 // Vector helpers and the explicitly vectorised row kernels, included once by
 // each translation unit that builds them for one instruction set and one
 // vector width (ORU_VECTOR_BYTES, 32 unless the file says otherwise).
-// Everything here has internal linkage, so every build keeps its own copy.
+// Everything here has internal linkage, so every build keeps its own copy:
+// an inline function with external linkage built with AVX enabled could be
+// the copy the linker keeps for the portable callers too.
 #pragma once
 
 #include <cstring>
