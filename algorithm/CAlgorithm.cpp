@@ -13,9 +13,6 @@ namespace {
 const int32_t CHANNEL_MAPS[4][4] = {{0, 1, 1, 2}, {2, 1, 1, 0}, {1, 0, 2, 1}, {1, 2, 0, 1}};
 const int32_t SWAPPED_MAPS[4][4] = {{2, 1, 1, 0}, {0, 1, 1, 2}, {1, 2, 0, 1}, {1, 0, 2, 1}};
 
-// Largest gain the row kernels compute instead of looking up.
-const int KERNEL_MAX_GAIN = 256;
-
 uint8_t WBEntry(int i, int gain)
 {
     return uint8_t(std::clamp<int64_t>(int64_t(i) * gain / 50, 0, 255));
@@ -242,13 +239,14 @@ void CAlgorithm::PrepareConversion(int width, Conversion &conv) const
         conv.table0[i] = WBEntry(i, gain0);
         conv.table2[i] = WBEntry(i, gain2);
     }
-    auto kernelGain = [active](int gain) {
-        return active && gain >= 0 && gain <= KERNEL_MAX_GAIN ? gain : -1;
+    auto kernelFactor = [active](int gain) {
+        const bool inKernel = active && gain >= 0 && gain <= PixelKernels::MAX_KERNEL_GAIN;
+        return inKernel ? PixelKernels::BalanceFactor(gain) : -1;
     };
-    conv.gain0 = kernelGain(gain0);
-    conv.gain2 = kernelGain(gain2);
-    conv.lookup0 = active && conv.gain0 < 0;
-    conv.lookup2 = active && conv.gain2 < 0;
+    conv.balance0 = kernelFactor(gain0);
+    conv.balance2 = kernelFactor(gain2);
+    conv.lookup0 = active && conv.balance0 < 0;
+    conv.lookup2 = active && conv.balance2 < 0;
 }
 
 void CAlgorithm::SiteRow(int dy, bool &colourFirst, bool &s0Row) const
@@ -272,7 +270,7 @@ void CAlgorithm::InteriorRGB24(const uint8_t *src, int width, int y, int end, ui
     for (int dy = 0; dy < 2; ++dy) {
         const uint8_t *cur = src + size_t(y + dy) * width;
         PixelKernels::BayerRow row{cur - width, cur, cur + width, 2, end, width, false, false,
-                                   conv.gain0, conv.gain2};
+                                   conv.balance0, conv.balance2};
         SiteRow(dy, row.colourFirst, row.s0Row);
         uint8_t *rowOut = out + size_t(dy) * width * 3;
         PixelKernels::DemosaicRGB24(row, rowOut);
@@ -330,7 +328,7 @@ void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uin
     for (int dy = 0; end > 2 && dy < 2; ++dy) {
         const uint8_t *cur = src + size_t(y + dy) * width;
         PixelKernels::BayerRow row{cur - width, cur, cur + width, 2, end, width, false, false,
-                                   conv.gain0, conv.gain2};
+                                   conv.balance0, conv.balance2};
         SiteRow(dy, row.colourFirst, row.s0Row);
         PixelKernels::DemosaicY8(row, out + size_t(dy) * width);
     }

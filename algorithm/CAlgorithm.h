@@ -88,8 +88,8 @@ private:
     struct Conversion {
         uint8_t table0[256];
         uint8_t table2[256];
-        int gain0; // for the row kernels: -1 when not applied there
-        int gain2;
+        int balance0; // for the row kernels: -1 when not applied there
+        int balance2;
         bool lookup0; // applied by table after the kernel (gain out of its range)
         bool lookup2;
         int32_t srcOffsets[4];   // sites in the source and in frame-wide outputs

@@ -20,8 +20,8 @@ struct BayerRow {
     int width;           // row length; no byte at or past cur + width is read
     bool colourFirst;    // the colour site of the row is at even x
     bool s0Row;          // that colour feeds output byte 0 (else byte 2)
-    int gain0;           // white balance of byte 0 as a SetRGBWB gain (0..256), -1 for none
-    int gain2;           // the same for byte 2
+    int balance0;        // white balance of byte 0, -1 for none: see BalanceFactor
+    int balance2;        // the same for byte 2
 };
 
 // Builds of the explicitly vectorised kernels, narrowest first.
@@ -29,6 +29,18 @@ enum KernelLevel { KERNELS_PORTABLE, KERNELS_AVX2, KERNELS_AVX512 };
 // The widest build allowed to run; the widest the processor has runs by
 // default. Tests lower it to check the builds other processors run.
 void LimitKernels(KernelLevel widest);
+
+// Largest SetRGBWB gain the row kernels apply themselves.
+const int MAX_KERNEL_GAIN = 128;
+
+// The factor the row kernels take for a gain of 0..MAX_KERNEL_GAIN:
+// min(255, (4 v x factor) >> 16) equals the table entry min(255, v x gain / 50)
+// for every v <= 255, as the factor overestimates gain / 50 x 2^14 by less
+// than 1 and v x gain / 50 is never within 1/50 below an integer it is not.
+inline int BalanceFactor(int gain)
+{
+    return (gain * 16384 + 49) / 50;
+}
 
 // out points at pixel 0 of the output row: three bytes per pixel.
 void DemosaicRGB24(const BayerRow &row, uint8_t *out);

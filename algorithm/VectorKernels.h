@@ -170,13 +170,11 @@ ORU_INLINE unsigned AtLeastOne(unsigned v)
     return v > 1 ? v : 1;
 }
 
-// min(255, v * gain / 50): the white-balance table entry, exact for v <= 255
-// and gain <= 256 (v * gain fits 16 bits; 41944 / 2^20 divides by 25).
+// The white-balance table entry of v, from its BalanceFactor.
 template <typename V>
-ORU_INLINE V WhiteBalance(V v, V gain)
+ORU_INLINE V WhiteBalance(V v, V factor)
 {
-    V half = (V)((v * gain) >> 1);
-    return Min<V>(MulHi(half, V() + 41944) >> 4, V() + 255);
+    return Min<V>(MulHi(v << 2, factor), V() + 255);
 }
 
 // Y8 = (YUV02990[b0] + YUV05870[b1] + YUV01140[b2]) >> 16. The entries are
@@ -215,7 +213,7 @@ struct Layout {
 // Bilinear colours of the pixel pair (x, x + 1) of an interior row.
 template <bool COLOUR_FIRST, bool S0_ROW, bool BALANCE0, bool BALANCE2, typename V>
 ORU_INLINE void PairColours(Layout<COLOUR_FIRST, S0_ROW, BALANCE0, BALANCE2>, const Taps<V> &u,
-                            const Taps<V> &c, const Taps<V> &d, V gain0, V gain2, Pixel<V> &first,
+                            const Taps<V> &c, const Taps<V> &d, V factor0, V factor2, Pixel<V> &first,
                             Pixel<V> &second)
 {
     V colour, colourGreen, colourOther, green, greenColour, greenOther;
@@ -243,12 +241,12 @@ ORU_INLINE void PairColours(Layout<COLOUR_FIRST, S0_ROW, BALANCE0, BALANCE2>, co
     greenPixel.b0 = S0_ROW ? greenColour : greenOther;
     greenPixel.b2 = S0_ROW ? greenOther : greenColour;
     if (BALANCE0) {
-        first.b0 = WhiteBalance(first.b0, gain0);
-        second.b0 = WhiteBalance(second.b0, gain0);
+        first.b0 = WhiteBalance(first.b0, factor0);
+        second.b0 = WhiteBalance(second.b0, factor0);
     }
     if (BALANCE2) {
-        first.b2 = WhiteBalance(first.b2, gain2);
-        second.b2 = WhiteBalance(second.b2, gain2);
+        first.b2 = WhiteBalance(first.b2, factor2);
+        second.b2 = WhiteBalance(second.b2, factor2);
     }
 }
 
@@ -271,17 +269,18 @@ ORU_INLINE void WalkPairs(LayoutT layout, const BayerRow &row, VectorStep vector
                           ScalarStep scalarStep)
 {
     int x = row.begin;
-    const Words gain0 = Words() + uint16_t(row.gain0), gain2 = Words() + uint16_t(row.gain2);
+    const Words factor0 = Words() + uint16_t(row.balance0);
+    const Words factor2 = Words() + uint16_t(row.balance2);
     for (; x + VB <= row.end && x + VB + 2 <= row.width; x += VB) {
         Pixel<Words> first, second;
         PairColours(layout, VectorTaps(row.up, x), VectorTaps(row.cur, x), VectorTaps(row.down, x),
-                    gain0, gain2, first, second);
+                    factor0, factor2, first, second);
         vectorStep(x, first, second);
     }
     for (; x < row.end; x += 2) {
         Pixel<unsigned> first, second;
         PairColours(layout, ScalarTaps(row.up, x), ScalarTaps(row.cur, x), ScalarTaps(row.down, x),
-                    unsigned(row.gain0), unsigned(row.gain2), first, second);
+                    unsigned(row.balance0), unsigned(row.balance2), first, second);
         scalarStep(x, first, second);
     }
 }
@@ -292,11 +291,11 @@ ORU_INLINE void WithLayout(const BayerRow &row, Walk walk)
 {
     auto balance = [&](auto colourFirst, auto s0Row) ORU_INLINE_LAMBDA {
         constexpr bool CF = decltype(colourFirst)::value, S0 = decltype(s0Row)::value;
-        if (row.gain0 >= 0 && row.gain2 >= 0)
+        if (row.balance0 >= 0 && row.balance2 >= 0)
             walk(Layout<CF, S0, true, true>());
-        else if (row.gain0 >= 0)
+        else if (row.balance0 >= 0)
             walk(Layout<CF, S0, true, false>());
-        else if (row.gain2 >= 0)
+        else if (row.balance2 >= 0)
             walk(Layout<CF, S0, false, true>());
         else
             walk(Layout<CF, S0, false, false>());

@@ -240,7 +240,7 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
                  {36, 6, true},  {37, 9, true},  {40, 11, true}, {101, 67, true}, {6248, 4176, false}};
     struct Balance {
         int first, second;
-    } balances[] = {{50, 50}, {1, 100}, {73, 28}, {100, 99}, {300, 50}, {50, 0}};
+    } balances[] = {{50, 50}, {1, 100}, {73, 28}, {100, 99}, {128, 127}, {300, 50}, {50, 0}};
     const IMAGE_TYPE types[] = {IMAGE_TYPE_8BIT, IMAGE_TYPE_RGB24, IMAGE_TYPE_YUV422};
     for (const Size &size : sizes) {
         const bool large = size.width * size.height > 100000;
