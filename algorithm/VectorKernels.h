@@ -128,11 +128,11 @@ ORU_INLINE Bytes Interleave(Words even, Words odd)
 
 ORU_INLINE Words MulHi(Words a, Words b)
 {
-#if VB == 64 && defined(__AVX512BW__)
+#if ORU_VECTOR_BYTES == 64 && defined(__AVX512BW__)
     return (Words)_mm512_mulhi_epu16((__m512i)a, (__m512i)b);
-#elif VB == 32 && defined(__AVX2__)
+#elif ORU_VECTOR_BYTES == 32 && defined(__AVX2__)
     return (Words)_mm256_mulhi_epu16((__m256i)a, (__m256i)b);
-#elif VB == 32 && defined(__SSE2__)
+#elif ORU_VECTOR_BYTES == 32 && defined(__SSE2__)
     // Two halves: a multiply-high the compiler would otherwise widen to 32 bits.
     const u16x8 aLow = __builtin_shufflevector(a, a, 0, 1, 2, 3, 4, 5, 6, 7);
     const u16x8 aHigh = __builtin_shufflevector(a, a, 8, 9, 10, 11, 12, 13, 14, 15);
