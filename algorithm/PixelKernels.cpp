@@ -20,6 +20,7 @@ namespace {
 
 std::atomic<int> g_iKernelLimit(KERNELS_AVX512);
 
+#if defined(ORU_WIDE_KERNELS) || defined(ORU_X86_KERNELS)
 // The build to run: the narrower of the limit and what the processor has.
 KernelLevel Level()
 {
@@ -27,11 +28,13 @@ KernelLevel Level()
     static const KernelLevel available = __builtin_cpu_supports("avx512bw") ? KERNELS_AVX512
                                          : __builtin_cpu_supports("avx2")   ? KERNELS_AVX2
                                                                              : KERNELS_PORTABLE;
-    return KernelLevel(std::min<int>(available, g_iKernelLimit.load(std::memory_order_relaxed)));
 #else
-    return KERNELS_PORTABLE;
+    // Only the byte-permute lookup asks: it checks its own instructions.
+    const KernelLevel available = KERNELS_AVX512;
 #endif
+    return KernelLevel(std::min<int>(available, g_iKernelLimit.load(std::memory_order_relaxed)));
 }
+#endif
 
 ORU_CLONES void DemosaicRGB24Portable(const BayerRow &row, uint8_t *out)
 {
