@@ -35,8 +35,9 @@ const int MAX_KERNEL_GAIN = 128;
 
 // The factor the row kernels take for a gain of 0..MAX_KERNEL_GAIN:
 // min(255, (4 v x factor) >> 16) equals the table entry min(255, v x gain / 50)
-// for every v <= 255, as the factor overestimates gain / 50 x 2^14 by less
-// than 1 and v x gain / 50 is never within 1/50 below an integer it is not.
+// for every v <= 255. The factor exceeds gain x 2^14 / 50 by less than 1, so
+// the product exceeds v x gain / 50 by less than 255 / 2^14 < 1/50, and
+// v x gain / 50 is a multiple of 1/50: both have the same integer part.
 inline int BalanceFactor(int gain)
 {
     return (gain * 16384 + 49) / 50;
