@@ -18,6 +18,16 @@ uint8_t WBEntry(int i, int gain)
     return uint8_t(std::clamp<int64_t>(int64_t(i) * gain / 50, 0, 255));
 }
 
+// Cells of the top and bottom cell rows, the first cell and (even width) the
+// last cell are border cells; the pixels [2, end) of the others have all
+// their neighbours.
+int InteriorEnd(int width, int height, int y)
+{
+    if (y == 0 || y == height - 2)
+        return 2;
+    return (width & 1) ? width - 1 : width - 2;
+}
+
 void FillTable(int32_t *table, double coefficient)
 {
     const double scale = 65536 * coefficient;
@@ -249,10 +259,15 @@ void CAlgorithm::PrepareConversion(int width, Conversion &conv) const
     conv.lookup2 = active && conv.balance2 < 0;
 }
 
-void CAlgorithm::SiteRow(int dy, bool &colourFirst, bool &s0Row) const
+PixelKernels::BayerRow CAlgorithm::KernelRow(const uint8_t *src, int width, int y, int end,
+                                             const Conversion &conv) const
 {
-    s0Row = m_SitePos[2 * SITE_S0 + 1] == dy;
-    colourFirst = m_SitePos[2 * (s0Row ? SITE_S0 : SITE_S2)] == 0;
+    const uint8_t *cur = src + size_t(y) * width;
+    const int dy = y & 1;
+    const bool s0Row = m_SitePos[2 * SITE_S0 + 1] == dy;
+    const bool colourFirst = m_SitePos[2 * (s0Row ? SITE_S0 : SITE_S2)] == 0;
+    return {cur - width, cur, cur + width, 2, end, width, colourFirst, s0Row, conv.balance0,
+            conv.balance2};
 }
 
 void CAlgorithm::BorderCell(const uint8_t *src, int index, uint8_t *out,
@@ -268,12 +283,8 @@ void CAlgorithm::InteriorRGB24(const uint8_t *src, int width, int y, int end, ui
                                const Conversion &conv) const
 {
     for (int dy = 0; dy < 2; ++dy) {
-        const uint8_t *cur = src + size_t(y + dy) * width;
-        PixelKernels::BayerRow row{cur - width, cur, cur + width, 2, end, width, false, false,
-                                   conv.balance0, conv.balance2};
-        SiteRow(dy, row.colourFirst, row.s0Row);
         uint8_t *rowOut = out + size_t(dy) * width * 3;
-        PixelKernels::DemosaicRGB24(row, rowOut);
+        PixelKernels::DemosaicRGB24(KernelRow(src, width, y + dy, end, conv), rowOut);
         if (!conv.lookup0 && !conv.lookup2)
             continue;
         for (int x = 2; x < end; ++x) {
@@ -292,10 +303,7 @@ void CAlgorithm::RowPairRGB24(const uint8_t *src, int width, int height, int y, 
     const int evenWidth = width & ~1;
     if (evenWidth < 2)
         return;
-    // Cells of the top and bottom cell rows, the first cell and (even width)
-    // the last cell are border cells; the rest have all their neighbours.
-    const bool borderRow = y == 0 || y == height - 2;
-    const int end = borderRow ? 2 : (width & 1) ? evenWidth : width - 2;
+    const int end = InteriorEnd(width, height, y);
     BorderCell(src, y * width, out, conv.srcOffsets, conv);
     if (end > 2)
         InteriorRGB24(src, width, y, end, out, conv);
@@ -316,8 +324,7 @@ void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uin
     }
     if (evenWidth < 2)
         return;
-    const bool borderRow = y == 0 || y == height - 2;
-    const int end = borderRow ? 2 : (width & 1) ? evenWidth : width - 2;
+    const int end = InteriorEnd(width, height, y);
     auto borderCell = [&](int x) {
         uint8_t cell[12];
         BorderCell(src, y * width + x, cell, conv.blockOffsets, conv);
@@ -325,13 +332,8 @@ void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uin
             out[(k >> 1) * width + x + (k & 1)] = Y8Of(cell + 3 * k);
     };
     borderCell(0);
-    for (int dy = 0; end > 2 && dy < 2; ++dy) {
-        const uint8_t *cur = src + size_t(y + dy) * width;
-        PixelKernels::BayerRow row{cur - width, cur, cur + width, 2, end, width, false, false,
-                                   conv.balance0, conv.balance2};
-        SiteRow(dy, row.colourFirst, row.s0Row);
-        PixelKernels::DemosaicY8(row, out + size_t(dy) * width);
-    }
+    for (int dy = 0; end > 2 && dy < 2; ++dy)
+        PixelKernels::DemosaicY8(KernelRow(src, width, y + dy, end, conv), out + size_t(dy) * width);
     for (int x = std::max(end, 2); x <= evenWidth - 2; x += 2)
         borderCell(x);
 }

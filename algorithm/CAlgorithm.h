@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "algorithm/ImageType.h"
+#include "algorithm/PixelKernels.h"
 
 class CAlgorithm {
 public:
@@ -99,9 +100,9 @@ private:
     // Nearest-neighbour colours of one cell, by site.
     void NearestCell(const uint8_t *src, int index, const int32_t *offsets, const uint8_t *table0,
                      const uint8_t *table2, uint8_t (&pixels)[4][3]) const;
-    // Row dy of a cell: whether its colour site is at even x, and whether that
-    // colour is the byte-0 one.
-    void SiteRow(int dy, bool &colourFirst, bool &s0Row) const;
+    // Interior pixels [2, end) of source row y for the row kernels.
+    PixelKernels::BayerRow KernelRow(const uint8_t *src, int width, int y, int end,
+                                     const Conversion &conv) const;
     // The four RGB24 pixels of a nearest-neighbour cell at out + 3 x outOffsets.
     void BorderCell(const uint8_t *src, int index, uint8_t *out, const int32_t *outOffsets,
                     const Conversion &conv) const;
