@@ -131,12 +131,22 @@ TEST(CAlgorithmColour, WhitePixel)
     EXPECT_EQ(y8[0], 219);
     EXPECT_EQ(y8[1], 219);
     EXPECT_EQ(std::vector<uint8_t>(yuv, yuv + 4), (std::vector<uint8_t>{235, 128, 235, 128}));
+
+    // A white frame through border and interior cells alike.
+    const int width = 40, height = 6;
+    std::vector<uint8_t> frame(width * height, 255), out(width * height * 2);
+    algorithm->BayerConv(frame.data(), out.data(), width, height, IMAGE_TYPE_8BIT, false, false);
+    EXPECT_EQ(std::count(out.begin(), out.begin() + width * height, 219), width * height);
+    algorithm->BayerConv(frame.data(), out.data(), width, height, IMAGE_TYPE_YUV422, false, false);
+    for (size_t i = 0; i < out.size(); i += 2)
+        ASSERT_EQ(out[i] * 256 + out[i + 1], 235 * 256 + 128) << "pixel " << i / 2;
 }
 
 TEST(CAlgorithmColour, ChromaOfPairComesFromLeftPixel)
 {
     auto algorithm = MakeAlgorithm();
-    // Left pure byte 0, right pure byte 2; both rows, second read bottom-up.
+    // Row 0: pure byte 0, then pure byte 2; row 1 black. Bottom-up output
+    // starts with the black row.
     uint8_t rgb[12] = {255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0};
     uint8_t yuv[8] = {};
     algorithm->RGB2YUV2(rgb, yuv, 2, 2, true);
