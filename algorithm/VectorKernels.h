@@ -262,21 +262,39 @@ ORU_INLINE Taps<unsigned> ScalarTaps(const uint8_t *row, int x)
     return {row[x - 1], row[x], row[x + 1], row[x + 2]};
 }
 
+// Runs step(x) for x = start, start + STEP, ... while the step fits, then
+// once more ending at end if that fits, repeating some outputs (see the
+// callers for why that is harmless). Returns where the steps stopped.
+template <int STEP, typename Fits, typename Step>
+ORU_INLINE int Steps(int start, int end, Fits fits, Step step)
+{
+    int x = start;
+    for (; x + STEP <= end && fits(x); x += STEP)
+        step(x);
+    if (x < end && end - STEP >= start && fits(end - STEP)) {
+        step(end - STEP);
+        x = end;
+    }
+    return x;
+}
+
 // Walks the interior of a row: VB pixels per vector step while the loads
-// stay inside the row, single pairs after that.
+// stay inside the row (the output is another buffer, so a last step may
+// overlap the one before), single pairs after that.
 template <typename LayoutT, typename VectorStep, typename ScalarStep>
 ORU_INLINE void WalkPairs(LayoutT layout, const BayerRow &row, VectorStep vectorStep,
                           ScalarStep scalarStep)
 {
-    int x = row.begin;
     const Words factor0 = Words() + uint16_t(row.balance0);
     const Words factor2 = Words() + uint16_t(row.balance2);
-    for (; x + VB <= row.end && x + VB + 2 <= row.width; x += VB) {
-        Pixel<Words> first, second;
-        PairColours(layout, VectorTaps(row.up, x), VectorTaps(row.cur, x), VectorTaps(row.down, x),
-                    factor0, factor2, first, second);
-        vectorStep(x, first, second);
-    }
+    int x = Steps<VB>(
+        row.begin, row.end, [&](int at) ORU_INLINE_LAMBDA { return at + VB + 2 <= row.width; },
+        [&](int at) ORU_INLINE_LAMBDA {
+            Pixel<Words> first, second;
+            PairColours(layout, VectorTaps(row.up, at), VectorTaps(row.cur, at),
+                        VectorTaps(row.down, at), factor0, factor2, first, second);
+            vectorStep(at, first, second);
+        });
     for (; x < row.end; x += 2) {
         Pixel<unsigned> first, second;
         PairColours(layout, ScalarTaps(row.up, x), ScalarTaps(row.cur, x), ScalarTaps(row.down, x),
@@ -384,33 +402,39 @@ ORU_INLINE void DemosaicY8Rows(const BayerRow &row, uint8_t *out)
     });
 }
 
-// Bin 2 in vectors; each returns how many outputs it wrote (a multiple of the
-// step), leaving the rest to the general loops. Loads come before stores, and
-// read no further than row 0 of the block ends (rowLength samples).
+// Bin 2 in vectors; each returns how many outputs it wrote, leaving the rest
+// to the general loops. Loads come before stores and read no further than
+// row 0 of the block ends (rowLength samples). In place, output row 0 covers
+// the first half of input row 0, which the outputs from c on read from 2c on:
+// a last step repeating outputs still finds its samples intact when the row
+// has at least two steps (the step count check of Steps).
 
 ORU_INLINE int MonoBin2Vector8(const uint8_t *in, size_t rowLength, uint8_t *out, int width)
 {
-    int x = 0;
-    for (; x + VB <= width; x += VB) {
-        for (int h = 0; h < 2; ++h) {
-            const Bytes a = Load<Bytes>(in + 2 * x + VB * h);
-            const Bytes b = Load<Bytes>(in + rowLength + 2 * x + VB * h);
-            const Words sum = EvenBytes(a) + OddBytes(a) + EvenBytes(b) + OddBytes(b);
-            Store(out + x + VB / 2 * h, __builtin_convertvector(Min<Words>(sum, Words() + 255), HalfBytes));
-        }
-    }
-    return x;
+    return Steps<VB>(
+        0, width >= 2 * VB ? width : width / VB * VB, [](int) ORU_INLINE_LAMBDA { return true; },
+        [&](int x) ORU_INLINE_LAMBDA {
+            for (int h = 0; h < 2; ++h) {
+                const Bytes a = Load<Bytes>(in + 2 * x + VB * h);
+                const Bytes b = Load<Bytes>(in + rowLength + 2 * x + VB * h);
+                const Words sum = EvenBytes(a) + OddBytes(a) + EvenBytes(b) + OddBytes(b);
+                Store(out + x + VB / 2 * h,
+                      __builtin_convertvector(Min<Words>(sum, Words() + 255), HalfBytes));
+            }
+        });
 }
 
 ORU_INLINE int MonoBin2Vector16(const uint16_t *in, size_t rowLength, uint16_t *out, int width)
 {
-    int x = 0;
-    for (; x + VB / 4 <= width; x += VB / 4) {
-        const Dwords a = Load<Dwords>(in + 2 * x), b = Load<Dwords>(in + rowLength + 2 * x);
-        const Dwords sum = (a & 0xFFFF) + (a >> 16) + (b & 0xFFFF) + (b >> 16);
-        Store(out + x, __builtin_convertvector(sum >> 2, HalfWords));
-    }
-    return x;
+    enum { STEP = VB / 4 };
+    return Steps<STEP>(
+        0, width >= 2 * STEP ? width : width / STEP * STEP,
+        [](int) ORU_INLINE_LAMBDA { return true; },
+        [&](int x) ORU_INLINE_LAMBDA {
+            const Dwords a = Load<Dwords>(in + 2 * x), b = Load<Dwords>(in + rowLength + 2 * x);
+            const Dwords sum = (a & 0xFFFF) + (a >> 16) + (b & 0xFFFF) + (b >> 16);
+            Store(out + x, __builtin_convertvector(sum >> 2, HalfWords));
+        });
 }
 
 // Same-colour bin 2: output 2k sums columns 4k and 4k + 2, output 2k + 1
@@ -420,41 +444,45 @@ ORU_INLINE int MonoBin2Vector16(const uint16_t *in, size_t rowLength, uint16_t *
 ORU_INLINE int ColorBin2Vector8(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
 {
     const uint8_t *third = first + 2 * rowLength;
-    int c = 0;
-    for (; c + VB <= count && size_t(2 * c + 2 * VB + 2) <= rowLength; c += VB) {
-        for (int h = 0; h < 2; ++h) {
-            const int x = 2 * c + VB * h;
-            const Dwords even = (Dwords)(EvenBytes(Load<Bytes>(first + x)) +
-                                         EvenBytes(Load<Bytes>(third + x)));
-            const Dwords odd = (Dwords)(OddBytes(Load<Bytes>(first + x + 2)) +
-                                        OddBytes(Load<Bytes>(third + x + 2)));
-            const Dwords limit = Dwords() + 255;
-            const Dwords evenSum = Min<Dwords>((even & 0xFFFF) + (even >> 16), limit);
-            const Dwords oddSum = Min<Dwords>((odd & 0xFFFF) + (odd >> 16), limit);
-            Store(out + c + VB / 2 * h,
-                  __builtin_convertvector((Words)(evenSum | (oddSum << 16)), HalfBytes));
-        }
-    }
-    return c;
+    return Steps<VB>(
+        0, count >= 2 * VB ? count : count / VB * VB,
+        [&](int c) ORU_INLINE_LAMBDA { return size_t(2 * c + 2 * VB + 2) <= rowLength; },
+        [&](int c) ORU_INLINE_LAMBDA {
+            for (int h = 0; h < 2; ++h) {
+                const int x = 2 * c + VB * h;
+                const Dwords even = (Dwords)(EvenBytes(Load<Bytes>(first + x)) +
+                                             EvenBytes(Load<Bytes>(third + x)));
+                const Dwords odd = (Dwords)(OddBytes(Load<Bytes>(first + x + 2)) +
+                                            OddBytes(Load<Bytes>(third + x + 2)));
+                const Dwords limit = Dwords() + 255;
+                const Dwords evenSum = Min<Dwords>((even & 0xFFFF) + (even >> 16), limit);
+                const Dwords oddSum = Min<Dwords>((odd & 0xFFFF) + (odd >> 16), limit);
+                Store(out + c + VB / 2 * h,
+                      __builtin_convertvector((Words)(evenSum | (oddSum << 16)), HalfBytes));
+            }
+        });
 }
 
 ORU_INLINE int ColorBin2Vector16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
 {
+    enum { STEP = VB / 2 };
     const uint16_t *third = first + 2 * rowLength;
-    int c = 0;
-    for (; c + VB / 2 <= count && size_t(2 * c + VB + 2) <= rowLength; c += VB / 2) {
-        for (int h = 0; h < 2; ++h) {
-            const int x = 2 * c + VB / 2 * h;
-            const Dwords a = Load<Dwords>(first + x), b = Load<Dwords>(third + x);
-            const Dwords a2 = Load<Dwords>(first + x + 2), b2 = Load<Dwords>(third + x + 2);
-            const Qwords even = (Qwords)((a & 0xFFFF) + (b & 0xFFFF));
-            const Qwords odd = (Qwords)((a2 >> 16) + (b2 >> 16));
-            const Qwords evenMean = ((even & 0xFFFFFFFF) + (even >> 32)) >> 2;
-            const Qwords oddMean = ((odd & 0xFFFFFFFF) + (odd >> 32)) >> 2;
-            Store(out + c + VB / 4 * h, __builtin_convertvector(evenMean | (oddMean << 16), HalfDwords));
-        }
-    }
-    return c;
+    return Steps<STEP>(
+        0, count >= 2 * STEP ? count : count / STEP * STEP,
+        [&](int c) ORU_INLINE_LAMBDA { return size_t(2 * c + VB + 2) <= rowLength; },
+        [&](int c) ORU_INLINE_LAMBDA {
+            for (int h = 0; h < 2; ++h) {
+                const int x = 2 * c + VB / 2 * h;
+                const Dwords a = Load<Dwords>(first + x), b = Load<Dwords>(third + x);
+                const Dwords a2 = Load<Dwords>(first + x + 2), b2 = Load<Dwords>(third + x + 2);
+                const Qwords even = (Qwords)((a & 0xFFFF) + (b & 0xFFFF));
+                const Qwords odd = (Qwords)((a2 >> 16) + (b2 >> 16));
+                const Qwords evenMean = ((even & 0xFFFFFFFF) + (even >> 32)) >> 2;
+                const Qwords oddMean = ((odd & 0xFFFFFFFF) + (odd >> 32)) >> 2;
+                Store(out + c + VB / 4 * h,
+                      __builtin_convertvector(evenMean | (oddMean << 16), HalfDwords));
+            }
+        });
 }
 
 } // namespace
