@@ -39,7 +39,8 @@ tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORU_SANITIZE_THREAD=ON \
 		-DPython_EXECUTABLE=$(PYTHON)
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
-	cd $(TSAN_BUILD) && ctest --output-on-failure -j$(JOBS)
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(abspath tests/tsan.supp) second_deadlock_stack=1" \
+		ctest --output-on-failure -j$(JOBS)
 
 demo: deps
 	$(MAKE) build

@@ -8,7 +8,9 @@
 
 // Each listed function is compiled once per instruction set and picked when
 // the program loads; elsewhere the plain build serves (NEON or scalar).
-#if defined(ORU_X86_KERNELS)
+// ThreadSanitizer builds go without: the loader runs the clone resolvers before
+// the sanitizer's runtime is up, and they crash there.
+#if defined(ORU_X86_KERNELS) && !defined(__SANITIZE_THREAD__)
 #define ORU_CLONES __attribute__((target_clones("avx2", "ssse3", "default")))
 #else
 #define ORU_CLONES
