@@ -45,8 +45,7 @@ demo: deps
 	$(MAKE) build
 	$(BUILD)/examples/oru_list_cameras
 
-# Release build; runs every benchmark executable of bench/, then the
-# simulator benchmark once more across processes under oru-sim.
+# Release build; runs every benchmark executable of bench/.
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPython_EXECUTABLE=$(PYTHON)
 	cmake --build $(BENCH_BUILD) -j$(JOBS)

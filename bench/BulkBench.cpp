@@ -12,7 +12,7 @@
 
 #include "sim/SimulatedBus.h"
 #include "sim/UmockdevPreload.h"
-#include "tests/TestTransport.h"
+#include "tests/OpenedTransport.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ void SetFrameCounters(benchmark::State &state)
     state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
 }
 
-void ReceiveFrames(benchmark::State &state, TestTransport &camera, std::vector<uint8_t> &frame)
+void ReceiveFrames(benchmark::State &state, OpenedTransport &camera, std::vector<uint8_t> &frame)
 {
     for (auto _ : state) {
         int received = 0;
@@ -65,7 +65,7 @@ int main(int argc, char **argv)
     bus.addCamera(oru_sim::CameraSpec::usb3Camera(kProductId));
     std::vector<uint8_t> frame(kFrameBytes, 0);
     {
-        TestTransport camera;
+        OpenedTransport camera;
         if (!camera.Open(kProductId) || !camera.SendCMD(kStartStreaming) ||
             !camera.initAsyncXfer(kFrameBytes, kPieces, kXferBytes, 0x81, frame.data())) {
             std::fprintf(stderr, "bulk_bench: cannot open the simulated camera\n");

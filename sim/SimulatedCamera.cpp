@@ -8,10 +8,20 @@
 
 namespace oru_sim {
 
+namespace {
+
+constexpr uint8_t kFanHeaterRegister = 25;
+constexpr uint8_t kHeaterOnBit = 0x40;
+constexpr uint8_t kFanOffBit = 0x80;
+constexpr uint8_t kHeaterPowerRegister = 42;
+
+}  // namespace
+
 SimulatedCamera::SimulatedCamera(const CameraSpec& spec)
     : spec_(spec),
       controller_(std::make_unique<CameraController>(spec, spec.serialNumber.value_or(SerialNumber{}))),
       source_(std::make_shared<CountingPatternSource>()),
+      sensor_(spec.sensorModel),
       address_(spec.address.value_or(PortAddress{}))
 {
 }
@@ -80,6 +90,44 @@ void SimulatedCamera::setRegisterObserver(RegisterObserver observer)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     observer_ = std::move(observer);
+}
+
+void SimulatedCamera::setSensorModel(std::shared_ptr<SensorModel> model)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    sensor_ = std::move(model);
+}
+
+SensorState SimulatedCamera::sensorState() const
+{
+    std::shared_ptr<SensorModel> sensor;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sensor = sensor_;
+    }
+    return sensor ? sensor->state(*this) : SensorState{};
+}
+
+CameraBoard& SimulatedCamera::board() { return controller_->board(); }
+const CameraBoard& SimulatedCamera::board() const { return controller_->board(); }
+GuidePort& SimulatedCamera::guidePort() { return controller_->guidePort(); }
+const GuidePort& SimulatedCamera::guidePort() const { return controller_->guidePort(); }
+
+bool SimulatedCamera::fanOn() const
+{
+    return (fpgaRegister(kFanHeaterRegister) & kFanOffBit) == 0;
+}
+
+bool SimulatedCamera::heaterOn() const
+{
+    return (fpgaRegister(kFanHeaterRegister) & kHeaterOnBit) != 0;
+}
+
+int SimulatedCamera::heaterPowerPercent() const
+{
+    if (!heaterOn())
+        return 0;
+    return spec_.heaterPowerRegister ? fpgaRegister(kHeaterPowerRegister) : 100;
 }
 
 std::vector<uint8_t> SimulatedCamera::readFlash(uint32_t address, size_t length) const
@@ -195,16 +243,21 @@ ControlAnswer SimulatedCamera::handleControlRequest(const SetupPacket& setup, st
         entry.outcome = answer == ControlAnswer::Stall ? RequestOutcome::Stalled : RequestOutcome::Unanswered;
 
     RegisterObserver observer;
+    std::shared_ptr<SensorModel> sensor;
     std::shared_ptr<BulkDataSource> source;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back(std::move(entry));
         observer = observer_;
+        sensor = sensor_;
         source = source_;
     }
-    if (observer)
-        for (const auto& write : writes)
+    for (const auto& write : writes) {
+        if (sensor)
+            sensor->registerWritten(*this, write.space, write.address, write.value);
+        if (observer)
             observer(write.space, write.address, write.value);
+    }
     if (source && controller_->streaming() != wasStreaming) {
         if (wasStreaming)
             source->streamingStopped(*this);

@@ -20,12 +20,15 @@
 #include "sim/ControlAnswer.h"
 #include "sim/PortAddress.h"
 #include "sim/RegisterSpace.h"
+#include "sim/SensorModel.h"
 #include "sim/SetupPacket.h"
 
 namespace oru_sim {
 
 class BulkTransferPort;
+class CameraBoard;
 class CameraController;
+class GuidePort;
 
 enum class FailureKind {
     Stall,    // the request is stalled: LIBUSB_ERROR_PIPE
@@ -65,6 +68,23 @@ public:
     uint8_t sensorRegister(uint16_t address) const;
     void setSensorRegister(uint16_t address, uint8_t value);
     void setRegisterObserver(RegisterObserver observer);
+
+    // The sensor behind the registers, at first the camera description's.
+    // Without a model, state() reports the defaults of SensorState.
+    void setSensorModel(std::shared_ptr<SensorModel> model);
+    SensorState sensorState() const;
+
+    // Temperature chips, humidity, cooler and sensor temperature; the ST4
+    // guide port with its record of pulses.
+    CameraBoard& board();
+    const CameraBoard& board() const;
+    GuidePort& guidePort();
+    const GuidePort& guidePort() const;
+    // Fan and anti-dew heater as FPGA register 25 (bit 7 clear: fan on;
+    // bit 6: heater on) and, with a heater power register, 42 set them.
+    bool fanOn() const;
+    bool heaterOn() const;
+    int heaterPowerPercent() const;
 
     // Memories. The writers store bytes as given (no NOR rules).
     std::vector<uint8_t> readFlash(uint32_t address, size_t length) const;
@@ -129,6 +149,7 @@ private:
     bool unresponsive_ = false;
     std::shared_ptr<BulkDataSource> source_;
     RegisterObserver observer_;
+    std::shared_ptr<SensorModel> sensor_;
     PortAddress address_;
     int deviceNumber_ = 0;
     int deviceResets_ = 0;

@@ -56,8 +56,9 @@ std::string LauncherOptions::usage()
     return "usage: oru-sim [--camera MODEL[@BUS-PORT[.PORT...]]]... [--] COMMAND [ARGS...]\n"
            "       oru-sim --list-models\n"
            "Runs COMMAND with simulated cameras on a simulated USB bus and returns its exit code.\n"
-           "  --camera MODEL[@ADDRESS]  plug in a camera, e.g. 0x1001 or 0x1001@1-2.3 (bus 1, hub port 2,\n"
-           "                            port 3); without an address it takes the next free port of bus 1\n"
+           "  --camera MODEL[@ADDRESS]  plug in a camera, e.g. oru6200mc-pro, 0x1001 or 0x1001@1-2.3 (bus 1,\n"
+           "                            hub port 2, port 3); without an address it takes the next free port\n"
+           "                            of bus 1. MODEL is a model name (see --list-models) or a product ID\n"
            "  --list-models             list the models that can be simulated\n";
 }
 

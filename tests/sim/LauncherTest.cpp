@@ -88,6 +88,11 @@ TEST(LauncherTest, RunsTheCommandWithTheCamerasAndReturnsItsExitCode)
          7},
         {{"--camera", "0x1001", "--", SIM_PROBE_PATH, "--bulk"}, {"3a7e:1001 1-1 5000 V30 bulk ok"}, 0},
         {{"--", SIM_PROBE_PATH, "--exit", "3"}, {}, 3},
+        // A named model brings its chips: a TMP100 reading 20 degC ambient.
+        {{"--camera", "ORU6200MC Pro", "--camera=oru6200mc-PRO@1-4", "--camera", "0x1001@1-2", SIM_PROBE_PATH,
+          "--temperature"},
+         {"3a7e:1001 1-1 5000 V30 B3:0014", "3a7e:1001 1-2 5000 V30 B3:0000", "3a7e:1001 1-4 5000 V30 B3:0014"},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
@@ -127,6 +132,7 @@ TEST(LauncherTest, ReportsItsOwnFailures)
         {{"--camera", "0x1001@1-1", "--camera", "0x1002@1-1", "--", "true"}, 125},
         {{"--frobnicate", "true"}, 125},
         {{"--camera", "0x1001"}, 125},
+        {{"--camera", "ORU6200MC", "--", "true"}, 125},
         {{"--", "/nonexistent/program"}, 127},
     };
     for (const Case& c : cases) {
@@ -137,8 +143,9 @@ TEST(LauncherTest, ReportsItsOwnFailures)
     Launch launch = start({"--list-models"});
     std::vector<std::string> lines;
     EXPECT_EQ(finish(launch, &lines), 0);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("PRODUCT-ID", 0), 0u);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("ORU6200MC Pro (oru6200mc-pro)  TAV ORU6200MC Pro, product ID 0x1001", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("PRODUCT-ID", 0), 0u);
 }
 
 TEST(PortAddressTest, ParsesBusAndPortChain)

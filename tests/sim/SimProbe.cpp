@@ -2,8 +2,9 @@
 // one line per camera of the family it finds ("3a7e:1001 1-2.3 5000 V30":
 // IDs, port chain, speed, firmware reply) and exits with the code given by
 // --exit. --bulk also streams two transfers from each camera and prints
-// "bulk ok" when they carry the counting pattern. --wait waits to be killed
-// after printing UMOCKDEV_DIR.
+// "bulk ok" when they carry the counting pattern; --temperature appends the
+// board-temperature reply ("B3:0014"). --wait waits to be killed after
+// printing UMOCKDEV_DIR.
 #include <libusb.h>
 #include <unistd.h>
 
@@ -35,7 +36,7 @@ bool bulkCarriesCountingPattern(libusb_device_handle* handle)
     return true;
 }
 
-void printCamera(libusb_device* device, const libusb_device_descriptor& descriptor, bool bulk)
+void printCamera(libusb_device* device, const libusb_device_descriptor& descriptor, bool bulk, bool temperature)
 {
     uint8_t ports[8];
     int depth = libusb_get_port_numbers(device, ports, sizeof ports);
@@ -55,6 +56,11 @@ void printCamera(libusb_device* device, const libusb_device_descriptor& descript
         }
         if (bulk)
             firmware += bulkCarriesCountingPattern(handle) ? " bulk ok" : " bulk broken";
+        if (temperature && libusb_control_transfer(handle, 0xC0, 0xB3, 0, 0, reply, 2, 1000) == 2) {
+            char text[16];
+            std::snprintf(text, sizeof text, " B3:%02X%02X", reply[0], reply[1]);
+            firmware += text;
+        }
         libusb_close(handle);
     }
     std::printf("%04x:%04x %s %d %s\n", descriptor.idVendor, descriptor.idProduct, chain.c_str(), speed,
@@ -68,6 +74,7 @@ int main(int argc, char** argv)
     int exitCode = 0;
     bool wait = false;
     bool bulk = false;
+    bool temperature = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--exit") == 0 && i + 1 < argc)
             exitCode = std::atoi(argv[++i]);
@@ -75,6 +82,8 @@ int main(int argc, char** argv)
             wait = true;
         else if (std::strcmp(argv[i], "--bulk") == 0)
             bulk = true;
+        else if (std::strcmp(argv[i], "--temperature") == 0)
+            temperature = true;
     }
     const char* directory = std::getenv("UMOCKDEV_DIR");
     std::printf("%s\n", directory ? directory : "");
@@ -90,7 +99,7 @@ int main(int argc, char** argv)
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor;
         if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 && descriptor.idVendor == kVendorId)
-            printCamera(devices[i], descriptor, bulk);
+            printCamera(devices[i], descriptor, bulk, temperature);
     }
     libusb_free_device_list(devices, 1);
     libusb_exit(context);
