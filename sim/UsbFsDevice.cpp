@@ -391,6 +391,14 @@ size_t UsbFsDevice::waitingTransfers() const
     return bulkWaiting_.size();
 }
 
+std::optional<size_t> UsbFsDevice::nextCapacity() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (gone_ || bulkWaiting_.empty())
+        return std::nullopt;
+    return bulkWaiting_.front()->capacity;
+}
+
 bool UsbFsDevice::completeNext(const BulkFill& fill)
 {
     std::unique_ptr<Urb> urb;
