@@ -36,6 +36,13 @@ std::array<MarkerWord, 4> markerWords(size_t frameBytes, uint16_t counter, std::
     }};
 }
 
+// How long `bytes` take at the output rate.
+std::chrono::steady_clock::duration onTheWire(size_t bytes, const FrameSettings& settings)
+{
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(bytes) / settings.outputBytesPerSecond));
+}
+
 template <typename Time>
 std::optional<Time> earliest(std::optional<Time> a, std::optional<Time> b)
 {
@@ -275,11 +282,8 @@ std::optional<FrameStream::Clock::time_point> FrameStream::sendNext(const FrameS
         lock.lock();
         return std::nullopt;
     }
-    if (!transferDue_) {
-        auto onTheWire = std::chrono::duration_cast<Clock::duration>(
-            std::chrono::duration<double>(static_cast<double>(bytes) / settings.outputBytesPerSecond));
-        transferDue_ = std::max(now, linkFreeAt_) + onTheWire;
-    }
+    if (!transferDue_)
+        transferDue_ = std::max(now, linkFreeAt_) + onTheWire(bytes, settings);
     if (now < *transferDue_)
         return transferDue_;
 
@@ -300,6 +304,9 @@ std::optional<FrameStream::Clock::time_point> FrameStream::sendNext(const FrameS
             lock.lock();
             return std::nullopt;
         }
+    } else if (std::optional<size_t> waiting = camera_.nextBulkTransferSize()) {
+        // Already waiting: the data flows on without a gap.
+        transferDue_ = linkFreeAt_ + onTheWire(std::min(*waiting, output.size - output.sent), settings);
     }
     return now;
 }
