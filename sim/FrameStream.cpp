@@ -238,7 +238,7 @@ void FrameStream::expose(const FrameSettings& settings, double exposureUs, std::
     // Otherwise the frame is lost, as in a FIFO nobody reads.
 }
 
-void FrameStream::beginOutput(const Frame& frame, std::unique_lock<std::mutex>& lock)
+void FrameStream::beginOutput(Frame frame, std::unique_lock<std::mutex>& lock)
 {
     StreamFaults::FrameFaults faults = faults_.takeFrameFaults();
     if (faults.withhold)
@@ -251,7 +251,7 @@ void FrameStream::beginOutput(const Frame& frame, std::unique_lock<std::mutex>& 
     if (epoch != epoch_)
         return;
     size_t size = pixels->size() - std::min(faults.shortBy, pixels->size());
-    output_ = Output{frame, std::move(pixels), size, 0, faults.marker, faults.unplugAfter, {}};
+    output_ = Output{std::move(frame), std::move(pixels), size, 0, faults.marker, faults.unplugAfter, {}};
     if (keep_ > 0)
         output_->record.reserve(size);
     transferDue_.reset();

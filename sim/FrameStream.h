@@ -19,7 +19,8 @@
 // and the frame is read into the DDR (register 35 bit 0x04 while it is held)
 // and sent. Writing register 24 bit 0 sends the held frame again.
 //
-// Safe to use from any thread; runs one thread of its own.
+// Safe to use from any thread; runs one thread of its own, which uses the
+// camera: a stream must not outlive its camera.
 #pragma once
 
 #include <chrono>
@@ -92,7 +93,8 @@ private:
     // One look at the camera; returns when to look again (none: when told).
     std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock);
     void expose(const FrameSettings& settings, double exposureUs, std::unique_lock<std::mutex>& lock);
-    void beginOutput(const Frame& frame, std::unique_lock<std::mutex>& lock);
+    // Unlocks while it renders: takes its frame by value.
+    void beginOutput(Frame frame, std::unique_lock<std::mutex>& lock);
     std::optional<Clock::time_point> sendNext(const FrameSettings& settings, std::unique_lock<std::mutex>& lock);
     void endOutput();
     void forgetHeldFrame();
