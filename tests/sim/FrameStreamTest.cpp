@@ -501,7 +501,9 @@ TEST_F(FrameStreamTest, UnplugDuringAFrameEndsTheTransfersWithNoDevice)
     command(kStartStreaming);
     stream_->faults().unplugDuringNextFrame(100 * 1024);
     std::vector<Completion> done = streamFor(context_, handle_, 4, 64 * 1024, 5.0);
-    ASSERT_EQ(done.size(), 4u);
+    // Four queued, and the first again if the host resubmitted it in time.
+    ASSERT_GE(done.size(), 4u);
+    ASSERT_LE(done.size(), 5u);
     EXPECT_EQ(done[0].status, LIBUSB_TRANSFER_COMPLETED);
     EXPECT_EQ(done[0].length, 64 * 1024);
     for (size_t i = 1; i < done.size(); ++i)
