@@ -361,6 +361,30 @@ TEST_F(CaptureTest, LongSnapIsTimedByTheTriggerSignalAndIdlesTheSensorMeanwhile)
     EXPECT_EQ(steps, (std::vector<int>{1, 2, 3, -2, -1, -3}));
 }
 
+TEST_F(CaptureTest, LongSnapCutShortIsReloadedFromTheDdrPastTheRetryWindow)
+{
+    ASSERT_EQ(ORUSetROIFormat(id_, kWidth, kHeight, 1, ORU_IMG_RAW8), ORU_SUCCESS);
+    SetControl(ORU_EXPOSURE, 1100000);
+    stream_->keepSentFrames(4);
+    stream_->faults().shortenNextFrame(4096);
+    std::atomic<int> reloads{0};
+    sim_->setRegisterObserver([&](RegisterSpace space, uint16_t address, uint16_t value) {
+        reloads += space == RegisterSpace::Fpga && address == 24 && (value & 1) != 0;
+    });
+    ASSERT_EQ(ORUStartExposure(id_, ORU_FALSE), ORU_SUCCESS);
+    ASSERT_EQ(WaitWhileWorking(milliseconds(6000)), ORU_EXP_SUCCESS);
+    sim_->setRegisterObserver(nullptr);
+    EXPECT_EQ(reloads, 1);
+
+    std::vector<unsigned char> frame(kWidth * kHeight);
+    ASSERT_EQ(ORUGetDataAfterExp(id_, frame.data(), static_cast<int32_t>(frame.size())),
+              ORU_SUCCESS);
+    const std::vector<SentFrame> sent = stream_->sentFrames();
+    ASSERT_EQ(sent.size(), 2u) << "the short frame and its reload";
+    EXPECT_EQ(sent[0].counter, sent[1].counter);
+    EXPECT_EQ(MarkersHidden(sent[1].bytes, kWidth), frame);
+}
+
 TEST_F(CaptureTest, FourEmptyTransfersInARowResetTheDeviceAndRestartTheStream)
 {
     SmallFastRoi();
