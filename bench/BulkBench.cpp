@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "sim/CountingPatternSource.h"
 #include "sim/SimulatedBus.h"
 #include "sim/UmockdevPreload.h"
 #include "tests/OpenedTransport.h"
@@ -62,7 +64,8 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
 
     oru_sim::SimulatedBus bus;
-    bus.addCamera(oru_sim::CameraSpec::usb3Camera(kProductId));
+    bus.addCamera(oru_sim::CameraSpec::usb3Camera(kProductId))
+        .setDataSource(std::make_shared<oru_sim::CountingPatternSource>());
     std::vector<uint8_t> frame(kFrameBytes, 0);
     {
         OpenedTransport camera;

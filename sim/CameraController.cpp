@@ -340,6 +340,12 @@ void CameraController::setFpgaRegister(uint8_t reg, uint8_t value)
     fpga_.store(reg, value);
 }
 
+void CameraController::setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fpga_.store(reg, static_cast<uint8_t>((fpga_.read(reg) & ~mask) | (value & mask)));
+}
+
 uint16_t CameraController::cameraRegister(uint16_t address) const
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -53,6 +53,8 @@ public:
 
     uint8_t fpgaRegister(uint8_t reg) const;
     void setFpgaRegister(uint8_t reg, uint8_t value);
+    // Sets the bits of `mask` to those of `value`, the others unchanged.
+    void setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t value);
     uint16_t cameraRegister(uint16_t address) const;
     void setCameraRegister(uint16_t address, uint16_t value);
     uint8_t sensorRegister(uint16_t address) const;

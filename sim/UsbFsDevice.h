@@ -37,6 +37,7 @@ public:
     void disconnect();
 
     size_t waitingTransfers() override;
+    std::optional<size_t> nextCapacity() const override;
     bool completeNext(const BulkFill& fill) override;
     bool stallNext() override;
 

@@ -55,7 +55,9 @@ using BulkTest = SimTestFixture;
 
 TEST_F(BulkTest, CountingPatternFillsTransfersWhileStreaming)
 {
-    libusb_device_handle* handle = open(addCamera());
+    SimulatedCamera& camera = addCamera();
+    camera.setDataSource(std::make_shared<CountingPatternSource>());
+    libusb_device_handle* handle = open(camera);
     std::vector<uint8_t> first(1 << 20);
     std::vector<uint8_t> second(4096);
     int actual = 0;
