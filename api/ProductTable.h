@@ -1,8 +1,20 @@
-// The USB product IDs of the camera family (vendor ORU_VENDOR_ID).
+// The camera family's USB product IDs (vendor ORU_VENDOR_ID) and, for each,
+// the model class the factory builds.
 #pragma once
 
 #include "api/ORUCamera.h"
 
-extern const int kProductIds[ORU_PRODUCT_ID_COUNT];
+class CCameraBase;
+
+struct ProductRow {
+    int iProductId;
+    // Builds the model object; null for a product this build cannot drive.
+    CCameraBase *(*pCreate)();
+};
+
+extern const ProductRow kProductTable[ORU_PRODUCT_ID_COUNT];
 
 bool IsSupportedProduct(int vendorId, int productId);
+
+// The model object for a product ID, or null for an unknown product.
+CCameraBase *mallocCamera(int productId);

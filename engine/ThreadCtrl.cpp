@@ -28,6 +28,12 @@ bool ThreadCtrl::InitFuncPt(ThreadFunc func)
     return true;
 }
 
+bool ThreadCtrl::IsRunning()
+{
+    SectionLock lock(m_Mutex);
+    return m_bRunning || m_bInside;
+}
+
 bool ThreadCtrl::Start(void *arg)
 {
     SectionLock lock(m_Mutex);

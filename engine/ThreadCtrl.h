@@ -38,6 +38,8 @@ public:
     // that returns before Stop is called detaches as if it had ended by
     // itself, and Stop then has nothing to join.
     void ClearRunFlag();
+    // Thread safety: any thread. True from Start until the loop has returned.
+    bool IsRunning();
 
 private:
     static void *ThreadBody(void *self);

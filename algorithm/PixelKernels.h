@@ -1,0 +1,50 @@
+// Whole-row and whole-buffer loops behind CAlgorithm. Each one produces
+// exactly the bytes of the per-pixel arithmetic it replaces; they are written
+// for the compiler's vectoriser, and on x86-64 built in several instruction-set
+// versions chosen at run time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace PixelKernels {
+
+// Interior pixels of one Bayer row: every pixel in [begin, end) has all eight
+// neighbours inside the frame.
+struct BayerRow {
+    const uint8_t *up;   // pixel 0 of the row above
+    const uint8_t *cur;  // pixel 0 of this row
+    const uint8_t *down; // pixel 0 of the row below
+    int begin;           // even
+    int end;             // even
+    int width;           // row length; no byte at or past cur + width is read
+    bool colourFirst;    // the colour site of the row is at even x
+    bool s0Row;          // that colour feeds output byte 0 (else byte 2)
+    int gain0;           // white balance of byte 0 as a SetRGBWB gain (0..256), -1 for none
+    int gain2;           // the same for byte 2
+};
+
+// out points at pixel 0 of the output row: three bytes per pixel.
+void DemosaicRGB24(const BayerRow &row, uint8_t *out);
+// out points at pixel 0 of the output row: the Y8 luminance of each pixel.
+void DemosaicY8(const BayerRow &row, uint8_t *out);
+
+// buf[i] = table[buf[i]].
+void Lookup8(uint8_t *buf, const uint8_t *table, size_t count);
+void Lookup16(uint16_t *buf, const uint16_t *table, size_t count);
+// img = min(255, max(img - dark, 0) + offset).
+void SubtractDark8(uint8_t *img, const uint8_t *dark, size_t count, uint32_t offset);
+
+// Reverses count elements in place.
+void Reverse8(uint8_t *buf, size_t count);
+void Reverse16(uint16_t *buf, size_t count);
+// Exchanges count bytes of a and b (which do not overlap).
+void SwapBytes(uint8_t *a, uint8_t *b, size_t count);
+
+// Sum of bin x bin blocks of an 8-bit frame of rowLength samples per row,
+// limited to 255; width outputs from the bin rows starting at in.
+void MonoBinRow8(const uint8_t *in, size_t rowLength, int bin, uint8_t *out, int width);
+// The same for 16-bit samples: the block average.
+void MonoBinRow16(const uint16_t *in, size_t rowLength, int bin, uint16_t *out, int width);
+
+} // namespace PixelKernels

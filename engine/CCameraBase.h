@@ -1,0 +1,359 @@
+// The camera object behind every camera ID of the flat API. It holds the
+// camera's identity and capabilities (set by each model's constructor), its
+// current settings, the control table and dispatch, capture state, the frame
+// and look-up buffers, the worker threads, dark-frame and hot-pixel data, and
+// the persistent settings. Model classes derive from it (directly or through
+// CCameraCool) and implement the sensor-specific virtual operations.
+//
+// Thread safety: the flat API serialises each of its functions per camera, but
+// different functions run concurrently, and the working, trigger, auto-control
+// and cooler threads read settings while callers write them. Settings shared
+// that way are atomics; buffers are guarded by the locks named below; the rest
+// is touched from one caller thread at a time.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "algorithm/CAlgorithm.h"
+#include "algorithm/ImageType.h"
+#include "api/ORUCamera.h"
+#include "engine/EngineTypes.h"
+#include "engine/ThreadCtrl.h"
+#include "transport/CCameraFX3.h"
+#include "transport/CirBuf.h"
+#include "transport/PlatformShims.h"
+
+// Capability flags a model constructor sets, in the order of the capability
+// record.
+struct CameraCaps {
+    bool bGain;
+    bool bExposure;
+    bool bGamma;
+    bool bOffset;
+    bool bBandwidth;
+    bool bWBRed;
+    bool bWBBlue;
+    bool bRaw8;
+    bool bRGB24;
+    bool bY8;
+    bool bRaw16;
+    bool bAutoBandwidth;
+    bool bColor;
+    bool bOverClock;
+    bool bTemperature;
+    bool bHardwareBin;
+    bool bHighSpeed;
+    bool bCooler;
+    bool bPatternAdjust;
+    bool bAntiDewHeater;
+    bool bModelFlagA; // set by some models, read by no generic code
+    bool bST4;
+    bool bModelFlagB; // set by some models, read by no generic code
+    bool bTrigger;
+    bool bEdgeTrigger;
+    bool bLevelTrigger;
+};
+
+// Per-model control limits (units of the public controls).
+struct ControlLimits {
+    int iGainDefault, iGainMax, iGainMin;
+    int64_t lExpDefault, lExpMax, lExpMin; // µs
+    int iGammaDefault, iGammaMax, iGammaMin;
+    int iWBRDefault, iWBBDefault, iWBMax, iWBMin;
+    int iOffsetDefault, iOffsetMax, iOffsetMin;
+    int iBandwidthMin, iBandwidthMax;
+    int iPatternMax, iPatternMin;
+};
+
+struct TrigOutPinConf {
+    bool bHighActive;
+    int32_t lDelayUs;
+    int32_t lDurationUs;
+};
+
+// The ROI a hot-pixel map was last built for.
+struct HPCKey {
+    int iBin;
+    bool bHardwareBin;
+    int iWidth, iHeight;
+    int iStartX, iStartY;
+};
+
+class CCameraBase : public CCameraFX3 {
+public:
+    CCameraBase();
+    // Virtual, so that the registry may delete any model through this type.
+    virtual ~CCameraBase();
+
+    // Virtual operations, in slot order.
+    virtual bool OpenCamera(int index);
+    virtual bool InitCamera() = 0;
+    virtual void CloseCamera();
+    virtual bool SetResolution(int width, int height, int bin, IMAGE_TYPE type) = 0;
+    virtual bool SetStartPos(int x, int y) = 0;
+    virtual bool SetGain(int gain, bool autoGain) = 0;
+    virtual int GetGain(bool *autoGain);
+    virtual bool SetGamma(int gamma);
+    virtual int GetGamma();
+    virtual bool SetBrightness(int offset);
+    virtual bool SetHighSpeedMode(bool on);
+    virtual bool SetHardwareBin(bool on);
+    virtual bool SetEnableDDR(bool on);
+    virtual bool SetFPSPerc(int percent, bool autoBandwidth);
+    virtual bool SetOverCLKPerc(int percent);
+    virtual bool SetRGBBalance(int red, int blue, bool autoWB) = 0;
+    virtual void SetPattern(int value);
+    virtual bool SetExp(uint64_t us, bool autoExp) = 0;
+    virtual bool GetImage(unsigned char *buffer, int size, int waitMs) = 0;
+    virtual float GetSensorTempInside();
+    virtual bool IsHardBinRun();
+    virtual int SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn);
+    virtual int GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn);
+    virtual float GetTemp();
+
+    // Controls.
+    int GetNumOfControls();
+    bool GetControlCaps(int index, ORU_CONTROL_CAPS *caps);
+    bool GetCtrllCaps(ORU_CONTROL_TYPE type, ORU_CONTROL_CAPS *caps);
+    static ORU_CONTROL_TYPE ControlConv(Control_TYPE type);
+    int GetValue(Control_TYPE type, bool *autoOn);
+    int GetMin(Control_TYPE type);
+    int GetMax(Control_TYPE type);
+    bool IsAutoSupported(Control_TYPE type);
+    bool IsAvailable(Control_TYPE type);
+    bool IsImgTypeSupported(IMG_TYPE type);
+    void GetCameraProperty(ORU_CAMERA_INFO *info);
+    bool GetCameraSupportedMode(ORU_SUPPORTED_MODE *modes);
+    bool SetMonoBin(bool on);
+    bool GetMonoBin();
+    void SetAutoPara(int maxGain, int maxExpMs, int target);
+    void GetAutoPara(int *maxGain, int *maxExpMs, int *target);
+
+    // Device.
+    bool ReConnectCamera();
+    void InitVariable();
+    bool StartSensorCLK();
+    bool StopSensorCLK();
+    bool SetTransferCount(int bytes);
+    void SetMemSave(bool on);
+    void DbgPrint2(const char *tag, const char *format, ...) __attribute__((format(printf, 3, 4)));
+
+    // Capture lifecycle and camera modes.
+    bool StartCapture(bool snap);
+    bool StartExposure();
+    bool StopCapture();
+    bool GetImageAfterExp(unsigned char *buffer, int size);
+    int SetCameraMode(CAM_MODE mode);
+    bool SelectCameraMode(CAM_MODE mode);
+    int CameraModeCheck();
+    bool IsCaptureRunning();
+
+    // Automatic exposure, gain and white balance.
+    void StartAutoControlThr();
+    void StopAutoControlThr();
+    void AutoExpGain(unsigned char *frame);
+    void AutoWhiBal(unsigned char *frame);
+    void AutoWB_RAW(unsigned short *frame);
+
+    // Dark frames, hot pixels, flash and IDs.
+    int LoadBMPFromFile(char *path);
+    bool SaveBMPToFile(char *path);
+    bool CreateBMP(int width, int height, unsigned char *data, char *path);
+    void UsingDark(bool on);
+    int GettingDark(bool on, unsigned long long reserved);
+    void DoGetDark();
+    void AdjustDarkBuff();
+    void SubtractDark();
+    bool SetHPCStates(bool on);
+    bool LoadHPCTable();
+    bool SaveHPCTable();
+    void AdjustHPCTable();
+    bool IsHPCChange();
+    void HandleHotPixels();
+    bool DeNoiseHPC(int x, int y, int index);
+    unsigned char *Compress(unsigned char *data, int size, int *outLength, bool compressed);
+    unsigned char *Uncompress(unsigned char *image, int length, bool compressed);
+    bool CompressAndWriteIntoFLASH(unsigned char *data, unsigned int size, bool compressed);
+    bool ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int size, bool compressed);
+    bool ReadSPI(unsigned char *out, int offset, int length);
+    bool WriteSPI(unsigned char *data, int offset, int length);
+    bool GetIDFromSPI(ORU_ID *id);
+    bool SetIDToSPI(ORU_ID id);
+    bool GetSerialNumber(ORU_ID *id);
+    void AddTimeMark(unsigned char *image, int width, IMAGE_TYPE type);
+
+    // Temperatures, guiding, trigger outputs, log switch.
+    float GetSensorTemp();
+    float GetTMP100Temp();
+    float GetTMP451Temp();
+    float GetAD7142Temp();
+    float GetADC081Temp();
+    float CalculTempuature(int raw, int referenceKOhm);
+    float CalculTempuature(unsigned char raw, int referenceKOhm);
+    bool PulseGuideOn(GuideD direction);
+    bool PulseGuideOff(GuideD direction);
+    bool pulseGuide(GuideD direction, int ms);
+    int SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive, long delayUs, long durationUs);
+    int GetTrigOutPinConf(Trig_Output_Pin pin, ORU_BOOL *highActive, long *delayUs,
+                          long *durationUs);
+    int EnableDebugLog(ORU_BOOL enable);
+    int GetDebugLogIsEnabled(ORU_BOOL *enabled);
+    void SysInfo();
+
+    // Persistent settings ("software\<short name>" in ORUconfig.xml).
+    void InitSubKey();
+    void LoadSetting();
+    void SaveSetting();
+
+    // Device path the registry assigned ("bus%d.port:..."), 512 bytes.
+    char m_szDevicePath[512];
+
+    // --- Identity and capabilities: written by the model constructor. ---
+    const char *m_szCameraName;
+    const char *m_szModelKey;
+    int m_iMaxWidth;
+    int m_iMaxHeight;
+    double m_dPixelSize;
+    int m_iBitDepth;
+    int m_iBayerPattern;
+    float m_fElecPerADU;
+    bool m_bUSB3Camera;
+    uint8_t m_SupportedBins[16];
+    CameraCaps m_Caps;
+    ControlLimits m_Limits;
+    // The five gain/offset reference values: two offsets, a middle gain, a
+    // high gain and the offset that goes with the high gain.
+    int m_iGainOffsetRef[5];
+    int m_iTempSensorType;   // 0 TMP100, 1 ADC081, 2 AD7142, 3 TMP451, 4 model's own
+    int m_iCoolerDriveKind;  // 1: DAC through the FPGA cool-power register
+    int m_iHeaterKind;       // 2 or more: heater power register present
+    bool m_bFPGABin;         // the FPGA bins (mono bin and binned frame size)
+    bool m_bHWBinSums;       // the hardware bin sums pixels instead of averaging
+    float m_fCoolRateLimit;  // cooler regulation ignores faster temperature jumps (°C/s)
+
+    // --- Current settings. ---
+    std::atomic<int> m_iWidth;
+    std::atomic<int> m_iHeight;
+    std::atomic<int> m_iStartX;
+    std::atomic<int> m_iStartY;
+    std::atomic<int> m_iBin;
+    std::atomic<IMAGE_TYPE> m_ImgType;
+    std::atomic<uint64_t> m_lExposure;
+    std::atomic<int> m_iExpReg;
+    std::atomic<bool> m_bLongExpMode;
+    std::atomic<bool> m_bSnap;
+    std::atomic<bool> m_bHardwareBin;
+    std::atomic<int> m_iGain;
+    std::atomic<int> m_iGamma;
+    std::atomic<int> m_iOffset;
+    int m_iCameraIndex;
+    std::atomic<int> m_iCMOSClk;
+    std::atomic<bool> m_b16Bit;
+    std::atomic<bool> m_bHighSpeed;
+    std::atomic<bool> m_bRawOutput;
+    std::atomic<bool> m_bEnableDDR;
+    std::atomic<int> m_iHMAX;
+    std::atomic<uint32_t> m_iFrameTimeUs;
+    std::atomic<uint32_t> m_iTransferTimeUs;
+    float m_fMaxFPS;
+    float m_fDataRate;
+    std::atomic<int> m_iBandwidth;
+    std::atomic<bool> m_bAutoBandwidth;
+    int m_iBandwidthUSB3;
+    std::atomic<bool> m_bFlipHoriz;
+    std::atomic<bool> m_bFlipVert;
+    std::atomic<int> m_iWB_R;
+    std::atomic<int> m_iWB_B;
+    int m_iPattern;
+    std::atomic<bool> m_bAutoExp;
+    std::atomic<bool> m_bAutoGain;
+    std::atomic<bool> m_bAutoWB;
+    bool m_bAutoBL;
+    uint8_t m_ucEE, m_ucOO, m_ucEO, m_ucOE; // per-phase black-level bytes
+    std::atomic<int> m_iAutoMaxGain;
+    std::atomic<int> m_iAutoMaxExpMs;
+    std::atomic<int> m_iAutoTargetBrightness;
+    bool m_bUSB3Host;
+    std::atomic<bool> m_bHPC;
+    std::atomic<bool> m_bCutDark;
+    char m_szBMPPath[256];
+    std::atomic<int> m_iExpStatus;
+    std::atomic<int> m_iSnapResult;
+    std::atomic<int> m_iDroppedFrames;
+    std::atomic<float> m_fCoolPowerPerc;
+    std::atomic<int> m_iTargetTemp;
+    std::atomic<bool> m_bCoolerOn;
+    std::atomic<float> m_fTemp;
+    float m_fThermistorTemp;
+    int m_iThermistorMinTemp;
+    int m_iThermistorMaxTemp;
+    std::atomic<int> m_iHumidity;
+    int m_iOverCLKPerc;
+    std::atomic<bool> m_bMonoBin;
+    bool m_bDebugPrint;
+    std::atomic<int> m_iCameraMode;
+    TrigOutPinConf m_TrigOutPin[2];
+    std::atomic<int> m_iAutoExpLimitUs;
+    uint64_t m_lLastExp;
+    bool m_bLastExpAuto;
+    int m_iFPGACtrl;
+    bool m_bSensorClkStopped;
+    bool m_bTimeMark;
+    int m_iLibusbLogLevel;
+
+    // Control list, rebuilt by GetNumOfControls.
+    int m_CtrlList[64];
+    int m_iCtrlCount;
+
+    // --- Buffers (allocated by InitVariable or on first use). ---
+    uint16_t *m_pGammaTable16;
+    uint8_t m_GammaTable8[256];
+    CirBuf *m_pCirBuf;
+    uint8_t *m_pFrameBuf;  // receive buffer of the working loop
+    uint8_t *m_pImgBuf;    // image assembly
+    uint8_t *m_pSpareBuf;
+    uint8_t *m_pScratch;
+    char *m_pSubKey;
+    // 5 rows (bin 0-4) of 8 (x, y) signed byte pairs; 127 = no offset.
+    int8_t m_pSensorTable[80];
+
+    // --- Dark frame (dark lock: m_pDarkBuf; adjusted-dark lock: m_pDarkAdj
+    // and its statistics; dark-list lock: m_pDarkHotList). ---
+    uint8_t *m_pDarkBuf;
+    uint8_t *m_pDarkAdj;
+    int m_iDarkAdjWidth;
+    int m_iDarkAdjHeight;
+    int m_iDarkAvg;
+    int *m_pDarkHotList;
+    int m_iDarkHotCount;
+    std::atomic<bool> m_bGettingDark;
+    int m_iDarkFrames;
+    int m_iDarkFrameCount;
+
+    // --- Hot pixels (HPC lock: m_pHPCList). ---
+    uint8_t *m_pHPCTable;
+    uint8_t *m_pHPCAdj;
+    int m_iHPCAdjWidth;
+    int m_iHPCAdjHeight;
+    int *m_pHPCList;
+    int m_iHPCCount;
+    int *m_pHPCBadRows;
+    bool m_bHPCForce;
+    HPCKey m_HPCKey;
+
+    // --- Embedded objects. ---
+    ThreadCtrl m_WorkThread;
+    ThreadCtrl m_TrigThread;
+    ThreadCtrl m_AutoCtrlThread;
+    CAlgorithm m_Algorithm;
+    S_MUTEX_UNIX m_csDarkList;
+    S_MUTEX_UNIX m_csHPC;
+    S_MUTEX_UNIX m_csDark;
+    S_MUTEX_UNIX m_csDarkAdj;
+
+protected:
+    static void SetGainExpFunc(std::atomic<bool> *running, void *arg);
+    // Empty trigger body for models without trigger modes.
+    static void NoTriggerFunc(std::atomic<bool> *running, void *arg);
+};

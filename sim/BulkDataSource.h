@@ -1,0 +1,28 @@
+// What fills the camera's bulk-IN transfers. A source is told when streaming
+// starts or stops (requests 0xA9 / 0xAA) and when a transfer is queued; it
+// completes transfers through SimulatedCamera::completeBulkTransfer, at once
+// or later from a thread of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+namespace oru_sim {
+
+class SimulatedCamera;
+
+// Writes at most `capacity` bytes to `destination` and returns how many it
+// wrote; fewer than `capacity` ends the transfer short.
+using BulkFill = std::function<size_t(uint8_t* destination, size_t capacity)>;
+
+class BulkDataSource {
+public:
+    virtual ~BulkDataSource() = default;
+    // Called without any simulator lock held, on the USB thread of the bus.
+    virtual void streamingStarted(SimulatedCamera& camera) = 0;
+    virtual void streamingStopped(SimulatedCamera& camera) = 0;
+    virtual void transferQueued(SimulatedCamera& camera) = 0;
+};
+
+}  // namespace oru_sim

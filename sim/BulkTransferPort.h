@@ -1,0 +1,19 @@
+// The bulk-IN side of an attached device as the camera model sees it: the
+// transfers the host has queued, oldest first.
+#pragma once
+
+#include <cstddef>
+
+#include "sim/BulkDataSource.h"
+
+namespace oru_sim {
+
+class BulkTransferPort {
+public:
+    virtual ~BulkTransferPort() = default;
+    virtual size_t waitingTransfers() const = 0;
+    // Fills and completes the oldest waiting transfer; false when none waits.
+    virtual bool completeNext(const BulkFill& fill) = 0;
+};
+
+}  // namespace oru_sim

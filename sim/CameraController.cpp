@@ -1,0 +1,404 @@
+#include "sim/CameraController.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "sim/SimulatedCamera.h"
+#include "sim/VendorRequest.h"
+
+namespace oru_sim {
+
+namespace {
+
+using Direction = RequestDispatcher::Direction;
+
+constexpr uint16_t kFx2CpuControl = 0xE600;  // bit 0: CPU held in reset
+constexpr uint32_t kLoaderSignatureAddress = 0x0003;
+constexpr char kLoaderSignature[] = "ORU-EEPROM-LOADER";
+constexpr size_t kLoaderEepromBlock = 4096;
+
+enum StandardRequest : uint8_t {
+    kGetStatus = 0,
+    kClearFeature = 1,
+    kSetFeature = 3,
+    kGetDescriptor = 6,
+    kGetConfiguration = 8,
+    kSetConfiguration = 9,
+};
+
+}  // namespace
+
+CameraController::CameraController(const CameraSpec& spec, const SerialNumber& serial)
+    : spec_(spec),
+      serial_(serial),
+      descriptors_(spec),
+      fpga_(spec.fpgaVersion, spec.ddr),
+      cameraRegisters_(0x10000, 0),
+      sensorRegisters_(0x10000, 0),
+      flash_(SimulatedCamera::kFlashSize, SimulatedCamera::kFlashSectorSize, spec.flashBusyPolls),
+      gpifStatus_(spec.gpifStatus)
+{
+    buildStandardRequests();
+    buildFirmwareRequests();
+    buildEepromLoaderRequests();
+    buildBootLoaderRequests();
+}
+
+void CameraController::buildStandardRequests()
+{
+    standard_.add(kGetStatus, Direction::In, [](const SetupPacket&, std::vector<uint8_t>& data) {
+        data = {0, 0};
+        return ControlAnswer::Ack;
+    });
+    standard_.add(kGetConfiguration, Direction::In, [](const SetupPacket&, std::vector<uint8_t>& data) {
+        data = {1};
+        return ControlAnswer::Ack;
+    });
+    for (uint8_t request : {kClearFeature, kSetFeature, kSetConfiguration})
+        standard_.add(request, Direction::Out, [](const SetupPacket&, std::vector<uint8_t>&) {
+            return ControlAnswer::Ack;
+        });
+    standard_.add(kGetDescriptor, Direction::In, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        uint8_t type = static_cast<uint8_t>(setup.value >> 8);
+        uint8_t index = static_cast<uint8_t>(setup.value & 0xFF);
+        if (type == 1 && index == 0)
+            data = descriptors_.device();
+        else if (type == 2 && index == 0)
+            data = descriptors_.configuration();
+        else if (type == 3 && descriptors_.string(index))
+            data = *descriptors_.string(index);
+        else
+            return ControlAnswer::Stall;
+        return ControlAnswer::Ack;
+    });
+}
+
+void CameraController::acceptOnly(uint8_t request, Direction direction)
+{
+    // Accepted and logged; an IN request gets zeros.
+    firmware_.add(request, direction, [](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        if (setup.deviceToHost())
+            data.assign(setup.length, 0);
+        return ControlAnswer::Ack;
+    });
+}
+
+void CameraController::buildFirmwareRequests()
+{
+    for (uint8_t request : {kClockReprogrammed, kClockSwitching, kPixels8Bit, kPixels16Bit, kInitDone,
+                            kAfterFpgaReset, kGuideOn, kGuideOff, kCoolerDrive, kTransferCount})
+        acceptOnly(request, Direction::Out);
+    for (uint8_t request : {kHumidity, kBoardTemperature, kTemperatureAdc})
+        acceptOnly(request, Direction::In);
+
+    firmware_.add(kFirmwareVersion, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
+        data = {spec_.firmwareTag, spec_.firmwareVersion};
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kHostType, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
+        data = {static_cast<uint8_t>(spec_.superSpeed ? 1 : 0)};
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kSerialNumber, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
+        data.assign(serial_.begin(), serial_.end());
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kGpifStatus, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
+        data = {gpifStatus_};
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kGpif32Bit, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>&) {
+        gpif32Bit_ = setup.value != 0;
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kStartStreaming, Direction::Out, [this](const SetupPacket&, std::vector<uint8_t>&) {
+        streaming_ = true;
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kStopStreaming, Direction::Out, [this](const SetupPacket&, std::vector<uint8_t>&) {
+        streaming_ = false;
+        return ControlAnswer::Ack;
+    });
+
+    firmware_.add(kWriteCameraRegister, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>&) {
+        cameraRegisters_[setup.value] = setup.index;
+        addRegisterWrite(RegisterSpace::Camera, setup.value, setup.index);
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kReadCameraRegister, Direction::In, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        uint16_t value = cameraRegisters_[setup.value];
+        data = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value & 0xFF)};
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kWriteSensorRegister, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>&) {
+        uint8_t value = static_cast<uint8_t>(setup.index & 0xFF);
+        sensorRegisters_[setup.value] = value;
+        addRegisterWrite(RegisterSpace::Sensor, setup.value, value);
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kReadSensorRegister, Direction::In, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        data = {sensorRegisters_[setup.value]};
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kWriteFpgaRegister, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>&) {
+        if (setup.value >= FpgaRegisterFile::kRegisterCount)
+            return ControlAnswer::Stall;
+        uint8_t value = static_cast<uint8_t>(setup.index & 0xFF);
+        fpga_.write(static_cast<uint8_t>(setup.value), value);
+        addRegisterWrite(RegisterSpace::Fpga, setup.value, value);
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kReadFpgaRegister, Direction::In, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        if (setup.value >= FpgaRegisterFile::kRegisterCount)
+            return ControlAnswer::Stall;
+        data = {fpga_.read(static_cast<uint8_t>(setup.value))};
+        return ControlAnswer::Ack;
+    });
+
+    firmware_.add(kFlashWrite, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        bool done = flash_.program(uint32_t{setup.index} * 256, data.data(), data.size());
+        return done ? ControlAnswer::Ack : ControlAnswer::Stall;
+    });
+    firmware_.add(kFlashRead, Direction::In, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        data.resize(setup.length);
+        bool done = flash_.read(uint32_t{setup.index} * 256, data.data(), data.size());
+        return done ? ControlAnswer::Ack : ControlAnswer::Stall;
+    });
+    firmware_.add(kFlashErase, Direction::Both, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        if (!setup.deviceToHost() && setup.value == 1)
+            return flash_.eraseSector(setup.index) ? ControlAnswer::Ack : ControlAnswer::Stall;
+        if (setup.deviceToHost() && setup.value == 0) {
+            data = {flash_.pollBusy()};
+            return ControlAnswer::Ack;
+        }
+        return ControlAnswer::Stall;
+    });
+
+    firmware_.add(kEepromWrite, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        bool done = eeprom_.write(setup.value, setup.index, data.data(), data.size());
+        return done ? ControlAnswer::Ack : ControlAnswer::Stall;
+    });
+    firmware_.add(kEepromRead, Direction::In, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        data.resize(setup.length);
+        bool done = eeprom_.read(setup.value, setup.index, data.data(), data.size());
+        return done ? ControlAnswer::Ack : ControlAnswer::Stall;
+    });
+}
+
+void CameraController::buildEepromLoaderRequests()
+{
+    // The loader reaches the boot EEPROM (device 0) with request 0xA9.
+    eepromLoader_.add(kStartStreaming, Direction::Both, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        if (setup.length > kLoaderEepromBlock)
+            return ControlAnswer::Stall;
+        if (!setup.deviceToHost())
+            return eeprom_.write(0, setup.value, data.data(), data.size()) ? ControlAnswer::Ack : ControlAnswer::Stall;
+        data.resize(setup.length);
+        return eeprom_.read(0, setup.value, data.data(), data.size()) ? ControlAnswer::Ack : ControlAnswer::Stall;
+    });
+}
+
+void CameraController::buildBootLoaderRequests()
+{
+    bootLoader_.add(kControllerRam, Direction::Both, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        uint32_t address = setup.value | (uint32_t{setup.index} << 16);
+        if (setup.deviceToHost())
+            data = ram_.read(address, setup.length);
+        else if (data.empty())
+            programEntry_ = address;
+        else
+            ram_.write(address, data.data(), data.size());
+        return ControlAnswer::Ack;
+    });
+}
+
+ControlAnswer CameraController::fx2RamAccess(const SetupPacket& setup, std::vector<uint8_t>& data)
+{
+    // The FX2 serves 0xA0 in hardware, whatever its CPU does.
+    if (setup.deviceToHost()) {
+        data = ram_.read(setup.value, setup.length);
+        return ControlAnswer::Ack;
+    }
+    if (setup.value == kFx2CpuControl && data.size() == 1) {
+        bool wasHeld = cpuHeld_;
+        cpuHeld_ = (data[0] & 1) != 0;
+        ram_.write(kFx2CpuControl, data.data(), 1);
+        if (wasHeld && !cpuHeld_) {
+            std::vector<uint8_t> signature = ram_.read(kLoaderSignatureAddress, std::strlen(kLoaderSignature));
+            if (std::equal(signature.begin(), signature.end(), kLoaderSignature))
+                fx2Program_ = Fx2Program::EepromLoader;
+        }
+        return ControlAnswer::Ack;
+    }
+    if (!cpuHeld_)
+        return ControlAnswer::Stall;
+    ram_.write(setup.value, data.data(), data.size());
+    return ControlAnswer::Ack;
+}
+
+ControlAnswer CameraController::dispatchVendor(const SetupPacket& setup, std::vector<uint8_t>& data)
+{
+    switch (spec_.controller) {
+    case ControllerKind::FX3:
+        return firmware_.dispatch(setup, data);
+    case ControllerKind::FX3BootLoader:
+        return bootLoader_.dispatch(setup, data);
+    case ControllerKind::FX2:
+        if (setup.request == kControllerRam)
+            return fx2RamAccess(setup, data);
+        if (cpuHeld_)
+            return ControlAnswer::None;
+        if (fx2Program_ == Fx2Program::EepromLoader)
+            return eepromLoader_.dispatch(setup, data);
+        return firmware_.dispatch(setup, data);
+    }
+    return ControlAnswer::Stall;
+}
+
+ControlAnswer CameraController::handle(const SetupPacket& setup, std::vector<uint8_t>& data,
+                                       std::vector<RegisterWrite>& writes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    writes_ = &writes;
+    ControlAnswer answer = ControlAnswer::Stall;
+    if (setup.isStandard())
+        answer = standard_.dispatch(setup, data);
+    else if (setup.isVendor())
+        answer = dispatchVendor(setup, data);
+    writes_ = nullptr;
+    return answer;
+}
+
+void CameraController::addRegisterWrite(RegisterSpace space, uint16_t address, uint16_t value)
+{
+    writes_->push_back(RegisterWrite{space, address, value});
+}
+
+void CameraController::powerCycle()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fpga_.reset();
+    std::fill(cameraRegisters_.begin(), cameraRegisters_.end(), 0);
+    std::fill(sensorRegisters_.begin(), sensorRegisters_.end(), 0);
+    flash_.endBusy();
+    ram_.clear();
+    streaming_ = false;
+    gpif32Bit_ = false;
+    gpifStatus_ = spec_.gpifStatus;
+    cpuHeld_ = false;
+    fx2Program_ = Fx2Program::CameraFirmware;
+    programEntry_.reset();
+}
+
+uint8_t CameraController::fpgaRegister(uint8_t reg) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fpga_.read(reg);
+}
+
+void CameraController::setFpgaRegister(uint8_t reg, uint8_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fpga_.store(reg, value);
+}
+
+uint16_t CameraController::cameraRegister(uint16_t address) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cameraRegisters_[address];
+}
+
+void CameraController::setCameraRegister(uint16_t address, uint16_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    cameraRegisters_[address] = value;
+}
+
+uint8_t CameraController::sensorRegister(uint16_t address) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sensorRegisters_[address];
+}
+
+void CameraController::setSensorRegister(uint16_t address, uint8_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    sensorRegisters_[address] = value;
+}
+
+std::vector<uint8_t> CameraController::readFlash(uint32_t address, size_t length) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint8_t> bytes(length);
+    if (!flash_.read(address, bytes.data(), length))
+        throw std::out_of_range("flash read outside the chip");
+    return bytes;
+}
+
+void CameraController::writeFlash(uint32_t address, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (address > flash_.size() || bytes.size() > flash_.size() - address)
+        throw std::out_of_range("flash write outside the chip");
+    flash_.store(address, bytes.data(), bytes.size());
+}
+
+std::vector<uint8_t> CameraController::readEeprom(uint8_t deviceSelect, uint16_t offset, size_t length) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<uint8_t> bytes(length);
+    if (!eeprom_.read(deviceSelect, offset, bytes.data(), length))
+        throw std::out_of_range("EEPROM read outside the device");
+    return bytes;
+}
+
+void CameraController::writeEeprom(uint8_t deviceSelect, uint16_t offset, const std::vector<uint8_t>& bytes)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!eeprom_.write(deviceSelect, offset, bytes.data(), bytes.size()))
+        throw std::out_of_range("EEPROM write outside the device");
+}
+
+std::vector<uint8_t> CameraController::readRam(uint32_t address, size_t length) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ram_.read(address, length);
+}
+
+bool CameraController::streaming() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return streaming_;
+}
+
+bool CameraController::gpif32BitBus() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return gpif32Bit_;
+}
+
+void CameraController::setGpifStatus(uint8_t status)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    gpifStatus_ = status;
+}
+
+bool CameraController::cpuHeld() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return cpuHeld_;
+}
+
+bool CameraController::eepromLoaderRunning() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return spec_.controller == ControllerKind::FX2 && !cpuHeld_ && fx2Program_ == Fx2Program::EepromLoader;
+}
+
+std::optional<uint32_t> CameraController::programEntry() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return programEntry_;
+}
+
+}  // namespace oru_sim

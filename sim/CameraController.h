@@ -1,0 +1,103 @@
+// The camera's hardware and firmware as seen over endpoint 0: the USB
+// controller (FX3 firmware, FX3 boot loader or FX2 with its RAM download and
+// EEPROM loader) and what it reaches: FPGA registers, 16-bit camera and 8-bit
+// sensor registers, SPI flash and I2C EEPROM. Request handling is table
+// driven: one dispatcher per controller mode, filled in the constructor.
+//
+// Thread-safe: every member takes the controller's lock.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "sim/CameraSpec.h"
+#include "sim/ControlAnswer.h"
+#include "sim/FpgaRegisterFile.h"
+#include "sim/I2cEeprom.h"
+#include "sim/RegisterSpace.h"
+#include "sim/RequestDispatcher.h"
+#include "sim/SetupPacket.h"
+#include "sim/SparseMemory.h"
+#include "sim/SpiFlash.h"
+#include "sim/UsbDescriptors.h"
+
+namespace oru_sim {
+
+class CameraController {
+public:
+    // A register write that arrived over USB.
+    struct RegisterWrite {
+        RegisterSpace space;
+        uint16_t address;
+        uint16_t value;
+    };
+
+    CameraController(const CameraSpec& spec, const SerialNumber& serial);
+
+    // Answers one request; register writes it made are appended to `writes`.
+    ControlAnswer handle(const SetupPacket& setup, std::vector<uint8_t>& data, std::vector<RegisterWrite>& writes);
+    // Back to the power-on state; flash and EEPROM keep their contents.
+    void powerCycle();
+
+    const UsbDescriptors& descriptors() const { return descriptors_; }
+
+    uint8_t fpgaRegister(uint8_t reg) const;
+    void setFpgaRegister(uint8_t reg, uint8_t value);
+    uint16_t cameraRegister(uint16_t address) const;
+    void setCameraRegister(uint16_t address, uint16_t value);
+    uint8_t sensorRegister(uint16_t address) const;
+    void setSensorRegister(uint16_t address, uint8_t value);
+
+    std::vector<uint8_t> readFlash(uint32_t address, size_t length) const;
+    void writeFlash(uint32_t address, const std::vector<uint8_t>& bytes);
+    std::vector<uint8_t> readEeprom(uint8_t deviceSelect, uint16_t offset, size_t length) const;
+    void writeEeprom(uint8_t deviceSelect, uint16_t offset, const std::vector<uint8_t>& bytes);
+    std::vector<uint8_t> readRam(uint32_t address, size_t length) const;
+
+    bool streaming() const;
+    bool gpif32BitBus() const;
+    void setGpifStatus(uint8_t status);
+    bool cpuHeld() const;
+    bool eepromLoaderRunning() const;
+    std::optional<uint32_t> programEntry() const;
+
+private:
+    enum class Fx2Program { CameraFirmware, EepromLoader };
+
+    void buildStandardRequests();
+    void buildFirmwareRequests();
+    void buildEepromLoaderRequests();
+    void buildBootLoaderRequests();
+    ControlAnswer fx2RamAccess(const SetupPacket& setup, std::vector<uint8_t>& data);
+    ControlAnswer dispatchVendor(const SetupPacket& setup, std::vector<uint8_t>& data);
+    void acceptOnly(uint8_t request, RequestDispatcher::Direction direction);
+    void addRegisterWrite(RegisterSpace space, uint16_t address, uint16_t value);
+
+    const CameraSpec spec_;
+    const SerialNumber serial_;
+    const UsbDescriptors descriptors_;
+
+    RequestDispatcher standard_;
+    RequestDispatcher firmware_;
+    RequestDispatcher eepromLoader_;
+    RequestDispatcher bootLoader_;
+
+    mutable std::mutex mutex_;
+    std::vector<RegisterWrite>* writes_ = nullptr;  // set while a request is handled
+    FpgaRegisterFile fpga_;
+    std::vector<uint16_t> cameraRegisters_;
+    std::vector<uint8_t> sensorRegisters_;
+    SpiFlash flash_;
+    I2cEeprom eeprom_;
+    SparseMemory ram_;
+    bool streaming_ = false;
+    bool gpif32Bit_ = false;
+    uint8_t gpifStatus_;
+    bool cpuHeld_ = false;
+    Fx2Program fx2Program_ = Fx2Program::CameraFirmware;
+    std::optional<uint32_t> programEntry_;
+};
+
+}  // namespace oru_sim

@@ -1,0 +1,260 @@
+#include "sim/SimulatedCamera.h"
+
+#include <utility>
+
+#include "sim/BulkTransferPort.h"
+#include "sim/CameraController.h"
+#include "sim/CountingPatternSource.h"
+
+namespace oru_sim {
+
+SimulatedCamera::SimulatedCamera(const CameraSpec& spec)
+    : spec_(spec),
+      controller_(std::make_unique<CameraController>(spec, spec.serialNumber.value_or(SerialNumber{}))),
+      source_(std::make_shared<CountingPatternSource>()),
+      address_(spec.address.value_or(PortAddress{}))
+{
+}
+
+SimulatedCamera::~SimulatedCamera() = default;
+
+const CameraSpec& SimulatedCamera::spec() const
+{
+    return spec_;
+}
+
+PortAddress SimulatedCamera::address() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return address_;
+}
+
+int SimulatedCamera::deviceNumber() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return deviceNumber_;
+}
+
+bool SimulatedCamera::pluggedIn() const
+{
+    std::lock_guard<std::mutex> lock(portMutex_);
+    return port_ != nullptr;
+}
+
+std::vector<ControlRequest> SimulatedCamera::requests() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return log_;
+}
+
+std::vector<ControlRequest> SimulatedCamera::requests(uint8_t request) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<ControlRequest> matching;
+    for (const ControlRequest& entry : log_)
+        if (entry.setup.request == request)
+            matching.push_back(entry);
+    return matching;
+}
+
+void SimulatedCamera::clearRequests()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    log_.clear();
+}
+
+uint8_t SimulatedCamera::fpgaRegister(uint8_t reg) const { return controller_->fpgaRegister(reg); }
+void SimulatedCamera::setFpgaRegister(uint8_t reg, uint8_t value) { controller_->setFpgaRegister(reg, value); }
+uint16_t SimulatedCamera::cameraRegister(uint16_t address) const { return controller_->cameraRegister(address); }
+void SimulatedCamera::setCameraRegister(uint16_t address, uint16_t value)
+{
+    controller_->setCameraRegister(address, value);
+}
+uint8_t SimulatedCamera::sensorRegister(uint16_t address) const { return controller_->sensorRegister(address); }
+void SimulatedCamera::setSensorRegister(uint16_t address, uint8_t value)
+{
+    controller_->setSensorRegister(address, value);
+}
+
+void SimulatedCamera::setRegisterObserver(RegisterObserver observer)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    observer_ = std::move(observer);
+}
+
+std::vector<uint8_t> SimulatedCamera::readFlash(uint32_t address, size_t length) const
+{
+    return controller_->readFlash(address, length);
+}
+
+void SimulatedCamera::writeFlash(uint32_t address, const std::vector<uint8_t>& bytes)
+{
+    controller_->writeFlash(address, bytes);
+}
+
+std::vector<uint8_t> SimulatedCamera::readEeprom(uint8_t deviceSelect, uint16_t offset, size_t length) const
+{
+    return controller_->readEeprom(deviceSelect, offset, length);
+}
+
+void SimulatedCamera::writeEeprom(uint8_t deviceSelect, uint16_t offset, const std::vector<uint8_t>& bytes)
+{
+    controller_->writeEeprom(deviceSelect, offset, bytes);
+}
+
+std::vector<uint8_t> SimulatedCamera::readControllerRam(uint32_t address, size_t length) const
+{
+    return controller_->readRam(address, length);
+}
+
+bool SimulatedCamera::streaming() const { return controller_->streaming(); }
+bool SimulatedCamera::gpif32BitBus() const { return controller_->gpif32BitBus(); }
+void SimulatedCamera::setGpifStatus(uint8_t status) { controller_->setGpifStatus(status); }
+bool SimulatedCamera::cpuHeld() const { return controller_->cpuHeld(); }
+bool SimulatedCamera::eepromLoaderRunning() const { return controller_->eepromLoaderRunning(); }
+std::optional<uint32_t> SimulatedCamera::programEntry() const { return controller_->programEntry(); }
+
+int SimulatedCamera::deviceResets() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return deviceResets_;
+}
+
+void SimulatedCamera::setDataSource(std::shared_ptr<BulkDataSource> source)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    source_ = std::move(source);
+}
+
+size_t SimulatedCamera::waitingBulkTransfers() const
+{
+    std::lock_guard<std::mutex> lock(portMutex_);
+    return port_ ? port_->waitingTransfers() : 0;
+}
+
+bool SimulatedCamera::completeBulkTransfer(const BulkFill& fill)
+{
+    std::lock_guard<std::mutex> lock(portMutex_);
+    return port_ && port_->completeNext(fill);
+}
+
+void SimulatedCamera::failNextRequests(int count, FailureKind kind, std::optional<uint8_t> onlyRequest)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (count > 0)
+        failures_.push_back(FailureRule{count, kind, onlyRequest});
+}
+
+void SimulatedCamera::setUnresponsive(bool unresponsive)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    unresponsive_ = unresponsive;
+}
+
+std::optional<FailureKind> SimulatedCamera::takeFailure(uint8_t request)
+{
+    if (unresponsive_)
+        return FailureKind::Timeout;
+    for (auto rule = failures_.begin(); rule != failures_.end(); ++rule) {
+        if (rule->onlyRequest && *rule->onlyRequest != request)
+            continue;
+        FailureKind kind = rule->kind;
+        if (--rule->remaining == 0)
+            failures_.erase(rule);
+        return kind;
+    }
+    return std::nullopt;
+}
+
+ControlAnswer SimulatedCamera::handleControlRequest(const SetupPacket& setup, std::vector<uint8_t>& data)
+{
+    ControlRequest entry{setup, setup.deviceToHost() ? std::vector<uint8_t>{} : data, RequestOutcome::Completed};
+    std::optional<FailureKind> failure;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failure = takeFailure(setup.request);
+    }
+
+    ControlAnswer answer;
+    std::vector<CameraController::RegisterWrite> writes;
+    bool wasStreaming = controller_->streaming();
+    if (failure)
+        answer = *failure == FailureKind::Stall ? ControlAnswer::Stall : ControlAnswer::None;
+    else
+        answer = controller_->handle(setup, data, writes);
+
+    if (answer == ControlAnswer::Ack && setup.deviceToHost())
+        entry.data = data;
+    if (answer != ControlAnswer::Ack)
+        entry.outcome = answer == ControlAnswer::Stall ? RequestOutcome::Stalled : RequestOutcome::Unanswered;
+
+    RegisterObserver observer;
+    std::shared_ptr<BulkDataSource> source;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        log_.push_back(std::move(entry));
+        observer = observer_;
+        source = source_;
+    }
+    if (observer)
+        for (const auto& write : writes)
+            observer(write.space, write.address, write.value);
+    if (source && controller_->streaming() != wasStreaming) {
+        if (wasStreaming)
+            source->streamingStopped(*this);
+        else
+            source->streamingStarted(*this);
+    }
+    return answer;
+}
+
+void SimulatedCamera::bulkTransferQueued()
+{
+    std::shared_ptr<BulkDataSource> source;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        source = source_;
+    }
+    if (source)
+        source->transferQueued(*this);
+}
+
+void SimulatedCamera::noteDeviceReset()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++deviceResets_;
+}
+
+void SimulatedCamera::connect(BulkTransferPort* port, const PortAddress& address, int deviceNumber)
+{
+    std::lock_guard<std::mutex> portLock(portMutex_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    port_ = port;
+    address_ = address;
+    deviceNumber_ = deviceNumber;
+}
+
+void SimulatedCamera::disconnect()
+{
+    {
+        std::lock_guard<std::mutex> portLock(portMutex_);
+        port_ = nullptr;
+    }
+    std::shared_ptr<BulkDataSource> source;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        source = source_;
+    }
+    if (source && controller_->streaming())
+        source->streamingStopped(*this);
+}
+
+void SimulatedCamera::powerCycle()
+{
+    controller_->powerCycle();
+    std::lock_guard<std::mutex> lock(mutex_);
+    failures_.clear();
+    unresponsive_ = false;
+}
+
+}  // namespace oru_sim

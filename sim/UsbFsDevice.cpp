@@ -1,0 +1,410 @@
+#include "sim/UsbFsDevice.h"
+
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <iterator>
+
+#include "sim/SimulatedCamera.h"
+
+namespace oru_sim {
+
+namespace {
+
+constexpr uint32_t kCapabilities = USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
+                                   USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
+constexpr size_t kSetupSize = 8;
+
+uint16_t littleEndianWord(const uint8_t* bytes)
+{
+    return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+}
+
+void answer(UMockdevIoctlClient* client, int errorNumber)
+{
+    umockdev_ioctl_client_complete(client, errorNumber == 0 ? 0 : -1, errorNumber);
+}
+
+// Resolves a pointer inside `parent` to a local copy of `length` bytes; the
+// copy lives as long as the parent.
+uint8_t* resolveBytes(UMockdevIoctlData* parent, size_t offset, size_t length)
+{
+    UMockdevIoctlData* child = umockdev_ioctl_data_resolve(parent, offset, length, nullptr);
+    if (!child)
+        return nullptr;
+    uint8_t* bytes = child->data;
+    g_object_unref(child);
+    return bytes;
+}
+
+template <typename Container, typename Predicate, typename Sink>
+void moveMatching(Container& from, Predicate matches, Sink& into)
+{
+    auto end = std::stable_partition(from.begin(), from.end(), [&](const auto& item) { return !matches(item); });
+    std::move(end, from.end(), std::back_inserter(into));
+    from.erase(end, from.end());
+}
+
+}  // namespace
+
+struct UsbFsDevice::Urb {
+    Urb(UMockdevIoctlClient* owner, UMockdevIoctlData* data) : client(owner), urbData(data) {}
+    ~Urb() { g_object_unref(urbData); }
+    Urb(const Urb&) = delete;
+    Urb& operator=(const Urb&) = delete;
+
+    usbdevfs_urb* urb() const { return reinterpret_cast<usbdevfs_urb*>(urbData->data); }
+
+    UMockdevIoctlClient* client;
+    UMockdevIoctlData* urbData;  // the client's URB; reaping hands it back
+    uint8_t* buffer = nullptr;   // the client's buffer, or umockdev's copy of it
+    size_t capacity = 0;
+};
+
+struct UsbFsDevice::Client {
+    UMockdevIoctlClient* client = nullptr;
+    gulong notifyId = 0;
+    int sharesMemory = -1;  // unknown until its first bulk URB
+    std::deque<std::unique_ptr<Urb>> reapable;
+};
+
+UsbFsDevice::UsbFsDevice(SimulatedCamera& camera, const std::string& nodePath)
+    : camera_(camera), handler_(umockdev_ioctl_base_new()), wakePipe_(nodePath)
+{
+    signalIds_.push_back(g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this));
+    signalIds_.push_back(g_signal_connect(handler_, "client-connected", G_CALLBACK(onClientConnected), this));
+}
+
+UsbFsDevice::~UsbFsDevice()
+{
+    for (gulong id : signalIds_)
+        g_signal_handler_disconnect(handler_, id);
+    for (auto& entry : clients_) {
+        g_signal_handler_disconnect(entry.second->client, entry.second->notifyId);
+        g_object_unref(entry.second->client);
+    }
+    clients_.clear();
+    bulkWaiting_.clear();
+    unanswered_.clear();
+    g_object_unref(handler_);
+}
+
+gboolean UsbFsDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
+{
+    static_cast<UsbFsDevice*>(self)->handleIoctl(client);
+    return TRUE;
+}
+
+void UsbFsDevice::onClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
+{
+    auto* device = static_cast<UsbFsDevice*>(self);
+    auto state = std::make_unique<Client>();
+    state->client = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
+    state->notifyId = g_signal_connect(client, "notify::connected", G_CALLBACK(onClientNotify), self);
+    std::lock_guard<std::mutex> lock(device->mutex_);
+    device->clients_[client] = std::move(state);
+}
+
+void UsbFsDevice::onClientNotify(GObject* client, GParamSpec*, gpointer self)
+{
+    auto* ioctlClient = reinterpret_cast<UMockdevIoctlClient*>(client);
+    if (!umockdev_ioctl_client_get_connected(ioctlClient))
+        static_cast<UsbFsDevice*>(self)->forgetClient(ioctlClient);
+}
+
+void UsbFsDevice::forgetClient(UMockdevIoctlClient* client)
+{
+    std::unique_ptr<Client> state;
+    std::vector<std::unique_ptr<Urb>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto found = clients_.find(client);
+        if (found == clients_.end())
+            return;
+        state = std::move(found->second);
+        clients_.erase(found);
+        reapable_ -= state->reapable.size();
+        if (reapable_ == 0)
+            wakePipe_.setReady(false);
+        auto ownedBy = [client](const std::unique_ptr<Urb>& urb) { return urb->client == client; };
+        moveMatching(unanswered_, ownedBy, dropped);
+        moveMatching(bulkWaiting_, ownedBy, dropped);
+    }
+    g_signal_handler_disconnect(state->client, state->notifyId);
+    g_object_unref(state->client);
+}
+
+void UsbFsDevice::handleIoctl(UMockdevIoctlClient* client)
+{
+    unsigned long request = umockdev_ioctl_client_get_request(client);
+    if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
+        reap(client);
+        return;
+    }
+    bool gone;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        gone = gone_;
+    }
+    if (gone) {
+        answer(client, ENODEV);
+        return;
+    }
+    switch (request) {
+    case USBDEVFS_SUBMITURB:
+        submit(client);
+        break;
+    case USBDEVFS_DISCARDURB:
+        discard(client);
+        break;
+    case USBDEVFS_GET_CAPABILITIES:
+        answerCapabilities(client);
+        break;
+    case USBDEVFS_GETDRIVER:
+    case USBDEVFS_IOCTL:
+        answer(client, ENODATA);  // no kernel driver bound
+        break;
+    case USBDEVFS_RESET:
+        camera_.noteDeviceReset();
+        answer(client, 0);
+        break;
+    case USBDEVFS_SETCONFIGURATION:
+    case USBDEVFS_SETINTERFACE:
+    case USBDEVFS_CLAIMINTERFACE:
+    case USBDEVFS_RELEASEINTERFACE:
+    case USBDEVFS_DISCONNECT_CLAIM:
+    case USBDEVFS_CLEAR_HALT:
+        answer(client, 0);
+        break;
+    default:
+        answer(client, ENOTTY);
+        break;
+    }
+}
+
+void UsbFsDevice::submit(UMockdevIoctlClient* client)
+{
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+    if (!urbData) {
+        answer(client, EFAULT);
+        return;
+    }
+    auto urb = std::make_unique<Urb>(client, urbData);
+    const usbdevfs_urb* request = urb->urb();
+    if (request->buffer_length < 0) {
+        answer(client, EINVAL);
+    } else if (request->type == USBDEVFS_URB_TYPE_CONTROL) {
+        submitControl(client, std::move(urb));
+    } else if (request->type != USBDEVFS_URB_TYPE_BULK) {
+        answer(client, EINVAL);
+    } else if (request->endpoint != camera_.spec().bulkEndpoint) {
+        answer(client, ENOENT);
+    } else {
+        submitBulkIn(client, std::move(urb));
+    }
+}
+
+void UsbFsDevice::submitControl(UMockdevIoctlClient* client, std::unique_ptr<Urb> urb)
+{
+    size_t bufferLength = static_cast<size_t>(urb->urb()->buffer_length);
+    uint8_t* bytes = bufferLength >= kSetupSize
+                         ? resolveBytes(urb->urbData, offsetof(usbdevfs_urb, buffer), bufferLength)
+                         : nullptr;
+    if (!bytes) {
+        answer(client, bufferLength >= kSetupSize ? EFAULT : EINVAL);
+        return;
+    }
+    SetupPacket setup{bytes[0], bytes[1], littleEndianWord(bytes + 2), littleEndianWord(bytes + 4),
+                      littleEndianWord(bytes + 6)};
+    if (kSetupSize + setup.length > bufferLength) {
+        answer(client, EINVAL);
+        return;
+    }
+    uint8_t* stage = bytes + kSetupSize;
+    std::vector<uint8_t> data;
+    if (!setup.deviceToHost())
+        data.assign(stage, stage + setup.length);
+
+    ControlAnswer result = camera_.handleControlRequest(setup, data);
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (result == ControlAnswer::Ack) {
+        size_t moved = setup.length;
+        if (setup.deviceToHost()) {
+            moved = std::min<size_t>(data.size(), setup.length);
+            std::copy_n(data.begin(), moved, stage);
+        }
+        finish(std::move(urb), 0, static_cast<int>(moved));
+    } else if (result == ControlAnswer::Stall) {
+        finish(std::move(urb), -EPIPE, 0);
+    } else {
+        unanswered_.push_back(std::move(urb));
+    }
+    answer(client, 0);
+}
+
+bool UsbFsDevice::clientSharesOurMemory(UMockdevIoctlClient* client, const UMockdevIoctlData* urbData)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = clients_.find(client);
+    if (found == clients_.end())
+        return false;
+    Client& state = *found->second;
+    if (state.sharesMemory < 0) {
+        // A client in this process has its URB at the same address with the
+        // same bytes; another process's URB address is not even mapped here.
+        usbdevfs_urb ours;
+        iovec local{&ours, sizeof ours};
+        iovec remote{reinterpret_cast<void*>(urbData->client_addr), sizeof ours};
+        bool same = process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(sizeof ours) &&
+                    std::memcmp(&ours, urbData->data, sizeof ours) == 0;
+        state.sharesMemory = same ? 1 : 0;
+    }
+    return state.sharesMemory == 1;
+}
+
+void UsbFsDevice::submitBulkIn(UMockdevIoctlClient* client, std::unique_ptr<Urb> urb)
+{
+    urb->capacity = static_cast<size_t>(urb->urb()->buffer_length);
+    if (clientSharesOurMemory(client, urb->urbData)) {
+        // Fastest path: write straight into the client's buffer.
+        urb->buffer = static_cast<uint8_t*>(urb->urb()->buffer);
+    } else if (urb->capacity > 0) {
+        urb->buffer = resolveBytes(urb->urbData, offsetof(usbdevfs_urb, buffer), urb->capacity);
+        if (!urb->buffer) {
+            answer(client, EFAULT);
+            return;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bulkWaiting_.push_back(std::move(urb));
+    }
+    answer(client, 0);
+    camera_.bulkTransferQueued();
+}
+
+void UsbFsDevice::finish(std::unique_ptr<Urb> urb, int status, int actualLength)
+{
+    auto owner = clients_.find(urb->client);
+    if (owner == clients_.end())
+        return;
+    urb->urb()->status = status;
+    urb->urb()->actual_length = actualLength;
+    owner->second->reapable.push_back(std::move(urb));
+    if (reapable_++ == 0)
+        wakePipe_.setReady(true);
+}
+
+void UsbFsDevice::reap(UMockdevIoctlClient* client)
+{
+    std::unique_ptr<Urb> urb;
+    int errorNumber = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto owner = clients_.find(client);
+        if (owner == clients_.end() || owner->second->reapable.empty()) {
+            errorNumber = gone_ ? ENODEV : EAGAIN;
+        } else {
+            urb = std::move(owner->second->reapable.front());
+            owner->second->reapable.pop_front();
+            if (--reapable_ == 0)
+                wakePipe_.setReady(false);
+        }
+    }
+    if (!urb) {
+        answer(client, errorNumber);
+        return;
+    }
+    // The argument points to the client's URB pointer: aim it at the URB.
+    UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
+                                                             sizeof(void*), nullptr);
+    if (!pointer) {
+        answer(client, EFAULT);
+        return;
+    }
+    umockdev_ioctl_data_set_ptr(pointer, 0, urb->urbData);
+    g_object_unref(pointer);
+    answer(client, 0);
+}
+
+void UsbFsDevice::discard(UMockdevIoctlClient* client)
+{
+    unsigned long address = *reinterpret_cast<unsigned long*>(umockdev_ioctl_client_get_arg(client)->data);
+    auto matches = [client, address](const std::unique_ptr<Urb>& urb) {
+        return urb->client == client && urb->urbData->client_addr == address;
+    };
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_ptr<Urb> urb;
+    auto waiting = std::find_if(bulkWaiting_.begin(), bulkWaiting_.end(), matches);
+    if (waiting != bulkWaiting_.end()) {
+        urb = std::move(*waiting);
+        bulkWaiting_.erase(waiting);
+    }
+    auto unanswered = std::find_if(unanswered_.begin(), unanswered_.end(), matches);
+    if (!urb && unanswered != unanswered_.end()) {
+        urb = std::move(*unanswered);
+        unanswered_.erase(unanswered);
+    }
+    if (!urb) {
+        answer(client, EINVAL);  // done already (or being filled): it will be reaped
+        return;
+    }
+    finish(std::move(urb), -ENOENT, 0);
+    answer(client, 0);
+}
+
+void UsbFsDevice::answerCapabilities(UMockdevIoctlClient* client)
+{
+    uint8_t* capabilities = resolveBytes(umockdev_ioctl_client_get_arg(client), 0, sizeof(uint32_t));
+    if (!capabilities) {
+        answer(client, EFAULT);
+        return;
+    }
+    std::memcpy(capabilities, &kCapabilities, sizeof kCapabilities);
+    answer(client, 0);
+}
+
+void UsbFsDevice::disconnect()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    gone_ = true;
+    while (!bulkWaiting_.empty()) {
+        finish(std::move(bulkWaiting_.front()), -ESHUTDOWN, 0);
+        bulkWaiting_.pop_front();
+    }
+    for (auto& urb : unanswered_)
+        finish(std::move(urb), -ESHUTDOWN, 0);
+    unanswered_.clear();
+}
+
+size_t UsbFsDevice::waitingTransfers() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bulkWaiting_.size();
+}
+
+bool UsbFsDevice::completeNext(const BulkFill& fill)
+{
+    std::unique_ptr<Urb> urb;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (gone_ || bulkWaiting_.empty())
+            return false;
+        urb = std::move(bulkWaiting_.front());
+        bulkWaiting_.pop_front();
+    }
+    size_t written = urb->capacity > 0 ? std::min(fill(urb->buffer, urb->capacity), urb->capacity) : 0;
+    std::lock_guard<std::mutex> lock(mutex_);
+    finish(std::move(urb), 0, static_cast<int>(written));
+    return true;
+}
+
+}  // namespace oru_sim

@@ -1,0 +1,24 @@
+// The command line of the oru-sim launcher:
+//   oru-sim [--camera MODEL[@BUS-PORT.PORT...]]... [--] COMMAND ARGS...
+//   oru-sim --list-models | --help
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/CameraSpec.h"
+
+namespace oru_sim {
+
+struct LauncherOptions {
+    std::vector<CameraSpec> cameras;
+    std::vector<std::string> command;
+    bool listModels = false;
+    bool help = false;
+
+    // Throws std::invalid_argument with a message for the user.
+    static LauncherOptions parse(const std::vector<std::string>& arguments);
+    static std::string usage();
+};
+
+}  // namespace oru_sim

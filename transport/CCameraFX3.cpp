@@ -1,0 +1,940 @@
+#include "transport/CCameraFX3.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "log/DbgPrint.h"
+#include "transport/LoaderFirmware.h"
+
+// One bit of an FPGA control register and whether `true` sets or clears it.
+struct FPGABit {
+    uint16_t reg;
+    uint8_t bit;
+    bool setWhenOn;
+};
+
+namespace {
+
+constexpr uint8_t kRequestTypeOut = LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_VENDOR |
+                                    LIBUSB_RECIPIENT_DEVICE; // 0x40
+constexpr uint8_t kRequestTypeIn = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_VENDOR |
+                                   LIBUSB_RECIPIENT_DEVICE; // 0xC0
+constexpr unsigned kShortTimeoutMs = 200;
+constexpr unsigned kTimeoutMs = 500;
+
+constexpr uint8_t kReqRamAccess = 0xA0;
+constexpr uint8_t kReqWriteCameraReg = 0xA6;
+constexpr uint8_t kReqReadCameraReg = 0xA7;
+constexpr uint8_t kReqEEPROMAccess = 0xA9;
+constexpr uint8_t kReqFirmwareVer = 0xAD;
+constexpr uint8_t kReqUSB3Host = 0xB4;
+constexpr uint8_t kReqWriteSensorReg = 0xB6;
+constexpr uint8_t kReqReadSensorReg = 0xB7;
+constexpr uint8_t kReqI2CE2PROMWrite = 0xBA;
+constexpr uint8_t kReqI2CE2PROMRead = 0xBB;
+constexpr uint8_t kReqReadFPGAReg = 0xBC;
+constexpr uint8_t kReqWriteFPGAReg = 0xBD;
+constexpr uint8_t kReqGPIF32DQ = 0xBE;
+constexpr uint8_t kReqSPIFlashWrite = 0xC2;
+constexpr uint8_t kReqSPIFlashErase = 0xC4;
+constexpr uint8_t kReqGPIFStatus = 0xFD;
+
+// FX2 CPU control register: 1 holds the 8051 in reset, 0 lets it run.
+constexpr uint16_t kCpuControlAddr = 0xE600;
+constexpr uint16_t kLoaderPart2Addr = 0x0800;
+
+constexpr long kEEPROMBlock = 4096;
+constexpr long kEEPROMSize = 0x10000;
+constexpr int kEEPROMAttempts = 3;
+
+constexpr uint32_t kFx3Chunk = 2048;
+constexpr uint32_t kSPISector = 0x10000;
+constexpr uint32_t kSPIPage = 256;
+constexpr uint32_t kI2CTailAlign = 64;
+
+constexpr uint32_t kTimeLimit = 2000000000u;
+
+// The single-bit controls of the FPGA register map.
+constexpr FPGABit kFPGAStop{0, 4, true};
+constexpr FPGABit kFPGAMaster{0, 5, true};
+constexpr FPGABit kFPGAWaitMode{0, 6, true};
+constexpr FPGABit kFPGATriggerMode{0, 7, true};
+constexpr FPGABit kFPGAPatternSelect{10, 1, false};
+constexpr FPGABit kFPGADDRMultiFrame{10, 5, true};
+constexpr FPGABit kFPGADDRBypass{10, 6, false};
+constexpr FPGABit kFPGATriggerSignal{11, 0, true};
+constexpr FPGABit kFPGAXHSStop{11, 4, true};
+constexpr FPGABit kFPGASensorReset{11, 7, true};
+constexpr FPGABit kFPGAReload{24, 0, true};
+constexpr FPGABit kFPGALowPower{25, 0, true};
+constexpr FPGABit kFPGAHeater{25, 6, true};
+constexpr FPGABit kFPGAFanOff{25, 7, false};
+constexpr FPGABit kFPGABinType{39, 7, false};
+constexpr FPGABit kFPGATrigSource{40, 0, true};
+constexpr FPGABit kFPGATrigExp{40, 1, false};
+constexpr FPGABit kFPGATrigSoftMode{40, 2, false};
+constexpr FPGABit kFPGATrigType{40, 4, false};
+constexpr FPGABit kFPGATrigValidType{40, 5, false};
+constexpr FPGABit kFPGASyncA{41, 0, true};
+constexpr FPGABit kFPGASyncB{41, 1, true};
+constexpr FPGABit kFPGASyncALevel{41, 4, false};
+constexpr FPGABit kFPGASyncBLevel{41, 5, false};
+
+// Holds the transport lock for one scope.
+class TransportLock {
+public:
+    explicit TransportLock(S_MUTEX_UNIX &section) : m_mutex(section.mutex)
+    {
+        pthread_mutex_lock(&m_mutex);
+    }
+    ~TransportLock() { pthread_mutex_unlock(&m_mutex); }
+    TransportLock(const TransportLock &) = delete;
+    TransportLock &operator=(const TransportLock &) = delete;
+
+private:
+    pthread_mutex_t &m_mutex;
+};
+
+uint32_t LittleEndian32(const uint8_t *bytes)
+{
+    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+uint16_t BigEndian16(const uint8_t *bytes)
+{
+    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+// Out transfers never write to their buffer; libusb's signature is not const.
+uint8_t *OutData(const uint8_t *data)
+{
+    return const_cast<uint8_t *>(data);
+}
+
+} // namespace
+
+CCameraFX3::CCameraFX3()
+    : m_ucFPGAReg0(0), m_ucFPGAReg10(0), m_ucFPGAReg11(0), m_ucFPGAReg25(0), m_ucFPGAReg24(0),
+      m_ucFPGAReg40(0), m_ucFPGAReg41(0), m_ucFPGAReg39(0), m_bOpen(false), m_pUsbContext(nullptr),
+      m_pDevHandle(nullptr), m_csTransport(), m_ucXferDone(0), m_iXferLength(-1), m_iXferStatus(0),
+      m_iRecvBytes(0), m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1)
+{
+    InitializeCriticalSection(&m_csTransport);
+    DbgPrint(-1, "CCameraFX3", "ORUCamera SDK Ver: %s, build: %s\n", "1, 26, 0, 0", "08041650");
+    if (libusb_init(&m_pUsbContext) < 0) {
+        m_pUsbContext = nullptr;
+        DbgPrint(-1, "CCameraFX3", "libusb_init fail!\n");
+    } else {
+        DbgPrint(-1, "CCameraFX3", "libusb_init OK\n");
+    }
+}
+
+CCameraFX3::~CCameraFX3()
+{
+    DbgPrint(-1, "~CCameraFX3", "~CCameraFX3\n");
+    // A handle still open here would keep the context alive inside libusb.
+    CloseDevice();
+    DeleteCriticalSection(&m_csTransport);
+    // libusb_exit(nullptr) would tear down the process-wide default context.
+    if (m_pUsbContext)
+        libusb_exit(m_pUsbContext);
+}
+
+void CCameraFX3::CloseDevice()
+{
+    TransportLock lock(m_csTransport);
+    if (!m_bOpen)
+        return;
+    libusb_close(m_pDevHandle);
+    m_pDevHandle = nullptr;
+    m_bOpen = false;
+}
+
+void CCameraFX3::CameraPID(int pid)
+{
+    m_iProductID = pid;
+}
+
+int CCameraFX3::SendCMD(uint8_t request)
+{
+    TransportLock lock(m_csTransport);
+    if (!m_bOpen)
+        return 0;
+    return libusb_control_transfer(m_pDevHandle, kRequestTypeOut, request, 0, 0, nullptr, 0,
+                                   kShortTimeoutMs) >= 0;
+}
+
+int CCameraFX3::SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in, uint8_t *data,
+                        long length)
+{
+    TransportLock lock(m_csTransport);
+    if (!m_bOpen)
+        return 0;
+    return libusb_control_transfer(m_pDevHandle, in ? kRequestTypeIn : kRequestTypeOut, request,
+                                   wValue, wIndex, data, static_cast<uint16_t>(length),
+                                   kTimeoutMs) >= 0;
+}
+
+int CCameraFX3::WriteCameraRegister(uint16_t addr, uint16_t value)
+{
+    return SendCMD(kReqWriteCameraReg, addr, value, false, nullptr, 0);
+}
+
+int CCameraFX3::ReadCameraRegister(uint16_t addr, uint16_t *value)
+{
+    uint8_t reply[2] = {};
+    const int result = SendCMD(kReqReadCameraReg, addr, 0, true, reply, sizeof reply);
+    *value = BigEndian16(reply);
+    return result;
+}
+
+int CCameraFX3::WriteCameraRegisterByte(uint16_t addr, uint8_t value)
+{
+    return SendCMD(kReqWriteSensorReg, addr, value, false, nullptr, 0);
+}
+
+int CCameraFX3::ReadCameraRegisterByte(uint16_t addr, uint8_t *value)
+{
+    *value = 0;
+    return SendCMD(kReqReadSensorReg, addr, 0, true, value, 1);
+}
+
+int CCameraFX3::WriteSONYREG(uint16_t addr, uint8_t value)
+{
+    return WriteCameraRegisterByte(addr, value);
+}
+
+int CCameraFX3::ReadSONYREG(uint16_t addr, uint8_t *value)
+{
+    return ReadCameraRegisterByte(addr, value);
+}
+
+int CCameraFX3::WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t highBit,
+                                      uint16_t value)
+{
+    uint16_t mask = 0;
+    for (int bit = lowBit; bit <= highBit && bit < 16; ++bit)
+        mask |= static_cast<uint16_t>(1u << bit);
+    uint16_t old = 0;
+    ReadCameraRegister(addr, &old);
+    // With lowBit >= 16 the mask is empty; the guard keeps the shift defined.
+    const uint32_t shifted = lowBit < 16 ? static_cast<uint32_t>(value) << lowBit : 0;
+    return WriteCameraRegister(addr, static_cast<uint16_t>((old & ~mask) | (shifted & mask)));
+}
+
+int CCameraFX3::WriteFPGAREG(uint16_t addr, uint16_t value)
+{
+    return SendCMD(kReqWriteFPGAReg, addr, value, false, nullptr, 0);
+}
+
+int CCameraFX3::ReadFPGAREG(uint16_t addr, uint8_t *value)
+{
+    return SendCMD(kReqReadFPGAReg, addr, 0, true, value, 1);
+}
+
+int CCameraFX3::GetFirmwareVer(uint8_t *version)
+{
+    uint8_t reply[2] = {};
+    const int result = SendCMD(kReqFirmwareVer, 0, 0, true, reply, sizeof reply);
+    if (reply[0] == 'V')
+        *version = reply[1] > 15 ? reply[1] : static_cast<uint8_t>(reply[1] << 4);
+    else
+        *version = 0x10;
+    DbgPrint(-1, "GetFirmwareVer", "Ver return %d: 0x%02X\n", result, *version);
+    return result;
+}
+
+int CCameraFX3::GetFirmwareVer()
+{
+    uint8_t version = 0;
+    if (!GetFirmwareVer(&version)) {
+        DbgPrint(-1, "GetFirmwareVer",
+                 "Failed to get firmware ver. The USB transmission is disconnected\n");
+        return 0;
+    }
+    DbgPrint(-1, "GetFirmwareVer", "Get firmware ver: 0x%x\n", version);
+    return 1;
+}
+
+int CCameraFX3::GetFPGAVer(uint16_t *version, uint8_t *digits)
+{
+    uint8_t layout = 0;
+    uint8_t low = 0;
+    uint8_t high = 0;
+    uint8_t digitsA = 0;
+    uint8_t digitsB = 0;
+    int result = ReadFPGAREG(28, &layout);
+    if (layout < 3) {
+        ReadFPGAREG(29, &low);
+        ReadFPGAREG(30, &digitsA);
+        result = ReadFPGAREG(31, &digitsB);
+        *version = low;
+    } else {
+        uint8_t unused = 0;
+        ReadFPGAREG(29, &low);
+        ReadFPGAREG(30, &high);
+        ReadFPGAREG(31, &unused);
+        ReadFPGAREG(32, &digitsA);
+        result = ReadFPGAREG(33, &digitsB);
+        *version = static_cast<uint16_t>(low + 256 * high);
+    }
+    digits[0] = digitsA >> 4;
+    digits[1] = digitsA & 0x0F;
+    digits[2] = digitsB >> 4;
+    digits[3] = digitsB & 0x0F;
+    return result;
+}
+
+int CCameraFX3::GetFPGAVer()
+{
+    if (!GetFPGAVer(&m_usFPGAVer, m_ucFPGAVerDigit)) {
+        DbgPrint(-1, "GetFPGAVer", "Failed to get fpga ver.\n");
+        return 0;
+    }
+    DbgPrint(-1, "GetFPGAVer", "Get fpga ver: %x.%x.%x.%x\n", m_ucFPGAVerDigit[0],
+             m_ucFPGAVerDigit[1], m_ucFPGAVerDigit[2], m_ucFPGAVerDigit[3]);
+    return 1;
+}
+
+void CCameraFX3::GetFPGAVerVal(uint16_t *version, uint8_t *digits)
+{
+    *version = m_usFPGAVer;
+    memcpy(digits, m_ucFPGAVerDigit, sizeof m_ucFPGAVerDigit);
+}
+
+bool CCameraFX3::IsUSB3Host()
+{
+    uint8_t reply = 0;
+    SendCMD(kReqUSB3Host, 0, 0, true, &reply, 1);
+    return reply == 1;
+}
+
+int CCameraFX3::GetGPIFStatus(uint8_t *status)
+{
+    *status = 0;
+    return SendCMD(kReqGPIFStatus, 0, 0, true, status, 1);
+}
+
+int CCameraFX3::EnableGPIF32DQ(bool on)
+{
+    return SendCMD(kReqGPIF32DQ, on ? 1 : 0, 0, false, nullptr, 0);
+}
+
+int CCameraFX3::IsBootLoaderRunning()
+{
+    uint8_t reply = 0;
+    return SendCMD(kReqRamAccess, 0, 0, true, &reply, 1);
+}
+
+bool CCameraFX3::ResetEndPoint(uint8_t endpoint)
+{
+    TransportLock lock(m_csTransport);
+    if (m_bOpen)
+        libusb_clear_halt(m_pDevHandle, endpoint);
+    return m_bOpen;
+}
+
+bool CCameraFX3::ResetDevice()
+{
+    TransportLock lock(m_csTransport);
+    if (m_bOpen) {
+        libusb_reset_device(m_pDevHandle);
+        DbgPrint(-1, "ResetDevice", "ResetDevice\n");
+    }
+    return m_bOpen;
+}
+
+bool CCameraFX3::SetXferSize(uint32_t)
+{
+    TransportLock lock(m_csTransport);
+    return m_bOpen;
+}
+
+// ---- FPGA register map ----
+
+int CCameraFX3::UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits, uint8_t setBits)
+{
+    ReadFPGAREG(addr, shadow);
+    *shadow = static_cast<uint8_t>((*shadow & ~clearBits) | setBits);
+    return WriteFPGAREG(addr, *shadow);
+}
+
+int CCameraFX3::SetFPGABit(const FPGABit &field, bool on)
+{
+    const uint8_t mask = static_cast<uint8_t>(1u << field.bit);
+    return UpdateFPGAREG(field.reg, FPGAShadow(field.reg), mask, on == field.setWhenOn ? mask : 0);
+}
+
+uint8_t *CCameraFX3::FPGAShadow(uint16_t addr)
+{
+    switch (addr) {
+    case 0: return &m_ucFPGAReg0;
+    case 10: return &m_ucFPGAReg10;
+    case 11: return &m_ucFPGAReg11;
+    case 24: return &m_ucFPGAReg24;
+    case 25: return &m_ucFPGAReg25;
+    case 39: return &m_ucFPGAReg39;
+    case 40: return &m_ucFPGAReg40;
+    case 41:
+    default: return &m_ucFPGAReg41;
+    }
+}
+
+int CCameraFX3::WriteFPGARegGroup(uint16_t firstAddr, const uint16_t *values, int count)
+{
+    WriteFPGAREG(1, 1);
+    int result = 0;
+    for (int i = 0; i < count; ++i)
+        result = WriteFPGAREG(static_cast<uint16_t>(firstAddr + i), values[i]);
+    WriteFPGAREG(1, 0);
+    return result;
+}
+
+int CCameraFX3::WriteFPGAValue(uint16_t firstAddr, uint32_t value, int bytes)
+{
+    uint16_t values[4] = {};
+    for (int i = 0; i < bytes; ++i)
+        values[i] = static_cast<uint16_t>((value >> (8 * i)) & 0xFF);
+    return WriteFPGARegGroup(firstAddr, values, bytes);
+}
+
+int CCameraFX3::FPGAStart()
+{
+    return SetFPGABit(kFPGAStop, false);
+}
+
+int CCameraFX3::FPGAStop()
+{
+    return SetFPGABit(kFPGAStop, true);
+}
+
+int CCameraFX3::SetFPGAAsMaster(bool on)
+{
+    return SetFPGABit(kFPGAMaster, on);
+}
+
+int CCameraFX3::EnableFPGAWaitMode(bool on)
+{
+    return SetFPGABit(kFPGAWaitMode, on);
+}
+
+int CCameraFX3::EnableFPGATriggerMode(bool on)
+{
+    return SetFPGABit(kFPGATriggerMode, on);
+}
+
+int CCameraFX3::SetFPGAPatternSelect(bool on)
+{
+    return SetFPGABit(kFPGAPatternSelect, on);
+}
+
+int CCameraFX3::EnableFPGADDR(bool on)
+{
+    return SetFPGABit(kFPGADDRBypass, on);
+}
+
+int CCameraFX3::EnableFPGADDRMultiFrameCache(bool on)
+{
+    return SetFPGABit(kFPGADDRMultiFrame, on);
+}
+
+int CCameraFX3::EnableFPGATriggerSignal(bool on)
+{
+    return SetFPGABit(kFPGATriggerSignal, on);
+}
+
+int CCameraFX3::EnableFPGAXHSStop(bool on)
+{
+    return SetFPGABit(kFPGAXHSStop, on);
+}
+
+int CCameraFX3::EnableFPGASensorReset(bool on)
+{
+    return SetFPGABit(kFPGASensorReset, on);
+}
+
+int CCameraFX3::FPGABufReload()
+{
+    return SetFPGABit(kFPGAReload, true);
+}
+
+int CCameraFX3::EnableLowPower(bool on)
+{
+    return SetFPGABit(kFPGALowPower, on);
+}
+
+int CCameraFX3::EnableWarm(bool on)
+{
+    return SetFPGABit(kFPGAHeater, on);
+}
+
+int CCameraFX3::EnableCfan(bool on)
+{
+    return SetFPGABit(kFPGAFanOff, on);
+}
+
+int CCameraFX3::SelectExtTrigSource(bool on)
+{
+    return SetFPGABit(kFPGATrigSource, on);
+}
+
+int CCameraFX3::SelectExtTrigExp(bool on)
+{
+    return SetFPGABit(kFPGATrigExp, on);
+}
+
+int CCameraFX3::SelectExtTrigSoftMode(bool on)
+{
+    return SetFPGABit(kFPGATrigSoftMode, on);
+}
+
+int CCameraFX3::SelectExtTrigType(bool on)
+{
+    return SetFPGABit(kFPGATrigType, on);
+}
+
+int CCameraFX3::SelectExtTrigValidType(bool on)
+{
+    return SetFPGABit(kFPGATrigValidType, on);
+}
+
+int CCameraFX3::EnableExtSyncA(bool on)
+{
+    return SetFPGABit(kFPGASyncA, on);
+}
+
+int CCameraFX3::EnableExtSyncB(bool on)
+{
+    return SetFPGABit(kFPGASyncB, on);
+}
+
+int CCameraFX3::SelectExtSyncALevel(bool on)
+{
+    return SetFPGABit(kFPGASyncALevel, on);
+}
+
+int CCameraFX3::SelectExtSyncBLevel(bool on)
+{
+    return SetFPGABit(kFPGASyncBLevel, on);
+}
+
+int CCameraFX3::SetFPGABinType(bool on)
+{
+    return SetFPGABit(kFPGABinType, on);
+}
+
+int CCameraFX3::SetFPGAADCWidthOutputWidth(ADC_BIT adc, bool wide)
+{
+    const uint8_t setBits = static_cast<uint8_t>((adc == ADC_BIT_WIDE ? 0x01 : 0) |
+                                                 (wide ? 0x10 : 0));
+    return UpdateFPGAREG(10, &m_ucFPGAReg10, 0x11, setBits);
+}
+
+int CCameraFX3::SetFPGALVDSChannel(LVDS_CHANNEL channel)
+{
+    // Channel number -> value of the two-bit field in bits 1..2.
+    static const int kFieldForChannel[] = {0, 3, 2, 1, 0};
+    if (channel < LVDS_CHANNEL_0 || channel > LVDS_CHANNEL_4) {
+        DbgPrint(-1, "SetFPGALVDSChannel", "How did you get here?\n");
+        return UpdateFPGAREG(0, &m_ucFPGAReg0, 0, 0);
+    }
+    return UpdateFPGAREG(0, &m_ucFPGAReg0, 0x06,
+                         static_cast<uint8_t>(kFieldForChannel[channel] << 1));
+}
+
+int CCameraFX3::SetFPGABinMode(FPGA_BIN_MODE mode)
+{
+    if (mode < FPGA_BIN_MODE_0 || mode > FPGA_BIN_MODE_3) {
+        DbgPrint(-1, "SetFPGABinMode", "How did you get here?\n");
+        return UpdateFPGAREG(39, &m_ucFPGAReg39, 0, 0);
+    }
+    return UpdateFPGAREG(39, &m_ucFPGAReg39, 0x03, static_cast<uint8_t>(mode));
+}
+
+void CCameraFX3::FPGAReset()
+{
+    m_ucFPGAReg0 &= static_cast<uint8_t>(~0x01);
+    WriteFPGAREG(0, m_ucFPGAReg0);
+    m_ucFPGAReg0 |= 0x01;
+}
+
+int CCameraFX3::SetFPGAHBLK(uint16_t value)
+{
+    return WriteFPGAValue(2, value, 2);
+}
+
+int CCameraFX3::SetFPGAWidth(int width)
+{
+    return WriteFPGAValue(4, static_cast<uint32_t>(width), 2);
+}
+
+int CCameraFX3::SetFPGAVBLK(uint16_t value)
+{
+    return WriteFPGAValue(6, value, 2);
+}
+
+int CCameraFX3::SetFPGAHeight(int height)
+{
+    return WriteFPGAValue(8, static_cast<uint32_t>(height), 2);
+}
+
+int CCameraFX3::SetFPGAGain(int gain0, int gain1, int gain2, int gain3)
+{
+    const uint16_t gains[4] = {static_cast<uint16_t>(gain0), static_cast<uint16_t>(gain1),
+                               static_cast<uint16_t>(gain2), static_cast<uint16_t>(gain3)};
+    return WriteFPGARegGroup(12, gains, 4);
+}
+
+int CCameraFX3::SetFPGAVMAX(uint32_t value)
+{
+    return WriteFPGAValue(16, value > 0xFFFFFFu ? 0xFFFFFFu : value, 3);
+}
+
+int CCameraFX3::SetFPGAHMAX(uint16_t value)
+{
+    return WriteFPGAValue(19, value, 2);
+}
+
+int CCameraFX3::SetFPGABandWidth(float percent)
+{
+    // Compared before conversion: a zero or NaN percentage gives inf or NaN,
+    // whose conversion to an integer would be undefined.
+    const float divider = 25600.0f / percent - 256.0f;
+    int value;
+    if (!(divider < 65535.0f))
+        value = 65534;
+    else if (divider < 1.0f)
+        value = 1;
+    else
+        value = static_cast<int>(divider);
+    return WriteFPGAValue(36, static_cast<uint32_t>(value), 2);
+}
+
+int CCameraFX3::SetExtTrigExpTime(uint32_t value)
+{
+    if (value > kTimeLimit)
+        value = kTimeLimit;
+    if (value < 32)
+        value = 32;
+    return WriteFPGAValue(44, value, 4);
+}
+
+int CCameraFX3::SetExtSyncADelayTime(uint32_t value)
+{
+    return WriteFPGAValue(48, value > kTimeLimit ? kTimeLimit : value, 4);
+}
+
+int CCameraFX3::SetExtSyncAKeepTime(uint32_t value)
+{
+    return WriteFPGAValue(52, value > kTimeLimit ? kTimeLimit : value, 4);
+}
+
+int CCameraFX3::SetExtSyncBDelayTime(uint32_t value)
+{
+    return WriteFPGAValue(56, value > kTimeLimit ? kTimeLimit : value, 4);
+}
+
+int CCameraFX3::SetExtSyncBKeepTime(uint32_t value)
+{
+    return WriteFPGAValue(60, value > kTimeLimit ? kTimeLimit : value, 4);
+}
+
+int CCameraFX3::SetFPGABinDataLen(uint32_t words)
+{
+    return WriteFPGAValue(64, words == 0xFFFFFFFFu ? 0xFFFFFFFEu : words, 4);
+}
+
+int CCameraFX3::SetFPGACoolPower(int power)
+{
+    if (power > 255)
+        power = 255;
+    else if (power <= 0)
+        power = 15;
+    return WriteFPGAREG(38, static_cast<uint16_t>(power));
+}
+
+int CCameraFX3::SetFPGAHeaterPowerPercent(uint8_t percent)
+{
+    return WriteFPGAREG(42, percent);
+}
+
+int CCameraFX3::SetExtendIOValue(uint8_t value)
+{
+    return WriteFPGAREG(34, value);
+}
+
+bool CCameraFX3::FPGADDRTest()
+{
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        uint8_t status = 0;
+        ReadFPGAREG(35, &status);
+        if (status & 0x01)
+            return true;
+        WriteFPGAREG(24, 0x80);
+        usleep(20000);
+    }
+    DbgPrint(-1, "FPGADDRTest", "DDR ERROR!\n");
+    return false;
+}
+
+// ---- SPI flash ----
+
+int CCameraFX3::WriteToSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request)
+{
+    return SendCMD(request, 0, static_cast<uint16_t>(address / 256), false, data, length);
+}
+
+int CCameraFX3::ReadFromSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request)
+{
+    return SendCMD(request, 0, static_cast<uint16_t>(address / 256), true, data, length);
+}
+
+int CCameraFX3::EraseSectorOfSPIFlash(uint32_t sector, uint8_t request)
+{
+    const uint16_t wIndex = static_cast<uint16_t>(sector);
+    if (!SendCMD(request, 1, wIndex, false, nullptr, 0))
+        return 1;
+    for (;;) {
+        uint8_t busy = 0;
+        if (!SendCMD(request, 0, wIndex, true, &busy, 1))
+            return 1;
+        if (busy == 0)
+            return 0;
+    }
+}
+
+// ---- Legacy USB2 controller firmware ----
+
+void CCameraFX3::LoadEEPROMLoader()
+{
+    uint8_t hold = 1;
+    uint8_t run = 0;
+    SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &hold, 1);
+    SendCMD(kReqRamAccess, 0x0000, 0, false, OutData(Vendor1), kVendor1Size);
+    SendCMD(kReqRamAccess, kLoaderPart2Addr, 0, false, OutData(Vendor2), kVendor2Size);
+    SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &run, 1);
+}
+
+// Writes the image into the boot EEPROM through the running loader and reads
+// it back, up to three times, until the read-back matches.
+bool CCameraFX3::WriteEEPROMVerified(const uint8_t *image, long length)
+{
+    std::vector<uint8_t> readBack(kEEPROMSize);
+    const long blocks = (length + kEEPROMBlock - 1) / kEEPROMBlock;
+    auto blockLength = [&](long i) {
+        return i == blocks - 1 ? length - i * kEEPROMBlock : kEEPROMBlock;
+    };
+    for (int attempt = 0; attempt < kEEPROMAttempts; ++attempt) {
+        for (long i = 0; i < blocks; ++i)
+            SendCMD(kReqEEPROMAccess, static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0,
+                    false, OutData(image + i * kEEPROMBlock), blockLength(i));
+        std::fill(readBack.begin(), readBack.end(), 0);
+        for (long i = 0; i < blocks; ++i)
+            SendCMD(kReqEEPROMAccess, static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0,
+                    true, readBack.data() + i * kEEPROMBlock, blockLength(i));
+        if (memcmp(readBack.data(), image, length) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool CCameraFX3::UpdateFW(uint8_t *image, long length)
+{
+    // The boot EEPROM holds 64 KiB; a longer image would wrap onto itself.
+    if (!m_bOpen || length <= 0 || length > kEEPROMSize)
+        return false;
+    LoadEEPROMLoader();
+    const bool written = WriteEEPROMVerified(image, length);
+    UpdateFW2RAM(image, length);
+    return written;
+}
+
+int CCameraFX3::UpdateFW2RAM(uint8_t *image, long length)
+{
+    static const uint8_t kRunRecord[4] = {0x80, 0x01, 0xE6, 0x00};
+    uint8_t hold = 1;
+    uint8_t run = 0;
+    SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &hold, 1);
+    long offset = 8;
+    while (offset + 4 <= length && memcmp(image + offset, kRunRecord, 4) != 0) {
+        const long recordLength = BigEndian16(image + offset);
+        const uint16_t address = BigEndian16(image + offset + 2);
+        if (offset + 4 + recordLength > length)
+            break;
+        SendCMD(kReqRamAccess, address, 0, false, image + offset + 4, recordLength);
+        offset += 4 + recordLength;
+    }
+    SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &run, 1);
+    return 1;
+}
+
+bool CCameraFX3::EraseFlash()
+{
+    std::vector<uint8_t> blank(kEEPROMBlock, 0);
+    blank[0] = 0xC2;
+    LoadEEPROMLoader();
+    const bool erased = WriteEEPROMVerified(blank.data(), kEEPROMBlock);
+    DbgPrint(-1, "EraseFlash", erased ? "erase flash success\n" : "erase flash false\n");
+    return erased;
+}
+
+// ---- FX3 boot loader ----
+
+int CCameraFX3::DownloadFw(char *path, FX3_FWDWNLOAD_MEDIA_TYPE media)
+{
+    FILE *file = fopen(path, "rb");
+    if (!file)
+        return FX3_FW_FILE_UNREADABLE;
+    long size = -1;
+    if (fseek(file, 0, SEEK_END) == 0)
+        size = ftell(file);
+    if (size <= 0 || fseek(file, 0, SEEK_SET) != 0) {
+        fclose(file);
+        return FX3_FW_FILE_UNREADABLE;
+    }
+    std::vector<uint8_t> image(static_cast<size_t>(size));
+    const size_t got = fread(image.data(), 1, image.size(), file);
+    fclose(file);
+    if (got != image.size())
+        return FX3_FW_FILE_UNREADABLE;
+    return DownloadFw(image.data(), static_cast<uint32_t>(image.size()), media);
+}
+
+int CCameraFX3::DownloadFw(uint8_t *image, uint32_t length, FX3_FWDWNLOAD_MEDIA_TYPE media)
+{
+    switch (media) {
+    case FX3_MEDIA_RAM:
+        return DownloadFwToRam(image, length, kReqRamAccess);
+    case FX3_MEDIA_I2C_EEPROM:
+        return DownloadBuftoI2CE2PROM(image, length, kReqI2CE2PROMWrite);
+    case FX3_MEDIA_SPI_FLASH:
+        return DownloadBuftoSPIFLASH(image, length, kReqSPIFlashErase);
+    }
+    return FX3_FW_BAD_MEDIA;
+}
+
+int CCameraFX3::DownloadBufferToDevice(uint32_t address, uint16_t length, uint8_t *data,
+                                       uint8_t request)
+{
+    return SendCMD(request, static_cast<uint16_t>(address & 0xFFFF),
+                   static_cast<uint16_t>(address >> 16), false, data, length);
+}
+
+int CCameraFX3::UploadBufferFromDevice(uint32_t address, uint16_t length, uint8_t *data,
+                                       uint8_t request)
+{
+    return SendCMD(request, static_cast<uint16_t>(address & 0xFFFF),
+                   static_cast<uint16_t>(address >> 16), true, data, length);
+}
+
+int CCameraFX3::SetProgramEntry(uint8_t request, uint32_t address)
+{
+    return SendCMD(request, static_cast<uint16_t>(address >> 16),
+                   static_cast<uint16_t>(address & 0xFFFF), false, nullptr, 0);
+}
+
+int CCameraFX3::DownloadFwToRam(uint8_t *image, uint32_t length, uint8_t request)
+{
+    if (length < 2 || image[0] != 'C' || image[1] != 'Y')
+        return FX3_FW_BAD_SIGNATURE;
+    uint8_t readBack[kFx3Chunk];
+    uint32_t offset = 4;
+    for (;;) {
+        if (length < 8 || offset > length - 8)
+            return FX3_FW_TRUNCATED;
+        uint32_t remaining = LittleEndian32(image + offset) * 4u;
+        uint32_t address = LittleEndian32(image + offset + 4);
+        offset += 8;
+        if (remaining == 0) {
+            // The boot loader jumps to the entry address and may not answer.
+            DownloadBufferToDevice(address, 0, nullptr, request);
+            return FX3_FW_OK;
+        }
+        while (remaining > 0) {
+            const uint32_t chunk = remaining < kFx3Chunk ? remaining : kFx3Chunk;
+            if (chunk > length)
+                return FX3_FW_CHUNK_TOO_LARGE;
+            if (chunk > length - offset)
+                return FX3_FW_TRUNCATED;
+            int written = 0;
+            int read = 0;
+            for (int pass = 0; pass < 3; ++pass) {
+                written = DownloadBufferToDevice(address, static_cast<uint16_t>(chunk),
+                                                 image + offset, request);
+                memset(readBack, 0, chunk);
+                read = UploadBufferFromDevice(address, static_cast<uint16_t>(chunk), readBack,
+                                              request);
+            }
+            if (!written || !read || memcmp(readBack, image + offset, chunk) != 0)
+                return FX3_FW_TRANSFER_FAILED;
+            address += chunk;
+            offset += chunk;
+            remaining -= chunk;
+        }
+    }
+}
+
+int CCameraFX3::DownloadBuftoI2CE2PROM(uint8_t *image, uint32_t length, uint8_t request)
+{
+    // Too short to hold the image header with its control byte.
+    if (length < 3)
+        return FX3_FW_BAD_SIGNATURE;
+    const int sizeCode = (image[2] / 2) & 7;
+    if (sizeCode < 2)
+        return FX3_FW_BAD_EEPROM_SIZE;
+    // 4 KiB for code 2, doubling up to 64 KiB; code 7 is a 128 KiB device
+    // addressed as two 64 KiB blocks.
+    const uint32_t deviceSize = sizeCode >= 6 ? 0x10000u : 0x1000u << (sizeCode - 2);
+    uint16_t select = 0;
+    uint16_t deviceOffset = 0;
+    uint32_t written = 0;
+    while (length - written >= kFx3Chunk) {
+        if (!SendCMD(request, select, deviceOffset, false, image + written, kFx3Chunk))
+            return FX3_FW_TRANSFER_FAILED;
+        written += kFx3Chunk;
+        deviceOffset = static_cast<uint16_t>(deviceOffset + kFx3Chunk);
+        if (written % deviceSize == 0) {
+            if (sizeCode < 7)
+                select = (select + 1) & 7;
+            else if (written < 0x20000u)
+                select = 4;
+            else
+                select = select == 4 ? 1 : 5;
+            deviceOffset = 0;
+        }
+    }
+    const uint32_t tail = length - written;
+    if (tail == 0)
+        return FX3_FW_OK;
+    const uint32_t padded = (tail + kI2CTailAlign - 1) / kI2CTailAlign * kI2CTailAlign;
+    uint8_t buffer[kFx3Chunk] = {};
+    memcpy(buffer, image + written, tail);
+    if (!SendCMD(request, select, deviceOffset, false, buffer, padded) ||
+        !SendCMD(kReqI2CE2PROMRead, select, deviceOffset, true, buffer, padded))
+        return FX3_FW_TRANSFER_FAILED;
+    return FX3_FW_OK;
+}
+
+int CCameraFX3::DownloadBuftoSPIFLASH(uint8_t *image, uint32_t length, uint8_t eraseRequest)
+{
+    const uint32_t sectors = (length + kSPISector - 1) / kSPISector;
+    for (uint32_t sector = 0; sector < sectors; ++sector)
+        if (EraseSectorOfSPIFlash(sector, eraseRequest) != 0)
+            return FX3_FW_ERASE_FAILED;
+    const uint32_t total = (length + kSPIPage - 1) / kSPIPage * kSPIPage;
+    uint8_t buffer[kFx3Chunk];
+    for (uint32_t address = 0; address < total; address += kFx3Chunk) {
+        const uint32_t chunk = total - address < kFx3Chunk ? total - address : kFx3Chunk;
+        const uint32_t data = address + chunk <= length ? chunk : length - address;
+        memset(buffer, 0, sizeof buffer);
+        memcpy(buffer, image + address, data);
+        if (!WriteToSPIFlash(buffer, chunk, address, kReqSPIFlashWrite))
+            return FX3_FW_TRANSFER_FAILED;
+    }
+    return FX3_FW_OK;
+}

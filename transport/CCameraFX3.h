@@ -1,0 +1,219 @@
+// The USB transport of one camera: its private libusb context and device
+// handle, the vendor control requests to the camera's USB controller, the FPGA
+// register map, SPI flash access and controller firmware download.
+// Every operation that moves data returns 1 for success and 0 for failure
+// unless stated otherwise; while the device is not open nothing is sent.
+// Thread safety: each control request, CloseDevice, ResetDevice and
+// ResetEndPoint holds the (recursive) transport lock; sequences of several
+// requests (read-modify-write, held register groups) are not atomic as a whole.
+#pragma once
+
+#include <libusb.h>
+
+#include <cstdint>
+
+#include "transport/PlatformShims.h"
+
+// LVDS lane configuration of the sensor link, passed by number (0..4).
+enum LVDS_CHANNEL : int {
+    LVDS_CHANNEL_0 = 0,
+    LVDS_CHANNEL_1 = 1,
+    LVDS_CHANNEL_2 = 2,
+    LVDS_CHANNEL_3 = 3,
+    LVDS_CHANNEL_4 = 4,
+};
+
+// Sensor ADC resolution selector; 1 sets the FPGA's wide-ADC bit.
+enum ADC_BIT : int {
+    ADC_BIT_NARROW = 0,
+    ADC_BIT_WIDE = 1,
+};
+
+enum FPGA_BIN_MODE : int {
+    FPGA_BIN_MODE_0 = 0,
+    FPGA_BIN_MODE_1 = 1,
+    FPGA_BIN_MODE_2 = 2,
+    FPGA_BIN_MODE_3 = 3,
+};
+
+enum FX3_FWDWNLOAD_MEDIA_TYPE : int {
+    FX3_MEDIA_RAM = 1,
+    FX3_MEDIA_I2C_EEPROM = 2,
+    FX3_MEDIA_SPI_FLASH = 3,
+};
+
+// Results of the DownloadFw family; 0 is success.
+enum FX3_FWDWNLOAD_RESULT : int {
+    FX3_FW_OK = 0,
+    FX3_FW_TRANSFER_FAILED = 1, // a USB transfer failed or a read-back differed
+    FX3_FW_BAD_MEDIA = 2,
+    FX3_FW_BAD_SIGNATURE = 3,  // image does not start with "CY"
+    FX3_FW_TRUNCATED = 5,      // image ends inside a section
+    FX3_FW_FILE_UNREADABLE = 6,
+    FX3_FW_ERASE_FAILED = 7,
+    FX3_FW_CHUNK_TOO_LARGE = 8,
+    FX3_FW_BAD_EEPROM_SIZE = 9,
+};
+
+struct FPGABit;
+
+class CCameraFX3 {
+public:
+    CCameraFX3();
+    ~CCameraFX3();
+    CCameraFX3(const CCameraFX3 &) = delete;
+    CCameraFX3 &operator=(const CCameraFX3 &) = delete;
+
+    void CloseDevice();
+    void CameraPID(int pid);
+
+    // Request primitive. The short form sends a request without data (200 ms
+    // time-out); the long form moves length bytes (low 16 bits) in the given
+    // direction (500 ms time-out). Neither retries.
+    int SendCMD(uint8_t request);
+    int SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in, uint8_t *data,
+                long length);
+
+    // Camera and sensor registers. Reads zero the destination first, so a
+    // failed read yields 0. 16-bit values arrive most significant byte first.
+    int WriteCameraRegister(uint16_t addr, uint16_t value);
+    int ReadCameraRegister(uint16_t addr, uint16_t *value);
+    int WriteCameraRegisterByte(uint16_t addr, uint8_t value);
+    int ReadCameraRegisterByte(uint16_t addr, uint8_t *value);
+    int WriteSONYREG(uint16_t addr, uint8_t value);
+    int ReadSONYREG(uint16_t addr, uint8_t *value);
+    // Read-modify-write of bits lowBit..highBit (inclusive); an empty range
+    // writes the old value back.
+    int WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t highBit, uint16_t value);
+
+    // FPGA registers. A failed read leaves *value as it was, which the
+    // read-modify-write operations rely on to keep their shadows.
+    int WriteFPGAREG(uint16_t addr, uint16_t value);
+    int ReadFPGAREG(uint16_t addr, uint8_t *value);
+
+    // Identity and status.
+    int GetFirmwareVer(uint8_t *version);
+    int GetFirmwareVer();
+    int GetFPGAVer(uint16_t *version, uint8_t *digits);
+    int GetFPGAVer();
+    void GetFPGAVerVal(uint16_t *version, uint8_t *digits);
+    bool IsUSB3Host();
+    int GetGPIFStatus(uint8_t *status);
+    int EnableGPIF32DQ(bool on);
+    int IsBootLoaderRunning();
+
+    // Housekeeping: each reports whether the device is open.
+    bool ResetEndPoint(uint8_t endpoint);
+    bool ResetDevice();
+    bool SetXferSize(uint32_t size);
+
+    // FPGA control. Bit and field operations read the register into its
+    // shadow, change it and write it back; multi-register values are written
+    // least significant byte first inside an update hold (register 1).
+    int FPGAStart();
+    int FPGAStop();
+    int SetFPGAAsMaster(bool on);
+    int EnableFPGAWaitMode(bool on);
+    int EnableFPGATriggerMode(bool on);
+    int SetFPGAPatternSelect(bool on);
+    int EnableFPGADDR(bool on);
+    int EnableFPGADDRMultiFrameCache(bool on);
+    int EnableFPGATriggerSignal(bool on);
+    int EnableFPGAXHSStop(bool on);
+    int EnableFPGASensorReset(bool on);
+    int FPGABufReload();
+    int EnableLowPower(bool on);
+    int EnableWarm(bool on);
+    int EnableCfan(bool on);
+    int SelectExtTrigSource(bool on);
+    int SelectExtTrigExp(bool on);
+    int SelectExtTrigSoftMode(bool on);
+    int SelectExtTrigType(bool on);
+    int SelectExtTrigValidType(bool on);
+    int EnableExtSyncA(bool on);
+    int EnableExtSyncB(bool on);
+    int SelectExtSyncALevel(bool on);
+    int SelectExtSyncBLevel(bool on);
+    int SetFPGABinType(bool on);
+    int SetFPGAADCWidthOutputWidth(ADC_BIT adc, bool wide);
+    int SetFPGALVDSChannel(LVDS_CHANNEL channel);
+    int SetFPGABinMode(FPGA_BIN_MODE mode);
+    void FPGAReset();
+
+    int SetFPGAHBLK(uint16_t value);
+    int SetFPGAWidth(int width);
+    int SetFPGAVBLK(uint16_t value);
+    int SetFPGAHeight(int height);
+    int SetFPGAGain(int gain0, int gain1, int gain2, int gain3);
+    int SetFPGAVMAX(uint32_t value);
+    int SetFPGAHMAX(uint16_t value);
+    int SetFPGABandWidth(float percent);
+    int SetExtTrigExpTime(uint32_t value);
+    int SetExtSyncADelayTime(uint32_t value);
+    int SetExtSyncAKeepTime(uint32_t value);
+    int SetExtSyncBDelayTime(uint32_t value);
+    int SetExtSyncBKeepTime(uint32_t value);
+    int SetFPGABinDataLen(uint32_t words);
+
+    int SetFPGACoolPower(int power);
+    int SetFPGAHeaterPowerPercent(uint8_t percent);
+    int SetExtendIOValue(uint8_t value);
+
+    bool FPGADDRTest();
+
+    // SPI flash: byte addresses, 256-byte pages, 64 KiB sectors.
+    int WriteToSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request);
+    int ReadFromSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request);
+    // Returns 0 once the sector reads erased, 1 when a transfer failed.
+    int EraseSectorOfSPIFlash(uint32_t sector, uint8_t request);
+
+    // Legacy USB2 controller: boot EEPROM refresh through the loader firmware.
+    bool UpdateFW(uint8_t *image, long length);
+    int UpdateFW2RAM(uint8_t *image, long length);
+    bool EraseFlash();
+
+    // FX3 boot loader downloads; results are FX3_FWDWNLOAD_RESULT values.
+    int DownloadFw(char *path, FX3_FWDWNLOAD_MEDIA_TYPE media);
+    int DownloadFw(uint8_t *image, uint32_t length, FX3_FWDWNLOAD_MEDIA_TYPE media);
+    int DownloadFwToRam(uint8_t *image, uint32_t length, uint8_t request);
+    int DownloadBuftoI2CE2PROM(uint8_t *image, uint32_t length, uint8_t request);
+    int DownloadBuftoSPIFLASH(uint8_t *image, uint32_t length, uint8_t eraseRequest);
+    int DownloadBufferToDevice(uint32_t address, uint16_t length, uint8_t *data, uint8_t request);
+    int UploadBufferFromDevice(uint32_t address, uint16_t length, uint8_t *data, uint8_t request);
+    int SetProgramEntry(uint8_t request, uint32_t address);
+
+protected:
+    // Last value read or written of FPGA registers 0, 10, 11, 25, 24, 40, 41, 39.
+    uint8_t m_ucFPGAReg0;
+    uint8_t m_ucFPGAReg10;
+    uint8_t m_ucFPGAReg11;
+    uint8_t m_ucFPGAReg25;
+    uint8_t m_ucFPGAReg24;
+    uint8_t m_ucFPGAReg40;
+    uint8_t m_ucFPGAReg41;
+    uint8_t m_ucFPGAReg39;
+
+    bool m_bOpen;
+    libusb_context *m_pUsbContext;       // null when libusb_init failed
+    libusb_device_handle *m_pDevHandle;  // set by the open path of the camera object
+    S_MUTEX_UNIX m_csTransport;
+
+    uint8_t m_ucXferDone;
+    int32_t m_iXferLength;
+    int32_t m_iXferStatus;
+    int32_t m_iRecvBytes;
+
+    uint8_t m_ucFirmwareVer;
+    uint16_t m_usFPGAVer;
+    uint8_t m_ucFPGAVerDigit[4];
+    int32_t m_iProductID;
+
+private:
+    int UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits, uint8_t setBits);
+    int SetFPGABit(const FPGABit &field, bool on);
+    uint8_t *FPGAShadow(uint16_t addr);
+    int WriteFPGARegGroup(uint16_t firstAddr, const uint16_t *values, int count);
+    int WriteFPGAValue(uint16_t firstAddr, uint32_t value, int bytes);
+    void LoadEEPROMLoader();
+    bool WriteEEPROMVerified(const uint8_t *image, long length);
+};
