@@ -58,5 +58,10 @@ install: configure
 	cmake --build $(BUILD) -j$(JOBS)
 	cmake --install $(BUILD)
 
+bench: deps
+	$(MAKE) build
+	$(BUILD)/bench/sim_bench
+	$(BUILD)/sim/oru-sim --camera 0x1001 -- $(BUILD)/bench/sim_bench
+
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD)

@@ -1,9 +1,20 @@
 #include "api/ProductTable.h"
 
 #include "engine/CCameraBase.h"
+#include "models/CCameraProColor.h"
+
+namespace {
+
+template <typename Model>
+CCameraBase *Create()
+{
+    return new Model;
+}
+
+} // namespace
 
 const ProductRow kProductTable[ORU_PRODUCT_ID_COUNT] = {
-    {0x1001, nullptr},
+    {0x1001, &Create<CCameraProColor>},
     {0x1002, nullptr},
     {0x1003, nullptr},
     {0x1004, nullptr},

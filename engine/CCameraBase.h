@@ -10,6 +10,11 @@
 // and cooler threads read settings while callers write them. Settings shared
 // that way are atomics; buffers are guarded by the locks named below; the rest
 // is touched from one caller thread at a time.
+//
+// Ownership: every buffer pointer below is allocated with new[] (or is null)
+// and is freed with delete[] by the destructor, which first stops the
+// working, trigger and auto-control threads. A derived class whose threads
+// call its own overrides stops them in its own destructor.
 #pragma once
 
 #include <atomic>
@@ -191,6 +196,8 @@ public:
     float GetADC081Temp();
     float CalculTempuature(int raw, int referenceKOhm);
     float CalculTempuature(unsigned char raw, int referenceKOhm);
+    // A TMP100 reading (12-bit two's complement, 1/16 degree) in degrees C.
+    static float TMP100RawToTemp(int raw);
     bool PulseGuideOn(GuideD direction);
     bool PulseGuideOff(GuideD direction);
     bool pulseGuide(GuideD direction, int ms);
@@ -341,6 +348,9 @@ public:
     int *m_pHPCBadRows;
     bool m_bHPCForce;
     HPCKey m_HPCKey;
+    // Model data: binned hot-pixel rows are rounded to the nearest output row
+    // and the offsets added after binning.
+    bool m_bHPCRoundRows = false;
 
     // --- Embedded objects. ---
     ThreadCtrl m_WorkThread;
@@ -354,6 +364,10 @@ public:
 
 protected:
     static void SetGainExpFunc(std::atomic<bool> *running, void *arg);
+    // Fills m_iThermistorMinTemp/m_iThermistorMaxTemp from the thermistor table.
+    void InitThermistorRange();
+    // value held to the caps range of type (unchanged for an unknown type).
+    long ClampToCaps(ORU_CONTROL_TYPE type, long value);
     // Empty trigger body for models without trigger modes.
     static void NoTriggerFunc(std::atomic<bool> *running, void *arg);
 };

@@ -4,8 +4,10 @@
 // and the cooled-camera controls (cooler power, target, cooler on, fan, heater).
 //
 // Thread safety: the temperature thread runs AutoTemp, GetSensorTemp and
-// SetPowerPerc while callers change the target or switch the cooler; the
-// values they share are atomics of CCameraBase or of this class.
+// SetPowerPerc while callers change the target or switch the cooler. The
+// regulator lock guards the PD, rate and ramp state and orders every cooler
+// power decision (AutoTemp, SetAutoTemp, PID_init, SetPowerPerc); the other
+// shared values are atomics of CCameraBase or of this class.
 #pragma once
 
 #include <atomic>
@@ -72,4 +74,10 @@ public:
 
 private:
     static void AutoTempFunc(std::atomic<bool> *running, void *arg);
+    // The power SetPowerPerc settles on for a requested percentage.
+    float LimitPower(float percent) const;
+    // The value SetDA sends for a DAC value (transformed for drive kind 1).
+    int DAOnWire(int dac) const;
+
+    S_MUTEX_UNIX m_csRegulator;
 };

@@ -19,7 +19,8 @@ using BulkFill = std::function<size_t(uint8_t* destination, size_t capacity)>;
 class BulkDataSource {
 public:
     virtual ~BulkDataSource() = default;
-    // Called without any simulator lock held, on the USB thread of the bus.
+    // Called without any simulator lock held: on the bus's USB thread, and
+    // streamingStopped also on the thread that unplugs a streaming camera.
     virtual void streamingStarted(SimulatedCamera& camera) = 0;
     virtual void streamingStopped(SimulatedCamera& camera) = 0;
     virtual void transferQueued(SimulatedCamera& camera) = 0;

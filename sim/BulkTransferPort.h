@@ -11,7 +11,7 @@ namespace oru_sim {
 class BulkTransferPort {
 public:
     virtual ~BulkTransferPort() = default;
-    virtual size_t waitingTransfers() const = 0;
+    virtual size_t waitingTransfers() = 0;
     // Fills and completes the oldest waiting transfer; false when none waits.
     virtual bool completeNext(const BulkFill& fill) = 0;
 };

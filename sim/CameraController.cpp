@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "sim/SimulatedCamera.h"
 #include "sim/VendorRequest.h"

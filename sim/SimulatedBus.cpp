@@ -1,12 +1,15 @@
 #include "sim/SimulatedBus.h"
 
 #include <malloc.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -60,6 +63,24 @@ bool sharesPortChain(const PortAddress& a, const PortAddress& b)
 {
     size_t common = std::min(a.ports.size(), b.ports.size());
     return a.bus == b.bus && std::equal(a.ports.begin(), a.ports.begin() + common, b.ports.begin());
+}
+
+constexpr const char* kOwnerFile = "oru-sim.owner";
+
+// Testbeds of processes that died without cleaning up (a crashed test, a
+// killed launcher) are found by the owner file each bus leaves in its own.
+void removeAbandonedTestbeds(const std::filesystem::path& ours)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(ours.parent_path(), error)) {
+        const std::filesystem::path& path = entry.path();
+        if (path == ours || path.filename().string().rfind("umockdev.", 0) != 0)
+            continue;
+        std::ifstream owner(path / kOwnerFile);
+        long pid = 0;
+        if (owner >> pid && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            std::filesystem::remove_all(path, error);
+    }
 }
 
 void applyAllocatorAdvice()
@@ -138,6 +159,8 @@ SimulatedBus::Impl::Impl()
     gchar* root = umockdev_testbed_get_root_dir(testbed_);
     root_ = root;
     g_free(root);
+    std::ofstream(std::filesystem::path(root_) / kOwnerFile) << getpid() << "\n";
+    removeAbandonedTestbeds(root_);
 }
 
 SimulatedBus::Impl::~Impl()

@@ -54,23 +54,31 @@ void moveMatching(Container& from, Predicate matches, Sink& into)
 }  // namespace
 
 struct UsbFsDevice::Urb {
-    Urb(UMockdevIoctlClient* owner, UMockdevIoctlData* data) : client(owner), urbData(data) {}
-    ~Urb() { g_object_unref(urbData); }
+    Urb(UMockdevIoctlClient* owner, unsigned long address) : client(owner), clientAddress(address) {}
+    ~Urb()
+    {
+        if (copy)
+            g_object_unref(copy);
+    }
     Urb(const Urb&) = delete;
     Urb& operator=(const Urb&) = delete;
 
-    usbdevfs_urb* urb() const { return reinterpret_cast<usbdevfs_urb*>(urbData->data); }
-
     UMockdevIoctlClient* client;
-    UMockdevIoctlData* urbData;  // the client's URB; reaping hands it back
-    uint8_t* buffer = nullptr;   // the client's buffer, or umockdev's copy of it
+    unsigned long clientAddress;         // where the URB lives in the client
+    UMockdevIoctlData* copy = nullptr;   // umockdev's copy, for a client in another process
+    usbdevfs_urb* urb = nullptr;         // the copy, or the client's URB itself
+    uint8_t* buffer = nullptr;           // likewise for its buffer
     size_t capacity = 0;
 };
 
 struct UsbFsDevice::Client {
-    UMockdevIoctlClient* client = nullptr;
-    gulong notifyId = 0;
-    int sharesMemory = -1;  // unknown until its first bulk URB
+    explicit Client(UMockdevIoctlClient* owner) : client(static_cast<UMockdevIoctlClient*>(g_object_ref(owner))) {}
+    ~Client() { g_object_unref(client); }
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    UMockdevIoctlClient* client;
+    int sharesMemory = -1;  // unknown until its first URB
     std::deque<std::unique_ptr<Urb>> reapable;
 };
 
@@ -85,10 +93,6 @@ UsbFsDevice::~UsbFsDevice()
 {
     for (gulong id : signalIds_)
         g_signal_handler_disconnect(handler_, id);
-    for (auto& entry : clients_) {
-        g_signal_handler_disconnect(entry.second->client, entry.second->notifyId);
-        g_object_unref(entry.second->client);
-    }
     clients_.clear();
     bulkWaiting_.clear();
     unanswered_.clear();
@@ -104,40 +108,31 @@ gboolean UsbFsDevice::onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, g
 void UsbFsDevice::onClientConnected(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self)
 {
     auto* device = static_cast<UsbFsDevice*>(self);
-    auto state = std::make_unique<Client>();
-    state->client = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
-    state->notifyId = g_signal_connect(client, "notify::connected", G_CALLBACK(onClientNotify), self);
-    std::lock_guard<std::mutex> lock(device->mutex_);
-    device->clients_[client] = std::move(state);
-}
-
-void UsbFsDevice::onClientNotify(GObject* client, GParamSpec*, gpointer self)
-{
-    auto* ioctlClient = reinterpret_cast<UMockdevIoctlClient*>(client);
-    if (!umockdev_ioctl_client_get_connected(ioctlClient))
-        static_cast<UsbFsDevice*>(self)->forgetClient(ioctlClient);
-}
-
-void UsbFsDevice::forgetClient(UMockdevIoctlClient* client)
-{
-    std::unique_ptr<Client> state;
     std::vector<std::unique_ptr<Urb>> dropped;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto found = clients_.find(client);
-        if (found == clients_.end())
-            return;
-        state = std::move(found->second);
-        clients_.erase(found);
-        reapable_ -= state->reapable.size();
-        if (reapable_ == 0)
-            wakePipe_.setReady(false);
-        auto ownedBy = [client](const std::unique_ptr<Urb>& urb) { return urb->client == client; };
+    std::lock_guard<std::mutex> lock(device->mutex_);
+    device->dropClosedClients(dropped);
+    device->clients_[client] = std::make_unique<Client>(client);
+}
+
+void UsbFsDevice::dropClosedClients(std::vector<std::unique_ptr<Urb>>& dropped)
+{
+    // umockdev does not tell when a client closes its file; its connection
+    // shows it. A closed client's URBs are gone, as the kernel kills them.
+    for (auto entry = clients_.begin(); entry != clients_.end();) {
+        if (umockdev_ioctl_client_get_connected(entry->first)) {
+            ++entry;
+            continue;
+        }
+        UMockdevIoctlClient* closed = entry->first;
+        auto ownedBy = [closed](const std::unique_ptr<Urb>& urb) { return urb->client == closed; };
         moveMatching(unanswered_, ownedBy, dropped);
         moveMatching(bulkWaiting_, ownedBy, dropped);
+        reapable_ -= entry->second->reapable.size();
+        std::move(entry->second->reapable.begin(), entry->second->reapable.end(), std::back_inserter(dropped));
+        entry = clients_.erase(entry);
     }
-    g_signal_handler_disconnect(state->client, state->notifyId);
-    g_object_unref(state->client);
+    if (reapable_ == 0)
+        wakePipe_.setReady(false);
 }
 
 void UsbFsDevice::handleIoctl(UMockdevIoctlClient* client)
@@ -191,15 +186,30 @@ void UsbFsDevice::handleIoctl(UMockdevIoctlClient* client)
 void UsbFsDevice::submit(UMockdevIoctlClient* client)
 {
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
-    UMockdevIoctlData* urbData = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
-    if (!urbData) {
-        answer(client, EFAULT);
-        return;
+    auto urb = std::make_unique<Urb>(client, *reinterpret_cast<unsigned long*>(arg->data));
+    if (clientSharesOurMemory(client, arg)) {
+        // Fastest path: work on the client's URB and buffer themselves.
+        urb->urb = reinterpret_cast<usbdevfs_urb*>(urb->clientAddress);
+    } else {
+        urb->copy = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+        if (!urb->copy) {
+            answer(client, EFAULT);
+            return;
+        }
+        urb->urb = reinterpret_cast<usbdevfs_urb*>(urb->copy->data);
     }
-    auto urb = std::make_unique<Urb>(client, urbData);
-    const usbdevfs_urb* request = urb->urb();
+    const usbdevfs_urb* request = urb->urb;
     if (request->buffer_length < 0) {
         answer(client, EINVAL);
+        return;
+    }
+    urb->capacity = static_cast<size_t>(request->buffer_length);
+    if (!urb->copy)
+        urb->buffer = static_cast<uint8_t*>(request->buffer);
+    else if (urb->capacity > 0)
+        urb->buffer = resolveBytes(urb->copy, offsetof(usbdevfs_urb, buffer), urb->capacity);
+    if (urb->capacity > 0 && !urb->buffer) {
+        answer(client, EFAULT);
     } else if (request->type == USBDEVFS_URB_TYPE_CONTROL) {
         submitControl(client, std::move(urb));
     } else if (request->type != USBDEVFS_URB_TYPE_BULK) {
@@ -207,27 +217,29 @@ void UsbFsDevice::submit(UMockdevIoctlClient* client)
     } else if (request->endpoint != camera_.spec().bulkEndpoint) {
         answer(client, ENOENT);
     } else {
-        submitBulkIn(client, std::move(urb));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            bulkWaiting_.push_back(std::move(urb));
+        }
+        answer(client, 0);
+        camera_.bulkTransferQueued();
     }
 }
 
 void UsbFsDevice::submitControl(UMockdevIoctlClient* client, std::unique_ptr<Urb> urb)
 {
-    size_t bufferLength = static_cast<size_t>(urb->urb()->buffer_length);
-    uint8_t* bytes = bufferLength >= kSetupSize
-                         ? resolveBytes(urb->urbData, offsetof(usbdevfs_urb, buffer), bufferLength)
-                         : nullptr;
-    if (!bytes) {
-        answer(client, bufferLength >= kSetupSize ? EFAULT : EINVAL);
+    const uint8_t* bytes = urb->buffer;
+    if (urb->capacity < kSetupSize) {
+        answer(client, EINVAL);
         return;
     }
     SetupPacket setup{bytes[0], bytes[1], littleEndianWord(bytes + 2), littleEndianWord(bytes + 4),
                       littleEndianWord(bytes + 6)};
-    if (kSetupSize + setup.length > bufferLength) {
+    if (kSetupSize + setup.length > urb->capacity) {
         answer(client, EINVAL);
         return;
     }
-    uint8_t* stage = bytes + kSetupSize;
+    uint8_t* stage = urb->buffer + kSetupSize;
     std::vector<uint8_t> data;
     if (!setup.deviceToHost())
         data.assign(stage, stage + setup.length);
@@ -250,45 +262,32 @@ void UsbFsDevice::submitControl(UMockdevIoctlClient* client, std::unique_ptr<Urb
     answer(client, 0);
 }
 
-bool UsbFsDevice::clientSharesOurMemory(UMockdevIoctlClient* client, const UMockdevIoctlData* urbData)
+bool UsbFsDevice::clientSharesOurMemory(UMockdevIoctlClient* client, UMockdevIoctlData* arg)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = clients_.find(client);
-    if (found == clients_.end())
-        return false;
-    Client& state = *found->second;
-    if (state.sharesMemory < 0) {
-        // A client in this process has its URB at the same address with the
-        // same bytes; another process's URB address is not even mapped here.
-        usbdevfs_urb ours;
-        iovec local{&ours, sizeof ours};
-        iovec remote{reinterpret_cast<void*>(urbData->client_addr), sizeof ours};
-        bool same = process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(sizeof ours) &&
-                    std::memcmp(&ours, urbData->data, sizeof ours) == 0;
-        state.sharesMemory = same ? 1 : 0;
-    }
-    return state.sharesMemory == 1;
-}
-
-void UsbFsDevice::submitBulkIn(UMockdevIoctlClient* client, std::unique_ptr<Urb> urb)
-{
-    urb->capacity = static_cast<size_t>(urb->urb()->buffer_length);
-    if (clientSharesOurMemory(client, urb->urbData)) {
-        // Fastest path: write straight into the client's buffer.
-        urb->buffer = static_cast<uint8_t*>(urb->urb()->buffer);
-    } else if (urb->capacity > 0) {
-        urb->buffer = resolveBytes(urb->urbData, offsetof(usbdevfs_urb, buffer), urb->capacity);
-        if (!urb->buffer) {
-            answer(client, EFAULT);
-            return;
-        }
-    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        bulkWaiting_.push_back(std::move(urb));
+        auto found = clients_.find(client);
+        if (found == clients_.end())
+            return false;
+        if (found->second->sharesMemory >= 0)
+            return found->second->sharesMemory == 1;
     }
-    answer(client, 0);
-    camera_.bulkTransferQueued();
+    // A client in this process has its URB at the same address with the
+    // same bytes; another process's URB address is not even mapped here.
+    UMockdevIoctlData* copy = umockdev_ioctl_data_resolve(arg, 0, sizeof(usbdevfs_urb), nullptr);
+    if (!copy)
+        return false;
+    usbdevfs_urb ours;
+    iovec local{&ours, sizeof ours};
+    iovec remote{reinterpret_cast<void*>(copy->client_addr), sizeof ours};
+    bool same = process_vm_readv(getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(sizeof ours) &&
+                std::memcmp(&ours, copy->data, sizeof ours) == 0;
+    g_object_unref(copy);
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto found = clients_.find(client);
+    if (found != clients_.end())
+        found->second->sharesMemory = same ? 1 : 0;
+    return same;
 }
 
 void UsbFsDevice::finish(std::unique_ptr<Urb> urb, int status, int actualLength)
@@ -296,8 +295,8 @@ void UsbFsDevice::finish(std::unique_ptr<Urb> urb, int status, int actualLength)
     auto owner = clients_.find(urb->client);
     if (owner == clients_.end())
         return;
-    urb->urb()->status = status;
-    urb->urb()->actual_length = actualLength;
+    urb->urb->status = status;
+    urb->urb->actual_length = actualLength;
     owner->second->reapable.push_back(std::move(urb));
     if (reapable_++ == 0)
         wakePipe_.setReady(true);
@@ -324,13 +323,19 @@ void UsbFsDevice::reap(UMockdevIoctlClient* client)
         return;
     }
     // The argument points to the client's URB pointer: aim it at the URB.
-    UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0,
-                                                             sizeof(void*), nullptr);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+    if (!urb->copy) {
+        *reinterpret_cast<void**>(*reinterpret_cast<unsigned long*>(arg->data)) =
+            reinterpret_cast<void*>(urb->clientAddress);
+        answer(client, 0);
+        return;
+    }
+    UMockdevIoctlData* pointer = umockdev_ioctl_data_resolve(arg, 0, sizeof(void*), nullptr);
     if (!pointer) {
         answer(client, EFAULT);
         return;
     }
-    umockdev_ioctl_data_set_ptr(pointer, 0, urb->urbData);
+    umockdev_ioctl_data_set_ptr(pointer, 0, urb->copy);
     g_object_unref(pointer);
     answer(client, 0);
 }
@@ -339,7 +344,7 @@ void UsbFsDevice::discard(UMockdevIoctlClient* client)
 {
     unsigned long address = *reinterpret_cast<unsigned long*>(umockdev_ioctl_client_get_arg(client)->data);
     auto matches = [client, address](const std::unique_ptr<Urb>& urb) {
-        return urb->client == client && urb->urbData->client_addr == address;
+        return urb->client == client && urb->clientAddress == address;
     };
     std::lock_guard<std::mutex> lock(mutex_);
     std::unique_ptr<Urb> urb;
@@ -385,17 +390,21 @@ void UsbFsDevice::disconnect()
     unanswered_.clear();
 }
 
-size_t UsbFsDevice::waitingTransfers() const
+size_t UsbFsDevice::waitingTransfers()
 {
+    std::vector<std::unique_ptr<Urb>> dropped;
     std::lock_guard<std::mutex> lock(mutex_);
+    dropClosedClients(dropped);
     return bulkWaiting_.size();
 }
 
 bool UsbFsDevice::completeNext(const BulkFill& fill)
 {
+    std::vector<std::unique_ptr<Urb>> dropped;
     std::unique_ptr<Urb> urb;
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        dropClosedClients(dropped);
         if (gone_ || bulkWaiting_.empty())
             return false;
         urb = std::move(bulkWaiting_.front());

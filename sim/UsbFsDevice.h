@@ -36,7 +36,7 @@ public:
     // reapable; every later ioctl but the reaping of those fails with ENODEV.
     void disconnect();
 
-    size_t waitingTransfers() const override;
+    size_t waitingTransfers() override;
     bool completeNext(const BulkFill& fill) override;
 
 private:
@@ -45,18 +45,17 @@ private:
 
     static gboolean onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
     static void onClientConnected(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, gpointer self);
-    static void onClientNotify(GObject* client, GParamSpec* property, gpointer self);
 
     void handleIoctl(UMockdevIoctlClient* client);
     void submit(UMockdevIoctlClient* client);
     void submitControl(UMockdevIoctlClient* client, std::unique_ptr<Urb> urb);
-    void submitBulkIn(UMockdevIoctlClient* client, std::unique_ptr<Urb> urb);
     void reap(UMockdevIoctlClient* client);
     void discard(UMockdevIoctlClient* client);
     void answerCapabilities(UMockdevIoctlClient* client);
     void finish(std::unique_ptr<Urb> urb, int status, int actualLength);  // with mutex_ held
-    bool clientSharesOurMemory(UMockdevIoctlClient* client, const UMockdevIoctlData* urbData);
-    void forgetClient(UMockdevIoctlClient* client);
+    bool clientSharesOurMemory(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
+    // With mutex_ held; the dropped URBs are to be freed after it is let go.
+    void dropClosedClients(std::vector<std::unique_ptr<Urb>>& dropped);
 
     SimulatedCamera& camera_;
     UMockdevIoctlBase* handler_;

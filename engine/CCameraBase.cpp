@@ -1,0 +1,844 @@
+#include "engine/CCameraBase.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "api/CameraRegistry.h"
+#include "log/DbgPrint.h"
+#include "transport/SectionLock.h"
+
+namespace {
+
+constexpr int kAutoMaxGainDefault = 50;
+constexpr int kAutoMaxExpMsDefault = 30000;
+constexpr int kAutoTargetDefault = 100;
+constexpr int kFPGACtrlUSB3 = 0x21;
+constexpr int kFPGACtrlUSB2 = 0x61;
+constexpr int kScratchSize = 512;
+constexpr int kSubKeySize = 256;
+constexpr int kGammaEntries16 = 65536;
+constexpr int kRingSlots = 2;
+constexpr int kTransferBlock = 49152;
+constexpr int64_t kAutoExpMsCapUs = 60000000;
+constexpr int32_t kAutoExpMsCap = 60000;
+constexpr uint8_t kReqSensorClkStop = 0xAE;
+constexpr uint8_t kReqSensorClkStart = 0xAF;
+constexpr uint8_t kReqTransferCount = 0xB5;
+constexpr uint16_t kFPGABinTypeReg = 39;
+// Model digits in the display name of the legacy USB2 family, whose gain is a
+// register value rather than 0.1 dB steps.
+constexpr char kLegacyUSB2Digits[] = "120";
+
+// What GetCtrllCaps reports for each public control type. Limits that
+// belong to the model (gain, exposure, ...) are filled in from its
+// ControlLimits; the values here are the fixed ones.
+struct ControlCapsRow {
+    const char *szName;
+    const char *szDescription;
+    int32_t iMax;
+    int32_t iMin;
+    int32_t iDefault;
+    bool bAuto;
+    bool bWritable;
+};
+
+constexpr ControlCapsRow kControlCaps[] = {
+    {"Gain", "Gain", 0, 0, 0, true, true},
+    {"Exposure", "Exposure Time(us)", 0, 0, 0, true, true},
+    {"Gamma", "Gamma", 0, 0, 0, false, true},
+    {"WB_R", "White balance: Red component", 0, 0, 0, true, true},
+    {"WB_B", "White balance: Blue component", 0, 0, 0, true, true},
+    {"Offset", "offset", 0, 0, 0, false, true},
+    {"BandWidth", "The total data transfer rate percentage", 0, 0, 50, false, true},
+    {"OverCLK", "Over clocking percentage", 30, 0, 0, false, true},
+    {"Temperature", "Sensor temperature(degrees Celsius)", 1000, -500, 20, false, false},
+    {"Flip", "Flip: 0->None 1->Horiz 2->Vert 3->Both", 3, 0, 0, false, true},
+    {"AutoExpMaxGain", "Auto exposure maximum gain value", 0, 0, 0, false, true},
+    {"AutoExpMaxExpMS", "Auto exposure maximum exposure value(unit ms)", 0, 1, 100, false, true},
+    {"AutoExpTargetBrightness", "Auto exposure target brightness value", 160, 50, 100, false,
+     true},
+    {"HardwareBin", "Is hardware bin2:0->No 1->Yes", 1, 0, 0, false, true},
+    {"HighSpeedMode", "Is high speed mode:0->No 1->Yes", 1, 0, 0, false, true},
+    {"CoolPowerPerc", "Cooler power percent", 100, 0, 0, false, false},
+    {"TargetTemp", "Target temperature(cool camera only)", 30, -40, 0, false, true},
+    {"CoolerOn", "turn on/off cooler(cool camera only)", 1, 0, 0, false, true},
+    {"MonoBin", "bin R G G B to one pixel for color camera, color will loss", 1, 0, 0, false,
+     true},
+    {"FanOn", "turn on/off fan(cool camera only)", 1, 0, 0, false, true},
+    {"PatternAdjust", "make brightness accordant", 0, 0, 0, false, true},
+    {"AntiDewHeater", "turn on/off anti dew heater(cool camera only)", 1, 0, 0, false, true},
+};
+constexpr int kControlTypeCount = sizeof kControlCaps / sizeof kControlCaps[0];
+static_assert(kControlTypeCount == ORU_ANTI_DEW_HEATER + 1, "one caps row per control type");
+
+// The order of the control list, and when each control is offered: its
+// capability flag (none: always) and whether it needs a colour sensor.
+struct ControlListRow {
+    ORU_CONTROL_TYPE type;
+    bool CameraCaps::*pFlag;
+    bool bNeedsColor;
+};
+
+constexpr ControlListRow kControlList[] = {
+    {ORU_GAIN, &CameraCaps::bGain, false},
+    {ORU_EXPOSURE, &CameraCaps::bExposure, false},
+    {ORU_GAMMA, &CameraCaps::bGamma, false},
+    {ORU_WB_R, &CameraCaps::bWBRed, true},
+    {ORU_WB_B, &CameraCaps::bWBBlue, true},
+    {ORU_OFFSET, &CameraCaps::bOffset, false},
+    {ORU_BANDWIDTH, &CameraCaps::bBandwidth, false},
+    {ORU_FLIP, nullptr, false},
+    {ORU_OVERCLK, &CameraCaps::bOverClock, false},
+    {ORU_AUTO_EXP_MAX_GAIN, nullptr, false},
+    {ORU_AUTO_EXP_MAX_EXP_MS, nullptr, false},
+    {ORU_AUTO_EXP_TARGET_BRIGHTNESS, nullptr, false},
+    {ORU_HARDWARE_BIN, &CameraCaps::bHardwareBin, false},
+    {ORU_HIGH_SPEED_MODE, &CameraCaps::bHighSpeed, false},
+    {ORU_MONO_BIN, nullptr, true},
+    {ORU_PATTERN_ADJUST, &CameraCaps::bPatternAdjust, false},
+    {ORU_TEMPERATURE, &CameraCaps::bTemperature, false},
+    {ORU_COOL_POWER_PERC, &CameraCaps::bCooler, false},
+    {ORU_TARGET_TEMP, &CameraCaps::bCooler, false},
+    {ORU_COOLER_ON, &CameraCaps::bCooler, false},
+    {ORU_ANTI_DEW_HEATER, &CameraCaps::bAntiDewHeater, false},
+};
+
+int32_t Saturate32(int64_t value)
+{
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return static_cast<int32_t>(value);
+}
+
+void SetCapsLimits(ORU_CONTROL_CAPS *caps, int64_t max, int64_t min, int64_t def)
+{
+    caps->max_value = Saturate32(max);
+    caps->min_value = Saturate32(min);
+    caps->default_value = Saturate32(def);
+}
+
+// Amplification of a legacy USB2 camera at gain register g: piecewise linear,
+// doubling every 16 steps up to 64, then steeper.
+float LegacyAmplification(int g)
+{
+    if (g < 16)
+        return 1.0f + g / 16.0f;
+    if (g < 32)
+        return 2.0f + (g - 16) / 8.0f;
+    if (g < 48)
+        return 4.0f + (g - 32) / 4.0f;
+    if (g < 64)
+        return 8.0f + (g - 48) / 2.0f;
+    if (g < 80)
+        return static_cast<float>(g - 48);
+    return 32.0f + 1.6f * (g - 80);
+}
+
+template <typename T>
+T *NewBuffer(long count)
+{
+    return count > 0 ? new (std::nothrow) T[count]() : nullptr;
+}
+
+template <typename T>
+void FreeBuffer(T *&buffer)
+{
+    delete[] buffer;
+    buffer = nullptr;
+}
+
+ORU_BOOL ToOruBool(bool value)
+{
+    return value ? ORU_TRUE : ORU_FALSE;
+}
+
+} // namespace
+
+CCameraBase::CCameraBase()
+    : m_szDevicePath(), m_szCameraName(""), m_szModelKey(""), m_iMaxWidth(0), m_iMaxHeight(0),
+      m_dPixelSize(0.0), m_iBitDepth(0), m_iBayerPattern(0), m_fElecPerADU(0.0f),
+      m_bUSB3Camera(false), m_SupportedBins{1}, m_Caps(), m_Limits(), m_iGainOffsetRef(),
+      m_iTempSensorType(0), m_iCoolerDriveKind(0), m_iHeaterKind(0), m_bFPGABin(false),
+      m_bHWBinSums(false), m_fCoolRateLimit(2.0f), m_iWidth(0), m_iHeight(0), m_iStartX(0),
+      m_iStartY(0), m_iBin(1), m_ImgType(IMAGE_TYPE_8BIT), m_lExposure(0), m_iExpReg(0),
+      m_bLongExpMode(false), m_bSnap(false), m_bHardwareBin(false), m_iGain(0), m_iGamma(0),
+      m_iOffset(0), m_iCameraIndex(0), m_iCMOSClk(0), m_b16Bit(false), m_bHighSpeed(false),
+      m_bRawOutput(false), m_bEnableDDR(false), m_iHMAX(0), m_iFrameTimeUs(0),
+      m_iTransferTimeUs(0), m_fMaxFPS(0.0f), m_fDataRate(0.0f), m_iBandwidth(0),
+      m_bAutoBandwidth(false), m_iBandwidthUSB3(0), m_bFlipHoriz(false), m_bFlipVert(false),
+      m_iWB_R(0), m_iWB_B(0), m_iPattern(0), m_bAutoExp(false), m_bAutoGain(false),
+      m_bAutoWB(false), m_bAutoBL(false), m_ucEE(0), m_ucOO(0), m_ucEO(0), m_ucOE(0),
+      m_iAutoMaxGain(kAutoMaxGainDefault), m_iAutoMaxExpMs(kAutoMaxExpMsDefault),
+      m_iAutoTargetBrightness(kAutoTargetDefault), m_bUSB3Host(false), m_bHPC(false),
+      m_bCutDark(false), m_szBMPPath(), m_iExpStatus(ORU_EXP_IDLE), m_iSnapResult(ORU_EXP_IDLE),
+      m_iDroppedFrames(0), m_fCoolPowerPerc(0.0f), m_iTargetTemp(0), m_bCoolerOn(false),
+      m_fTemp(0.0f), m_fThermistorTemp(0.0f), m_iThermistorMinTemp(0), m_iThermistorMaxTemp(0),
+      m_iHumidity(0), m_iOverCLKPerc(0), m_bMonoBin(false), m_bDebugPrint(false),
+      m_iCameraMode(MODE_NORMAL), m_TrigOutPin{{true, 0, 0}, {true, 0, 0}}, m_iAutoExpLimitUs(0),
+      m_lLastExp(0), m_bLastExpAuto(false), m_iFPGACtrl(kFPGACtrlUSB3),
+      m_bSensorClkStopped(false), m_bTimeMark(false), m_iLibusbLogLevel(0), m_CtrlList(),
+      m_iCtrlCount(0), m_pGammaTable16(nullptr), m_GammaTable8(), m_pCirBuf(nullptr),
+      m_pFrameBuf(nullptr), m_pImgBuf(nullptr), m_pSpareBuf(nullptr), m_pScratch(nullptr),
+      m_pSubKey(nullptr), m_pSensorTable(), m_pDarkBuf(nullptr), m_pDarkAdj(nullptr),
+      m_iDarkAdjWidth(0), m_iDarkAdjHeight(0), m_iDarkAvg(0), m_pDarkHotList(nullptr),
+      m_iDarkHotCount(0), m_bGettingDark(false), m_iDarkFrames(0), m_iDarkFrameCount(0),
+      m_pHPCTable(nullptr), m_pHPCAdj(nullptr), m_iHPCAdjWidth(0), m_iHPCAdjHeight(0),
+      m_pHPCList(nullptr), m_iHPCCount(0), m_pHPCBadRows(nullptr), m_bHPCForce(false),
+      m_HPCKey(), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(), m_Algorithm(),
+      m_csDarkList(), m_csHPC(), m_csDark(), m_csDarkAdj()
+{
+    SysInfo();
+    m_Algorithm.RGBYUV_Init();
+    // 127 in every byte: no per-bin pixel offset until a model sets one.
+    memset(m_pSensorTable, 127, sizeof m_pSensorTable);
+    InitThermistorRange();
+    InitializeCriticalSection(&m_csDarkList);
+    InitializeCriticalSection(&m_csHPC);
+    InitializeCriticalSection(&m_csDark);
+    InitializeCriticalSection(&m_csDarkAdj);
+    m_pScratch = NewBuffer<uint8_t>(kScratchSize);
+}
+
+CCameraBase::~CCameraBase()
+{
+    // The loops read the buffers freed below.
+    m_AutoCtrlThread.Stop();
+    m_WorkThread.Stop();
+    m_TrigThread.Stop();
+    if (m_pCirBuf != nullptr) {
+        m_pCirBuf->StopInstBufThr();
+        delete m_pCirBuf;
+        m_pCirBuf = nullptr;
+    }
+    FreeBuffer(m_pGammaTable16);
+    FreeBuffer(m_pFrameBuf);
+    FreeBuffer(m_pImgBuf);
+    FreeBuffer(m_pSpareBuf);
+    FreeBuffer(m_pScratch);
+    FreeBuffer(m_pSubKey);
+    FreeBuffer(m_pDarkBuf);
+    FreeBuffer(m_pDarkAdj);
+    FreeBuffer(m_pDarkHotList);
+    FreeBuffer(m_pHPCTable);
+    FreeBuffer(m_pHPCAdj);
+    FreeBuffer(m_pHPCList);
+    FreeBuffer(m_pHPCBadRows);
+    DeleteCriticalSection(&m_csDarkList);
+    DeleteCriticalSection(&m_csHPC);
+    DeleteCriticalSection(&m_csDark);
+    DeleteCriticalSection(&m_csDarkAdj);
+    DbgPrint2("~CCameraBase", "~CCameraBase\n");
+}
+
+// ---- Virtual operations with a base behaviour ----
+
+int CCameraBase::GetGain(bool *autoGain)
+{
+    if (autoGain != nullptr)
+        *autoGain = m_bAutoGain;
+    return m_iGain;
+}
+
+bool CCameraBase::SetGamma(int gamma)
+{
+    if (m_pGammaTable16 == nullptr)
+        return false;
+    if (gamma > 100)
+        gamma = 100;
+    m_iGamma = gamma;
+    // 50 is linear; 100 gives exponent 0.5, 0 gives 2.0.
+    const float exponent = gamma > 50 ? (150 - gamma) / 100.0f : (200 - 2 * gamma) / 100.0f;
+    for (int i = 0; i < kGammaEntries16; ++i) {
+        const float value = static_cast<float>(pow(i / 65535.0f, exponent)) * 65535.0f;
+        m_pGammaTable16[i] = static_cast<uint16_t>(value > 65535.0f ? 65535 : static_cast<int>(value));
+    }
+    for (int i = 0; i < 256; ++i) {
+        const float value = static_cast<float>(pow(i / 255.0f, exponent)) * 255.0f;
+        m_GammaTable8[i] = static_cast<uint8_t>(value > 255.0f ? 255 : static_cast<int>(value));
+    }
+    return true;
+}
+
+int CCameraBase::GetGamma()
+{
+    return m_iGamma;
+}
+
+bool CCameraBase::SetBrightness(int)
+{
+    return false;
+}
+
+bool CCameraBase::SetHighSpeedMode(bool)
+{
+    return false;
+}
+
+bool CCameraBase::SetHardwareBin(bool)
+{
+    return false;
+}
+
+bool CCameraBase::SetEnableDDR(bool)
+{
+    return false;
+}
+
+bool CCameraBase::SetFPSPerc(int, bool)
+{
+    return false;
+}
+
+bool CCameraBase::SetOverCLKPerc(int)
+{
+    return false;
+}
+
+void CCameraBase::SetPattern(int) {}
+
+float CCameraBase::GetSensorTempInside()
+{
+    return 0.0f;
+}
+
+bool CCameraBase::IsHardBinRun()
+{
+    return m_bHardwareBin && m_iBin > 1;
+}
+
+// ---- Controls ----
+
+int CCameraBase::GetNumOfControls()
+{
+    m_iCtrlCount = 0;
+    for (const ControlListRow &row : kControlList) {
+        if (row.pFlag != nullptr && !(m_Caps.*row.pFlag))
+            continue;
+        if (row.bNeedsColor && !m_Caps.bColor)
+            continue;
+        m_CtrlList[m_iCtrlCount++] = row.type;
+    }
+    return m_iCtrlCount;
+}
+
+bool CCameraBase::GetControlCaps(int index, ORU_CONTROL_CAPS *caps)
+{
+    const int listSize = static_cast<int>(sizeof m_CtrlList / sizeof m_CtrlList[0]);
+    // The type field is written even for an index past the count; an index
+    // outside the list itself has no slot to read.
+    if (index >= 0 && index < listSize)
+        caps->control_type = static_cast<ORU_CONTROL_TYPE>(m_CtrlList[index]);
+    if (index < 0 || index >= m_iCtrlCount)
+        return false;
+    return GetCtrllCaps(static_cast<ORU_CONTROL_TYPE>(m_CtrlList[index]), caps);
+}
+
+bool CCameraBase::GetCtrllCaps(ORU_CONTROL_TYPE type, ORU_CONTROL_CAPS *caps)
+{
+    if (type < 0 || type >= kControlTypeCount)
+        return false;
+    const ControlCapsRow &row = kControlCaps[type];
+    snprintf(caps->name, sizeof caps->name, "%s", row.szName);
+    snprintf(caps->description, sizeof caps->description, "%s", row.szDescription);
+    SetCapsLimits(caps, row.iMax, row.iMin, row.iDefault);
+    caps->supports_auto = ToOruBool(row.bAuto);
+    caps->is_writable = ToOruBool(row.bWritable);
+
+    const ControlLimits &lim = m_Limits;
+    switch (type) {
+    case ORU_GAIN:
+        SetCapsLimits(caps, lim.iGainMax, lim.iGainMin, lim.iGainDefault);
+        break;
+    case ORU_EXPOSURE:
+        SetCapsLimits(caps, lim.lExpMax, lim.lExpMin, lim.lExpDefault);
+        break;
+    case ORU_GAMMA:
+        SetCapsLimits(caps, lim.iGammaMax, lim.iGammaMin, lim.iGammaDefault);
+        break;
+    case ORU_WB_R:
+        SetCapsLimits(caps, lim.iWBMax, lim.iWBMin, lim.iWBRDefault);
+        break;
+    case ORU_WB_B:
+        SetCapsLimits(caps, lim.iWBMax, lim.iWBMin, lim.iWBBDefault);
+        break;
+    case ORU_OFFSET:
+        SetCapsLimits(caps, lim.iOffsetMax, lim.iOffsetMin, lim.iOffsetDefault);
+        break;
+    case ORU_BANDWIDTH:
+        SetCapsLimits(caps, lim.iBandwidthMax, lim.iBandwidthMin, row.iDefault);
+        caps->supports_auto = ToOruBool(m_Caps.bAutoBandwidth);
+        break;
+    case ORU_AUTO_EXP_MAX_GAIN:
+        SetCapsLimits(caps, lim.iGainMax, lim.iGainMin,
+                      (static_cast<int64_t>(lim.iGainMax) + lim.iGainMin) / 2);
+        break;
+    case ORU_AUTO_EXP_MAX_EXP_MS:
+        caps->max_value = lim.lExpMax < kAutoExpMsCapUs ? Saturate32(lim.lExpMax / 1000)
+                                                        : kAutoExpMsCap;
+        break;
+    case ORU_PATTERN_ADJUST:
+        SetCapsLimits(caps, lim.iPatternMax, lim.iPatternMin, row.iDefault);
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+ORU_CONTROL_TYPE CCameraBase::ControlConv(Control_TYPE type)
+{
+    if (type >= CTRL_EXPOSURE && type <= CTRL_TEMPERATURE)
+        return static_cast<ORU_CONTROL_TYPE>(type);
+    if (type >= CTRL_HARDWARE_BIN && type <= CTRL_ANTI_DEW_HEATER)
+        return static_cast<ORU_CONTROL_TYPE>(type + (ORU_HARDWARE_BIN - CTRL_HARDWARE_BIN));
+    return ORU_GAIN;
+}
+
+int CCameraBase::GetValue(Control_TYPE type, bool *autoOn)
+{
+    long value = 0;
+    ORU_BOOL isAuto = ORU_FALSE;
+    GetControlValue(ControlConv(type), &value, &isAuto);
+    if (autoOn != nullptr)
+        *autoOn = isAuto == ORU_TRUE;
+    return static_cast<int>(value);
+}
+
+int CCameraBase::GetMin(Control_TYPE type)
+{
+    ORU_CONTROL_CAPS caps{};
+    GetCtrllCaps(ControlConv(type), &caps);
+    return caps.min_value;
+}
+
+int CCameraBase::GetMax(Control_TYPE type)
+{
+    ORU_CONTROL_CAPS caps{};
+    GetCtrllCaps(ControlConv(type), &caps);
+    return caps.max_value;
+}
+
+bool CCameraBase::IsAutoSupported(Control_TYPE type)
+{
+    ORU_CONTROL_CAPS caps{};
+    GetCtrllCaps(ControlConv(type), &caps);
+    return caps.supports_auto == ORU_TRUE;
+}
+
+bool CCameraBase::IsAvailable(Control_TYPE type)
+{
+    const ORU_CONTROL_TYPE wanted = ControlConv(type);
+    const int count = GetNumOfControls();
+    for (int i = 0; i < count; ++i)
+        if (m_CtrlList[i] == wanted)
+            return true;
+    return false;
+}
+
+bool CCameraBase::IsImgTypeSupported(IMG_TYPE type)
+{
+    switch (type) {
+    case IMG_RAW8: return m_Caps.bRaw8;
+    case IMG_RGB24: return m_Caps.bColor && m_Caps.bRGB24;
+    case IMG_RAW16: return m_Caps.bRaw16;
+    case IMG_Y8: return m_Caps.bColor && m_Caps.bY8;
+    default: return false;
+    }
+}
+
+long CCameraBase::ClampToCaps(ORU_CONTROL_TYPE type, long value)
+{
+    ORU_CONTROL_CAPS caps{};
+    if (GetCtrllCaps(type, &caps)) {
+        if (value < caps.min_value)
+            value = caps.min_value;
+        else if (value > caps.max_value)
+            value = caps.max_value;
+    }
+    return value;
+}
+
+int CCameraBase::SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn)
+{
+    value = ClampToCaps(type, value);
+    if (type < 0 || type > ORU_PATTERN_ADJUST)
+        return ORU_ERROR_INVALID_CONTROL_TYPE;
+
+    bool done = true;
+    switch (type) {
+    case ORU_GAIN:
+        done = SetGain(static_cast<int>(value), autoOn);
+        break;
+    case ORU_EXPOSURE:
+        if (static_cast<uint64_t>(value) == m_lLastExp && autoOn == m_bLastExpAuto)
+            return ORU_SUCCESS;
+        DbgPrint2("SetControlValue", "SetExp-> %d, auto: %d\n", static_cast<int>(value), autoOn);
+        done = SetExp(static_cast<uint64_t>(value), autoOn);
+        // A refused value is not remembered, so that the same value is tried again.
+        if (done) {
+            m_lLastExp = static_cast<uint64_t>(value);
+            m_bLastExpAuto = autoOn;
+        }
+        break;
+    case ORU_GAMMA:
+        done = SetGamma(static_cast<int>(value));
+        break;
+    case ORU_WB_R:
+        SetRGBBalance(static_cast<int>(value), m_iWB_B, autoOn);
+        break;
+    case ORU_WB_B:
+        SetRGBBalance(m_iWB_R, static_cast<int>(value), autoOn);
+        break;
+    case ORU_OFFSET:
+        done = SetBrightness(static_cast<int>(value));
+        break;
+    case ORU_BANDWIDTH:
+        done = SetFPSPerc(static_cast<int>(value), autoOn);
+        break;
+    case ORU_OVERCLK:
+        done = SetOverCLKPerc(static_cast<int>(value));
+        break;
+    case ORU_TEMPERATURE:
+        break;
+    case ORU_FLIP:
+        m_bFlipHoriz = value == ORU_FLIP_HORIZ || value == ORU_FLIP_BOTH;
+        m_bFlipVert = value == ORU_FLIP_VERT || value == ORU_FLIP_BOTH;
+        break;
+    case ORU_AUTO_EXP_MAX_GAIN:
+    case ORU_AUTO_EXP_MAX_EXP_MS:
+    case ORU_AUTO_EXP_TARGET_BRIGHTNESS: {
+        int maxGain = 0;
+        int maxExpMs = 0;
+        int target = 0;
+        GetAutoPara(&maxGain, &maxExpMs, &target);
+        if (type == ORU_AUTO_EXP_MAX_GAIN)
+            maxGain = static_cast<int>(value);
+        else if (type == ORU_AUTO_EXP_MAX_EXP_MS)
+            maxExpMs = static_cast<int>(value);
+        else
+            target = static_cast<int>(value);
+        SetAutoPara(maxGain, maxExpMs, target);
+        break;
+    }
+    case ORU_HARDWARE_BIN:
+        done = SetHardwareBin(value >= 1);
+        break;
+    case ORU_HIGH_SPEED_MODE:
+        done = SetHighSpeedMode(value >= 1);
+        break;
+    case ORU_MONO_BIN:
+        SetMonoBin(value >= 1);
+        break;
+    case ORU_PATTERN_ADJUST:
+        SetPattern(static_cast<int>(value));
+        break;
+    default:
+        // Cooler power, target, cooler and fan belong to the cooled layer.
+        return ORU_ERROR_INVALID_CONTROL_TYPE;
+    }
+    return done ? ORU_SUCCESS : ORU_ERROR_GENERAL_ERROR;
+}
+
+int CCameraBase::GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn)
+{
+    *autoOn = ORU_FALSE;
+    bool isAuto = false;
+    switch (type) {
+    case ORU_GAIN:
+        *value = GetGain(&isAuto);
+        *autoOn = ToOruBool(isAuto);
+        break;
+    case ORU_EXPOSURE:
+        *value = static_cast<long>(static_cast<uint32_t>(m_lExposure.load()));
+        *autoOn = ToOruBool(m_bAutoExp);
+        break;
+    case ORU_GAMMA:
+        *value = GetGamma();
+        break;
+    case ORU_WB_R:
+        *value = m_iWB_R;
+        *autoOn = ToOruBool(m_bAutoWB);
+        break;
+    case ORU_WB_B:
+        *value = m_iWB_B;
+        *autoOn = ToOruBool(m_bAutoWB);
+        break;
+    case ORU_OFFSET:
+        *value = m_iOffset;
+        break;
+    case ORU_BANDWIDTH:
+        *value = m_iBandwidth;
+        *autoOn = ToOruBool(m_bAutoBandwidth);
+        break;
+    case ORU_OVERCLK:
+        *value = m_iOverCLKPerc;
+        break;
+    case ORU_TEMPERATURE:
+        *value = static_cast<long>(GetTemp() * 10.0f);
+        break;
+    case ORU_FLIP:
+        *value = (m_bFlipHoriz ? ORU_FLIP_HORIZ : 0) | (m_bFlipVert ? ORU_FLIP_VERT : 0);
+        break;
+    case ORU_AUTO_EXP_MAX_GAIN:
+        *value = m_iAutoMaxGain;
+        break;
+    case ORU_AUTO_EXP_MAX_EXP_MS:
+        *value = m_iAutoMaxExpMs;
+        break;
+    case ORU_AUTO_EXP_TARGET_BRIGHTNESS:
+        *value = m_iAutoTargetBrightness;
+        break;
+    case ORU_HARDWARE_BIN:
+        *value = m_bHardwareBin;
+        break;
+    case ORU_HIGH_SPEED_MODE:
+        *value = m_bHighSpeed;
+        break;
+    case ORU_MONO_BIN:
+        *value = GetMonoBin();
+        break;
+    case ORU_PATTERN_ADJUST:
+        *value = m_iPattern;
+        break;
+    default:
+        return ORU_ERROR_INVALID_CONTROL_TYPE;
+    }
+    return ORU_SUCCESS;
+}
+
+void CCameraBase::GetCameraProperty(ORU_CAMERA_INFO *info)
+{
+    snprintf(info->name, sizeof info->name, "%s", m_szCameraName ? m_szCameraName : "");
+    info->max_height = m_iMaxHeight;
+    info->max_width = m_iMaxWidth;
+    info->is_color = ToOruBool(m_Caps.bColor);
+    info->bayer = static_cast<ORU_BAYER_PATTERN>(m_iBayerPattern);
+    info->pixel_size_um = m_dPixelSize;
+
+    memset(info->supported_bins, 0, sizeof info->supported_bins);
+    for (size_t i = 0; i < sizeof m_SupportedBins; ++i)
+        info->supported_bins[i] = m_SupportedBins[i];
+
+    static const IMG_TYPE kTypeOrder[] = {IMG_RAW8, IMG_RGB24, IMG_Y8, IMG_RAW16};
+    for (ORU_IMG_TYPE &slot : info->supported_image_types)
+        slot = ORU_IMG_END;
+    int used = 0;
+    for (IMG_TYPE type : kTypeOrder)
+        if (IsImgTypeSupported(type))
+            info->supported_image_types[used++] = static_cast<ORU_IMG_TYPE>(type);
+
+    info->mechanical_shutter = ORU_FALSE;
+    info->st4_port = ToOruBool(m_Caps.bST4);
+    info->has_cooler = ToOruBool(m_Caps.bCooler);
+    info->is_usb3 = ToOruBool(m_bUSB3Camera);
+    info->is_usb3_host = ToOruBool(m_bUSB3Host);
+    info->bit_depth = m_iBitDepth;
+    info->is_trigger = ToOruBool(m_Caps.bTrigger);
+
+    const int gain = m_iGain;
+    const bool legacy = m_szCameraName != nullptr && strstr(m_szCameraName, kLegacyUSB2Digits);
+    const float amplification = legacy ? LegacyAmplification(gain)
+                                       : static_cast<float>(pow(10.0, gain / 200.0));
+    info->elec_per_adu = m_fElecPerADU / amplification;
+}
+
+bool CCameraBase::GetCameraSupportedMode(ORU_SUPPORTED_MODE *modes)
+{
+    int used = 0;
+    modes->SupportedCameraMode[used++] = ORU_MODE_NORMAL;
+    for (int mode = ORU_MODE_TRIG_SOFT_EDGE; mode <= ORU_MODE_TRIG_LOW_LEVEL; ++mode) {
+        const bool edge = mode <= ORU_MODE_TRIG_FALL_EDGE;
+        if (m_Caps.bTrigger && (edge ? m_Caps.bEdgeTrigger : m_Caps.bLevelTrigger))
+            modes->SupportedCameraMode[used++] = static_cast<ORU_CAMERA_MODE>(mode);
+    }
+    modes->SupportedCameraMode[used] = ORU_MODE_END;
+    return true;
+}
+
+bool CCameraBase::SetMonoBin(bool on)
+{
+    m_bMonoBin = on;
+    if (m_bFPGABin)
+        SetFPGABinType(on);
+    return true;
+}
+
+bool CCameraBase::GetMonoBin()
+{
+    if (m_bFPGABin) {
+        uint8_t reg = m_ucFPGAReg39;
+        if (ReadFPGAREG(kFPGABinTypeReg, &reg))
+            m_bMonoBin = (reg & 0x80) == 0;
+    }
+    return m_bMonoBin;
+}
+
+void CCameraBase::SetAutoPara(int maxGain, int maxExpMs, int target)
+{
+    m_iAutoMaxGain = maxGain;
+    m_iAutoMaxExpMs = maxExpMs;
+    m_iAutoTargetBrightness = target;
+}
+
+void CCameraBase::GetAutoPara(int *maxGain, int *maxExpMs, int *target)
+{
+    *maxGain = m_iAutoMaxGain;
+    *maxExpMs = m_iAutoMaxExpMs;
+    *target = m_iAutoTargetBrightness;
+}
+
+// ---- Device ----
+
+bool CCameraBase::OpenCamera(int index)
+{
+    if (m_bOpen)
+        return true;
+    m_iCameraIndex = index;
+    // The product ID is -1 until the model has named it.
+    if (m_iProductID <= 0 || m_iProductID > 0xFFFF) {
+        DbgPrint2("OpenCamera", "PID or PID is not assigned\n");
+        return false;
+    }
+    // Without its own context the handle would land in libusb's default one.
+    libusb_device_handle *handle = nullptr;
+    if (m_pUsbContext != nullptr) {
+        libusb_set_option(m_pUsbContext, LIBUSB_OPTION_LOG_LEVEL, m_iLibusbLogLevel);
+        handle = libusb_open_device_with_vid_pid_index(
+            m_pUsbContext, ORU_VENDOR_ID, static_cast<uint16_t>(m_iProductID),
+            static_cast<uint8_t>(index % 256));
+    }
+    if (handle == nullptr) {
+        DbgPrint2("OpenCamera", "open camera fail\n");
+        return false;
+    }
+    {
+        SectionLock lock(m_csTransport);
+        libusb_set_configuration(handle, 1);
+        libusb_claim_interface(handle, 0);
+        m_pDevHandle = handle;
+        m_bOpen = true;
+    }
+    DbgPrint2("OpenCamera", "open camera success\n");
+
+    if (!GetFirmwareVer(&m_ucFirmwareVer)) {
+        CloseCamera();
+        m_bOpen = false;
+        DbgPrint2("OpenCamera", "Failed to get firmware version, close camera\n");
+        return false;
+    }
+
+    m_bUSB3Host = IsUSB3Host();
+    if (m_bUSB3Host) {
+        DbgPrint2("OpenCamera", "***********USB3.0 Host*********** \n");
+        m_iFPGACtrl = kFPGACtrlUSB3;
+        m_iBandwidth = m_iBandwidthUSB3;
+    } else {
+        DbgPrint2("OpenCamera", "***********USB2.0 Host***********\n");
+        m_iFPGACtrl = kFPGACtrlUSB2;
+    }
+    CameraModeCheck();
+    return m_bOpen;
+}
+
+void CCameraBase::CloseCamera()
+{
+    if (!m_bOpen)
+        return;
+    // A video capture saves in StopCapture.
+    if (m_bSnap)
+        SaveSetting();
+    StopCapture();
+    CloseDevice();
+    DbgPrint2("CloseCamera", "camera closed\n");
+}
+
+bool CCameraBase::ReConnectCamera()
+{
+    DbgPrint2("ReConnectCamera", "reconnect camera\n");
+    if (m_pDevHandle == nullptr)
+        return false;
+    CloseDevice();
+    usleep(100000);
+    DbgPrint2("ReConnectCamera", "camera closed\n");
+    usleep(50000);
+    if (OpenCamera(m_iCameraIndex))
+        return true;
+    usleep(1000000);
+    return OpenCamera(m_iCameraIndex);
+}
+
+void CCameraBase::InitVariable()
+{
+    const long pixels = static_cast<long>(m_iMaxWidth) * m_iMaxHeight;
+    const long frameBytes = pixels * 2;
+    // A second initialisation keeps what the first one allocated.
+    if (m_pGammaTable16 == nullptr)
+        m_pGammaTable16 = NewBuffer<uint16_t>(kGammaEntries16);
+    if (m_pHPCTable == nullptr)
+        m_pHPCTable = NewBuffer<uint8_t>(pixels);
+    if (m_pHPCAdj == nullptr)
+        m_pHPCAdj = NewBuffer<uint8_t>(pixels);
+    if (m_pFrameBuf == nullptr)
+        m_pFrameBuf = NewBuffer<uint8_t>(frameBytes);
+    if (m_pImgBuf == nullptr)
+        m_pImgBuf = NewBuffer<uint8_t>(frameBytes);
+    if (m_pSpareBuf == nullptr)
+        m_pSpareBuf = NewBuffer<uint8_t>(frameBytes);
+    if (m_pCirBuf == nullptr) {
+        m_pCirBuf = new (std::nothrow) CirBuf(frameBytes, kRingSlots);
+        if (m_pCirBuf != nullptr)
+            m_pCirBuf->StartInstBufThr();
+    }
+    if (m_pGammaTable16 == nullptr || m_pHPCTable == nullptr || m_pHPCAdj == nullptr ||
+        m_pFrameBuf == nullptr || m_pImgBuf == nullptr || m_pSpareBuf == nullptr ||
+        m_pCirBuf == nullptr)
+        DbgPrint2("InitVariable", "buffer allocation failed\n");
+    m_Algorithm.SetBayer(static_cast<BayerPattern>(m_iBayerPattern));
+}
+
+bool CCameraBase::StartSensorCLK()
+{
+    if (!SendCMD(kReqSensorClkStart))
+        return false;
+    m_bSensorClkStopped = false;
+    return true;
+}
+
+bool CCameraBase::StopSensorCLK()
+{
+    if (!SendCMD(kReqSensorClkStop))
+        return false;
+    m_bSensorClkStopped = true;
+    return true;
+}
+
+bool CCameraBase::SetTransferCount(int bytes)
+{
+    const uint32_t blocks =
+        bytes > 0 ? static_cast<uint32_t>((static_cast<int64_t>(bytes) + kTransferBlock - 1) /
+                                          kTransferBlock)
+                  : 0;
+    return SendCMD(kReqTransferCount, static_cast<uint16_t>(blocks >> 16),
+                   static_cast<uint16_t>(blocks & 0xFFFF), false, nullptr, 0) != 0;
+}
+
+void CCameraBase::SetMemSave(bool) {}
+
+void CCameraBase::DbgPrint2(const char *tag, const char *format, ...)
+{
+    if (!g_bDebugPrint.load(std::memory_order_relaxed))
+        return;
+    char message[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    DbgPrint(m_iProductID, tag, "%s", message);
+}

@@ -1,0 +1,146 @@
+// Capture lifecycle of the camera object: starting and stopping video and snap
+// capture on the working or trigger thread, the snap hand-over, and the
+// camera (trigger) modes with their FPGA trigger set-up.
+#include "engine/CCameraBase.h"
+
+#include "log/DbgPrint.h"
+
+namespace {
+
+constexpr int kSnapWaitMs = 10000;
+constexpr uint16_t kTriggerCapsReg = 28;
+constexpr uint8_t kEdgeTriggerFirst = 0xA0;
+constexpr uint8_t kLevelTriggerFirst = 0xC0;
+
+// How the FPGA trigger unit is set for each camera mode. A field of -1 is
+// left as it is; for the enable, -1 follows the long-exposure mode.
+struct TriggerSetup {
+    int iEnable;
+    int iSource;   // 1 external, 0 software
+    int iSoftMode;
+    int iType;     // 1 edge, 0 level
+    int iValid;    // 1 rising/high, 0 falling/low
+};
+
+constexpr TriggerSetup kTriggerSetup[] = {
+    {-1, 0, 1, -1, -1}, // normal
+    {1, 0, 0, 1, 1},    // soft edge
+    {1, 1, 0, 1, 1},    // rising edge
+    {1, 1, 0, 1, 0},    // falling edge
+    {1, 0, 0, 0, 1},    // soft level
+    {1, 1, 0, 0, 1},    // high level
+    {1, 1, 0, 0, 0},    // low level
+};
+static_assert(sizeof kTriggerSetup / sizeof kTriggerSetup[0] == MODE_TRIG_LOW_LEVEL + 1,
+              "one trigger set-up per camera mode");
+
+} // namespace
+
+bool CCameraBase::IsCaptureRunning()
+{
+    return m_WorkThread.IsRunning() || m_TrigThread.IsRunning();
+}
+
+bool CCameraBase::StartCapture(bool snap)
+{
+    if (!m_bOpen)
+        return false;
+    if (IsCaptureRunning())
+        return true;
+    m_bSnap = snap;
+    m_iExpStatus = ORU_EXP_WORKING;
+    m_iSnapResult = ORU_EXP_WORKING;
+    DbgPrint2("StartCapture", "start capture create thread\n");
+    ThreadCtrl &thread = m_iCameraMode != MODE_NORMAL ? m_TrigThread : m_WorkThread;
+    if (!thread.Start(this)) {
+        m_iExpStatus = ORU_EXP_FAILED;
+        return false;
+    }
+    return true;
+}
+
+bool CCameraBase::StartExposure()
+{
+    return StartCapture(true);
+}
+
+bool CCameraBase::StopCapture()
+{
+    if (!IsCaptureRunning())
+        return true;
+    if (!m_bOpen)
+        return false;
+    // A snap saves when the camera closes.
+    if (!m_bSnap)
+        SaveSetting();
+    DbgPrint2("StopCapture", "stop capture\n");
+    DbgPrint2("StopCapture", ">> wait Working thread exit\n");
+    m_WorkThread.Stop();
+    m_TrigThread.Stop();
+    DbgPrint2("StopCapture", "<< wait Working thread exit\n");
+    return true;
+}
+
+bool CCameraBase::GetImageAfterExp(unsigned char *buffer, int size)
+{
+    if (m_iExpStatus != ORU_EXP_SUCCESS)
+        return false;
+    const bool read = GetImage(buffer, size, kSnapWaitMs);
+    m_iExpStatus = ORU_EXP_IDLE;
+    return read;
+}
+
+int CCameraBase::CameraModeCheck()
+{
+    uint8_t caps = 0;
+    const int result = ReadFPGAREG(kTriggerCapsReg, &caps);
+    m_Caps.bTrigger = caps >= kEdgeTriggerFirst;
+    m_Caps.bEdgeTrigger = caps >= kEdgeTriggerFirst;
+    m_Caps.bLevelTrigger = caps >= kLevelTriggerFirst;
+    return result;
+}
+
+int CCameraBase::SetCameraMode(CAM_MODE mode)
+{
+    DbgPrint2("SetCameraMode", "set camera mode %d\n", static_cast<int>(mode));
+    if (IsCaptureRunning())
+        return ORU_ERROR_INVALID_SEQUENCE;
+    if (mode < MODE_NORMAL || mode > MODE_TRIG_LOW_LEVEL)
+        return ORU_ERROR_INVALID_MODE;
+    const bool edgeMode = mode >= MODE_TRIG_SOFT_EDGE && mode <= MODE_TRIG_FALL_EDGE;
+    const bool levelMode = mode >= MODE_TRIG_SOFT_LEVEL;
+    if (!m_Caps.bTrigger && mode > MODE_NORMAL)
+        return ORU_ERROR_INVALID_MODE;
+    if (m_Caps.bEdgeTrigger && !m_Caps.bLevelTrigger && levelMode)
+        return ORU_ERROR_INVALID_MODE;
+    if (m_Caps.bLevelTrigger && !m_Caps.bEdgeTrigger && edgeMode)
+        return ORU_ERROR_INVALID_MODE;
+    if (mode == m_iCameraMode)
+        return ORU_SUCCESS;
+    SelectCameraMode(mode);
+    m_iCameraMode = mode;
+    return ORU_SUCCESS;
+}
+
+bool CCameraBase::SelectCameraMode(CAM_MODE mode)
+{
+    if (IsCaptureRunning())
+        StopCapture();
+    FPGAStop();
+    if (mode != m_iCameraMode && mode >= MODE_NORMAL && mode <= MODE_TRIG_LOW_LEVEL) {
+        const TriggerSetup &setup = kTriggerSetup[mode];
+        EnableFPGATriggerMode(setup.iEnable < 0 ? m_bLongExpMode.load() : setup.iEnable != 0);
+        SelectExtTrigSource(setup.iSource != 0);
+        SelectExtTrigSoftMode(setup.iSoftMode != 0);
+        if (setup.iType >= 0)
+            SelectExtTrigType(setup.iType != 0);
+        if (setup.iValid >= 0)
+            SelectExtTrigValidType(setup.iValid != 0);
+    }
+    m_iCameraMode = mode;
+    // Normal and trigger modes take different exposure paths.
+    SetExp(m_lExposure, m_bAutoExp);
+    return true;
+}
+
+void CCameraBase::NoTriggerFunc(std::atomic<bool> *, void *) {}

@@ -1,0 +1,113 @@
+// A cooled camera model for the engine tests: a small sensor, capability flags
+// chosen per test, and model operations that record what reached them instead
+// of driving a sensor. Its working and trigger loops just run until stopped.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "engine/CCameraCool.h"
+
+class TestCoolCamera : public CCameraCool {
+public:
+    static constexpr int kProductId = 0x1001;
+
+    enum class Sensor { Color, Mono };
+
+    explicit TestCoolCamera(Sensor sensor = Sensor::Color)
+    {
+        CameraPID(kProductId);
+        m_szCameraName = "TAV ORU6200MC Pro";
+        m_szModelKey = "ORU6200MC Pro";
+        m_iMaxWidth = 64;
+        m_iMaxHeight = 48;
+        m_iWidth = 64;
+        m_iHeight = 48;
+        m_dPixelSize = 3.76;
+        m_iBitDepth = 16;
+        m_fElecPerADU = 0.768f;
+        m_bUSB3Camera = true;
+        m_SupportedBins[1] = 2;
+        const bool color = sensor == Sensor::Color;
+        m_Caps.bGain = m_Caps.bExposure = m_Caps.bOffset = m_Caps.bBandwidth = true;
+        m_Caps.bWBRed = m_Caps.bWBBlue = true;
+        m_Caps.bRaw8 = m_Caps.bRGB24 = m_Caps.bY8 = m_Caps.bRaw16 = true;
+        m_Caps.bAutoBandwidth = true;
+        m_Caps.bColor = color;
+        m_Caps.bTemperature = m_Caps.bHardwareBin = m_Caps.bHighSpeed = true;
+        m_Caps.bAntiDewHeater = true;
+        ControlLimits &limits = m_Limits;
+        limits.iGainDefault = 200, limits.iGainMax = 700, limits.iGainMin = 0;
+        limits.lExpDefault = 10000, limits.lExpMax = 2000000000, limits.lExpMin = 32;
+        limits.iGammaDefault = 50, limits.iGammaMax = 100, limits.iGammaMin = 1;
+        limits.iWBRDefault = 52, limits.iWBBDefault = 95;
+        limits.iWBMax = 99, limits.iWBMin = 1;
+        limits.iOffsetDefault = 1, limits.iOffsetMax = 240, limits.iOffsetMin = 0;
+        limits.iBandwidthMin = 40, limits.iBandwidthMax = 100;
+        m_iGamma = 50;
+        m_iGain = 200;
+        m_lExposure = 10000;
+        m_iBandwidthUSB3 = 100;
+        m_WorkThread.InitFuncPt(RunUntilStopped);
+        m_TrigThread.InitFuncPt(RunUntilStopped);
+    }
+
+    ~TestCoolCamera() override
+    {
+        // The loops belong to this class; nothing of it may run past here.
+        m_WorkThread.Stop();
+        m_TrigThread.Stop();
+        StopAutoTempThr();
+    }
+
+    bool InitCamera() override
+    {
+        InitVariable();
+        return true;
+    }
+    bool SetResolution(int, int, int, IMAGE_TYPE) override { return true; }
+    bool SetStartPos(int, int) override { return true; }
+    bool SetGain(int gain, bool autoGain) override
+    {
+        m_iGain = gain;
+        m_bAutoGain = autoGain;
+        return true;
+    }
+    bool SetRGBBalance(int red, int blue, bool autoWB) override
+    {
+        m_iWB_R = red;
+        m_iWB_B = blue;
+        m_bAutoWB = autoWB;
+        return true;
+    }
+    bool SetExp(uint64_t us, bool autoExp) override
+    {
+        m_lExposure = us;
+        m_bAutoExp = autoExp;
+        exposuresSet.push_back(us);
+        return acceptExposure;
+    }
+    bool GetImage(unsigned char *, int, int) override
+    {
+        ++imageReads;
+        return true;
+    }
+
+    bool IsOpen() const { return m_bOpen; }
+    uint8_t FirmwareVersion() const { return m_ucFirmwareVer; }
+
+    std::vector<uint64_t> exposuresSet;
+    bool acceptExposure = true;
+    std::atomic<int> imageReads{0};
+    std::atomic<int> loopStarts{0};
+
+private:
+    static void RunUntilStopped(std::atomic<bool> *running, void *arg)
+    {
+        ++static_cast<TestCoolCamera *>(arg)->loopStarts;
+        while (*running)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+};

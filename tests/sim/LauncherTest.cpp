@@ -1,0 +1,164 @@
+// The oru-sim launcher, run as a user runs it (this test binary itself is not
+// under umockdev's preload), and the parts of the simulator that need no bus.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/PortAddress.h"
+#include "sim/SimulatedBus.h"
+#include "sim/UmockdevPreload.h"
+
+using namespace oru_sim;
+
+namespace {
+
+struct Launch {
+    pid_t pid = -1;
+    FILE* output = nullptr;  // the launcher's standard output
+};
+
+Launch start(std::vector<std::string> arguments)
+{
+    arguments.insert(arguments.begin(), ORU_SIM_PATH);
+    int pipeFds[2];
+    EXPECT_EQ(pipe(pipeFds), 0);
+    Launch launch;
+    launch.pid = fork();
+    if (launch.pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        close(pipeFds[1]);
+        std::vector<char*> argv;
+        for (std::string& word : arguments)
+            argv.push_back(word.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(99);
+    }
+    close(pipeFds[1]);
+    launch.output = fdopen(pipeFds[0], "r");
+    return launch;
+}
+
+std::string readLine(FILE* stream)
+{
+    char line[512];
+    if (!std::fgets(line, sizeof line, stream))
+        return "";
+    std::string text(line);
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    return text;
+}
+
+int finish(Launch& launch, std::vector<std::string>* lines = nullptr)
+{
+    for (std::string line = readLine(launch.output); !line.empty() || !std::feof(launch.output);
+         line = readLine(launch.output))
+        if (lines)
+            lines->push_back(line);
+    std::fclose(launch.output);
+    int status = 0;
+    waitpid(launch.pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+TEST(LauncherTest, RunsTheCommandWithTheCamerasAndReturnsItsExitCode)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        std::vector<std::string> cameras;  // sorted: libusb's order is not the port order
+        int exitCode;
+    };
+    const Case cases[] = {
+        {{"--camera", "0x1001", "--", SIM_PROBE_PATH}, {"3a7e:1001 1-1 5000 V30"}, 0},
+        {{"--camera", "4098@2-3.1", "--camera=0x1001", SIM_PROBE_PATH, "--exit", "7"},
+         {"3a7e:1001 1-1 5000 V30", "3a7e:1002 2-3.1 5000 V30"},
+         7},
+        {{"--camera", "0x1001", "--", SIM_PROBE_PATH, "--bulk"}, {"3a7e:1001 1-1 5000 V30 bulk ok"}, 0},
+        {{"--", SIM_PROBE_PATH, "--exit", "3"}, {}, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
+        Launch launch = start(c.arguments);
+        std::vector<std::string> lines;
+        EXPECT_EQ(finish(launch, &lines), c.exitCode);
+        ASSERT_FALSE(lines.empty());
+        std::string testbed = lines.front();
+        EXPECT_EQ(testbed.rfind("/tmp/umockdev.", 0), 0u) << testbed;
+        EXPECT_FALSE(std::filesystem::exists(testbed)) << "testbed left behind";
+        std::vector<std::string> cameras(lines.begin() + 1, lines.end());
+        std::sort(cameras.begin(), cameras.end());
+        EXPECT_EQ(cameras, c.cameras);
+    }
+}
+
+TEST(LauncherTest, ForwardsATerminationSignalAndCleansUp)
+{
+    Launch launch = start({"--camera", "0x1001", "--", SIM_PROBE_PATH, "--wait"});
+    std::string testbed = readLine(launch.output);
+    ASSERT_FALSE(testbed.empty());
+    EXPECT_TRUE(std::filesystem::exists(testbed));
+    kill(launch.pid, SIGTERM);
+    EXPECT_EQ(finish(launch), 128 + SIGTERM);
+    EXPECT_FALSE(std::filesystem::exists(testbed));
+}
+
+TEST(LauncherTest, ReportsItsOwnFailures)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        int exitCode;
+    };
+    const Case cases[] = {
+        {{"--camera", "0x12345", "--", "true"}, 125},
+        {{"--camera", "0x1001@1-x", "--", "true"}, 125},
+        {{"--camera", "0x1001@1-1", "--camera", "0x1002@1-1", "--", "true"}, 125},
+        {{"--frobnicate", "true"}, 125},
+        {{"--camera", "0x1001"}, 125},
+        {{"--", "/nonexistent/program"}, 127},
+    };
+    for (const Case& c : cases) {
+        Launch launch = start(c.arguments);
+        EXPECT_EQ(finish(launch), c.exitCode) << c.arguments.front() << " ... " << c.arguments.back();
+    }
+
+    Launch launch = start({"--list-models"});
+    std::vector<std::string> lines;
+    EXPECT_EQ(finish(launch, &lines), 0);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("PRODUCT-ID", 0), 0u);
+}
+
+TEST(PortAddressTest, ParsesBusAndPortChain)
+{
+    EXPECT_EQ(PortAddress::parse("1-2"), (PortAddress{1, {2}}));
+    EXPECT_EQ(PortAddress::parse("3-1.4.5"), (PortAddress{3, {1, 4, 5}}));
+    EXPECT_EQ(PortAddress::parse("3-1.4.5").devpath(), "1.4.5");
+    for (const char* bad : {"", "1", "1-", "1-2.", "x-1", "1-0", "0-1", "1-1.2.3.4.5.6.7.8", "1-1000", "1-2 "})
+        EXPECT_THROW(PortAddress::parse(bad), std::invalid_argument) << '"' << bad << '"';
+}
+
+TEST(BusWithoutPreloadTest, FailsWithAClearMessage)
+{
+    if (UmockdevPreload::active())
+        GTEST_SKIP() << "this test must run without umockdev's preload";
+    try {
+        SimulatedBus bus;
+        FAIL() << "a bus came up without the preload";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("LD_PRELOAD=libumockdev-preload.so.0"), std::string::npos)
+            << error.what();
+    }
+}
