@@ -42,9 +42,9 @@ install(TARGETS oru-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The rule file, written by the library itself so that it matches what
 # create_udev_file() writes for users.
 set(ORU_UDEV_RULE_DIR ${PROJECT_BINARY_DIR}/udev)
+file(MAKE_DIRECTORY ${ORU_UDEV_RULE_DIR})
 add_custom_command(
     OUTPUT ${ORU_UDEV_RULE_DIR}/99-oru.rules
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${ORU_UDEV_RULE_DIR}
     COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${PROJECT_BINARY_DIR}/python
             ${Python_EXECUTABLE} -c "import sys, tav_oru; sys.exit(not tav_oru.create_udev_file())"
     WORKING_DIRECTORY ${ORU_UDEV_RULE_DIR}

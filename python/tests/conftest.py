@@ -36,6 +36,27 @@ if SIMULATOR_VARIABLE in os.environ:
     os.environ["HOME"] = _home
 
 
+# Until the capture work is merged, the simulated model's snap exposure is a
+# stand-in that always fails: the tests marked `capture` wait for it. This
+# check goes when that stand-in does.
+_CAPTURE_STAND_IN = ROOT / "models" / "CCameraProColorCapture.cpp"
+CAPTURE_PENDING = (_CAPTURE_STAND_IN.exists()
+                   and "Placeholders until the capture task" in _CAPTURE_STAND_IN.read_text())
+
+
+def pytest_configure(config):
+    config.addinivalue_line("markers", "capture: needs frames from the simulated camera")
+
+
+def pytest_collection_modifyitems(config, items):
+    if not CAPTURE_PENDING:
+        return
+    waiting = pytest.mark.skip(reason="waits for the capture work (snap exposure of the model)")
+    for item in items:
+        if item.get_closest_marker("capture"):
+            item.add_marker(waiting)
+
+
 def pytest_cmdline_main(config):
     if SIMULATOR_VARIABLE in os.environ:
         return None
