@@ -1,5 +1,6 @@
 """A simulated representative camera (product 0x1001) through the module."""
 import os
+import pathlib
 import signal
 import threading
 import time
@@ -56,6 +57,13 @@ def test_roi_round_trip(camera, image_type, bins):
     assert (roi.width, roi.height, roi.bins, roi.type) == (320, 240, bins, image_type)
     assert (roi.start_x, roi.start_y) == (0, 0)
     camera.set_roi(make_roi(tav_oru.ImageType.raw8))
+
+
+@pytest.mark.parametrize("as_path", [str, pathlib.Path], ids=["str", "path-like"])
+def test_dark_frame_path_accepts_text_and_path_objects(camera, tmp_path, as_path):
+    missing = tmp_path / "dark.bmp"
+    with pytest.raises(RuntimeError, match=f'^file not found: "{missing}"$'):
+        camera.enable_dark_substract(as_path(missing))
 
 
 def test_capture_refuses_a_size_below_one_frame(camera):
