@@ -174,13 +174,19 @@ def parser() -> argparse.ArgumentParser:
     capture = with_camera("capture", "capture frames to files")
     capture.add_argument("-e", "--exposure", type=int, metavar="US", help="exposure time in µs")
     capture.add_argument("-g", "--gain", type=int, help="gain")
-    capture.add_argument("--width", type=positive, help="ROI width in binned pixels (default: full width)")
-    capture.add_argument("--height", type=positive, help="ROI height in binned pixels (default: full height)")
-    capture.add_argument("--start-x", type=int, metavar="X", help="ROI left column (default: centred)")
+    capture.add_argument("--width", type=positive,
+                         help="ROI width in binned pixels (default: full width)")
+    capture.add_argument("--height", type=positive,
+                         help="ROI height in binned pixels (default: full height)")
+    capture.add_argument("--start-x", type=int, metavar="X",
+                         help="ROI left column (default: centred)")
     capture.add_argument("--start-y", type=int, metavar="Y", help="ROI top row (default: centred)")
-    capture.add_argument("-b", "--bin", type=positive, help="binning factor (default: the current one)")
-    capture.add_argument("-t", "--type", choices=IMAGE_TYPES, help="image type (default: the current one)")
-    capture.add_argument("-n", "--count", type=positive, default=1, help="number of frames (default: 1)")
+    capture.add_argument("-b", "--bin", type=positive,
+                         help="binning factor (default: the current one)")
+    capture.add_argument("-t", "--type", choices=IMAGE_TYPES,
+                         help="image type (default: the current one)")
+    capture.add_argument("-n", "--count", type=positive, default=1,
+                         help="number of frames (default: 1)")
     capture.add_argument("-o", "--output", action="append", required=True, metavar="PATH",
                          help="file to write, by extension .fits/.fit/.fts, .png or .npy; "
                               "repeat to write each frame to several files; with several "
