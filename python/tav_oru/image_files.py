@@ -90,7 +90,9 @@ def write_npy(path: pathlib.Path, frame: numpy.ndarray, description: FrameDescri
     numpy.save(path, to_rgb(frame))
 
 
-WRITERS: dict[str, Callable[[pathlib.Path, numpy.ndarray, FrameDescription], None]] = {
+Writer = Callable[[pathlib.Path, numpy.ndarray, FrameDescription], None]
+
+WRITERS: dict[str, Writer] = {
     ".fits": write_fits,
     ".fit": write_fits,
     ".fts": write_fits,
@@ -99,7 +101,7 @@ WRITERS: dict[str, Callable[[pathlib.Path, numpy.ndarray, FrameDescription], Non
 }
 
 
-def writer_for(path: pathlib.Path) -> Callable[[pathlib.Path, numpy.ndarray, FrameDescription], None]:
+def writer_for(path: pathlib.Path) -> Writer:
     """The writer for this file's extension; ValueError for an unknown one."""
     try:
         return WRITERS[path.suffix.lower()]
