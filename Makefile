@@ -8,6 +8,7 @@ PREFIX ?= /usr/local
 # The simulated camera of the demo: the representative model's product ID.
 DEMO_CAMERA ?= 0x1001
 OUT ?= out
+BENCH_BUILD ?= $(BUILD)-release
 
 export PYTHON
 
@@ -58,10 +59,15 @@ install: configure
 	cmake --build $(BUILD) -j$(JOBS)
 	cmake --install $(BUILD)
 
+# Release build; runs every benchmark executable of bench/, then the
+# simulator benchmark once more across processes under oru-sim.
 bench: deps
-	$(MAKE) build
-	$(BUILD)/bench/sim_bench
-	$(BUILD)/sim/oru-sim --camera 0x1001 -- $(BUILD)/bench/sim_bench
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPython_EXECUTABLE=$(PYTHON)
+	cmake --build $(BENCH_BUILD) -j$(JOBS)
+	for b in $(BENCH_BUILD)/bench/*; do \
+		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; \
+	done
+	$(BENCH_BUILD)/sim/oru-sim --camera 0x1001 -- $(BENCH_BUILD)/bench/sim_bench
 
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD) $(BENCH_BUILD)

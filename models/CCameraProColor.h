@@ -60,5 +60,25 @@ private:
     bool Reconfigure(ModeStep step);
     void PlayRegisterTable(const uint16_t (*table)[2], int rows);
 
+    // Counters and timers of one run of the working loop.
+    struct WorkingRun;
+
     static void WorkingFunc(std::atomic<bool> *running, void *arg);
+    void WorkingLoop(std::atomic<bool> *running);
+    // One pass of the loop; false ends the run.
+    bool RunPass(std::atomic<bool> *running, WorkingRun &run);
+    bool FrameAccepted(std::atomic<bool> *running, WorkingRun &run);
+    // A transfer that brought less than a frame; false when the pass ends
+    // here without counting a lost frame.
+    bool ShortFrame(int received, uint32_t periodUs, WorkingRun &run);
+    // Bad-frame bookkeeping and automatic bandwidth after a lost frame.
+    void Supervise(WorkingRun &run);
+    // Runs one triggered exposure; false when sensor and FPGA never got in step.
+    bool LongExposure(std::atomic<bool> *running, WorkingRun &run);
+    void ReadBufferStatus(WorkingRun &run);
+    void PublishExposureStatus();
+
+    // Whether automatic bandwidth was on at the last pass of any camera of
+    // this model.
+    static std::atomic<bool> s_bLastAutoBandwidth;
 };

@@ -14,6 +14,8 @@ public:
     virtual size_t waitingTransfers() = 0;
     // Fills and completes the oldest waiting transfer; false when none waits.
     virtual bool completeNext(const BulkFill& fill) = 0;
+    // Ends the oldest waiting transfer with a stall; false when none waits.
+    virtual bool stallNext() = 0;
 };
 
 }  // namespace oru_sim

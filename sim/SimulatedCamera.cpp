@@ -138,6 +138,12 @@ bool SimulatedCamera::completeBulkTransfer(const BulkFill& fill)
     return port_ && port_->completeNext(fill);
 }
 
+bool SimulatedCamera::stallBulkTransfer()
+{
+    std::lock_guard<std::mutex> lock(portMutex_);
+    return port_ && port_->stallNext();
+}
+
 void SimulatedCamera::failNextRequests(int count, FailureKind kind, std::optional<uint8_t> onlyRequest)
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -89,6 +89,9 @@ public:
     // Completes the oldest waiting bulk-IN transfer with what `fill` writes.
     // False when none waits or the camera is unplugged.
     bool completeBulkTransfer(const BulkFill& fill);
+    // Ends the oldest waiting bulk-IN transfer with a stall (libusb reports
+    // LIBUSB_TRANSFER_STALL). False when none waits or the camera is unplugged.
+    bool stallBulkTransfer();
 
     // Fault switches. Failures apply to the next `count` control requests,
     // or to the next `count` with request code `onlyRequest`; switches set

@@ -416,4 +416,15 @@ bool UsbFsDevice::completeNext(const BulkFill& fill)
     return true;
 }
 
+bool UsbFsDevice::stallNext()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (gone_ || bulkWaiting_.empty())
+        return false;
+    std::unique_ptr<Urb> urb = std::move(bulkWaiting_.front());
+    bulkWaiting_.pop_front();
+    finish(std::move(urb), -EPIPE, 0);
+    return true;
+}
+
 }  // namespace oru_sim

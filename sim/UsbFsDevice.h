@@ -38,6 +38,7 @@ public:
 
     size_t waitingTransfers() override;
     bool completeNext(const BulkFill& fill) override;
+    bool stallNext() override;
 
 private:
     struct Urb;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -54,12 +55,12 @@ public:
         m_TrigThread.InitFuncPt(RunUntilStopped);
     }
 
+    // The capture loops belong to this class and end here; the cooler
+    // thread is left to the cooled layer.
     ~TestCoolCamera() override
     {
-        // The loops belong to this class; nothing of it may run past here.
         m_WorkThread.Stop();
         m_TrigThread.Stop();
-        StopAutoTempThr();
     }
 
     bool InitCamera() override
@@ -96,18 +97,36 @@ public:
     }
 
     bool IsOpen() const { return m_bOpen; }
+
+    // Waits until a capture loop has started; false after 10 s.
+    bool WaitForLoop() const
+    {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (*liveLoops == 0) {
+            if (std::chrono::steady_clock::now() > giveUp)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return true;
+    }
     uint8_t FirmwareVersion() const { return m_ucFirmwareVer; }
 
     std::vector<uint64_t> exposuresSet;
     bool acceptExposure = true;
     std::atomic<int> imageReads{0};
     std::atomic<int> loopStarts{0};
+    // Capture loops running now; outlives the camera.
+    std::shared_ptr<std::atomic<int>> liveLoops = std::make_shared<std::atomic<int>>(0);
 
 private:
     static void RunUntilStopped(std::atomic<bool> *running, void *arg)
     {
-        ++static_cast<TestCoolCamera *>(arg)->loopStarts;
+        TestCoolCamera *camera = static_cast<TestCoolCamera *>(arg);
+        const std::shared_ptr<std::atomic<int>> live = camera->liveLoops;
+        ++*live;
+        ++camera->loopStarts;
         while (*running)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        --*live;
     }
 };

@@ -122,7 +122,9 @@ CCameraFX3::CCameraFX3()
     : m_ucFPGAReg0(0), m_ucFPGAReg10(0), m_ucFPGAReg11(0), m_ucFPGAReg25(0), m_ucFPGAReg24(0),
       m_ucFPGAReg40(0), m_ucFPGAReg41(0), m_ucFPGAReg39(0), m_bOpen(false), m_pUsbContext(nullptr),
       m_pDevHandle(nullptr), m_csTransport(), m_ucXferDone(0), m_iXferLength(-1), m_iXferStatus(0),
-      m_iRecvBytes(0), m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1)
+      m_iRecvBytes(0), m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1),
+      m_iXferCount(0), m_iXferInFlightMax(0), m_pucXferSubmitted(nullptr), m_ppXfer(nullptr),
+      m_ppStepXfer(nullptr), m_piStepXferDone(nullptr)
 {
     InitializeCriticalSection(&m_csTransport);
     DbgPrint(-1, "CCameraFX3", "ORUCamera SDK Ver: %s, build: %s\n", "1, 26, 0, 0", "08041650");
@@ -137,6 +139,8 @@ CCameraFX3::CCameraFX3()
 CCameraFX3::~CCameraFX3()
 {
     DbgPrint(-1, "~CCameraFX3", "~CCameraFX3\n");
+    // Pipelined transfers of a capture run that was never released.
+    releaseAsyncXfer();
     // A handle still open here would keep the context alive inside libusb.
     CloseDevice();
     DeleteCriticalSection(&m_csTransport);
@@ -851,9 +855,10 @@ int CCameraFX3::DownloadFwToRam(uint8_t *image, uint32_t length, uint8_t request
         uint32_t address = LittleEndian32(image + offset + 4);
         offset += 8;
         if (remaining == 0) {
-            // The boot loader jumps to the entry address and may not answer.
+            // The boot loader jumps to the entry address and may not answer,
+            // so only a closed device counts as a failed start.
             DownloadBufferToDevice(address, 0, nullptr, request);
-            return FX3_FW_OK;
+            return m_bOpen ? FX3_FW_OK : FX3_FW_TRANSFER_FAILED;
         }
         while (remaining > 0) {
             const uint32_t chunk = remaining < kFx3Chunk ? remaining : kFx3Chunk;

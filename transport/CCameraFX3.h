@@ -6,6 +6,8 @@
 // Thread safety: each control request, CloseDevice, ResetDevice and
 // ResetEndPoint holds the (recursive) transport lock; sequences of several
 // requests (read-modify-write, held register groups) are not atomic as a whole.
+// The bulk engine takes no lock: only the capture thread of the camera calls
+// it, and its completion callbacks run inside that thread's event handling.
 #pragma once
 
 #include <libusb.h>
@@ -182,6 +184,32 @@ public:
     int UploadBufferFromDevice(uint32_t address, uint16_t length, uint8_t *data, uint8_t request);
     int SetProgramEntry(uint8_t request, uint32_t address);
 
+    // Bulk-in frames, pipelined: the transfers of one frame are submitted at
+    // once (up to the in-flight limit) and waited for in order. initAsyncXfer
+    // prepares count transfers of transferBytes (the last one takes the rest
+    // of totalBytes) into buffer; a table of another size is reallocated.
+    // Returns 0 when the device is not open, the sizes do not fit or memory
+    // runs out.
+    int initAsyncXfer(int totalBytes, int count, int transferBytes, uint8_t endpoint,
+                      uint8_t *buffer);
+    // Receives one frame; *received is the byte count (a frame exactly 512
+    // bytes short counts as complete). The first failed or timed-out transfer
+    // cancels the rest of the frame. No transfer is left with libusb on
+    // return. Always returns 1; the running flag is not consulted.
+    int startAsyncXfer(uint32_t waitMs, uint32_t pollMs, int *received, bool *running,
+                       int expectedBytes);
+    void releaseAsyncXfer();
+
+    // Bulk-in frames, one transfer at a time. beginAsyncXfer returns the
+    // number m of 1 MiB pieces of the frame, or a libusb error (-12 when a
+    // transfer cannot be allocated). Until finishAsyncXfer the frame size must
+    // not grow.
+    int beginAsyncXfer(uint8_t endpoint, uint8_t *buffer, int totalBytes, uint32_t timeoutMs);
+    // Submits piece index (0..m-1) and waits until it ends; returns 0 or the
+    // libusb error its status maps to (-7 on time-out).
+    int waitForAsyncXfer(int index, int *received);
+    void finishAsyncXfer(int count);
+
 protected:
     // Last value read or written of FPGA registers 0, 10, 11, 25, 24, 40, 41, 39.
     uint8_t m_ucFPGAReg0;
@@ -208,7 +236,25 @@ protected:
     uint8_t m_ucFPGAVerDigit[4];
     int32_t m_iProductID;
 
+    int32_t m_iXferCount;          // pipelined transfers per frame
+    int32_t m_iXferInFlightMax;    // most pipelined transfers submitted at one time
+    // Per pipelined transfer: not submitted, with libusb, or ended and not
+    // yet waited for.
+    uint8_t *m_pucXferSubmitted;
+    libusb_transfer **m_ppXfer;    // pipelined transfers
+    libusb_transfer **m_ppStepXfer;
+    int *m_piStepXferDone;         // per step transfer, its user data
+
 private:
+    static void LIBUSB_CALL AsyncXferCallback(libusb_transfer *transfer);
+    static void LIBUSB_CALL StepXferCallback(libusb_transfer *transfer);
+    int AsyncXferIndex(const libusb_transfer *transfer) const;
+    void WaitForXferEnd(int index, uint32_t budgetMs, uint32_t sliceMs);
+    void CancelAsyncXfer(int index);
+    void DrainAsyncXfers();
+    void FreeAsyncXferTables();
+    void FreeStepXferTables(int count);
+
     int UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits, uint8_t setBits);
     int SetFPGABit(const FPGABit &field, bool on);
     uint8_t *FPGAShadow(uint16_t addr);

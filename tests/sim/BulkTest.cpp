@@ -140,3 +140,25 @@ TEST_F(BulkTest, ClosingTheDeviceDropsItsWaitingTransfers)
     }));
     EXPECT_EQ(pending.buffer[0], 0xEE);
 }
+
+TEST_F(BulkTest, StalledTransferReportsStallAndLeavesTheNextWaiting)
+{
+    SimulatedCamera& camera = addCamera();
+    camera.setDataSource(nullptr);
+    libusb_device_handle* handle = open(camera);
+    PendingTransfer stalled(handle, 4096);
+    PendingTransfer next(handle, 4096);
+    EXPECT_FALSE(camera.stallBulkTransfer()) << "nothing waits yet";
+    ASSERT_EQ(libusb_submit_transfer(stalled.transfer), 0);
+    ASSERT_EQ(libusb_submit_transfer(next.transfer), 0);
+
+    ASSERT_TRUE(camera.stallBulkTransfer());
+    stalled.waitUntilFinished(context_);
+    EXPECT_EQ(stalled.transfer->status, LIBUSB_TRANSFER_STALL);
+    EXPECT_EQ(stalled.transfer->actual_length, 0);
+    EXPECT_EQ(camera.waitingBulkTransfers(), 1u) << "only the oldest transfer stalls";
+
+    ASSERT_EQ(libusb_cancel_transfer(next.transfer), 0);
+    next.waitUntilFinished(context_);
+    EXPECT_EQ(next.transfer->status, LIBUSB_TRANSFER_CANCELLED);
+}

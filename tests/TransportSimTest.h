@@ -1,0 +1,38 @@
+// Fixture: one simulated camera on an in-process bus, opened through the real
+// libusb by a TestTransport. The request log starts empty after the open.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "sim/SimulatedBus.h"
+#include "tests/TestTransport.h"
+
+class TransportSimTest : public ::testing::Test {
+protected:
+    using RegisterWrite = std::pair<uint16_t, uint16_t>; // (wValue, wIndex)
+
+    void Plug(const oru_sim::CameraSpec &spec = oru_sim::CameraSpec::usb3Camera(0x1001))
+    {
+        sim_ = &bus_.addCamera(spec);
+        ASSERT_TRUE(camera_.Open(spec.productId));
+        sim_->clearRequests();
+    }
+
+    // wValue and wIndex of every logged request with this code, in order.
+    std::vector<RegisterWrite> Sent(uint8_t request) const
+    {
+        std::vector<RegisterWrite> sent;
+        for (const auto &entry : sim_->requests(request))
+            sent.emplace_back(entry.setup.value, entry.setup.index);
+        return sent;
+    }
+
+    // Declared first: the camera closes its handle before the bus goes.
+    oru_sim::SimulatedBus bus_;
+    oru_sim::SimulatedCamera *sim_ = nullptr;
+    TestTransport camera_;
+};
