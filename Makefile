@@ -59,8 +59,7 @@ install: configure
 	cmake --build $(BUILD) -j$(JOBS)
 	cmake --install $(BUILD)
 
-# Release build; runs every benchmark executable of bench/, then the
-# simulator benchmark once more across processes under oru-sim.
+# Release build; runs every benchmark executable of bench/.
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPython_EXECUTABLE=$(PYTHON)
 	cmake --build $(BENCH_BUILD) -j$(JOBS)

@@ -13,12 +13,19 @@ namespace {
 const int32_t CHANNEL_MAPS[4][4] = {{0, 1, 1, 2}, {2, 1, 1, 0}, {1, 0, 2, 1}, {1, 2, 0, 1}};
 const int32_t SWAPPED_MAPS[4][4] = {{2, 1, 1, 0}, {0, 1, 1, 2}, {1, 2, 0, 1}, {1, 0, 2, 1}};
 
-// Largest gain the row kernels compute instead of looking up.
-const int KERNEL_MAX_GAIN = 256;
-
 uint8_t WBEntry(int i, int gain)
 {
-    return uint8_t(std::clamp(i * gain / 50, 0, 255));
+    return uint8_t(std::clamp<int64_t>(int64_t(i) * gain / 50, 0, 255));
+}
+
+// Cells of the top and bottom cell rows, the first cell and (even width) the
+// last cell are border cells; the pixels [2, end) of the others have all
+// their neighbours.
+int InteriorEnd(int width, int height, int y)
+{
+    if (y == 0 || y == height - 2)
+        return 2;
+    return (width & 1) ? width - 1 : width - 2;
 }
 
 void FillTable(int32_t *table, double coefficient)
@@ -229,86 +236,87 @@ void CAlgorithm::CopyLastLine(uint8_t *dst, int rows, int rowBytes)
     memcpy(dst + size_t(rows) * rowBytes, dst + size_t(rows - 1) * rowBytes, rowBytes);
 }
 
-void CAlgorithm::TakeWBSnapshot(WBSnapshot &wb) const
+void CAlgorithm::PrepareConversion(int width, Conversion &conv) const
 {
+    for (int k = 0; k < 4; ++k) {
+        const int x = m_SitePos[2 * k], y = m_SitePos[2 * k + 1];
+        conv.srcOffsets[k] = x + y * width;
+        conv.blockOffsets[k] = x + y * 2;
+    }
     const int gain0 = m_iWBGain0, gain2 = m_iWBGain2;
     const bool active = m_bWBActive;
     for (int i = 0; i < 256; ++i) {
-        wb.table0[i] = WBEntry(i, gain0);
-        wb.table2[i] = WBEntry(i, gain2);
+        conv.table0[i] = WBEntry(i, gain0);
+        conv.table2[i] = WBEntry(i, gain2);
     }
-    auto kernelGain = [active](int gain) {
-        return active && gain >= 0 && gain <= KERNEL_MAX_GAIN ? gain : -1;
+    auto kernelFactor = [active](int gain) {
+        const bool inKernel = active && gain >= 0 && gain <= PixelKernels::MAX_KERNEL_GAIN;
+        return inKernel ? PixelKernels::BalanceFactor(gain) : -1;
     };
-    wb.gain0 = kernelGain(gain0);
-    wb.gain2 = kernelGain(gain2);
-    wb.lookup0 = active && wb.gain0 < 0;
-    wb.lookup2 = active && wb.gain2 < 0;
+    conv.balance0 = kernelFactor(gain0);
+    conv.balance2 = kernelFactor(gain2);
+    conv.lookup0 = active && conv.balance0 < 0;
+    conv.lookup2 = active && conv.balance2 < 0;
 }
 
-void CAlgorithm::SiteRow(int dy, bool &colourFirst, bool &s0Row) const
+PixelKernels::BayerRow CAlgorithm::KernelRow(const uint8_t *src, int width, int y, int end,
+                                             const Conversion &conv) const
 {
-    s0Row = m_SitePos[2 * SITE_S0 + 1] == dy;
-    colourFirst = m_SitePos[2 * (s0Row ? SITE_S0 : SITE_S2)] == 0;
+    const uint8_t *cur = src + size_t(y) * width;
+    const int dy = y & 1;
+    const bool s0Row = m_SitePos[2 * SITE_S0 + 1] == dy;
+    const bool colourFirst = m_SitePos[2 * (s0Row ? SITE_S0 : SITE_S2)] == 0;
+    return {cur - width, cur, cur + width, 2, end, width, colourFirst, s0Row, conv.balance0,
+            conv.balance2};
 }
 
-void CAlgorithm::BorderCell(const uint8_t *src, int width, int index, uint8_t *out,
-                            int outRowPixels, const WBSnapshot &wb) const
+void CAlgorithm::BorderCell(const uint8_t *src, int index, uint8_t *out,
+                            const int32_t *outOffsets, const Conversion &conv) const
 {
-    int32_t srcOffsets[4];
-    for (int k = 0; k < 4; ++k)
-        srcOffsets[k] = m_SitePos[2 * k] + m_SitePos[2 * k + 1] * width;
     uint8_t pixels[4][3];
-    NearestCell(src, index, srcOffsets, wb.table0, wb.table2, pixels);
+    NearestCell(src, index, conv.srcOffsets, conv.table0, conv.table2, pixels);
     for (int k = 0; k < 4; ++k)
-        memcpy(out + 3 * (m_SitePos[2 * k] + m_SitePos[2 * k + 1] * outRowPixels), pixels[k], 3);
+        memcpy(out + 3 * outOffsets[k], pixels[k], 3);
 }
 
 void CAlgorithm::InteriorRGB24(const uint8_t *src, int width, int y, int end, uint8_t *out,
-                               const WBSnapshot &wb) const
+                               const Conversion &conv) const
 {
     for (int dy = 0; dy < 2; ++dy) {
-        const uint8_t *cur = src + size_t(y + dy) * width;
-        PixelKernels::BayerRow row{cur - width, cur, cur + width, 2, end, width, false, false,
-                                   wb.gain0, wb.gain2};
-        SiteRow(dy, row.colourFirst, row.s0Row);
         uint8_t *rowOut = out + size_t(dy) * width * 3;
-        PixelKernels::DemosaicRGB24(row, rowOut);
-        if (!wb.lookup0 && !wb.lookup2)
+        PixelKernels::DemosaicRGB24(KernelRow(src, width, y + dy, end, conv), rowOut);
+        if (!conv.lookup0 && !conv.lookup2)
             continue;
         for (int x = 2; x < end; ++x) {
             uint8_t *pixel = rowOut + 3 * x;
-            if (wb.lookup0)
-                pixel[0] = wb.table0[pixel[0]];
-            if (wb.lookup2)
-                pixel[2] = wb.table2[pixel[2]];
+            if (conv.lookup0)
+                pixel[0] = conv.table0[pixel[0]];
+            if (conv.lookup2)
+                pixel[2] = conv.table2[pixel[2]];
         }
     }
 }
 
 void CAlgorithm::RowPairRGB24(const uint8_t *src, int width, int height, int y, uint8_t *out,
-                              const WBSnapshot &wb) const
+                              const Conversion &conv) const
 {
     const int evenWidth = width & ~1;
     if (evenWidth < 2)
         return;
-    // Cells of the top and bottom cell rows, the first cell and (even width)
-    // the last cell are border cells; the rest have all their neighbours.
-    const bool borderRow = y == 0 || y == height - 2;
-    const int end = borderRow ? 2 : (width & 1) ? evenWidth : width - 2;
-    BorderCell(src, width, y * width, out, width, wb);
+    const int end = InteriorEnd(width, height, y);
+    BorderCell(src, y * width, out, conv.srcOffsets, conv);
     if (end > 2)
-        InteriorRGB24(src, width, y, end, out, wb);
+        InteriorRGB24(src, width, y, end, out, conv);
     for (int x = std::max(end, 2); x <= evenWidth - 2; x += 2)
-        BorderCell(src, width, y * width + x, out + 3 * x, width, wb);
+        BorderCell(src, y * width + x, out + 3 * x, conv.srcOffsets, conv);
 }
 
 void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uint8_t *out,
-                           const WBSnapshot &wb, uint8_t *scratch) const
+                           const Conversion &conv, uint8_t *scratch) const
 {
     const int evenWidth = width & ~1;
-    if (wb.lookup0 || wb.lookup2) {
-        RowPairRGB24(src, width, height, y, scratch, wb);
+    if (conv.lookup0 || conv.lookup2) {
+        RowPairRGB24(src, width, height, y, scratch, conv);
         for (int dy = 0; dy < 2; ++dy)
             for (int x = 0; x < evenWidth; ++x)
                 out[dy * width + x] = Y8Of(scratch + 3 * (dy * width + x));
@@ -316,22 +324,16 @@ void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uin
     }
     if (evenWidth < 2)
         return;
-    const bool borderRow = y == 0 || y == height - 2;
-    const int end = borderRow ? 2 : (width & 1) ? evenWidth : width - 2;
+    const int end = InteriorEnd(width, height, y);
     auto borderCell = [&](int x) {
         uint8_t cell[12];
-        BorderCell(src, width, y * width + x, cell, 2, wb);
+        BorderCell(src, y * width + x, cell, conv.blockOffsets, conv);
         for (int k = 0; k < 4; ++k)
             out[(k >> 1) * width + x + (k & 1)] = Y8Of(cell + 3 * k);
     };
     borderCell(0);
-    for (int dy = 0; end > 2 && dy < 2; ++dy) {
-        const uint8_t *cur = src + size_t(y + dy) * width;
-        PixelKernels::BayerRow row{cur - width, cur, cur + width, 2, end, width, false, false,
-                                   wb.gain0, wb.gain2};
-        SiteRow(dy, row.colourFirst, row.s0Row);
-        PixelKernels::DemosaicY8(row, out + size_t(dy) * width);
-    }
+    for (int dy = 0; end > 2 && dy < 2; ++dy)
+        PixelKernels::DemosaicY8(KernelRow(src, width, y + dy, end, conv), out + size_t(dy) * width);
     for (int x = std::max(end, 2); x <= evenWidth - 2; x += 2)
         borderCell(x);
 }
@@ -352,20 +354,20 @@ void CAlgorithm::BayerConv(uint8_t *src, uint8_t *dst, int width, int height, IM
     if (dst == nullptr || width < 1 || height < 1)
         return;
     SetWidth(width, type == IMAGE_TYPE_RGB24 ? width : 2);
-    WBSnapshot wb;
-    TakeWBSnapshot(wb);
+    Conversion conv;
+    PrepareConversion(width, conv);
     std::vector<uint8_t> scratch;
-    if (type == IMAGE_TYPE_YUV422 || wb.lookup0 || wb.lookup2)
+    if (type == IMAGE_TYPE_YUV422 || conv.lookup0 || conv.lookup2)
         scratch.resize(size_t(width) * 6);
 
     const int evenHeight = height & ~1;
     for (int y = 0; y + 2 <= evenHeight; y += 2) {
         const size_t first = size_t(y) * width;
         switch (type) {
-        case IMAGE_TYPE_RGB24: RowPairRGB24(src, width, height, y, dst + 3 * first, wb); break;
-        case IMAGE_TYPE_8BIT: RowPairY8(src, width, height, y, dst + first, wb, scratch.data()); break;
+        case IMAGE_TYPE_RGB24: RowPairRGB24(src, width, height, y, dst + 3 * first, conv); break;
+        case IMAGE_TYPE_8BIT: RowPairY8(src, width, height, y, dst + first, conv, scratch.data()); break;
         default:
-            RowPairRGB24(src, width, height, y, scratch.data(), wb);
+            RowPairRGB24(src, width, height, y, scratch.data(), conv);
             for (int dy = 0; dy < 2; ++dy)
                 RGB24RowToYUV(scratch.data() + 3 * dy * width, dst + 2 * (first + dy * width),
                               width & ~1);
@@ -402,29 +404,47 @@ void CAlgorithm::ColorRAWBinTemp(T *buf, int width, int height, int bin)
     const size_t rowLength = size_t(width) * bin;
     const size_t total = rowLength * height * bin;
     const int innerRows = (height - 1) / 2 * 2, innerCols = (width - 1) / 2 * 2;
+    // Odd inner rows and columns start one bin (rounded to even) further on.
     auto start = [bin](int i, bool inner) {
         return size_t(i & ~1) * bin + (i & 1) + (inner ? ((i & 1) * bin) & ~1 : 0);
     };
-    for (int r = 0; r < height; ++r) {
-        for (int c = 0; c < width; ++c) {
-            const bool inner = r < innerRows && c < innerCols;
-            const size_t first = start(r, inner) * rowLength + start(c, inner);
-            uint64_t sum = 0, n = 0, value;
-            for (int i = 0; i < bin; ++i) {
-                for (int j = 0; j < bin; ++j) {
-                    const size_t index = first + 2 * i * rowLength + 2 * j;
-                    if (index < total) {
-                        sum += buf[index];
-                        ++n;
-                    }
+    auto binOne = [&](int r, int c) {
+        const bool inner = r < innerRows && c < innerCols;
+        const size_t first = start(r, inner) * rowLength + start(c, inner);
+        uint64_t sum = 0, n = 0, value;
+        for (int i = 0; i < bin; ++i) {
+            for (int j = 0; j < bin; ++j) {
+                const size_t index = first + 2 * i * rowLength + 2 * j;
+                if (index < total) {
+                    sum += buf[index];
+                    ++n;
                 }
             }
-            if (inner)
-                value = is16 ? sum / area : sum;
-            else
-                value = is16 ? sum / n : area * (sum / n);
-            buf[size_t(r) * width + c] = T(std::min<uint64_t>(value, limit));
         }
+        if (inner)
+            value = is16 ? sum / area : sum;
+        else
+            value = is16 ? sum / n : area * (sum / n);
+        buf[size_t(r) * width + c] = T(std::min<uint64_t>(value, limit));
+    };
+    // Row kernels for bins 2 to 4 take the columns before the right edge of
+    // the inner rows, and of the bottom rows whose samples all lie inside.
+    const bool rowKernel = bin <= 4;
+    for (int r = 0; r < height; ++r) {
+        int c = 0;
+        const bool inner = r < innerRows;
+        const size_t firstRow = start(r, inner);
+        if (rowKernel && firstRow + 2 * (bin - 1) < size_t(height) * bin) {
+            const T *first = buf + firstRow * rowLength;
+            T *out = buf + size_t(r) * width;
+            if constexpr (sizeof(T) == 2)
+                PixelKernels::ColorBinRow16(first, rowLength, bin, inner, out, innerCols);
+            else
+                PixelKernels::ColorBinRow8(first, rowLength, bin, inner, out, innerCols);
+            c = innerCols;
+        }
+        for (; c < width; ++c)
+            binOne(r, c);
     }
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "algorithm/ImageType.h"
+#include "algorithm/PixelKernels.h"
 
 class CAlgorithm {
 public:
@@ -83,30 +84,38 @@ private:
     template <typename T>
     void ColorRAWBinTemp(T *buf, int width, int height, int bin);
 
-    // White balance as one conversion sees it: read once, so a concurrent
-    // SetRGBWB changes whole frames only.
-    struct WBSnapshot {
+    // What one conversion needs fixed: the white balance, read once so a
+    // concurrent SetRGBWB changes whole frames only, and the site offsets.
+    struct Conversion {
         uint8_t table0[256];
         uint8_t table2[256];
-        int gain0; // for the row kernels: -1 when not applied there
-        int gain2;
+        int balance0; // for the row kernels: -1 when not applied there
+        int balance2;
         bool lookup0; // applied by table after the kernel (gain out of its range)
         bool lookup2;
+        int32_t srcOffsets[4];   // sites in the source and in frame-wide outputs
+        int32_t blockOffsets[4]; // sites in a 2 x 2 block
     };
-    void TakeWBSnapshot(WBSnapshot &wb) const;
+    void PrepareConversion(int width, Conversion &conv) const;
     // Nearest-neighbour colours of one cell, by site.
     void NearestCell(const uint8_t *src, int index, const int32_t *offsets, const uint8_t *table0,
                      const uint8_t *table2, uint8_t (&pixels)[4][3]) const;
-    void SiteRow(int dy, bool &colourFirst, bool &s0Row) const;
-    void BorderCell(const uint8_t *src, int width, int index, uint8_t *out, int outRowPixels,
-                    const WBSnapshot &wb) const;
+    // Interior pixels [2, end) of source row y for the row kernels.
+    PixelKernels::BayerRow KernelRow(const uint8_t *src, int width, int y, int end,
+                                     const Conversion &conv) const;
+    // The four RGB24 pixels of a nearest-neighbour cell at out + 3 x outOffsets.
+    void BorderCell(const uint8_t *src, int index, uint8_t *out, const int32_t *outOffsets,
+                    const Conversion &conv) const;
+    // Pixels [2, end) of both rows of cell row y, bilinear, into an RGB24 row pair.
     void InteriorRGB24(const uint8_t *src, int width, int y, int end, uint8_t *out,
-                       const WBSnapshot &wb) const;
+                       const Conversion &conv) const;
+    // Cell row y (rows y and y + 1) into an RGB24 or a Y8 output row pair.
     void RowPairRGB24(const uint8_t *src, int width, int height, int y, uint8_t *out,
-                      const WBSnapshot &wb) const;
+                      const Conversion &conv) const;
     void RowPairY8(const uint8_t *src, int width, int height, int y, uint8_t *out,
-                   const WBSnapshot &wb, uint8_t *scratch) const;
+                   const Conversion &conv, uint8_t *scratch) const;
     uint8_t Y8Of(const uint8_t *pixel) const;
+    // Packed YUV words of a row of RGB24 pixels, pair by pair.
     void RGB24RowToYUV(const uint8_t *rgb, uint8_t *yuv, int width) const;
 
     uint8_t m_BlockBuf[12];

@@ -1,260 +1,169 @@
 #include "algorithm/PixelKernels.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "algorithm/VectorKernels.h"
 
 // Each listed function is compiled once per instruction set and picked when
 // the program loads; elsewhere the plain build serves (NEON or scalar).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(ORU_X86_KERNELS)
 #define ORU_CLONES __attribute__((target_clones("avx2", "ssse3", "default")))
 #else
 #define ORU_CLONES
 #endif
 
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "the byte lanes below assume little-endian 16-bit words");
-
 namespace PixelKernels {
+
 namespace {
 
-typedef uint8_t u8x16 __attribute__((vector_size(16)));
-typedef uint16_t u16x8 __attribute__((vector_size(16)));
-typedef uint32_t u32x8 __attribute__((vector_size(32)));
+std::atomic<int> g_iKernelLimit(KERNELS_AVX512);
 
-inline u8x16 Load16(const uint8_t *p)
+#if defined(ORU_WIDE_KERNELS) || defined(ORU_X86_KERNELS)
+// The build to run: the narrower of the limit and what the processor has.
+KernelLevel Level()
 {
-    u8x16 v;
-    memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void Store16(uint8_t *p, u8x16 v)
-{
-    memcpy(p, &v, sizeof v);
-}
-
-// Bytes 0, 2, 4, ... and 1, 3, 5, ... of a vector as 16-bit lanes.
-inline u16x8 EvenBytes(u8x16 v)
-{
-    return (u16x8)v & 0xFF;
-}
-
-inline u16x8 OddBytes(u8x16 v)
-{
-    return (u16x8)v >> 8;
-}
-
-// Inverse of EvenBytes / OddBytes for lanes that hold values up to 255.
-inline u8x16 Interleave(u16x8 even, u16x8 odd)
-{
-    return (u8x16)(even | (odd << 8));
-}
-
-inline u16x8 MulHi(u16x8 a, u16x8 b)
-{
-#if defined(__SSE2__)
-    return (u16x8)_mm_mulhi_epu16((__m128i)a, (__m128i)b);
+#if defined(ORU_WIDE_KERNELS)
+    static const KernelLevel available = __builtin_cpu_supports("avx512bw") ? KERNELS_AVX512
+                                         : __builtin_cpu_supports("avx2")   ? KERNELS_AVX2
+                                                                             : KERNELS_PORTABLE;
 #else
-    u32x8 product = __builtin_convertvector(a, u32x8) * __builtin_convertvector(b, u32x8);
-    return __builtin_convertvector(product >> 16, u16x8);
+    // Only the byte-permute lookup asks: it checks its own instructions.
+    const KernelLevel available = KERNELS_AVX512;
 #endif
+    return KernelLevel(std::min<int>(available, g_iKernelLimit.load(std::memory_order_relaxed)));
+}
+#endif
+
+ORU_CLONES void DemosaicRGB24Portable(const BayerRow &row, uint8_t *out)
+{
+    DemosaicRGB24Rows(row, out);
 }
 
-inline unsigned MulHi(unsigned a, unsigned b)
+ORU_CLONES void DemosaicY8Portable(const BayerRow &row, uint8_t *out)
 {
-    return (a * b) >> 16;
+    DemosaicY8Rows(row, out);
 }
 
-inline u16x8 Min(u16x8 a, u16x8 b)
+ORU_CLONES int MonoBin2Row8Portable(const uint8_t *in, size_t rowLength, uint8_t *out, int width)
 {
-    return a < b ? a : b;
+    return MonoBin2Vector8(in, rowLength, out, width);
 }
 
-inline unsigned Min(unsigned a, unsigned b)
+ORU_CLONES int MonoBin2Row16Portable(const uint16_t *in, size_t rowLength, uint16_t *out,
+                                     int width)
 {
-    return a < b ? a : b;
+    return MonoBin2Vector16(in, rowLength, out, width);
 }
 
-// 1 where the value is 0, 125 or 250, else 0.
-inline u16x8 WholeEntry(u16x8 v)
+ORU_CLONES int ColorBin2Row8Portable(const uint8_t *first, size_t rowLength, uint8_t *out,
+                                     int count)
 {
-    return (u16x8)((v == 0) | (v == 125) | (v == 250)) & 1;
+    return ColorBin2Vector8(first, rowLength, out, count);
 }
 
-inline unsigned WholeEntry(unsigned v)
+ORU_CLONES int ColorBin2Row16Portable(const uint16_t *first, size_t rowLength, uint16_t *out,
+                                      int count)
 {
-    return v == 0 || v == 125 || v == 250;
-}
-
-// min(255, v * gain / 50): the white-balance table entry, exact for v <= 255
-// and gain <= 256 (v * gain fits 16 bits; 41944 / 2^20 divides by 25).
-template <typename V>
-inline V WhiteBalance(V v, V gain)
-{
-    V half = (V)((v * gain) >> 1);
-    return Min(MulHi(half, V() + 41944) >> 4, V() + 255);
-}
-
-// Y8 = (YUV02990[b0] + YUV05870[b1] + YUV01140[b2]) >> 16. The entries are
-// floor(b x n x 8192 / 125) for n = 257, 504, 98, so the sum is
-// (8192 N - r) / 125 with N = 257 b0 + 504 b1 + 98 b2 and 0 <= r < 8192, r = 0
-// only when every channel is 0, 125 or 250. Hence Y8 = (N - d) / 1000 with
-// d = 1 unless r = 0; computed as ((N - d) / 8) / 125 in 16-bit lanes, the
-// division by 125 exact by multiply-high for quotients below 2^15.
-template <typename V>
-inline V Luma(V b0, V b1, V b2)
-{
-    V d = 1 - (WholeEntry(b0) & WholeEntry(b1) & WholeEntry(b2));
-    V eighth = 63 * b1 + 32 * b0 + ((b0 + 98 * b2 + 8 - d) >> 3) - 1;
-    return MulHi(eighth, V() + 33555) >> 6;
-}
-
-// Samples x - 1, x, x + 1, x + 2 of one row around an even x.
-template <typename V>
-struct Taps {
-    V m, e, o, p;
-};
-
-template <typename V>
-struct Pixel {
-    V b0, b1, b2;
-};
-
-// Bilinear colours of the pixel pair (x, x + 1) of an interior row.
-template <typename V>
-inline void PairColours(const Taps<V> &u, const Taps<V> &c, const Taps<V> &d, const BayerRow &row,
-                        V gain0, V gain2, Pixel<V> &first, Pixel<V> &second)
-{
-    V colour, colourGreen, colourOther, green, greenColour, greenOther;
-    if (row.colourFirst) {
-        colour = c.e;
-        colourGreen = (c.m + c.o + u.e + d.e) >> 2;
-        colourOther = (u.m + u.o + d.m + d.o) >> 2;
-        green = c.o;
-        greenColour = (c.e + c.p) >> 1;
-        greenOther = (u.o + d.o) >> 1;
-    } else {
-        colour = c.o;
-        colourGreen = (c.e + c.p + u.o + d.o) >> 2;
-        colourOther = (u.e + u.p + d.e + d.p) >> 2;
-        green = c.e;
-        greenColour = (c.m + c.o) >> 1;
-        greenOther = (u.e + d.e) >> 1;
-    }
-    Pixel<V> &colourPixel = row.colourFirst ? first : second;
-    Pixel<V> &greenPixel = row.colourFirst ? second : first;
-    colourPixel.b1 = colourGreen;
-    greenPixel.b1 = green;
-    colourPixel.b0 = row.s0Row ? colour : colourOther;
-    colourPixel.b2 = row.s0Row ? colourOther : colour;
-    greenPixel.b0 = row.s0Row ? greenColour : greenOther;
-    greenPixel.b2 = row.s0Row ? greenOther : greenColour;
-    if (row.gain0 >= 0) {
-        first.b0 = WhiteBalance(first.b0, gain0);
-        second.b0 = WhiteBalance(second.b0, gain0);
-    }
-    if (row.gain2 >= 0) {
-        first.b2 = WhiteBalance(first.b2, gain2);
-        second.b2 = WhiteBalance(second.b2, gain2);
-    }
-}
-
-inline Taps<u16x8> VectorTaps(const uint8_t *row, int x)
-{
-    u8x16 middle = Load16(row + x);
-    return {OddBytes(Load16(row + x - 2)), EvenBytes(middle), OddBytes(middle),
-            EvenBytes(Load16(row + x + 2))};
-}
-
-inline Taps<unsigned> ScalarTaps(const uint8_t *row, int x)
-{
-    return {row[x - 1], row[x], row[x + 1], row[x + 2]};
-}
-
-// Walks the interior of a row: eight pixel pairs per vector step while the
-// loads stay inside the row, single pairs after that.
-template <typename VectorStep, typename ScalarStep>
-inline void WalkPairs(const BayerRow &row, VectorStep vectorStep, ScalarStep scalarStep)
-{
-    int x = row.begin;
-    for (; x + 16 <= row.end && x + 18 <= row.width; x += 16) {
-        Pixel<u16x8> first, second;
-        PairColours(VectorTaps(row.up, x), VectorTaps(row.cur, x), VectorTaps(row.down, x), row,
-                    u16x8() + uint16_t(row.gain0), u16x8() + uint16_t(row.gain2), first, second);
-        vectorStep(x, first, second);
-    }
-    for (; x < row.end; x += 2) {
-        Pixel<unsigned> first, second;
-        PairColours(ScalarTaps(row.up, x), ScalarTaps(row.cur, x), ScalarTaps(row.down, x), row,
-                    unsigned(row.gain0), unsigned(row.gain2), first, second);
-        scalarStep(x, first, second);
-    }
-}
-
-// Three planes of 16 bytes as 16 pixels of three bytes.
-inline void StoreRGB24(uint8_t *out, u8x16 p0, u8x16 p1, u8x16 p2)
-{
-    u8x16 t = __builtin_shufflevector(p0, p1, 0, 16, 0, 1, 17, 0, 2, 18, 0, 3, 19, 0, 4, 20, 0, 5);
-    Store16(out, __builtin_shufflevector(t, p2, 0, 1, 16, 3, 4, 17, 6, 7, 18, 9, 10, 19, 12, 13,
-                                         20, 15));
-    t = __builtin_shufflevector(p0, p1, 21, 0, 6, 22, 0, 7, 23, 0, 8, 24, 0, 9, 25, 0, 10, 26);
-    Store16(out + 16, __builtin_shufflevector(t, p2, 0, 21, 2, 3, 22, 5, 6, 23, 8, 9, 24, 11, 12,
-                                              25, 14, 15));
-    t = __builtin_shufflevector(p0, p1, 0, 11, 27, 0, 12, 28, 0, 13, 29, 0, 14, 30, 0, 15, 31, 0);
-    Store16(out + 32, __builtin_shufflevector(t, p2, 26, 1, 2, 27, 4, 5, 28, 7, 8, 29, 10, 11, 30,
-                                              13, 14, 31));
-}
-
-inline void StorePixel(uint8_t *out, const Pixel<unsigned> &pixel)
-{
-    out[0] = uint8_t(pixel.b0);
-    out[1] = uint8_t(pixel.b1);
-    out[2] = uint8_t(pixel.b2);
+    return ColorBin2Vector16(first, rowLength, out, count);
 }
 
 } // namespace
 
-ORU_CLONES void DemosaicRGB24(const BayerRow &row, uint8_t *out)
+void LimitKernels(KernelLevel widest)
 {
-    WalkPairs(
-        row,
-        [out](int x, const Pixel<u16x8> &first, const Pixel<u16x8> &second) {
-            StoreRGB24(out + 3 * x, Interleave(first.b0, second.b0),
-                       Interleave(first.b1, second.b1), Interleave(first.b2, second.b2));
-        },
-        [out](int x, const Pixel<unsigned> &first, const Pixel<unsigned> &second) {
-            StorePixel(out + 3 * x, first);
-            StorePixel(out + 3 * x + 3, second);
-        });
+    g_iKernelLimit = widest;
 }
 
-ORU_CLONES void DemosaicY8(const BayerRow &row, uint8_t *out)
+#if defined(ORU_WIDE_KERNELS)
+#define ORU_DISPATCH(KERNEL, ...)                                                                \
+    switch (Level()) {                                                                           \
+    case KERNELS_AVX512: return KERNEL##Avx512(__VA_ARGS__);                                     \
+    case KERNELS_AVX2: return KERNEL##Avx2(__VA_ARGS__);                                         \
+    default: return KERNEL##Portable(__VA_ARGS__);                                               \
+    }
+#else
+#define ORU_DISPATCH(KERNEL, ...) return KERNEL##Portable(__VA_ARGS__);
+#endif
+
+void DemosaicRGB24(const BayerRow &row, uint8_t *out)
 {
-    WalkPairs(
-        row,
-        [out](int x, const Pixel<u16x8> &first, const Pixel<u16x8> &second) {
-            Store16(out + x, Interleave(Luma(first.b0, first.b1, first.b2),
-                                        Luma(second.b0, second.b1, second.b2)));
-        },
-        [out](int x, const Pixel<unsigned> &first, const Pixel<unsigned> &second) {
-            out[x] = uint8_t(Luma(first.b0, first.b1, first.b2));
-            out[x + 1] = uint8_t(Luma(second.b0, second.b1, second.b2));
-        });
+    ORU_DISPATCH(DemosaicRGB24, row, out)
 }
 
-ORU_CLONES void Lookup8(uint8_t *buf, const uint8_t *table, size_t count)
+void DemosaicY8(const BayerRow &row, uint8_t *out)
+{
+    ORU_DISPATCH(DemosaicY8, row, out)
+}
+
+namespace {
+
+int MonoBin2Row8(const uint8_t *in, size_t rowLength, uint8_t *out, int width)
+{
+    ORU_DISPATCH(MonoBin2Row8, in, rowLength, out, width)
+}
+
+int MonoBin2Row16(const uint16_t *in, size_t rowLength, uint16_t *out, int width)
+{
+    ORU_DISPATCH(MonoBin2Row16, in, rowLength, out, width)
+}
+
+int ColorBin2Row8(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
+{
+    ORU_DISPATCH(ColorBin2Row8, first, rowLength, out, count)
+}
+
+int ColorBin2Row16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
+{
+    ORU_DISPATCH(ColorBin2Row16, first, rowLength, out, count)
+}
+
+} // namespace
+
+namespace {
+
+#if defined(ORU_X86_KERNELS)
+// The 256-entry table as four 64-byte registers: two two-register byte
+// permutes and a select on bit 7 per 64 bytes. Returns the bytes done.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t Lookup8Vbmi(uint8_t *buf,
+                                                                       const uint8_t *table,
+                                                                       size_t count)
+{
+    const __m512i t0 = _mm512_loadu_si512(table), t1 = _mm512_loadu_si512(table + 64);
+    const __m512i t2 = _mm512_loadu_si512(table + 128), t3 = _mm512_loadu_si512(table + 192);
+    size_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        const __m512i x = _mm512_loadu_si512(buf + i);
+        const __m512i low = _mm512_permutex2var_epi8(t0, x, t1);
+        const __m512i high = _mm512_permutex2var_epi8(t2, x, t3);
+        _mm512_storeu_si512(buf + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high));
+    }
+    return i;
+}
+
+bool UseVbmi()
+{
+    static const bool vbmi = __builtin_cpu_supports("avx512vbmi");
+    return vbmi && Level() == KERNELS_AVX512;
+}
+#endif
+
+} // namespace
+
+void Lookup8(uint8_t *buf, const uint8_t *table, size_t count)
 {
     size_t i = 0;
+#if defined(ORU_X86_KERNELS)
+    if (UseVbmi())
+        i = Lookup8Vbmi(buf, table, count);
+#endif
+    // Eight lookups before eight stores keep the loads independent.
     for (; i + 8 <= count; i += 8) {
-        uint64_t in, out = 0;
-        memcpy(&in, buf + i, 8);
+        uint8_t looked[8];
         for (int k = 0; k < 8; ++k)
-            out |= uint64_t(table[(in >> (8 * k)) & 0xFF]) << (8 * k);
-        memcpy(buf + i, &out, 8);
+            looked[k] = table[buf[i + k]];
+        memcpy(buf + i, looked, 8);
     }
     for (; i < count; ++i)
         buf[i] = table[buf[i]];
@@ -284,7 +193,7 @@ ORU_CLONES void SubtractDark8(uint8_t *img, const uint8_t *dark, size_t count, u
 namespace {
 
 template <typename T>
-inline void ReverseTemp(T *buf, size_t count)
+ORU_INLINE void ReverseTemp(T *buf, size_t count)
 {
     // Blocks from both ends, reversed through small local copies.
     enum { BLOCK = 64 / sizeof(T) };
@@ -337,7 +246,7 @@ enum { BIN_CHUNK = 64 };
 // first: with in-place binning, row 0's outputs overwrite inputs that only
 // earlier outputs read.
 template <int BIN, typename T, typename Sum, typename Finish>
-inline void BinChunk(const T *in, size_t rowLength, int bin, T *out, int c0, int n, Finish finish)
+ORU_INLINE void BinChunk(const T *in, size_t rowLength, int bin, T *out, int c0, int n, Finish finish)
 {
     const int b = BIN ? BIN : bin;
     Sum acc[BIN_CHUNK] = {};
@@ -354,9 +263,10 @@ inline void BinChunk(const T *in, size_t rowLength, int bin, T *out, int c0, int
 }
 
 template <int BIN, typename T, typename Sum, typename Finish>
-inline void BinRow(const T *in, size_t rowLength, int bin, T *out, int width, Finish finish)
+ORU_INLINE void BinRow(const T *in, size_t rowLength, int bin, T *out, int width, Finish finish,
+                       int from = 0)
 {
-    for (int c0 = 0; c0 < width; c0 += BIN_CHUNK)
+    for (int c0 = from; c0 < width; c0 += BIN_CHUNK)
         BinChunk<BIN, T, Sum>(in, rowLength, bin, out, c0, std::min<int>(BIN_CHUNK, width - c0),
                               finish);
 }
@@ -365,9 +275,11 @@ inline void BinRow(const T *in, size_t rowLength, int bin, T *out, int width, Fi
 
 ORU_CLONES void MonoBinRow8(const uint8_t *in, size_t rowLength, int bin, uint8_t *out, int width)
 {
-    auto limit = [](uint32_t sum) { return uint8_t(std::min<uint32_t>(sum, 255)); };
+    auto limit = [](uint32_t sum) ORU_INLINE_LAMBDA { return uint8_t(std::min<uint32_t>(sum, 255)); };
     switch (bin) {
-    case 2: return BinRow<2, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit);
+    case 2:
+        return BinRow<2, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit,
+                                            MonoBin2Row8(in, rowLength, out, width));
     case 3: return BinRow<3, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit);
     case 4: return BinRow<4, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit);
     default: return BinRow<0, uint8_t, uint32_t>(in, rowLength, bin, out, width, limit);
@@ -379,21 +291,130 @@ ORU_CLONES void MonoBinRow16(const uint16_t *in, size_t rowLength, int bin, uint
 {
     switch (bin) {
     case 2:
-        return BinRow<2, uint16_t, uint32_t>(in, rowLength, bin, out, width,
-                                             [](uint32_t sum) { return uint16_t(sum / 4); });
+        return BinRow<2, uint16_t, uint32_t>(
+            in, rowLength, bin, out, width,
+            [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 4); },
+            MonoBin2Row16(in, rowLength, out, width));
     case 3:
         return BinRow<3, uint16_t, uint32_t>(in, rowLength, bin, out, width,
-                                             [](uint32_t sum) { return uint16_t(sum / 9); });
+                                             [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 9); });
     case 4:
         return BinRow<4, uint16_t, uint32_t>(in, rowLength, bin, out, width,
-                                             [](uint32_t sum) { return uint16_t(sum / 16); });
+                                             [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 16); });
     default: {
         const uint64_t area = uint64_t(bin) * bin;
-        return BinRow<0, uint16_t, uint64_t>(in, rowLength, bin, out, width, [area](uint64_t sum) {
+        return BinRow<0, uint16_t, uint64_t>(in, rowLength, bin, out, width, [area](uint64_t sum) ORU_INLINE_LAMBDA {
             return uint16_t(std::min<uint64_t>(sum / area, 65535));
         });
     }
     }
+}
+
+namespace {
+
+// Outputs [c0, c0 + n) (c0 and n even) of one same-colour binned row: even
+// outputs sum columns 2kB + 2j, odd ones 2kB + 1 + 2j, inner odd ones
+// 2kB + 1 + (B & ~1) + 2j, each over the input rows first + 2i. Sums go
+// through local arrays as in BinChunk.
+template <int BIN, bool INNER, typename T, typename Sum, typename Finish>
+ORU_INLINE void ColorBinChunk(const T *first, size_t rowLength, T *out, int c0, int n,
+                              Finish finish)
+{
+    enum { EXTRA = INNER ? BIN & ~1 : 0, SHIFT = 1 + EXTRA };
+    const int span = n * BIN + EXTRA;
+    Sum column[BIN_CHUNK * BIN + BIN];
+    const T *src = first + size_t(c0) * BIN;
+    for (int i = 0; i < span; ++i)
+        column[i] = src[i];
+    for (int r = 1; r < BIN; ++r) {
+        const T *row = src + 2 * r * rowLength;
+        for (int i = 0; i < span; ++i)
+            column[i] += row[i];
+    }
+    T result[BIN_CHUNK];
+    for (int k = 0; k < n / 2; ++k) {
+        Sum even = 0, odd = 0;
+        for (int j = 0; j < BIN; ++j) {
+            even += column[2 * k * BIN + 2 * j];
+            odd += column[2 * k * BIN + SHIFT + 2 * j];
+        }
+        result[2 * k] = finish(even);
+        result[2 * k + 1] = finish(odd);
+    }
+    memcpy(out + c0, result, n * sizeof(T));
+}
+
+template <int BIN, bool INNER, typename T, typename Sum, typename Finish>
+ORU_INLINE void ColorBinRow(const T *first, size_t rowLength, T *out, int count, Finish finish,
+                            int from = 0)
+{
+    for (int c0 = from; c0 < count; c0 += BIN_CHUNK)
+        ColorBinChunk<BIN, INNER, T, Sum>(first, rowLength, out, c0,
+                                          std::min<int>(BIN_CHUNK, count - c0), finish);
+}
+
+template <int BIN, bool INNER>
+ORU_INLINE void ColorBinRow8(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
+{
+    // Inner outputs keep the sum; edge ones scale their mean back up.
+    auto finish = [](unsigned sum) ORU_INLINE_LAMBDA {
+        const unsigned value = INNER ? sum : sum / (BIN * BIN) * (BIN * BIN);
+        return uint8_t(value < 255 ? value : 255);
+    };
+    const int from = BIN == 2 && INNER ? ColorBin2Row8(first, rowLength, out, count) : 0;
+    ColorBinRow<BIN, INNER, uint8_t, uint16_t>(first, rowLength, out, count, finish, from);
+}
+
+template <int BIN, bool INNER>
+ORU_INLINE void ColorBinRow16(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
+{
+    auto finish = [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / (BIN * BIN)); };
+    const int from = BIN == 2 && INNER ? ColorBin2Row16(first, rowLength, out, count) : 0;
+    ColorBinRow<BIN, INNER, uint16_t, uint32_t>(first, rowLength, out, count, finish, from);
+}
+
+// The Row function for bin 2, 3 or 4 and the inner or edge column pattern.
+template <template <int, bool> class Row, typename... Args>
+ORU_INLINE void ForBin(int bin, bool inner, Args... args)
+{
+    switch (bin * 2 + inner) {
+    case 4: return Row<2, false>::Run(args...);
+    case 5: return Row<2, true>::Run(args...);
+    case 6: return Row<3, false>::Run(args...);
+    case 7: return Row<3, true>::Run(args...);
+    case 8: return Row<4, false>::Run(args...);
+    default: return Row<4, true>::Run(args...);
+    }
+}
+
+template <int BIN, bool INNER>
+struct ColorRow8 {
+    static ORU_INLINE void Run(const uint8_t *first, size_t rowLength, uint8_t *out, int count)
+    {
+        ColorBinRow8<BIN, INNER>(first, rowLength, out, count);
+    }
+};
+
+template <int BIN, bool INNER>
+struct ColorRow16 {
+    static ORU_INLINE void Run(const uint16_t *first, size_t rowLength, uint16_t *out, int count)
+    {
+        ColorBinRow16<BIN, INNER>(first, rowLength, out, count);
+    }
+};
+
+} // namespace
+
+ORU_CLONES void ColorBinRow8(const uint8_t *first, size_t rowLength, int bin, bool inner,
+                             uint8_t *out, int count)
+{
+    ForBin<ColorRow8>(bin, inner, first, rowLength, out, count);
+}
+
+ORU_CLONES void ColorBinRow16(const uint16_t *first, size_t rowLength, int bin, bool inner,
+                              uint16_t *out, int count)
+{
+    ForBin<ColorRow16>(bin, inner, first, rowLength, out, count);
 }
 
 } // namespace PixelKernels

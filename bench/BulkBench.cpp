@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "sim/CountingPatternSource.h"
 #include "sim/SimulatedBus.h"
 #include "sim/UmockdevPreload.h"
-#include "tests/TestTransport.h"
+#include "tests/OpenedTransport.h"
 
 namespace {
 
@@ -30,7 +32,7 @@ void SetFrameCounters(benchmark::State &state)
     state.counters["frames/s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
 }
 
-void ReceiveFrames(benchmark::State &state, TestTransport &camera, std::vector<uint8_t> &frame)
+void ReceiveFrames(benchmark::State &state, OpenedTransport &camera, std::vector<uint8_t> &frame)
 {
     for (auto _ : state) {
         int received = 0;
@@ -62,10 +64,11 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
 
     oru_sim::SimulatedBus bus;
-    bus.addCamera(oru_sim::CameraSpec::usb3Camera(kProductId));
+    bus.addCamera(oru_sim::CameraSpec::usb3Camera(kProductId))
+        .setDataSource(std::make_shared<oru_sim::CountingPatternSource>());
     std::vector<uint8_t> frame(kFrameBytes, 0);
     {
-        TestTransport camera;
+        OpenedTransport camera;
         if (!camera.Open(kProductId) || !camera.SendCMD(kStartStreaming) ||
             !camera.initAsyncXfer(kFrameBytes, kPieces, kXferBytes, 0x81, frame.data())) {
             std::fprintf(stderr, "bulk_bench: cannot open the simulated camera\n");

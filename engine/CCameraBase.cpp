@@ -1,3 +1,5 @@
+// The camera object's controls, property record, device open and close,
+// buffers and the small device helpers the models use.
 #include "engine/CCameraBase.h"
 
 #include <unistd.h>
@@ -20,7 +22,6 @@ constexpr int kAutoTargetDefault = 100;
 constexpr int kFPGACtrlUSB3 = 0x21;
 constexpr int kFPGACtrlUSB2 = 0x61;
 constexpr int kScratchSize = 512;
-constexpr int kSubKeySize = 256;
 constexpr int kGammaEntries16 = 65536;
 constexpr int kRingSlots = 2;
 constexpr int kTransferBlock = 49152;
@@ -257,7 +258,8 @@ bool CCameraBase::SetGamma(int gamma)
     const float exponent = gamma > 50 ? (150 - gamma) / 100.0f : (200 - 2 * gamma) / 100.0f;
     for (int i = 0; i < kGammaEntries16; ++i) {
         const float value = static_cast<float>(pow(i / 65535.0f, exponent)) * 65535.0f;
-        m_pGammaTable16[i] = static_cast<uint16_t>(value > 65535.0f ? 65535 : static_cast<int>(value));
+        m_pGammaTable16[i] =
+            static_cast<uint16_t>(value > 65535.0f ? 65535 : static_cast<int>(value));
     }
     for (int i = 0; i < 256; ++i) {
         const float value = static_cast<float>(pow(i / 255.0f, exponent)) * 255.0f;
@@ -751,8 +753,9 @@ void CCameraBase::CloseCamera()
 {
     if (!m_bOpen)
         return;
-    // A video capture saves in StopCapture.
-    if (m_bSnap)
+    // A running video capture saves in StopCapture; otherwise save here, so
+    // that settings changed without any capture survive a reopen too.
+    if (m_bSnap || !IsCaptureRunning())
         SaveSetting();
     StopCapture();
     CloseDevice();

@@ -232,7 +232,8 @@ int CCameraBase::SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive, long de
     if (!ValidPin(pin))
         return ORU_ERROR_GENERAL_ERROR;
     // A negative time would reach the FPGA as a huge unsigned one.
-    const int32_t delay = delayUs > 0 ? static_cast<int32_t>(std::min<long>(delayUs, INT32_MAX)) : 0;
+    const int32_t delay =
+        delayUs > 0 ? static_cast<int32_t>(std::min<long>(delayUs, INT32_MAX)) : 0;
     const int32_t duration =
         durationUs > 0 ? static_cast<int32_t>(std::min<long>(durationUs, INT32_MAX)) : 0;
     const SyncPinOps &ops = kSyncPins[pin];

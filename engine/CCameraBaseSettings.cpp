@@ -62,7 +62,7 @@ void SetMember(CCameraBase &camera, int64_t value)
 template <auto Member>
 constexpr SettingRow Plain(const char *name, int type)
 {
-    return SettingRow{name,    type,  type == kTypeInt ? 4 : 1, &GetMember<Member>,
+    return SettingRow{name, type, type == kTypeInt ? 4 : 1, &GetMember<Member>,
                       &SetMember<Member>, ON_ANY_HOST, false, nullptr, 0};
 }
 
@@ -89,7 +89,9 @@ const SettingRow kSettings[] = {
      false, nullptr, 0},
     {"CoolPowerPctg", kTypeInt, 4,
      [](const CCameraBase &c) -> int64_t { return static_cast<int32_t>(c.m_fCoolPowerPerc); },
-     [](CCameraBase &c, int64_t v) { c.m_fCoolPowerPerc = static_cast<float>(static_cast<int32_t>(v)); },
+     [](CCameraBase &c, int64_t v) {
+         c.m_fCoolPowerPerc = static_cast<float>(static_cast<int32_t>(v));
+     },
      ON_ANY_HOST, true, nullptr, 0},
     Plain<&CCameraBase::m_iTargetTemp>("TargetTemp", kTypeInt),
     Plain<&CCameraBase::m_iOverCLKPerc>("OverCLKPerc", kTypeInt),

@@ -100,7 +100,8 @@ void CCameraCool::InitCooling(int limit)
 {
     int nearest = 0;
     for (int row = 1; row < kCoolerRows; ++row)
-        if (std::abs(kCoolerCurrent[row].iDAC - limit) < std::abs(kCoolerCurrent[nearest].iDAC - limit))
+        if (std::abs(kCoolerCurrent[row].iDAC - limit) <
+            std::abs(kCoolerCurrent[nearest].iDAC - limit))
             nearest = row;
     m_fDAMin = static_cast<float>(kCoolerCurrent[nearest].iDAC);
     m_fIMax = kCoolerCurrent[nearest].fCurrent;

@@ -1,12 +1,15 @@
 // What fills the camera's bulk-IN transfers. A source is told when streaming
-// starts or stops (requests 0xA9 / 0xAA) and when a transfer is queued; it
-// completes transfers through SimulatedCamera::completeBulkTransfer, at once
-// or later from a thread of its own.
+// starts or stops (requests 0xA9 / 0xAA), when a transfer is queued, of every
+// register write that arrives over USB and of a power cycle; it completes
+// transfers through SimulatedCamera::completeBulkTransfer, at once or later
+// from a thread of its own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+
+#include "sim/RegisterSpace.h"
 
 namespace oru_sim {
 
@@ -24,6 +27,10 @@ public:
     virtual void streamingStarted(SimulatedCamera& camera) = 0;
     virtual void streamingStopped(SimulatedCamera& camera) = 0;
     virtual void transferQueued(SimulatedCamera& camera) = 0;
+    // After the write is stored and the sensor model has seen it.
+    virtual void registerWritten(SimulatedCamera&, RegisterSpace, uint16_t /*address*/, uint16_t /*value*/) {}
+    // The camera was plugged in again: registers are back at power-on values.
+    virtual void powerCycled(SimulatedCamera&) {}
 };
 
 }  // namespace oru_sim

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "sim/FactoryFlash.h"
 #include "sim/SimulatedCamera.h"
 #include "sim/VendorRequest.h"
 
@@ -17,6 +18,8 @@ constexpr uint16_t kFx2CpuControl = 0xE600;  // bit 0: CPU held in reset
 constexpr uint32_t kLoaderSignatureAddress = 0x0003;
 constexpr char kLoaderSignature[] = "ORU-EEPROM-LOADER";
 constexpr size_t kLoaderEepromBlock = 4096;
+constexpr uint16_t kHumidityMeasure = 0xF5;  // the humidity sensor's measure command
+constexpr uint8_t kCoolerPowerRegister = 38;
 
 enum StandardRequest : uint8_t {
     kGetStatus = 0,
@@ -33,14 +36,18 @@ CameraController::CameraController(const CameraSpec& spec, const SerialNumber& s
     : spec_(spec),
       serial_(serial),
       descriptors_(spec),
+      board_(spec.temperatureChip, spec.humiditySensor, spec.coolerDrive),
       fpga_(spec.fpgaVersion, spec.ddr),
       cameraRegisters_(0x10000, 0),
       sensorRegisters_(0x10000, 0),
       flash_(SimulatedCamera::kFlashSize, SimulatedCamera::kFlashSectorSize, spec.flashBusyPolls),
       gpifStatus_(spec.gpifStatus)
 {
+    for (const FactoryFlash::Area& area : FactoryFlash::contents(spec))
+        flash_.store(area.address, area.bytes.data(), area.bytes.size());
     buildStandardRequests();
     buildFirmwareRequests();
+    buildBoardRequests();
     buildEepromLoaderRequests();
     buildBootLoaderRequests();
 }
@@ -87,10 +94,8 @@ void CameraController::acceptOnly(uint8_t request, Direction direction)
 void CameraController::buildFirmwareRequests()
 {
     for (uint8_t request : {kClockReprogrammed, kClockSwitching, kPixels8Bit, kPixels16Bit, kInitDone,
-                            kAfterFpgaReset, kGuideOn, kGuideOff, kCoolerDrive, kTransferCount})
+                            kAfterFpgaReset, kTransferCount})
         acceptOnly(request, Direction::Out);
-    for (uint8_t request : {kHumidity, kBoardTemperature, kTemperatureAdc})
-        acceptOnly(request, Direction::In);
 
     firmware_.add(kFirmwareVersion, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
         data = {spec_.firmwareTag, spec_.firmwareVersion};
@@ -146,6 +151,8 @@ void CameraController::buildFirmwareRequests()
             return ControlAnswer::Stall;
         uint8_t value = static_cast<uint8_t>(setup.index & 0xFF);
         fpga_.write(static_cast<uint8_t>(setup.value), value);
+        if (setup.value == kCoolerPowerRegister)
+            board_.coolerPowerRegister(value);
         addRegisterWrite(RegisterSpace::Fpga, setup.value, value);
         return ControlAnswer::Ack;
     });
@@ -183,6 +190,34 @@ void CameraController::buildFirmwareRequests()
         data.resize(setup.length);
         bool done = eeprom_.read(setup.value, setup.index, data.data(), data.size());
         return done ? ControlAnswer::Ack : ControlAnswer::Stall;
+    });
+}
+
+void CameraController::buildBoardRequests()
+{
+    firmware_.add(kGuideOn, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>&) {
+        return guidePort_.on(setup.value) ? ControlAnswer::Ack : ControlAnswer::Stall;
+    });
+    firmware_.add(kGuideOff, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>&) {
+        return guidePort_.off(setup.value) ? ControlAnswer::Ack : ControlAnswer::Stall;
+    });
+    firmware_.add(kCoolerDrive, Direction::Out, [this](const SetupPacket& setup, std::vector<uint8_t>&) {
+        board_.coolerRequest(setup.value);
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kBoardTemperature, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
+        data = board_.boardTemperatureReply();
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kTemperatureAdc, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
+        data = board_.temperatureAdcReply();
+        return ControlAnswer::Ack;
+    });
+    firmware_.add(kHumidity, Direction::In, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
+        if (setup.value != kHumidityMeasure)
+            return ControlAnswer::Stall;
+        data = board_.humidityReply();
+        return ControlAnswer::Ack;
     });
 }
 
@@ -289,6 +324,8 @@ void CameraController::powerCycle()
     cpuHeld_ = false;
     fx2Program_ = Fx2Program::CameraFirmware;
     programEntry_.reset();
+    board_.powerCycle();
+    guidePort_.powerCycle();
 }
 
 uint8_t CameraController::fpgaRegister(uint8_t reg) const
@@ -301,6 +338,12 @@ void CameraController::setFpgaRegister(uint8_t reg, uint8_t value)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     fpga_.store(reg, value);
+}
+
+void CameraController::setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    fpga_.store(reg, static_cast<uint8_t>((fpga_.read(reg) & ~mask) | (value & mask)));
 }
 
 uint16_t CameraController::cameraRegister(uint16_t address) const

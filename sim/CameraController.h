@@ -1,7 +1,8 @@
 // The camera's hardware and firmware as seen over endpoint 0: the USB
 // controller (FX3 firmware, FX3 boot loader or FX2 with its RAM download and
 // EEPROM loader) and what it reaches: FPGA registers, 16-bit camera and 8-bit
-// sensor registers, SPI flash and I2C EEPROM. Request handling is table
+// sensor registers, SPI flash, I2C EEPROM, the board's temperature, humidity
+// and cooler, and the guide port. Request handling is table
 // driven: one dispatcher per controller mode, filled in the constructor.
 //
 // Thread-safe: every member takes the controller's lock.
@@ -12,9 +13,11 @@
 #include <optional>
 #include <vector>
 
+#include "sim/CameraBoard.h"
 #include "sim/CameraSpec.h"
 #include "sim/ControlAnswer.h"
 #include "sim/FpgaRegisterFile.h"
+#include "sim/GuidePort.h"
 #include "sim/I2cEeprom.h"
 #include "sim/RegisterSpace.h"
 #include "sim/RequestDispatcher.h"
@@ -42,9 +45,16 @@ public:
     void powerCycle();
 
     const UsbDescriptors& descriptors() const { return descriptors_; }
+    // Thread-safe on their own.
+    CameraBoard& board() { return board_; }
+    const CameraBoard& board() const { return board_; }
+    GuidePort& guidePort() { return guidePort_; }
+    const GuidePort& guidePort() const { return guidePort_; }
 
     uint8_t fpgaRegister(uint8_t reg) const;
     void setFpgaRegister(uint8_t reg, uint8_t value);
+    // Sets the bits of `mask` to those of `value`, the others unchanged.
+    void setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t value);
     uint16_t cameraRegister(uint16_t address) const;
     void setCameraRegister(uint16_t address, uint16_t value);
     uint8_t sensorRegister(uint16_t address) const;
@@ -70,6 +80,7 @@ private:
     void buildFirmwareRequests();
     void buildEepromLoaderRequests();
     void buildBootLoaderRequests();
+    void buildBoardRequests();
     ControlAnswer fx2RamAccess(const SetupPacket& setup, std::vector<uint8_t>& data);
     ControlAnswer dispatchVendor(const SetupPacket& setup, std::vector<uint8_t>& data);
     void acceptOnly(uint8_t request, RequestDispatcher::Direction direction);
@@ -83,6 +94,8 @@ private:
     RequestDispatcher firmware_;
     RequestDispatcher eepromLoader_;
     RequestDispatcher bootLoader_;
+    CameraBoard board_;
+    GuidePort guidePort_;
 
     mutable std::mutex mutex_;
     std::vector<RegisterWrite>* writes_ = nullptr;  // set while a request is handled

@@ -4,11 +4,15 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim/FpgaVersion.h"
 #include "sim/PortAddress.h"
+#include "sim/SensorModel.h"
 
 namespace oru_sim {
 
@@ -26,7 +30,25 @@ enum class DdrBehaviour {
     NeverReady,          // a broken DDR: bit 0 never appears
 };
 
+// The chip that answers the board-temperature (0xB3) or temperature-ADC
+// (0xC7) request; the other request reads zeros.
+enum class TemperatureChip {
+    None,    // no chip: both requests read zeros
+    TMP100,  // 0xB3: 12-bit two's complement, 0.0625 degC steps
+    TMP451,  // 0xB3: whole degrees and sixteenths, 0 to 127.9375 degC
+    AD7142,  // 0xC7: 12-bit code of an NTC thermistor divider
+    ADC081,  // 0xC7: 8-bit code of the same divider
+};
+
+// What sets the thermo-electric cooler's DAC.
+enum class CoolerDrive {
+    None,           // no cooler: drive requests and register 38 are ignored
+    VendorRequest,  // request 0xB2, value = DAC
+    FpgaRegister,   // FPGA register 38 = 220 x (272 - DAC) / 256
+};
+
 using SerialNumber = std::array<uint8_t, 8>;
+using CameraId = std::array<uint8_t, 8>;
 
 struct CameraSpec {
     uint16_t productId = 0x1001;
@@ -47,6 +69,26 @@ struct CameraSpec {
     DdrBehaviour ddr = DdrBehaviour::ReadyAfterSelfTest;
     // How many busy polls (0xC4 in) read non-zero after a sector erase.
     int flashBusyPolls = 3;
+
+    // Factory hot pixels (x, y) on the full sensor: stored in the flash's
+    // hot-pixel map and saturated in every frame.
+    std::vector<std::pair<int, int>> hotPixels;
+    // Full sensor size. When known, the flash holds the compressed hot-pixel
+    // map at 0x40000 (empty without hot pixels); zero: the area is erased.
+    int sensorWidth = 0;
+    int sensorHeight = 0;
+    // The camera ID in the flash's ID page at 0x70000; unset: erased page.
+    std::optional<CameraId> flashCameraId;
+
+    TemperatureChip temperatureChip = TemperatureChip::None;
+    bool humiditySensor = false;  // else request 0x85 reads zeros
+    CoolerDrive coolerDrive = CoolerDrive::None;
+    // The heater's power follows FPGA register 42; else it runs at full
+    // power while switched on.
+    bool heaterPowerRegister = false;
+    // Decodes the sensor registers; null: SensorState defaults. A model
+    // that keeps state of its own must not be shared between cameras.
+    std::shared_ptr<SensorModel> sensorModel;
 
     std::string manufacturer = "TAV";
     std::string product = "ORU Camera";

@@ -1,6 +1,7 @@
-// The camera models the simulator knows by name on the command line. Until
-// named models are added, a model is a USB product ID ("0x1001" or "4097")
-// and stands for a SuperSpeed FX3 camera with that ID.
+// The camera models the simulator knows on the command line: named models,
+// by name or short alias (either case), and bare USB product IDs ("0x1001"
+// or "4097"), which stand for a SuperSpeed FX3 camera with that ID and
+// nothing behind its registers.
 #pragma once
 
 #include <string>

@@ -165,6 +165,9 @@ SimulatedBus::Impl::Impl()
 
 SimulatedBus::Impl::~Impl()
 {
+    // Waits for an unplug a camera's data source may be running.
+    for (auto& camera : cameras_)
+        camera->setUnplugHandler(nullptr);
     for (auto& attachment : attachments_)
         if (attachment->plugged)
             pullOut(*attachment);
@@ -392,7 +395,14 @@ void SimulatedBus::Impl::removeDevice(const PortAddress& address)
 SimulatedBus::SimulatedBus() : impl_(std::make_unique<Impl>()) {}
 SimulatedBus::~SimulatedBus() = default;
 
-SimulatedCamera& SimulatedBus::addCamera(const CameraSpec& spec) { return impl_->addCamera(spec); }
+SimulatedCamera& SimulatedBus::addCamera(const CameraSpec& spec)
+{
+    SimulatedCamera& camera = impl_->addCamera(spec);
+    // Set outside the bus lock: the handler takes it.
+    Impl* impl = impl_.get();
+    camera.setUnplugHandler([impl, &camera] { impl->unplug(camera); });
+    return camera;
+}
 void SimulatedBus::unplug(SimulatedCamera& camera) { impl_->unplug(camera); }
 SimulatedCamera& SimulatedBus::replug(SimulatedCamera& camera, std::optional<PortAddress> address)
 {

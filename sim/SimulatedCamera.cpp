@@ -5,18 +5,37 @@
 #include "sim/BulkTransferPort.h"
 #include "sim/CameraController.h"
 #include "sim/CountingPatternSource.h"
+#include "sim/FrameStream.h"
 
 namespace oru_sim {
+
+namespace {
+
+constexpr uint8_t kFanHeaterRegister = 25;
+constexpr uint8_t kHeaterOnBit = 0x40;
+constexpr uint8_t kFanOffBit = 0x80;
+constexpr uint8_t kHeaterPowerRegister = 42;
+
+}  // namespace
 
 SimulatedCamera::SimulatedCamera(const CameraSpec& spec)
     : spec_(spec),
       controller_(std::make_unique<CameraController>(spec, spec.serialNumber.value_or(SerialNumber{}))),
-      source_(std::make_shared<CountingPatternSource>()),
+      sensor_(spec.sensorModel),
       address_(spec.address.value_or(PortAddress{}))
 {
+    // Made last: a frame stream reads the camera from its own thread.
+    if (spec.controller == ControllerKind::FX3)
+        source_ = std::make_shared<FrameStream>(*this);
+    else
+        source_ = std::make_shared<CountingPatternSource>();
 }
 
-SimulatedCamera::~SimulatedCamera() = default;
+SimulatedCamera::~SimulatedCamera()
+{
+    // The source may run a thread that uses this camera: end it first.
+    setDataSource(nullptr);
+}
 
 const CameraSpec& SimulatedCamera::spec() const
 {
@@ -65,6 +84,10 @@ void SimulatedCamera::clearRequests()
 
 uint8_t SimulatedCamera::fpgaRegister(uint8_t reg) const { return controller_->fpgaRegister(reg); }
 void SimulatedCamera::setFpgaRegister(uint8_t reg, uint8_t value) { controller_->setFpgaRegister(reg, value); }
+void SimulatedCamera::setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t value)
+{
+    controller_->setFpgaRegisterBits(reg, mask, value);
+}
 uint16_t SimulatedCamera::cameraRegister(uint16_t address) const { return controller_->cameraRegister(address); }
 void SimulatedCamera::setCameraRegister(uint16_t address, uint16_t value)
 {
@@ -80,6 +103,44 @@ void SimulatedCamera::setRegisterObserver(RegisterObserver observer)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     observer_ = std::move(observer);
+}
+
+void SimulatedCamera::setSensorModel(std::shared_ptr<SensorModel> model)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    sensor_ = std::move(model);
+}
+
+SensorState SimulatedCamera::sensorState() const
+{
+    std::shared_ptr<SensorModel> sensor;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sensor = sensor_;
+    }
+    return sensor ? sensor->state(*this) : SensorState{};
+}
+
+CameraBoard& SimulatedCamera::board() { return controller_->board(); }
+const CameraBoard& SimulatedCamera::board() const { return controller_->board(); }
+GuidePort& SimulatedCamera::guidePort() { return controller_->guidePort(); }
+const GuidePort& SimulatedCamera::guidePort() const { return controller_->guidePort(); }
+
+bool SimulatedCamera::fanOn() const
+{
+    return (fpgaRegister(kFanHeaterRegister) & kFanOffBit) == 0;
+}
+
+bool SimulatedCamera::heaterOn() const
+{
+    return (fpgaRegister(kFanHeaterRegister) & kHeaterOnBit) != 0;
+}
+
+int SimulatedCamera::heaterPowerPercent() const
+{
+    if (!heaterOn())
+        return 0;
+    return spec_.heaterPowerRegister ? fpgaRegister(kHeaterPowerRegister) : 100;
 }
 
 std::vector<uint8_t> SimulatedCamera::readFlash(uint32_t address, size_t length) const
@@ -122,14 +183,30 @@ int SimulatedCamera::deviceResets() const
 
 void SimulatedCamera::setDataSource(std::shared_ptr<BulkDataSource> source)
 {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        source_.swap(source);
+    }
+    // The old source ends here, outside the lock its thread may want.
+    source.reset();
+}
+
+std::shared_ptr<BulkDataSource> SimulatedCamera::dataSource() const
+{
     std::lock_guard<std::mutex> lock(mutex_);
-    source_ = std::move(source);
+    return source_;
 }
 
 size_t SimulatedCamera::waitingBulkTransfers() const
 {
     std::lock_guard<std::mutex> lock(portMutex_);
     return port_ ? port_->waitingTransfers() : 0;
+}
+
+std::optional<size_t> SimulatedCamera::nextBulkTransferSize() const
+{
+    std::lock_guard<std::mutex> lock(portMutex_);
+    return port_ ? port_->nextCapacity() : std::nullopt;
 }
 
 bool SimulatedCamera::completeBulkTransfer(const BulkFill& fill)
@@ -142,6 +219,19 @@ bool SimulatedCamera::stallBulkTransfer()
 {
     std::lock_guard<std::mutex> lock(portMutex_);
     return port_ && port_->stallNext();
+}
+
+void SimulatedCamera::unplugFromBus()
+{
+    std::lock_guard<std::mutex> lock(unplugMutex_);
+    if (unplugHandler_)
+        unplugHandler_();
+}
+
+void SimulatedCamera::setUnplugHandler(std::function<void()> handler)
+{
+    std::lock_guard<std::mutex> lock(unplugMutex_);
+    unplugHandler_ = std::move(handler);
 }
 
 void SimulatedCamera::failNextRequests(int count, FailureKind kind, std::optional<uint8_t> onlyRequest)
@@ -195,16 +285,23 @@ ControlAnswer SimulatedCamera::handleControlRequest(const SetupPacket& setup, st
         entry.outcome = answer == ControlAnswer::Stall ? RequestOutcome::Stalled : RequestOutcome::Unanswered;
 
     RegisterObserver observer;
+    std::shared_ptr<SensorModel> sensor;
     std::shared_ptr<BulkDataSource> source;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         log_.push_back(std::move(entry));
         observer = observer_;
+        sensor = sensor_;
         source = source_;
     }
-    if (observer)
-        for (const auto& write : writes)
+    for (const auto& write : writes) {
+        if (sensor)
+            sensor->registerWritten(*this, write.space, write.address, write.value);
+        if (source)
+            source->registerWritten(*this, write.space, write.address, write.value);
+        if (observer)
             observer(write.space, write.address, write.value);
+    }
     if (source && controller_->streaming() != wasStreaming) {
         if (wasStreaming)
             source->streamingStopped(*this);
@@ -258,9 +355,15 @@ void SimulatedCamera::disconnect()
 void SimulatedCamera::powerCycle()
 {
     controller_->powerCycle();
-    std::lock_guard<std::mutex> lock(mutex_);
-    failures_.clear();
-    unresponsive_ = false;
+    std::shared_ptr<BulkDataSource> source;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failures_.clear();
+        unresponsive_ = false;
+        source = source_;
+    }
+    if (source)
+        source->powerCycled(*this);
 }
 
 }  // namespace oru_sim

@@ -20,12 +20,15 @@
 #include "sim/ControlAnswer.h"
 #include "sim/PortAddress.h"
 #include "sim/RegisterSpace.h"
+#include "sim/SensorModel.h"
 #include "sim/SetupPacket.h"
 
 namespace oru_sim {
 
 class BulkTransferPort;
+class CameraBoard;
 class CameraController;
+class GuidePort;
 
 enum class FailureKind {
     Stall,    // the request is stalled: LIBUSB_ERROR_PIPE
@@ -60,11 +63,31 @@ public:
     // registers too) and are not logged or observed.
     uint8_t fpgaRegister(uint8_t reg) const;
     void setFpgaRegister(uint8_t reg, uint8_t value);
+    // Sets the bits of `mask` to those of `value` (status bits the device
+    // drives itself); not logged or observed.
+    void setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t value);
     uint16_t cameraRegister(uint16_t address) const;
     void setCameraRegister(uint16_t address, uint16_t value);
     uint8_t sensorRegister(uint16_t address) const;
     void setSensorRegister(uint16_t address, uint8_t value);
     void setRegisterObserver(RegisterObserver observer);
+
+    // The sensor behind the registers, at first the camera description's.
+    // Without a model, state() reports the defaults of SensorState.
+    void setSensorModel(std::shared_ptr<SensorModel> model);
+    SensorState sensorState() const;
+
+    // Temperature chips, humidity, cooler and sensor temperature; the ST4
+    // guide port with its record of pulses.
+    CameraBoard& board();
+    const CameraBoard& board() const;
+    GuidePort& guidePort();
+    const GuidePort& guidePort() const;
+    // Fan and anti-dew heater as FPGA register 25 (bit 7 clear: fan on;
+    // bit 6: heater on) and, with a heater power register, 42 set them.
+    bool fanOn() const;
+    bool heaterOn() const;
+    int heaterPowerPercent() const;
 
     // Memories. The writers store bytes as given (no NOR rules).
     std::vector<uint8_t> readFlash(uint32_t address, size_t length) const;
@@ -82,16 +105,24 @@ public:
     std::optional<uint32_t> programEntry() const;  // FX3 boot loader: last entry request
     int deviceResets() const;                      // USBDEVFS_RESET calls
 
-    // Bulk data. A new camera has a CountingPatternSource; null leaves
-    // transfers waiting until the host cancels them.
+    // Bulk data. A new FX3 camera has a FrameStream, any other a
+    // CountingPatternSource; null leaves transfers waiting until the host
+    // cancels them.
     void setDataSource(std::shared_ptr<BulkDataSource> source);
+    std::shared_ptr<BulkDataSource> dataSource() const;
     size_t waitingBulkTransfers() const;
+    // Length of the oldest waiting bulk-IN transfer; none when none waits.
+    std::optional<size_t> nextBulkTransferSize() const;
     // Completes the oldest waiting bulk-IN transfer with what `fill` writes.
     // False when none waits or the camera is unplugged.
     bool completeBulkTransfer(const BulkFill& fill);
     // Ends the oldest waiting bulk-IN transfer with a stall (libusb reports
     // LIBUSB_TRANSFER_STALL). False when none waits or the camera is unplugged.
     bool stallBulkTransfer();
+    // Pulls the camera out of its bus as SimulatedBus::unplug does (a cable
+    // fault of a data source). Call it with no lock held that the data
+    // source's callbacks take.
+    void unplugFromBus();
 
     // Fault switches. Failures apply to the next `count` control requests,
     // or to the next `count` with request code `onlyRequest`; switches set
@@ -117,6 +148,8 @@ private:
     void connect(BulkTransferPort* port, const PortAddress& address, int deviceNumber);
     void disconnect();
     void powerCycle();
+    // Set once by the bus that owns the camera; cleared when the bus goes.
+    void setUnplugHandler(std::function<void()> handler);
 
     std::optional<FailureKind> takeFailure(uint8_t request);  // with mutex_ held
 
@@ -129,12 +162,16 @@ private:
     bool unresponsive_ = false;
     std::shared_ptr<BulkDataSource> source_;
     RegisterObserver observer_;
+    std::shared_ptr<SensorModel> sensor_;
     PortAddress address_;
     int deviceNumber_ = 0;
     int deviceResets_ = 0;
 
     mutable std::mutex portMutex_;  // held while a transfer is filled
     BulkTransferPort* port_ = nullptr;
+
+    std::mutex unplugMutex_;  // held while the handler runs
+    std::function<void()> unplugHandler_;
 };
 
 }  // namespace oru_sim

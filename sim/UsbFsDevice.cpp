@@ -398,6 +398,14 @@ size_t UsbFsDevice::waitingTransfers()
     return bulkWaiting_.size();
 }
 
+std::optional<size_t> UsbFsDevice::nextCapacity() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (gone_ || bulkWaiting_.empty())
+        return std::nullopt;
+    return bulkWaiting_.front()->capacity;
+}
+
 bool UsbFsDevice::completeNext(const BulkFill& fill)
 {
     std::vector<std::unique_ptr<Urb>> dropped;

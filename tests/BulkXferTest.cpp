@@ -12,7 +12,7 @@
 #include "log/DbgPrint.h"
 #include "sim/CountingPatternSource.h"
 #include "tests/ScriptedBulkSource.h"
-#include "tests/TransportSimTest.h"
+#include "tests/SimCameraTest.h"
 #include "tests/TempHome.h"
 
 using oru_sim::CountingPatternSource;
@@ -82,7 +82,7 @@ int Pieces(int bytes)
 
 } // namespace
 
-class BulkXferTest : public TransportSimTest {
+class BulkXferTest : public SimCameraTest {
 protected:
     std::shared_ptr<ScriptedBulkSource> Script(std::vector<ScriptedBulkSource::Step> steps = {})
     {

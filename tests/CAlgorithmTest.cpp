@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "algorithm/CAlgorithm.h"
+#include "algorithm/PixelKernels.h"
 
 namespace {
 
@@ -28,6 +29,17 @@ std::vector<T> RandomSamples(size_t count, unsigned seed, unsigned maxValue)
         sample = T(value(generator));
     return samples;
 }
+
+// Every build of the row kernels this processor can run, widest first.
+const PixelKernels::KernelLevel KERNEL_LEVELS[] = {
+    PixelKernels::KERNELS_AVX512, PixelKernels::KERNELS_AVX2, PixelKernels::KERNELS_PORTABLE};
+
+// Runs the kernels of one build while in scope.
+class KernelLimit {
+public:
+    explicit KernelLimit(PixelKernels::KernelLevel level) { PixelKernels::LimitKernels(level); }
+    ~KernelLimit() { PixelKernels::LimitKernels(PixelKernels::KERNELS_AVX512); }
+};
 
 // Index of the first difference, or -1.
 template <typename T>
@@ -119,12 +131,22 @@ TEST(CAlgorithmColour, WhitePixel)
     EXPECT_EQ(y8[0], 219);
     EXPECT_EQ(y8[1], 219);
     EXPECT_EQ(std::vector<uint8_t>(yuv, yuv + 4), (std::vector<uint8_t>{235, 128, 235, 128}));
+
+    // A white frame through border and interior cells alike.
+    const int width = 40, height = 6;
+    std::vector<uint8_t> frame(width * height, 255), out(width * height * 2);
+    algorithm->BayerConv(frame.data(), out.data(), width, height, IMAGE_TYPE_8BIT, false, false);
+    EXPECT_EQ(std::count(out.begin(), out.begin() + width * height, 219), width * height);
+    algorithm->BayerConv(frame.data(), out.data(), width, height, IMAGE_TYPE_YUV422, false, false);
+    for (size_t i = 0; i < out.size(); i += 2)
+        ASSERT_EQ(out[i] * 256 + out[i + 1], 235 * 256 + 128) << "pixel " << i / 2;
 }
 
 TEST(CAlgorithmColour, ChromaOfPairComesFromLeftPixel)
 {
     auto algorithm = MakeAlgorithm();
-    // Left pure byte 0, right pure byte 2; both rows, second read bottom-up.
+    // Row 0: pure byte 0, then pure byte 2; row 1 black. Bottom-up output
+    // starts with the black row.
     uint8_t rgb[12] = {255, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0};
     uint8_t yuv[8] = {};
     algorithm->RGB2YUV2(rgb, yuv, 2, 2, true);
@@ -223,10 +245,12 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
 {
     struct Size {
         int width, height;
-    } sizes[] = {{2, 2}, {3, 5}, {5, 3}, {4, 4}, {7, 7}, {36, 6}, {37, 9}, {40, 11}, {6248, 4176}};
+        bool allBuilds; // through every kernel build, not only the widest
+    } sizes[] = {{2, 2, true},   {3, 5, true},   {5, 3, true},   {4, 4, true},         {7, 7, true},
+                 {36, 6, true},  {37, 9, true},  {40, 11, true}, {101, 67, true}, {6248, 4176, false}};
     struct Balance {
         int first, second;
-    } balances[] = {{50, 50}, {1, 100}, {73, 28}, {100, 99}, {300, 50}, {50, 0}};
+    } balances[] = {{50, 50}, {1, 100}, {73, 28}, {100, 99}, {128, 127}, {300, 50}, {50, 0}};
     const IMAGE_TYPE types[] = {IMAGE_TYPE_8BIT, IMAGE_TYPE_RGB24, IMAGE_TYPE_YUV422};
     for (const Size &size : sizes) {
         const bool large = size.width * size.height > 100000;
@@ -249,18 +273,52 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
                         auto fast = MakeAlgorithm(pattern), cells = MakeAlgorithm(pattern);
                         fast->SetRGBWB(balance.first, balance.second);
                         cells->SetRGBWB(balance.first, balance.second);
-                        std::vector<uint8_t> expected = stale, actual = stale;
+                        std::vector<uint8_t> expected = stale;
                         const bool vertical = flips & 1, horizontal = flips & 2;
                         ReferenceBayerConv(*cells, src.data(), expected.data(), size.width,
                                            size.height, type, vertical, horizontal);
-                        fast->BayerConv(src.data(), actual.data(), size.width, size.height, type,
-                                        vertical, horizontal);
-                        ASSERT_EQ(FirstDifference(expected, actual), -1);
+                        for (auto level : KERNEL_LEVELS) {
+                            if (level != KERNEL_LEVELS[0] && !size.allBuilds)
+                                continue;
+                            KernelLimit limit(level);
+                            std::vector<uint8_t> actual = stale;
+                            fast->BayerConv(src.data(), actual.data(), size.width, size.height,
+                                            type, vertical, horizontal);
+                            ASSERT_EQ(FirstDifference(expected, actual), -1) << "kernels " << level;
+                        }
                     }
                 }
             }
         }
     }
+}
+
+// Flat colours make every interior pixel the same (byte 0, green, byte 2),
+// reaching the values whose table entries have no fraction (0, 125, 250).
+TEST(CAlgorithmBayer, RowPathEqualsCellWalkOnFlatColours)
+{
+    const int values[] = {0, 1, 124, 125, 126, 249, 250, 255};
+    const int width = 40, height = 5;
+    auto fast = MakeAlgorithm(0), cells = MakeAlgorithm(0);
+    for (int s0 : values)
+        for (int green : values)
+            for (int s2 : values) {
+                // Pattern 0: byte-0 site at (1, 1), byte-2 site at (0, 0).
+                std::vector<uint8_t> src(width * height);
+                for (int y = 0; y < height; ++y)
+                    for (int x = 0; x < width; ++x)
+                        src[y * width + x] = uint8_t((x & 1) && (y & 1)      ? s0
+                                                     : !(x & 1) && !(y & 1) ? s2
+                                                                            : green);
+                for (IMAGE_TYPE type : {IMAGE_TYPE_8BIT, IMAGE_TYPE_RGB24, IMAGE_TYPE_YUV422}) {
+                    std::vector<uint8_t> expected(width * height * 3), actual(expected.size());
+                    ReferenceBayerConv(*cells, src.data(), expected.data(), width, height, type,
+                                       false, false);
+                    fast->BayerConv(src.data(), actual.data(), width, height, type, false, false);
+                    ASSERT_EQ(FirstDifference(expected, actual), -1)
+                        << s0 << " " << green << " " << s2 << " type " << type;
+                }
+            }
 }
 
 // Plain-formula binning, out of place.
@@ -343,39 +401,48 @@ TEST(CAlgorithmBinning, ExactSumsAndLimits)
     EXPECT_EQ(copy, untouched);
 }
 
+// One binning case through the library, in place, against the formula.
+void CheckBinning(CAlgorithm &algorithm, int width, int height, int bin, bool is16, bool colour)
+{
+    const size_t count = size_t(width) * height * bin * bin;
+    auto input = RandomSamples<unsigned>(count, unsigned(count + bin), is16 ? 65535 : 100);
+    auto expected = colour ? ReferenceColorBin(input, width, height, bin, is16)
+                           : ReferenceMonoBin(input, width, height, bin, is16);
+    expected.insert(expected.end(), input.begin() + expected.size(), input.end());
+    std::vector<uint16_t> buf16(input.begin(), input.end());
+    std::vector<uint8_t> buf8(input.begin(), input.end());
+    auto run = colour ? &CAlgorithm::ColorRAWBin : &CAlgorithm::MonoBin;
+    if (is16)
+        (algorithm.*run)(reinterpret_cast<uint8_t *>(buf16.data()), buf16.data(), width, height,
+                         bin, true);
+    else
+        (algorithm.*run)(buf8.data(), nullptr, width, height, bin, false);
+    std::vector<unsigned> actual = is16 ? std::vector<unsigned>(buf16.begin(), buf16.end())
+                                        : std::vector<unsigned>(buf8.begin(), buf8.end());
+    ASSERT_EQ(FirstDifference(expected, actual), -1);
+}
+
 TEST(CAlgorithmBinning, InPlaceEqualsFormula)
 {
     auto algorithm = MakeAlgorithm();
     struct Size {
         int width, height;
     } sizes[] = {{1, 1}, {2, 1}, {1, 3}, {3, 3}, {5, 4}, {70, 5}, {131, 7}};
-    for (bool is16 : {false, true})
-        for (bool colour : {false, true})
-            for (int bin = 2; bin <= 5; ++bin)
-                for (const Size &size : sizes) {
-                    SCOPED_TRACE(testing::Message() << size.width << " x " << size.height << " bin "
-                                                    << bin << (is16 ? " 16" : " 8") << "-bit"
-                                                    << (colour ? " colour" : " mono"));
-                    const size_t count = size_t(size.width) * size.height * bin * bin;
-                    auto input = RandomSamples<unsigned>(count, unsigned(count + bin),
-                                                         is16 ? 65535 : (colour ? 255 : 40));
-                    auto expected = colour
-                                        ? ReferenceColorBin(input, size.width, size.height, bin, is16)
-                                        : ReferenceMonoBin(input, size.width, size.height, bin, is16);
-                    expected.insert(expected.end(), input.begin() + expected.size(), input.end());
-                    std::vector<uint16_t> buf16(input.begin(), input.end());
-                    std::vector<uint8_t> buf8(input.begin(), input.end());
-                    auto run = colour ? &CAlgorithm::ColorRAWBin : &CAlgorithm::MonoBin;
-                    if (is16)
-                        (algorithm.get()->*run)(reinterpret_cast<uint8_t *>(buf16.data()),
-                                                buf16.data(), size.width, size.height, bin, true);
-                    else
-                        (algorithm.get()->*run)(buf8.data(), nullptr, size.width, size.height, bin,
-                                                false);
-                    std::vector<unsigned> actual = is16 ? std::vector<unsigned>(buf16.begin(), buf16.end())
-                                                        : std::vector<unsigned>(buf8.begin(), buf8.end());
-                    ASSERT_EQ(FirstDifference(expected, actual), -1);
-                }
+    for (auto level : KERNEL_LEVELS) {
+        KernelLimit limit(level);
+        for (bool is16 : {false, true})
+            for (bool colour : {false, true})
+                for (int bin = 2; bin <= 5; ++bin)
+                    for (const Size &size : sizes) {
+                        SCOPED_TRACE(testing::Message()
+                                     << "kernels " << level << " " << size.width << " x "
+                                     << size.height << " bin " << bin << (is16 ? " 16" : " 8")
+                                     << "-bit" << (colour ? " colour" : " mono"));
+                        CheckBinning(*algorithm, size.width, size.height, bin, is16, colour);
+                        if (HasFatalFailure())
+                            return;
+                    }
+    }
 }
 
 TEST(CAlgorithmMirror, TwoByTwo)
@@ -462,18 +529,21 @@ TEST(CAlgorithmPixels, GammaLooksUpEveryPixel)
     auto algorithm = MakeAlgorithm();
     auto table8 = RandomSamples<uint8_t>(256, 5, 255);
     auto table16 = RandomSamples<uint16_t>(65536, 6, 65535);
-    auto buf8 = RandomSamples<uint8_t>(1013 * 3, 7, 255);
-    auto buf16 = RandomSamples<uint16_t>(1013 * 3, 8, 65535);
-    std::vector<uint8_t> expected8 = buf8;
-    std::vector<uint16_t> expected16 = buf16;
-    for (auto &v : expected8)
-        v = table8[v];
-    for (auto &v : expected16)
-        v = table16[v];
-    algorithm->Gamma(buf8.data(), table8.data(), 1013, 3);
-    algorithm->Gamma(buf16.data(), table16.data(), 1013, 3);
-    EXPECT_EQ(FirstDifference(expected8, buf8), -1);
-    EXPECT_EQ(FirstDifference(expected16, buf16), -1);
+    for (auto level : KERNEL_LEVELS) {
+        KernelLimit limit(level);
+        auto buf8 = RandomSamples<uint8_t>(1013 * 3, 7, 255);
+        auto buf16 = RandomSamples<uint16_t>(1013 * 3, 8, 65535);
+        std::vector<uint8_t> expected8 = buf8;
+        std::vector<uint16_t> expected16 = buf16;
+        for (auto &v : expected8)
+            v = table8[v];
+        for (auto &v : expected16)
+            v = table16[v];
+        algorithm->Gamma(buf8.data(), table8.data(), 1013, 3);
+        algorithm->Gamma(buf16.data(), table16.data(), 1013, 3);
+        EXPECT_EQ(FirstDifference(expected8, buf8), -1) << "kernels " << level;
+        EXPECT_EQ(FirstDifference(expected16, buf16), -1) << "kernels " << level;
+    }
 }
 
 TEST(CAlgorithmStatistics, UniformArea)

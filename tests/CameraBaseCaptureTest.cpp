@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "tests/SimCameraTest.h"
+#include "tests/SimCoolCameraTest.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ using oru_sim::SimulatedCamera;
 constexpr uint8_t kEdgeAndLevelTrigger = 0xC0;
 constexpr uint8_t kEdgeTriggerOnly = 0xA3;
 
-class CameraCapture : public SimCameraTest {
+class CameraCapture : public SimCoolCameraTest {
 protected:
     bool SettingsSaved() const { return std::filesystem::exists(home.configFile()); }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/SimCameraTest.h"
+#include "tests/SimCoolCameraTest.h"
 
 namespace {
 
@@ -305,7 +305,7 @@ TEST(CameraControls, ElectronsPerADUByGainRule)
     }
 }
 
-class CameraMonoBin : public SimCameraTest {};
+class CameraMonoBin : public SimCoolCameraTest {};
 
 TEST_F(CameraMonoBin, FPGABinningProgramsAndReadsRegister39)
 {

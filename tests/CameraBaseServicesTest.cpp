@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "log/DbgPrint.h"
-#include "tests/SimCameraTest.h"
+#include "tests/SimCoolCameraTest.h"
 
 namespace {
 
@@ -61,7 +61,7 @@ TEST(CameraTemperature, ThermistorInterpolatesAndKeepsTheLastValueOutOfRange)
     EXPECT_FLOAT_EQ(camera.m_fThermistorTemp, 25.0f);
 }
 
-class CameraServices : public SimCameraTest {};
+class CameraServices : public SimCoolCameraTest {};
 
 TEST_F(CameraServices, TemperatureReadsKeepThePreviousValueWithoutAReading)
 {

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "tests/SimCameraTest.h"
+#include "tests/SimCoolCameraTest.h"
 
 namespace {
 
@@ -85,7 +85,7 @@ TEST(CameraCooler, TargetIsHeldToItsRange)
     }
 }
 
-class CameraCoolerOnWire : public SimCameraTest {};
+class CameraCoolerOnWire : public SimCoolCameraTest {};
 
 TEST_F(CameraCoolerOnWire, PowerPercentOnTheWirePerDriveKind)
 {

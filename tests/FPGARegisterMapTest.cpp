@@ -4,12 +4,12 @@
 #include <string>
 
 #include "sim/VendorRequest.h"
-#include "tests/TransportSimTest.h"
+#include "tests/SimCameraTest.h"
 
 using oru_sim::CameraSpec;
 using oru_sim::FailureKind;
 
-using FPGARegisterMapTest = TransportSimTest;
+using FPGARegisterMapTest = SimCameraTest;
 
 namespace {
 

@@ -4,12 +4,12 @@
 #include <string>
 
 #include "sim/VendorRequest.h"
-#include "tests/TransportSimTest.h"
+#include "tests/SimCameraTest.h"
 
 using oru_sim::CameraSpec;
 using oru_sim::FailureKind;
 
-using FX3RequestTest = TransportSimTest;
+using FX3RequestTest = SimCameraTest;
 
 TEST_F(FX3RequestTest, CameraRegisterReplyIsBigEndianAndFailedReadYieldsZero)
 {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "sim/VendorRequest.h"
-#include "tests/TransportSimTest.h"
+#include "tests/SimCameraTest.h"
 #include "transport/LoaderFirmware.h"
 
 using oru_sim::CameraSpec;
@@ -70,7 +70,7 @@ Bytes C2Image()
 
 } // namespace
 
-class FlashFirmwareTest : public TransportSimTest {
+class FlashFirmwareTest : public SimCameraTest {
 protected:
     void PlugController(ControllerKind kind)
     {

@@ -21,6 +21,11 @@ SetterRecordingCamera::SetterRecordingCamera()
     m_szModelKey = "Recorder";
 }
 
+SetterRecordingCamera::~SetterRecordingCamera()
+{
+    StopAutoControlThr();
+}
+
 bool SetterRecordingCamera::SetGain(int gain, bool autoGain)
 {
     m_iGain = gain;

@@ -30,6 +30,8 @@ void PrintTo(const SetterCall &call, std::ostream *out);
 class SetterRecordingCamera : public CCameraBase {
 public:
     SetterRecordingCamera();
+    // The auto-control thread calls the setters above: it must end first.
+    ~SetterRecordingCamera() override;
 
     bool InitCamera() override { return true; }
     bool SetResolution(int, int, int, IMAGE_TYPE) override { return true; }

@@ -1,39 +1,38 @@
-// Fixture for engine tests on a simulated camera: a simulated bus in this
-// process (the test runs under umockdev's preload), HOME in a temporary
-// directory (stopping a capture and closing save settings there), and a test
-// model opened on a plugged-in camera.
+// Fixture: one simulated camera on an in-process bus, opened through the real
+// libusb by an OpenedTransport. The request log starts empty after the open.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <memory>
+#include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "sim/SimulatedBus.h"
-#include "tests/TempHome.h"
-#include "tests/TestCoolCamera.h"
+#include "tests/OpenedTransport.h"
 
 class SimCameraTest : public ::testing::Test {
 protected:
-    static oru_sim::CameraSpec Usb3Spec()
+    using RegisterWrite = std::pair<uint16_t, uint16_t>; // (wValue, wIndex)
+
+    void Plug(const oru_sim::CameraSpec &spec = oru_sim::CameraSpec::usb3Camera(0x1001))
     {
-        return oru_sim::CameraSpec::usb3Camera(TestCoolCamera::kProductId);
+        sim_ = &bus_.addCamera(spec);
+        ASSERT_TRUE(camera_.Open(spec.productId));
+        sim_->clearRequests();
     }
 
-    // Plugs in a camera and opens a test model on it (the first camera of the
-    // product); the test stops when it does not open.
-    oru_sim::SimulatedCamera &PlugAndOpen(const oru_sim::CameraSpec &spec = Usb3Spec(),
-                                          TestCoolCamera::Sensor sensor =
-                                              TestCoolCamera::Sensor::Color)
+    // wValue and wIndex of every logged request with this code, in order.
+    std::vector<RegisterWrite> Sent(uint8_t request) const
     {
-        oru_sim::SimulatedCamera &device = bus.addCamera(spec);
-        camera = std::make_unique<TestCoolCamera>(sensor);
-        if (!camera->OpenCamera(1))
-            ADD_FAILURE() << "the test model did not open the simulated camera";
-        return device;
+        std::vector<RegisterWrite> sent;
+        for (const auto &entry : sim_->requests(request))
+            sent.emplace_back(entry.setup.value, entry.setup.index);
+        return sent;
     }
 
-    TempHome home;
-    oru_sim::SimulatedBus bus;
-    // Declared after the bus: its handle is closed before the bus goes.
-    std::unique_ptr<TestCoolCamera> camera;
+    // Declared first: the camera closes its handle before the bus goes.
+    oru_sim::SimulatedBus bus_;
+    oru_sim::SimulatedCamera *sim_ = nullptr;
+    OpenedTransport camera_;
 };

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "sim/ModelCatalog.h"
+#include "sim/StreamFaults.h"
 
 namespace oru_sim {
 
@@ -15,6 +16,21 @@ CameraSpec cameraFromText(const std::string& text)
     if (at != std::string::npos)
         spec.address = PortAddress::parse(text.substr(at + 1));
     return spec;
+}
+
+void addFault(LauncherOptions& options, const std::string& fault)
+{
+    if (options.cameras.empty())
+        throw std::invalid_argument("--fault " + fault + " comes before any --camera");
+    StreamFaults check;
+    check.apply(fault);
+    options.faults.back().push_back(fault);
+}
+
+void addCamera(LauncherOptions& options, const std::string& text)
+{
+    options.cameras.push_back(cameraFromText(text));
+    options.faults.emplace_back();
 }
 
 }  // namespace
@@ -32,9 +48,15 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
         if (argument == "--camera") {
             if (++i == arguments.size())
                 throw std::invalid_argument("--camera needs a model");
-            options.cameras.push_back(cameraFromText(arguments[i]));
+            addCamera(options, arguments[i]);
         } else if (argument.rfind("--camera=", 0) == 0) {
-            options.cameras.push_back(cameraFromText(argument.substr(9)));
+            addCamera(options, argument.substr(9));
+        } else if (argument == "--fault") {
+            if (++i == arguments.size())
+                throw std::invalid_argument("--fault needs a fault");
+            addFault(options, arguments[i]);
+        } else if (argument.rfind("--fault=", 0) == 0) {
+            addFault(options, argument.substr(8));
         } else if (argument == "--list-models") {
             options.listModels = true;
         } else if (argument == "--help" || argument == "-h") {
@@ -53,11 +75,14 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
 
 std::string LauncherOptions::usage()
 {
-    return "usage: oru-sim [--camera MODEL[@BUS-PORT[.PORT...]]]... [--] COMMAND [ARGS...]\n"
+    return "usage: oru-sim [--camera MODEL[@BUS-PORT[.PORT...]] [--fault FAULT]...]... [--] COMMAND [ARGS...]\n"
            "       oru-sim --list-models\n"
            "Runs COMMAND with simulated cameras on a simulated USB bus and returns its exit code.\n"
-           "  --camera MODEL[@ADDRESS]  plug in a camera, e.g. 0x1001 or 0x1001@1-2.3 (bus 1, hub port 2,\n"
-           "                            port 3); without an address it takes the next free port of bus 1\n"
+           "  --camera MODEL[@ADDRESS]  plug in a camera, e.g. oru6200mc-pro, 0x1001 or 0x1001@1-2.3 (bus 1,\n"
+           "                            hub port 2, port 3); without an address it takes the next free port\n"
+           "                            of bus 1. MODEL is a model name (see --list-models) or a product ID\n"
+           "  --fault FAULT             a fault in the frame stream of the camera named before it:\n" +
+           StreamFaults::usage() +
            "  --list-models             list the models that can be simulated\n";
 }
 

@@ -1,5 +1,5 @@
 // The command line of the oru-sim launcher:
-//   oru-sim [--camera MODEL[@BUS-PORT.PORT...]]... [--] COMMAND ARGS...
+//   oru-sim [--camera MODEL[@BUS-PORT.PORT...] [--fault FAULT]...]... [--] COMMAND ARGS...
 //   oru-sim --list-models | --help
 #pragma once
 
@@ -12,6 +12,8 @@ namespace oru_sim {
 
 struct LauncherOptions {
     std::vector<CameraSpec> cameras;
+    // Stream fault switches per camera (StreamFaults::apply), same order.
+    std::vector<std::vector<std::string>> faults;
     std::vector<std::string> command;
     bool listModels = false;
     bool help = false;

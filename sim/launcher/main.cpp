@@ -11,10 +11,12 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "launcher/LauncherOptions.h"
+#include "sim/FrameStream.h"
 #include "sim/ModelCatalog.h"
 #include "sim/SimulatedBus.h"
 #include "sim/UmockdevPreload.h"
@@ -111,8 +113,13 @@ int main(int argc, char** argv)
         sigset_t forwarded = forwardedSignalSet();
         pthread_sigmask(SIG_BLOCK, &forwarded, nullptr);
         SimulatedBus bus;
-        for (const CameraSpec& spec : options.cameras)
-            bus.addCamera(spec);
+        for (size_t i = 0; i < options.cameras.size(); ++i) {
+            SimulatedCamera& camera = bus.addCamera(options.cameras[i]);
+            auto stream = std::dynamic_pointer_cast<FrameStream>(camera.dataSource());
+            for (const std::string& fault : options.faults[i])
+                if (stream)
+                    stream->faults().apply(fault);
+        }
         return runCommand(options.command);
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "oru-sim: %s\n%s", error.what(), LauncherOptions::usage().c_str());

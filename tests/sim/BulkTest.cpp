@@ -2,6 +2,7 @@
 // source while libusb sleeps, and cancellation.
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -54,7 +55,9 @@ using BulkTest = SimTestFixture;
 
 TEST_F(BulkTest, CountingPatternFillsTransfersWhileStreaming)
 {
-    libusb_device_handle* handle = open(addCamera());
+    SimulatedCamera& camera = addCamera();
+    camera.setDataSource(std::make_shared<CountingPatternSource>());
+    libusb_device_handle* handle = open(camera);
     std::vector<uint8_t> first(1 << 20);
     std::vector<uint8_t> second(4096);
     int actual = 0;
@@ -119,28 +122,6 @@ TEST_F(BulkTest, CancelledTransferReportsCancelled)
     EXPECT_FALSE(camera.completeBulkTransfer([](uint8_t*, size_t) { return size_t{0}; }));
 }
 
-TEST_F(BulkTest, ClosingTheDeviceDropsItsWaitingTransfers)
-{
-    SimulatedCamera& camera = addCamera();
-    libusb_device_handle* handle = nullptr;
-    ASSERT_EQ(libusb_open(findDevice(camera), &handle), 0);
-    ASSERT_EQ(libusb_claim_interface(handle, 0), 0);
-    PendingTransfer pending(handle, 4096);
-    ASSERT_EQ(libusb_submit_transfer(pending.transfer), 0);
-    EXPECT_EQ(camera.waitingBulkTransfers(), 1u);
-    libusb_close(handle);
-
-    auto start = std::chrono::steady_clock::now();
-    while (camera.waitingBulkTransfers() > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(2))
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(camera.waitingBulkTransfers(), 0u);
-    EXPECT_FALSE(camera.completeBulkTransfer([](uint8_t* destination, size_t capacity) {
-        std::fill_n(destination, capacity, 0x11);
-        return capacity;
-    }));
-    EXPECT_EQ(pending.buffer[0], 0xEE);
-}
-
 TEST_F(BulkTest, StalledTransferReportsStallAndLeavesTheNextWaiting)
 {
     SimulatedCamera& camera = addCamera();
@@ -161,4 +142,26 @@ TEST_F(BulkTest, StalledTransferReportsStallAndLeavesTheNextWaiting)
     ASSERT_EQ(libusb_cancel_transfer(next.transfer), 0);
     next.waitUntilFinished(context_);
     EXPECT_EQ(next.transfer->status, LIBUSB_TRANSFER_CANCELLED);
+}
+
+TEST_F(BulkTest, ClosingTheDeviceDropsItsWaitingTransfers)
+{
+    SimulatedCamera& camera = addCamera();
+    libusb_device_handle* handle = nullptr;
+    ASSERT_EQ(libusb_open(findDevice(camera), &handle), 0);
+    ASSERT_EQ(libusb_claim_interface(handle, 0), 0);
+    PendingTransfer pending(handle, 4096);
+    ASSERT_EQ(libusb_submit_transfer(pending.transfer), 0);
+    EXPECT_EQ(camera.waitingBulkTransfers(), 1u);
+    libusb_close(handle);
+
+    auto start = std::chrono::steady_clock::now();
+    while (camera.waitingBulkTransfers() > 0 && std::chrono::steady_clock::now() - start < std::chrono::seconds(2))
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(camera.waitingBulkTransfers(), 0u);
+    EXPECT_FALSE(camera.completeBulkTransfer([](uint8_t* destination, size_t capacity) {
+        std::fill_n(destination, capacity, 0x11);
+        return capacity;
+    }));
+    EXPECT_EQ(pending.buffer[0], 0xEE);
 }

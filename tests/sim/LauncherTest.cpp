@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "sim/PortAddress.h"
 #include "sim/SimulatedBus.h"
+#include "sim/StreamFaults.h"
 #include "sim/UmockdevPreload.h"
 
 using namespace oru_sim;
@@ -87,7 +89,15 @@ TEST(LauncherTest, RunsTheCommandWithTheCamerasAndReturnsItsExitCode)
          {"3a7e:1001 1-1 5000 V30", "3a7e:1002 2-3.1 5000 V30"},
          7},
         {{"--camera", "0x1001", "--", SIM_PROBE_PATH, "--bulk"}, {"3a7e:1001 1-1 5000 V30 bulk ok"}, 0},
+        {{"--camera", "0x1001", "--fault", "short-every=2:100", SIM_PROBE_PATH, "--bulk"},
+         {"3a7e:1001 1-1 5000 V30 bulk short=3 bad=0"},
+         0},
         {{"--", SIM_PROBE_PATH, "--exit", "3"}, {}, 3},
+        // A named model brings its chips: a TMP100 reading 20 degC ambient.
+        {{"--camera", "ORU6200MC Pro", "--camera=oru6200mc-PRO@1-4", "--camera", "0x1001@1-2", SIM_PROBE_PATH,
+          "--temperature"},
+         {"3a7e:1001 1-1 5000 V30 B3:0014", "3a7e:1001 1-2 5000 V30 B3:0000", "3a7e:1001 1-4 5000 V30 B3:0014"},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
@@ -126,7 +136,10 @@ TEST(LauncherTest, ReportsItsOwnFailures)
         {{"--camera", "0x1001@1-x", "--", "true"}, 125},
         {{"--camera", "0x1001@1-1", "--camera", "0x1002@1-1", "--", "true"}, 125},
         {{"--frobnicate", "true"}, 125},
+        {{"--fault", "drop-every=2", "--camera", "0x1001", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--fault", "drop-every=0", "--", "true"}, 125},
         {{"--camera", "0x1001"}, 125},
+        {{"--camera", "ORU6200MC", "--", "true"}, 125},
         {{"--", "/nonexistent/program"}, 127},
     };
     for (const Case& c : cases) {
@@ -137,8 +150,9 @@ TEST(LauncherTest, ReportsItsOwnFailures)
     Launch launch = start({"--list-models"});
     std::vector<std::string> lines;
     EXPECT_EQ(finish(launch, &lines), 0);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].rfind("PRODUCT-ID", 0), 0u);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].rfind("ORU6200MC Pro (oru6200mc-pro)  TAV ORU6200MC Pro, product ID 0x1001", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("PRODUCT-ID", 0), 0u);
 }
 
 TEST(PortAddressTest, ParsesBusAndPortChain)
@@ -160,5 +174,56 @@ TEST(BusWithoutPreloadTest, FailsWithAClearMessage)
     } catch (const std::runtime_error& error) {
         EXPECT_NE(std::string(error.what()).find("LD_PRELOAD=libumockdev-preload.so.0"), std::string::npos)
             << error.what();
+    }
+}
+
+TEST(StreamFaultsTest, OneShotAndPeriodicSwitchesPickTheirFrames)
+{
+    struct Frame {
+        bool withheld;
+        size_t shortBy;
+    };
+    struct Case {
+        std::string what;
+        std::function<void(StreamFaults&)> set;
+        std::vector<Frame> frames;
+    };
+    const Case cases[] = {
+        {"drop-every=3", [](StreamFaults& f) { f.apply("drop-every=3"); },
+         {{false, 0}, {false, 0}, {true, 0}, {false, 0}, {false, 0}, {true, 0}}},
+        {"short-every=2", [](StreamFaults& f) { f.apply("short-every=2"); },
+         {{false, 0}, {false, 4096}, {false, 0}, {false, 4096}}},
+        {"short-every=1:100", [](StreamFaults& f) { f.apply("short-every=1:100"); },
+         {{false, 100}, {false, 100}, {false, 100}}},
+        {"a held-back frame does not use up the next frame's fault",
+         [](StreamFaults& f) {
+             f.withholdNextFrames(2);
+             f.shortenNextFrame(5);
+         },
+         {{true, 0}, {true, 0}, {false, 5}, {false, 0}}},
+        {"switched off", [](StreamFaults& f) {
+             f.apply("drop-every=1");
+             f.withholdFramesPeriodically(0);
+         },
+         {{false, 0}, {false, 0}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StreamFaults faults;
+        c.set(faults);
+        for (size_t i = 0; i < c.frames.size(); ++i) {
+            StreamFaults::FrameFaults frame = faults.takeFrameFaults();
+            EXPECT_EQ(frame.withhold, c.frames[i].withheld) << "frame " << i;
+            EXPECT_EQ(frame.shortBy, c.frames[i].shortBy) << "frame " << i;
+        }
+    }
+}
+
+TEST(StreamFaultsTest, RefusesUnknownOrMalformedSwitches)
+{
+    for (const char* bad : {"drop-every=0", "drop-every=x", "drop-every=-1", "drop-every", "short-every=2:",
+                            "short-every=:5", "short-every=2:0", "stall=1", ""}) {
+        StreamFaults faults;
+        EXPECT_THROW(faults.apply(bad), std::invalid_argument) << '"' << bad << '"';
     }
 }

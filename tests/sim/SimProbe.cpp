@@ -1,9 +1,10 @@
 // A small libusb program for the launcher tests. It prints UMOCKDEV_DIR, then
 // one line per camera of the family it finds ("3a7e:1001 1-2.3 5000 V30":
 // IDs, port chain, speed, firmware reply) and exits with the code given by
-// --exit. --bulk also streams two transfers from each camera and prints
-// "bulk ok" when they carry the counting pattern. --wait waits to be killed
-// after printing UMOCKDEV_DIR.
+// --exit. --bulk also streams six small frames from each camera and prints
+// "bulk ok" when all came whole and well marked ("bulk short=S bad=B"
+// otherwise); --temperature appends the board-temperature reply
+// ("B3:0014"). --wait waits to be killed after printing UMOCKDEV_DIR.
 #include <libusb.h>
 #include <unistd.h>
 
@@ -17,25 +18,56 @@ namespace {
 
 constexpr uint16_t kVendorId = 0x3A7E;
 
-bool bulkCarriesCountingPattern(libusb_device_handle* handle)
+constexpr int kFrameWidth = 64;
+constexpr int kFrameHeight = 16;
+constexpr int kFrameBytes = kFrameWidth * kFrameHeight;
+constexpr int kFramesRead = 6;
+
+bool writeFpga(libusb_device_handle* handle, uint16_t reg, uint16_t value)
 {
-    std::vector<uint8_t> bytes(2 * 65536);
-    int actual = 0;
-    if (libusb_claim_interface(handle, 0) != 0 || libusb_control_transfer(handle, 0x40, 0xA9, 0, 0, nullptr, 0, 1000) != 0)
-        return false;
-    for (size_t offset = 0; offset < bytes.size(); offset += 65536)
-        if (libusb_bulk_transfer(handle, 0x81, bytes.data() + offset, 65536, &actual, 1000) != 0 || actual != 65536)
-            return false;
-    libusb_control_transfer(handle, 0x40, 0xAA, 0, 0, nullptr, 0, 1000);
-    for (size_t i = 2; i < bytes.size(); i += 2) {
-        uint16_t previous = static_cast<uint16_t>(bytes[i - 2] | (bytes[i - 1] << 8));
-        if (static_cast<uint16_t>(bytes[i] | (bytes[i + 1] << 8)) != static_cast<uint16_t>(previous + 1))
-            return false;
-    }
-    return true;
+    return libusb_control_transfer(handle, 0x40, 0xBD, reg, value, nullptr, 0, 1000) == 0;
 }
 
-void printCamera(libusb_device* device, const libusb_device_descriptor& descriptor, bool bulk)
+uint16_t wordAt(const std::vector<uint8_t>& bytes, size_t index)
+{
+    return static_cast<uint16_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
+}
+
+// Streams small 8-bit frames through the DDR; "ok" when all came whole with
+// their markers and rising counters, else how many were short or broken.
+std::string streamFrames(libusb_device_handle* handle)
+{
+    bool setUp = libusb_claim_interface(handle, 0) == 0 && writeFpga(handle, 4, kFrameWidth) &&
+                 writeFpga(handle, 8, kFrameHeight) && writeFpga(handle, 24, 0x80) &&
+                 libusb_control_transfer(handle, 0x40, 0xA9, 0, 0, nullptr, 0, 1000) == 0;
+    if (!setUp)
+        return "broken";
+    int shortFrames = 0;
+    int badFrames = 0;
+    int lastCounter = -1;
+    std::vector<uint8_t> frame(4 * kFrameBytes);
+    for (int i = 0; i < kFramesRead; ++i) {
+        int actual = 0;
+        if (libusb_bulk_transfer(handle, 0x81, frame.data(), static_cast<int>(frame.size()), &actual, 1000) != 0)
+            return "broken";
+        if (actual < kFrameBytes) {
+            ++shortFrames;
+            continue;
+        }
+        size_t last = kFrameBytes / 2 - 1;
+        int counter = wordAt(frame, 1);
+        if (actual != kFrameBytes || wordAt(frame, 0) != 0x5A7E || wordAt(frame, last) != 0x3CF0 ||
+            wordAt(frame, last - 1) != counter || counter <= lastCounter)
+            ++badFrames;
+        lastCounter = counter;
+    }
+    libusb_control_transfer(handle, 0x40, 0xAA, 0, 0, nullptr, 0, 1000);
+    if (shortFrames == 0 && badFrames == 0)
+        return "ok";
+    return "short=" + std::to_string(shortFrames) + " bad=" + std::to_string(badFrames);
+}
+
+void printCamera(libusb_device* device, const libusb_device_descriptor& descriptor, bool bulk, bool temperature)
 {
     uint8_t ports[8];
     int depth = libusb_get_port_numbers(device, ports, sizeof ports);
@@ -54,7 +86,12 @@ void printCamera(libusb_device* device, const libusb_device_descriptor& descript
             firmware = text;
         }
         if (bulk)
-            firmware += bulkCarriesCountingPattern(handle) ? " bulk ok" : " bulk broken";
+            firmware += " bulk " + streamFrames(handle);
+        if (temperature && libusb_control_transfer(handle, 0xC0, 0xB3, 0, 0, reply, 2, 1000) == 2) {
+            char text[16];
+            std::snprintf(text, sizeof text, " B3:%02X%02X", reply[0], reply[1]);
+            firmware += text;
+        }
         libusb_close(handle);
     }
     std::printf("%04x:%04x %s %d %s\n", descriptor.idVendor, descriptor.idProduct, chain.c_str(), speed,
@@ -68,6 +105,7 @@ int main(int argc, char** argv)
     int exitCode = 0;
     bool wait = false;
     bool bulk = false;
+    bool temperature = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--exit") == 0 && i + 1 < argc)
             exitCode = std::atoi(argv[++i]);
@@ -75,6 +113,8 @@ int main(int argc, char** argv)
             wait = true;
         else if (std::strcmp(argv[i], "--bulk") == 0)
             bulk = true;
+        else if (std::strcmp(argv[i], "--temperature") == 0)
+            temperature = true;
     }
     const char* directory = std::getenv("UMOCKDEV_DIR");
     std::printf("%s\n", directory ? directory : "");
@@ -90,7 +130,7 @@ int main(int argc, char** argv)
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor;
         if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 && descriptor.idVendor == kVendorId)
-            printCamera(devices[i], descriptor, bulk);
+            printCamera(devices[i], descriptor, bulk, temperature);
     }
     libusb_free_device_list(devices, 1);
     libusb_exit(context);

@@ -6,7 +6,7 @@
 #include "api/ORUCamera.h"
 #include "transport/CCameraFX3.h"
 
-class TestTransport : public CCameraFX3 {
+class OpenedTransport : public CCameraFX3 {
 public:
     bool Open(uint16_t productId)
     {

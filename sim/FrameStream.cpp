@@ -1,0 +1,360 @@
+#include "sim/FrameStream.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <utility>
+
+#include "sim/FpgaRegisterFile.h"
+#include "sim/SimulatedCamera.h"
+
+namespace oru_sim {
+
+namespace {
+
+constexpr size_t kMarkerBytes = 8;  // a frame smaller than its four marker words is no frame
+
+struct MarkerWord {
+    size_t offset;  // bytes
+    uint16_t value;
+};
+
+// The FPGA's marker words in a frame of `frameBytes`; they overwrite pixels.
+std::array<MarkerWord, 4> markerWords(size_t frameBytes, uint16_t counter, std::optional<MarkerFault> fault)
+{
+    size_t words = frameBytes / 2;
+    auto unless = [&fault](MarkerFault broken, uint16_t value, uint16_t instead) {
+        return fault == broken ? instead : value;
+    };
+    const uint16_t head = FrameStream::kHeadMarker;
+    const uint16_t tail = FrameStream::kTailMarker;
+    return {{
+        {0, unless(MarkerFault::HeadMarker, head, static_cast<uint16_t>(~head))},
+        {2, counter},
+        {(words - 2) * 2, unless(MarkerFault::CounterMismatch, counter, static_cast<uint16_t>(counter + 1))},
+        {(words - 1) * 2, unless(MarkerFault::TailMarker, tail, static_cast<uint16_t>(~tail))},
+    }};
+}
+
+// How long `bytes` take at the output rate.
+std::chrono::steady_clock::duration onTheWire(size_t bytes, const FrameSettings& settings)
+{
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(bytes) / settings.outputBytesPerSecond));
+}
+
+template <typename Time>
+std::optional<Time> earliest(std::optional<Time> a, std::optional<Time> b)
+{
+    if (!a || !b)
+        return a ? a : b;
+    return std::min(*a, *b);
+}
+
+}  // namespace
+
+FrameStream::FrameStream(SimulatedCamera& camera)
+    : camera_(camera), renderer_(camera.spec().hotPixels), worker_([this] { run(); })
+{
+}
+
+FrameStream::~FrameStream()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    wakeUp_.notify_all();
+    worker_.join();
+}
+
+void FrameStream::wake()
+{
+    changed_ = true;
+    wakeUp_.notify_all();
+}
+
+void FrameStream::streamingStarted(SimulatedCamera&)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    controllerStreaming_ = true;
+    wake();
+}
+
+void FrameStream::streamingStopped(SimulatedCamera&)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    controllerStreaming_ = false;
+    endOutput();
+    wake();
+}
+
+void FrameStream::transferQueued(SimulatedCamera&)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    wake();
+}
+
+void FrameStream::registerWritten(SimulatedCamera&, RegisterSpace space, uint16_t address, uint16_t value)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (space == RegisterSpace::Fpga) {
+        FrameSettings settings = FrameSettings::read(camera_);
+        if (address == FrameSettings::kControlRegister && (value & FrameSettings::kStopBit)) {
+            // Stopping the data path ends the frame on its way and empties the DDR.
+            endOutput();
+            forgetHeldFrame();
+            exposureStart_.reset();
+        } else if (address == FrameSettings::kTriggerSignalRegister) {
+            bool signal = (value & FrameSettings::kTriggerSignalBit) != 0;
+            if (signal && !triggerSignal_ && settings.longExposureMode()) {
+                forgetHeldFrame();  // the DDR is being overwritten
+                exposureStart_ = Clock::now();
+            } else if (!signal && triggerSignal_ && exposureStart_) {
+                finishedExposureUs_ =
+                    std::chrono::duration<double, std::micro>(Clock::now() - *exposureStart_).count();
+                exposureStart_.reset();
+            }
+            triggerSignal_ = signal;
+        } else if (address == FrameSettings::kReloadRegister && (value & FrameSettings::kReloadBit) && held_ &&
+                   settings.ddrInUse) {
+            heldUnsent_ = true;
+        }
+        publishStatus(settings);
+    }
+    wake();
+}
+
+void FrameStream::powerCycled(SimulatedCamera&)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    output_.reset();
+    ++epoch_;
+    forgetHeldFrame();
+    controllerStreaming_ = false;
+    nextCounter_ = 0;
+    nextExposureEnd_.reset();
+    triggerSignal_ = false;
+    exposureStart_.reset();
+    finishedExposureUs_.reset();
+    wake();
+}
+
+void FrameStream::keepSentFrames(size_t count)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    keep_ = count;
+    while (sent_.size() > keep_)
+        sent_.pop_front();
+}
+
+std::vector<SentFrame> FrameStream::sentFrames() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::vector<SentFrame>(sent_.begin(), sent_.end());
+}
+
+std::vector<uint8_t> FrameStream::expectedFrame(uint16_t counter) const
+{
+    FrameSettings settings = FrameSettings::read(camera_);
+    FrameRenderer::Pixels pixels = renderer_.render(ImageParameters::from(settings, settings.sensor.exposureUs));
+    std::vector<uint8_t> frame(*pixels);
+    if (frame.size() >= kMarkerBytes)
+        for (const MarkerWord& word : markerWords(frame.size(), counter, std::nullopt)) {
+            frame[word.offset] = static_cast<uint8_t>(word.value & 0xFF);
+            frame[word.offset + 1] = static_cast<uint8_t>(word.value >> 8);
+        }
+    return frame;
+}
+
+void FrameStream::run()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!quit_) {
+        changed_ = false;
+        std::optional<Clock::time_point> next = step(lock);
+        auto told = [this] { return quit_ || changed_; };
+        if (next)
+            wakeUp_.wait_until(lock, *next, told);
+        else
+            wakeUp_.wait(lock, told);
+    }
+}
+
+std::optional<FrameStream::Clock::time_point> FrameStream::step(std::unique_lock<std::mutex>& lock)
+{
+    FrameSettings settings = FrameSettings::read(camera_);
+    publishStatus(settings);
+    bool streaming = controllerStreaming_ && settings.fpgaRunning && settings.sensor.awake &&
+                     settings.frameBytes() >= kMarkerBytes;
+    if (!streaming) {
+        endOutput();
+        nextExposureEnd_.reset();
+        finishedExposureUs_.reset();
+        return std::nullopt;
+    }
+
+    std::optional<Clock::time_point> next;
+    Clock::time_point now = Clock::now();
+    if (settings.longExposureMode()) {
+        nextExposureEnd_.reset();
+        if (finishedExposureUs_) {
+            double exposureUs = *finishedExposureUs_;
+            finishedExposureUs_.reset();
+            expose(settings, exposureUs, lock);
+        }
+    } else {
+        auto period = std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::micro>(settings.framePeriodUs()));
+        if (!nextExposureEnd_) {
+            nextExposureEnd_ = now + period;
+        } else if (now >= *nextExposureEnd_) {
+            // A late worker skips frames rather than bursting them.
+            nextExposureEnd_ = std::max(*nextExposureEnd_ + period, now);
+            expose(settings, settings.sensor.exposureUs, lock);
+        }
+        next = nextExposureEnd_;
+    }
+
+    if (!output_ && heldUnsent_ && camera_.waitingBulkTransfers() > 0) {
+        heldUnsent_ = false;
+        beginOutput(*held_, lock);
+    }
+    if (output_)
+        next = earliest(next, sendNext(settings, lock));
+    return next;
+}
+
+void FrameStream::expose(const FrameSettings& settings, double exposureUs, std::unique_lock<std::mutex>& lock)
+{
+    Frame frame{nextCounter_++, ImageParameters::from(settings, exposureUs)};
+    if (settings.ddrInUse) {
+        held_ = frame;  // a newer frame replaces one not yet sent
+        heldUnsent_ = true;
+        publishStatus(settings);
+    } else if (!output_ && camera_.waitingBulkTransfers() > 0) {
+        beginOutput(frame, lock);
+    }
+    // Otherwise the frame is lost, as in a FIFO nobody reads.
+}
+
+void FrameStream::beginOutput(Frame frame, std::unique_lock<std::mutex>& lock)
+{
+    StreamFaults::FrameFaults faults = faults_.takeFrameFaults();
+    if (faults.withhold)
+        return;
+    uint64_t epoch = epoch_;
+    // Rendering a large frame takes a while: let the host's requests through.
+    lock.unlock();
+    FrameRenderer::Pixels pixels = renderer_.render(frame.image);
+    lock.lock();
+    if (epoch != epoch_)
+        return;
+    size_t size = pixels->size() - std::min(faults.shortBy, pixels->size());
+    output_ = Output{std::move(frame), std::move(pixels), size, 0, faults.marker, faults.unplugAfter, {}};
+    if (keep_ > 0)
+        output_->record.reserve(size);
+    transferDue_.reset();
+}
+
+std::optional<FrameStream::Clock::time_point> FrameStream::sendNext(const FrameSettings& settings,
+                                                                    std::unique_lock<std::mutex>& lock)
+{
+    Clock::time_point now = Clock::now();
+    if (now < linkFreeAt_)
+        return linkFreeAt_;
+    std::optional<size_t> capacity = camera_.nextBulkTransferSize();
+    if (!capacity) {
+        transferDue_.reset();
+        return std::nullopt;  // until a transfer is queued
+    }
+    if (faults_.takeStall()) {
+        camera_.stallBulkTransfer();
+        endOutput();
+        return now;
+    }
+    size_t bytes = std::min(*capacity, output_->size - output_->sent);
+    std::optional<size_t> unplugAfter = output_->unplugAfter;
+    if (unplugAfter && output_->sent + bytes > *unplugAfter) {
+        endOutput();
+        lock.unlock();
+        camera_.unplugFromBus();
+        lock.lock();
+        return std::nullopt;
+    }
+    if (!transferDue_)
+        transferDue_ = std::max(now, linkFreeAt_) + onTheWire(bytes, settings);
+    if (now < *transferDue_)
+        return transferDue_;
+
+    bool keep = keep_ > 0;
+    Output& output = *output_;
+    camera_.completeBulkTransfer([&output, keep](uint8_t* destination, size_t room) {
+        size_t filled = std::min(room, output.size - output.sent);
+        output.copyOut(destination, filled, keep);
+        return filled;
+    });
+    linkFreeAt_ = *transferDue_;
+    transferDue_.reset();
+    if (output.sent >= output.size) {
+        endOutput();
+        if (unplugAfter) {
+            lock.unlock();
+            camera_.unplugFromBus();
+            lock.lock();
+            return std::nullopt;
+        }
+    } else if (std::optional<size_t> waiting = camera_.nextBulkTransferSize()) {
+        // Already waiting: the data flows on without a gap.
+        transferDue_ = linkFreeAt_ + onTheWire(std::min(*waiting, output.size - output.sent), settings);
+    }
+    return now;
+}
+
+void FrameStream::Output::copyOut(uint8_t* destination, size_t bytes, bool keep)
+{
+    std::memcpy(destination, pixels->data() + sent, bytes);
+    for (const MarkerWord& word : markerWords(pixels->size(), frame.counter, marker)) {
+        const uint8_t halves[2] = {static_cast<uint8_t>(word.value & 0xFF), static_cast<uint8_t>(word.value >> 8)};
+        for (size_t half = 0; half < 2; ++half) {
+            size_t at = word.offset + half;
+            if (at >= sent && at < sent + bytes)
+                destination[at - sent] = halves[half];
+        }
+    }
+    if (keep)
+        record.insert(record.end(), destination, destination + bytes);
+    sent += bytes;
+}
+
+void FrameStream::endOutput()
+{
+    ++epoch_;
+    transferDue_.reset();
+    if (!output_)
+        return;
+    if (keep_ > 0 && output_->sent > 0) {
+        sent_.push_back(SentFrame{output_->frame.counter, std::move(output_->record)});
+        while (sent_.size() > keep_)
+            sent_.pop_front();
+    }
+    output_.reset();
+}
+
+void FrameStream::forgetHeldFrame()
+{
+    held_.reset();
+    heldUnsent_ = false;
+}
+
+void FrameStream::publishStatus(const FrameSettings& settings)
+{
+    bool inSync = settings.fpgaRunning && settings.sensor.awake && !exposureStart_;
+    bool holding = settings.ddrInUse && held_;
+    uint8_t status = static_cast<uint8_t>((inSync ? FrameSettings::kSyncBit : 0) |
+                                          (holding ? FrameSettings::kFrameHeldBit : 0));
+    camera_.setFpgaRegisterBits(FpgaRegisterFile::kStatusRegister,
+                                FrameSettings::kSyncBit | FrameSettings::kFrameHeldBit, status);
+}
+
+}  // namespace oru_sim

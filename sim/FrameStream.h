@@ -1,0 +1,130 @@
+// The image data path of an FX3 camera, driven only by what the host wrote:
+// the sensor exposes frames, the FPGA frames them (head and tail markers, a
+// 16-bit counter), holds them in its DDR buffer or passes them straight on,
+// paces the output, and the controller sends them on the bulk-IN endpoint.
+//
+// Frames flow while the controller streams (0xA9 until 0xAA), the FPGA runs
+// (register 0 bit 4 clear) and the sensor is awake. The size comes from the
+// FPGA registers (4/5 width, 8/9 height, register 10 bit 4 for 2 bytes per
+// pixel). One frame is exposed per max(exposure, sensor frame time); without
+// DDR (register 10 bit 6 set, or DDR not ready) it leaves at the link rate
+// and is lost when no transfer waits for it; with DDR the newest frame is
+// held until transfers wait and leaves at the rate the bandwidth divider
+// (registers 36/37) allows. A transfer ends at the end of a frame, so the
+// next frame starts in a fresh transfer. The counter counts exposed frames.
+//
+// Long-exposure mode (register 0 bits 7 and 6): the sensor idles in sync
+// (register 35 bit 0x10); setting register 11 bit 0 starts an exposure,
+// clearing it ends it (its length is the real time between the two writes),
+// and the frame is read into the DDR (register 35 bit 0x04 while it is held)
+// and sent. Writing register 24 bit 0 sends the held frame again.
+//
+// Safe to use from any thread; runs one thread of its own, which uses the
+// camera: a stream must not outlive its camera.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "sim/BulkDataSource.h"
+#include "sim/FrameRenderer.h"
+#include "sim/FrameSettings.h"
+#include "sim/StreamFaults.h"
+
+namespace oru_sim {
+
+// One frame as it left the camera.
+struct SentFrame {
+    uint16_t counter = 0;
+    std::vector<uint8_t> bytes;  // fewer than a frame when it was cut short
+};
+
+class FrameStream : public BulkDataSource {
+public:
+    static constexpr uint16_t kHeadMarker = 0x5A7E;
+    static constexpr uint16_t kTailMarker = 0x3CF0;
+
+    explicit FrameStream(SimulatedCamera& camera);
+    ~FrameStream() override;
+    FrameStream(const FrameStream&) = delete;
+    FrameStream& operator=(const FrameStream&) = delete;
+
+    void streamingStarted(SimulatedCamera& camera) override;
+    void streamingStopped(SimulatedCamera& camera) override;
+    void transferQueued(SimulatedCamera& camera) override;
+    void registerWritten(SimulatedCamera& camera, RegisterSpace space, uint16_t address, uint16_t value) override;
+    void powerCycled(SimulatedCamera& camera) override;
+
+    StreamFaults& faults() { return faults_; }
+
+    // Keeps the last `count` frames sent, reloads included (0, the
+    // default, keeps none).
+    void keepSentFrames(size_t count);
+    std::vector<SentFrame> sentFrames() const;
+    // The frame with `counter` as the camera would send it now, faults aside.
+    std::vector<uint8_t> expectedFrame(uint16_t counter) const;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Frame {
+        uint16_t counter;
+        ImageParameters image;
+    };
+    struct Output {
+        Frame frame;
+        FrameRenderer::Pixels pixels;
+        size_t size = 0;  // bytes to send; a full frame unless cut short
+        size_t sent = 0;
+        std::optional<MarkerFault> marker;
+        std::optional<size_t> unplugAfter;
+        std::vector<uint8_t> record;
+
+        void copyOut(uint8_t* destination, size_t bytes, bool keep);
+    };
+
+    void run();
+    // One look at the camera; returns when to look again (none: when told).
+    std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock);
+    void expose(const FrameSettings& settings, double exposureUs, std::unique_lock<std::mutex>& lock);
+    // Unlocks while it renders: takes its frame by value.
+    void beginOutput(Frame frame, std::unique_lock<std::mutex>& lock);
+    std::optional<Clock::time_point> sendNext(const FrameSettings& settings, std::unique_lock<std::mutex>& lock);
+    void endOutput();
+    void forgetHeldFrame();
+    void publishStatus(const FrameSettings& settings);
+    void wake();
+
+    SimulatedCamera& camera_;
+    StreamFaults faults_;
+    mutable FrameRenderer renderer_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wakeUp_;
+    bool quit_ = false;
+    bool changed_ = false;
+    uint64_t epoch_ = 0;  // advances whenever output is cut off
+    bool controllerStreaming_ = false;
+    uint16_t nextCounter_ = 0;
+    std::optional<Clock::time_point> nextExposureEnd_;  // free-running sensor
+    bool triggerSignal_ = false;
+    std::optional<Clock::time_point> exposureStart_;   // long exposure running
+    std::optional<double> finishedExposureUs_;          // long exposure to read out
+    std::optional<Frame> held_;                          // in DDR
+    bool heldUnsent_ = false;
+    std::optional<Output> output_;
+    Clock::time_point linkFreeAt_{};
+    std::optional<Clock::time_point> transferDue_;
+    size_t keep_ = 0;
+    std::deque<SentFrame> sent_;
+
+    std::thread worker_;  // last: starts when everything else is ready
+};
+
+}  // namespace oru_sim
