@@ -12,7 +12,7 @@ namespace oru_sim {
 class BulkTransferPort {
 public:
     virtual ~BulkTransferPort() = default;
-    virtual size_t waitingTransfers() const = 0;
+    virtual size_t waitingTransfers() = 0;
     // Length of the oldest waiting transfer; none when none waits.
     virtual std::optional<size_t> nextCapacity() const = 0;
     // Fills and completes the oldest waiting transfer; false when none waits.

@@ -36,7 +36,7 @@ public:
     // reapable; every later ioctl but the reaping of those fails with ENODEV.
     void disconnect();
 
-    size_t waitingTransfers() const override;
+    size_t waitingTransfers() override;
     std::optional<size_t> nextCapacity() const override;
     bool completeNext(const BulkFill& fill) override;
     bool stallNext() override;
