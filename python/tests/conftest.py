@@ -36,34 +36,6 @@ if SIMULATOR_VARIABLE in os.environ:
     os.environ["HOME"] = _home
 
 
-# Frames need the model's capture loop and the simulator's frame stream, which
-# are merged separately; until both are in the tree the tests marked
-# `capture` wait. This check goes once they are.
-def _frames_wait_for():
-    stand_in = ROOT / "models" / "CCameraProColorCapture.cpp"
-    if stand_in.exists() and "Placeholders until the capture task" in stand_in.read_text():
-        return "the model's capture loop"
-    if not (ROOT / "sim" / "FrameStream.h").exists():
-        return "the simulator's frame stream"
-    return None
-
-
-FRAMES_WAIT_FOR = _frames_wait_for()
-
-
-def pytest_configure(config):
-    config.addinivalue_line("markers", "capture: needs frames from the simulated camera")
-
-
-def pytest_collection_modifyitems(config, items):
-    if FRAMES_WAIT_FOR is None:
-        return
-    waiting = pytest.mark.skip(reason=f"waits for {FRAMES_WAIT_FOR}")
-    for item in items:
-        if item.get_closest_marker("capture"):
-            item.add_marker(waiting)
-
-
 def pytest_cmdline_main(config):
     if SIMULATOR_VARIABLE in os.environ:
         return None

@@ -36,7 +36,6 @@ def test_info_prints_properties_and_control_table(capsys):
     assert " controllable " in out and "\n Gain " in out
 
 
-@pytest.mark.capture
 def test_capture_rgb24_to_every_format(capsys, tmp_path):
     code, out, _ = run(capsys, "capture", *SMALL_ROI, "--type", "rgb24", "--gain", "150",
                        "--exposure", "20000", "-o", str(tmp_path / "c.fits"),
@@ -56,7 +55,6 @@ def test_capture_rgb24_to_every_format(capsys, tmp_path):
     assert numpy.load(tmp_path / "c.npy").shape == (240, 320, 3)
 
 
-@pytest.mark.capture
 def test_capture_binned_raw16_frames_with_a_countdown(capsys, tmp_path):
     code, _, err = run(capsys, "capture", *SMALL_ROI, "--type", "raw16", "--bin", "2",
                        "--exposure", "1200000", "--count", "2", "-o", str(tmp_path / "r.fits"),
