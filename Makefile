@@ -4,11 +4,15 @@ BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
 TSAN_BUILD ?= build-tsan
 JOBS ?= 2
+PREFIX ?= /usr/local
+# The simulated camera of the demo: the representative model's product ID.
+DEMO_CAMERA ?= 0x1001
+OUT ?= out
 BENCH_BUILD ?= $(BUILD)-release
 
 export PYTHON
 
-.PHONY: all deps configure build test test-cpp test-python tsan demo bench clean
+.PHONY: all deps configure build test test-cpp test-python tsan demo install bench clean
 
 all: build
 
@@ -31,6 +35,7 @@ test: deps
 test-cpp:
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# pytest starts itself again under $(BUILD)/sim/oru-sim with a simulated camera.
 test-python:
 	ORU_BUILD_DIR=$(abspath $(BUILD)) $(PYTHON) -m pytest -q python/tests
 
@@ -44,7 +49,16 @@ tsan: deps
 
 demo: deps
 	$(MAKE) build
-	$(BUILD)/examples/oru_list_cameras
+	PYTHONPATH=$(abspath $(BUILD))/python $(BUILD)/sim/oru-sim --camera $(DEMO_CAMERA) -- \
+		scripts/demo $(OUT)
+
+# Into $(PREFIX) (staged under $(DESTDIR) when set); the Python package goes to
+# PYTHON_INSTALL_DIR when given, else where $(PYTHON) looks under $(PREFIX).
+install: configure
+	cmake -S . -B $(BUILD) -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+		$(if $(PYTHON_INSTALL_DIR),-DPYTHON_INSTALL_DIR=$(PYTHON_INSTALL_DIR))
+	cmake --build $(BUILD) -j$(JOBS)
+	cmake --install $(BUILD)
 
 # Release build; runs every benchmark executable of bench/.
 bench: deps

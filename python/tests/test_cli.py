@@ -1,0 +1,82 @@
+"""python3 -m tav_oru against the simulated camera."""
+import datetime
+import subprocess
+import sys
+
+import numpy
+import pytest
+from astropy.io import fits
+from PIL import Image
+
+from tav_oru import cli
+
+SMALL_ROI = ["--width", "320", "--height", "240"]
+
+
+def run(capsys, *argv):
+    code = cli.main(list(argv))
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
+def test_list_from_the_command_line():
+    result = subprocess.run([sys.executable, "-m", "tav_oru", "list"], capture_output=True,
+                            text=True, timeout=120, check=True)
+    lines = result.stdout.splitlines()
+    assert lines[0].split() == ["index", "ID", "name"]
+    index, camera_id, name = lines[1].split(maxsplit=2)
+    assert index == "0" and camera_id.isdigit() and name
+
+
+def test_info_prints_properties_and_control_table(capsys):
+    code, out, _ = run(capsys, "info")
+    assert code == 0
+    assert "(oru sdk: 1, 26, 0, 0)" in out
+    assert "supported bins: 1 2 3 4" in out
+    assert " controllable " in out and "\n Gain " in out
+
+
+def test_capture_rgb24_to_every_format(capsys, tmp_path):
+    code, out, _ = run(capsys, "capture", *SMALL_ROI, "--type", "rgb24", "--gain", "150",
+                       "--exposure", "20000", "-o", str(tmp_path / "c.fits"),
+                       "-o", str(tmp_path / "c.png"), "-o", str(tmp_path / "c.npy"))
+    assert code == 0
+    assert out.split() == [str(tmp_path / name) for name in ("c.fits", "c.png", "c.npy")]
+    with fits.open(tmp_path / "c.fits") as hdus:
+        header, data = hdus[0].header, hdus[0].data
+    assert data.shape == (3, 240, 320) and data.dtype == numpy.uint8
+    assert header["EXPTIME"] == 0.02 and header["GAIN"] == 150
+    assert (header["XBINNING"], header["YBINNING"]) == (1, 1)
+    assert header["INSTRUME"]
+    assert datetime.datetime.fromisoformat(header["DATE-OBS"])
+    assert "CCD-TEMP" in header and "BAYERPAT" not in header
+    image = Image.open(tmp_path / "c.png")
+    assert (image.mode, image.size) == ("RGB", (320, 240))
+    assert numpy.load(tmp_path / "c.npy").shape == (240, 320, 3)
+
+
+def test_capture_binned_raw16_frames_with_a_countdown(capsys, tmp_path):
+    code, _, err = run(capsys, "capture", *SMALL_ROI, "--type", "raw16", "--bin", "2",
+                       "--exposure", "1200000", "--count", "2", "-o", str(tmp_path / "r.fits"),
+                       "-o", str(tmp_path / "r.png"))
+    assert code == 0
+    assert "frame 2/2 [" in err and "s left" in err
+    for number in ("0001", "0002"):
+        with fits.open(tmp_path / f"r-{number}.fits") as hdus:
+            header, data = hdus[0].header, hdus[0].data
+        assert data.shape == (240, 320) and data.dtype == numpy.uint16
+        assert header["BAYERPAT"] == "RGGB" and header["XBINNING"] == 2
+        image = Image.open(tmp_path / f"r-{number}.png")
+        assert image.mode.startswith("I") and image.size == (320, 240)
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["capture", "-o", "frame.jpg"], "unknown file type"),
+    (["capture", *SMALL_ROI, "--bin", "5", "-o", "frame.npy"], "unsupported number of bin(s): 5"),
+    (["info", "--camera", "3"], "ORU_ERROR_INVALID_INDEX"),
+])
+def test_errors_are_reported_with_exit_code_1(capsys, tmp_path, monkeypatch, argv, message):
+    monkeypatch.chdir(tmp_path)
+    code, _, err = run(capsys, *argv)
+    assert code == 1 and message in err
+    assert not list(tmp_path.iterdir())
