@@ -5,10 +5,14 @@
 
 namespace {
 
+// Several product IDs share a model class: the row's ID is the one the
+// object opens.
 template <typename Model>
-CCameraBase *Create()
+CCameraBase *Create(int productId)
 {
-    return new Model;
+    CCameraBase *camera = new Model;
+    camera->CameraPID(productId);
+    return camera;
 }
 
 } // namespace
@@ -143,6 +147,6 @@ CCameraBase *mallocCamera(int productId)
 {
     for (const ProductRow &row : kProductTable)
         if (row.iProductId == productId)
-            return row.pCreate != nullptr ? row.pCreate() : nullptr;
+            return row.pCreate != nullptr ? row.pCreate(productId) : nullptr;
     return nullptr;
 }

@@ -8,8 +8,9 @@ class CCameraBase;
 
 struct ProductRow {
     int iProductId;
-    // Builds the model object; null for a product this build cannot drive.
-    CCameraBase *(*pCreate)();
+    // Builds the model object for this product ID; null for a product this
+    // build cannot drive.
+    CCameraBase *(*pCreate)(int productId);
 };
 
 extern const ProductRow kProductTable[ORU_PRODUCT_ID_COUNT];

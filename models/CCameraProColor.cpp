@@ -194,7 +194,8 @@ CCameraProColor::~CCameraProColor()
 
 bool CCameraProColor::InitCamera()
 {
-    CameraPID(kProductId);
+    // The product ID stays the one the camera was opened with: several
+    // products share this class.
     if (!m_bOpen)
         return false;
     m_WorkThread.InitFuncPt(WorkingFunc);
