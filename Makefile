@@ -5,8 +5,8 @@ BUILD_TYPE ?= RelWithDebInfo
 TSAN_BUILD ?= build-tsan
 JOBS ?= 2
 PREFIX ?= /usr/local
-# The simulated camera of the demo: the representative model's product ID.
-DEMO_CAMERA ?= 0x1001
+# The simulated camera of the demo: the representative model.
+DEMO_CAMERA ?= oru6200mc-pro
 OUT ?= out
 BENCH_BUILD ?= $(BUILD)-release
 

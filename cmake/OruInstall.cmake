@@ -43,12 +43,12 @@ install(TARGETS oru-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # create_udev_file() writes for users.
 set(ORU_UDEV_RULE_DIR ${PROJECT_BINARY_DIR}/udev)
 file(MAKE_DIRECTORY ${ORU_UDEV_RULE_DIR})
+add_executable(write_udev_rule scripts/write_udev_rule.cpp)
+target_link_libraries(write_udev_rule PRIVATE oru_wrapper)
 add_custom_command(
     OUTPUT ${ORU_UDEV_RULE_DIR}/99-oru.rules
-    COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${PROJECT_BINARY_DIR}/python
-            ${Python_EXECUTABLE} -c "import sys, tav_oru; sys.exit(not tav_oru.create_udev_file())"
-    WORKING_DIRECTORY ${ORU_UDEV_RULE_DIR}
-    DEPENDS bindings
+    COMMAND write_udev_rule ${ORU_UDEV_RULE_DIR}
+    DEPENDS write_udev_rule
     VERBATIM)
 add_custom_target(udev_rule ALL DEPENDS ${ORU_UDEV_RULE_DIR}/99-oru.rules)
 install(FILES ${ORU_UDEV_RULE_DIR}/99-oru.rules DESTINATION ${CMAKE_INSTALL_DATADIR}/tav_oru)

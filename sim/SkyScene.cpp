@@ -11,7 +11,11 @@ namespace {
 constexpr int kTileSize = 256;                  // sensor pixels
 constexpr uint64_t kSeed = 0x0A57'0C0F'FEE5'5EEDull;
 constexpr double kBackground = 0.02;            // full scale per second
-constexpr std::array<double, 4> kSkyTint{0.8, 1.0, 1.0, 1.3};
+// The mosaic's sensitivity per site (R, G, G, B): weaker in red and blue, so
+// that a camera's default white balance gives a nearly neutral picture.
+constexpr std::array<double, 4> kSiteResponse{0.92, 1.0, 1.0, 0.55};
+// The night sky's own colour, slightly blue.
+constexpr std::array<double, 4> kSkyColour{0.95, 1.0, 1.0, 1.1};
 constexpr double kFaintestStar = 0.05;          // peak, full scale per second
 constexpr double kBrightestStar = 20.0;
 constexpr double kNarrowestStar = 0.9;          // sigma, sensor pixels
@@ -65,7 +69,8 @@ std::vector<Star> tileStars(int tileX, int tileY)
         star.peak = kFaintestStar * std::pow(kBrightestStar / kFaintestStar, random.next());
         star.sigma = kNarrowestStar + (kWidestStar - kNarrowestStar) * random.next();
         double warmth = random.next();  // 0 blue-white .. 1 red
-        star.colour = {0.6 + 0.8 * warmth, 1.0, 1.0, 1.4 - 0.8 * warmth};
+        star.colour = {kSiteResponse[0] * (0.6 + 0.8 * warmth), 1.0, 1.0,
+                       kSiteResponse[3] * (1.4 - 0.8 * warmth)};
         stars.push_back(star);
     }
     return stars;
@@ -104,7 +109,8 @@ void SkyScene::paintBackground()
         double row = 1.0 + 0.15 * std::cos((g.originY + y * g.binning) / 1300.0 + 0.7);
         std::array<double, 2> tint{1.0, 1.0};
         if (g.colourMosaic)
-            tint = {kSkyTint[static_cast<size_t>(site(0, y))], kSkyTint[static_cast<size_t>(site(1, y))]};
+            tint = {kSiteResponse[static_cast<size_t>(site(0, y))] * kSkyColour[static_cast<size_t>(site(0, y))],
+                    kSiteResponse[static_cast<size_t>(site(1, y))] * kSkyColour[static_cast<size_t>(site(1, y))]};
         uint16_t* out = levels_.data() + static_cast<size_t>(y) * static_cast<size_t>(g.width);
         for (int x = 0; x < g.width; ++x) {
             double flux = kBackground * (row + column[static_cast<size_t>(x)]) * tint[static_cast<size_t>(x & 1)];

@@ -292,8 +292,9 @@ TEST_F(FrameStreamTest, BrightnessFollowsExposureGainBlackLevelAndColourGains)
     std::array<double, 4> baseMedian;
     for (int site = 0; site < 4; ++site)
         baseMedian[static_cast<size_t>(site)] = siteMedian(reference, kWidth, site, 12);
+    // The mosaic's red and blue sites are less sensitive than its green ones.
     EXPECT_LT(baseMedian[0], baseMedian[1]) << "the sky is tinted on a colour sensor";
-    EXPECT_LT(baseMedian[1], baseMedian[3]);
+    EXPECT_LT(baseMedian[3], baseMedian[0]);
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
