@@ -40,15 +40,18 @@ test-python:
 	ORU_BUILD_DIR=$(abspath $(BUILD)) $(PYTHON) -m pytest -q python/tests
 
 # The C++ tests once more, built with ThreadSanitizer.
-# The suites where threads meet (worker threads, ring, capture, registry, auto
-# controls, cooler) under ThreadSanitizer. The USB emulation underneath is not
-# instrumented: tests/tsan.supp keeps its hand-overs out of the reports.
-TSAN_TESTS = ThreadCtrl|RunningRing|CirBuf|CaptureTest|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl
+# The suites where threads meet (worker threads, ring, capture lifecycle,
+# registry and flat API, auto controls, cooler) under ThreadSanitizer. The USB
+# emulation underneath is not instrumented: tests/tsan.supp keeps its
+# hand-overs out of the reports. The frame-timing tests of video capture are
+# left out: under the sanitizer's slowdown the simulated camera's frames
+# outrun the host and those tests see the drops they are meant to rule out.
+TSAN_TESTS = ThreadCtrl|RunningRing|CirBuf|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl|FlatApiTest
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORU_SANITIZE_THREAD=ON \
 		-DPython_EXECUTABLE=$(PYTHON)
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
-	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(abspath tests/tsan.supp) detect_deadlocks=0" \
+	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(abspath tests/tsan.supp) detect_deadlocks=0 history_size=7" \
 		ctest --output-on-failure -j$(JOBS) -R '^($(TSAN_TESTS))\.'
 
 demo: deps
