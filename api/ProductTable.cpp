@@ -2,6 +2,8 @@
 
 #include "engine/CCameraBase.h"
 #include "models/CCameraProColor.h"
+#include "models/CCameraPythonColor.h"
+#include "models/CCameraPythonMono.h"
 
 namespace {
 
@@ -26,8 +28,8 @@ const ProductRow kProductTable[ORU_PRODUCT_ID_COUNT] = {
     {0x1006, nullptr},
     {0x1007, nullptr},
     {0x1008, nullptr},
-    {0x1009, nullptr},
-    {0x100A, nullptr},
+    {0x1009, &Create<CCameraPythonMono>},
+    {0x100A, &Create<CCameraPythonColor>},
     {0x100B, nullptr},
     {0x100C, nullptr},
     {0x100D, nullptr},

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "sim/ProColorSensor.h"
+#include "sim/PythonSensor.h"
 
 namespace oru_sim {
 
@@ -33,11 +34,38 @@ CameraSpec proColorCamera()
     return description;
 }
 
+// No temperature chip, cooler or heater: the PYTHON models have none.
+CameraSpec pythonCamera(uint16_t productId, const char* name, bool colour)
+{
+    CameraSpec description = CameraSpec::usb3Camera(productId);
+    description.product = name;
+    description.sensorWidth = PythonSensor::kWidth;
+    description.sensorHeight = PythonSensor::kHeight;
+    description.sensorModel = std::make_shared<PythonSensor>(colour);
+    return description;
+}
+
+CameraSpec pythonMonoCamera()
+{
+    return pythonCamera(PythonSensor::kMonoProductId, "ORU174MM", false);
+}
+
+CameraSpec pythonColourCamera()
+{
+    return pythonCamera(PythonSensor::kColourProductId, "ORU174MC", true);
+}
+
 const NamedModel kNamedModels[] = {
     {"ORU6200MC Pro", "oru6200mc-pro",
      "TAV ORU6200MC Pro, product ID 0x1001: cooled colour, 6248 x 4176, TMP100, cooler on FPGA register 38, "
      "heater power register, humidity sensor",
      proColorCamera},
+    {"ORU174MM", "oru174mm",
+     "TAV ORU174MM, product ID 0x1009: mono PYTHON sensor, 1280 x 1024, 10-bit, 16-bit camera registers",
+     pythonMonoCamera},
+    {"ORU174MC", "oru174mc",
+     "TAV ORU174MC, product ID 0x100A: colour PYTHON sensor, 1280 x 1024, 10-bit, 16-bit camera registers",
+     pythonColourCamera},
 };
 
 bool sameIgnoringCase(const std::string& a, const std::string& b)

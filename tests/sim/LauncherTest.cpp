@@ -150,9 +150,11 @@ TEST(LauncherTest, ReportsItsOwnFailures)
     Launch launch = start({"--list-models"});
     std::vector<std::string> lines;
     EXPECT_EQ(finish(launch, &lines), 0);
-    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0].rfind("ORU6200MC Pro (oru6200mc-pro)  TAV ORU6200MC Pro, product ID 0x1001", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind("PRODUCT-ID", 0), 0u);
+    EXPECT_EQ(lines[1].rfind("ORU174MM (oru174mm)  TAV ORU174MM, product ID 0x1009", 0), 0u) << lines[1];
+    EXPECT_EQ(lines[2].rfind("ORU174MC (oru174mc)  TAV ORU174MC, product ID 0x100A", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].rfind("PRODUCT-ID", 0), 0u);
 }
 
 TEST(PortAddressTest, ParsesBusAndPortChain)

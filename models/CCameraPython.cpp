@@ -1,0 +1,513 @@
+#include "models/CCameraPython.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "log/DbgPrint.h"
+#include "models/PythonRegisterTables.h"
+
+namespace {
+
+constexpr uint64_t kMinExposureUs = 16;
+constexpr uint64_t kMaxExposureUs = 64000;
+constexpr int kMaxAutoExposureMs = 64;
+// The sensor clock in MHz; as the exposure timer's clock count it makes the
+// exposure register count microseconds.
+constexpr uint16_t kSensorClockMHz = 72;
+
+constexpr int kMaxGain = 360;
+// Each analogue stage doubles the signal (6 dB = 60 units of 0.1 dB); the
+// digital gain, 128 for unity, does the rest.
+constexpr int kAnalogueStepGain = 60;
+constexpr int kMaxAnalogueStage = 3;
+constexpr double kUnityDigitalGain = 128.0;
+constexpr int kMaxOffset = 255;
+
+// Bytes per second per percent of bandwidth, divided by 10.
+constexpr int kLinkRateUSB3 = 390000;
+constexpr int kLinkRateUSB2 = 43272;
+
+// Line time of the sensor: the window width plus 16 columns at 36 columns
+// per 125 ns, plus a row overhead, never below a floor.
+constexpr int kExtraColumns = 16;
+constexpr int kRowOverheadNs = 1000;
+constexpr int kZeroRowOverheadNs = 56;
+constexpr int kMinLineNs = 1000;
+constexpr int kMinZeroRowOverheadLineNs = 1260;
+constexpr uint32_t kFrameOverheadUs = 50;
+
+constexpr uint16_t kRegPLLLock = 96;   // bit 0
+constexpr uint16_t kFPGARegControl = 0;
+constexpr uint16_t kFPGAHold = 1;
+constexpr uint16_t kFPGARegOutput = 10;
+constexpr uint16_t kFPGARegFirstGain = 12;
+constexpr uint8_t kFPGARunning = 0x01;
+constexpr uint8_t kFPGAStopped = 0x11;
+constexpr uint8_t kUnityColourGain = 128;
+
+int LinkConstant(bool usb3Host)
+{
+    return usb3Host ? kLinkRateUSB3 : kLinkRateUSB2;
+}
+
+void SleepMs(unsigned ms)
+{
+    usleep(ms * 1000);
+}
+
+} // namespace
+
+// Identity, limits and defaults are this family's own model data; the
+// sensor's size, pixel pitch and ADC depth are those of the PYTHON sensor.
+CCameraPython::CCameraPython()
+{
+    DbgPrint(-1, "CCameraPython", "CCAMERA::CCAMERA()\n");
+    m_iMaxWidth = 1280;
+    m_iMaxHeight = 1024;
+    m_iWidth = m_iMaxWidth;
+    m_iHeight = m_iMaxHeight;
+    m_dPixelSize = 4.8;
+    m_iBitDepth = 10;
+    m_bUSB3Camera = true;
+    // After the base's bin 1; all binning is done in software.
+    m_SupportedBins[1] = 2;
+    m_SupportedBins[2] = 3;
+    m_SupportedBins[3] = 4;
+
+    m_Caps.bRaw8 = true;
+    m_Caps.bRaw16 = true;
+    m_Caps.bGain = true;
+    m_Caps.bExposure = true;
+    m_Caps.bOffset = true;
+    m_Caps.bBandwidth = true;
+    m_Caps.bAutoBandwidth = true;
+    m_Caps.bHighSpeed = true;
+    m_Caps.bST4 = true;
+
+    m_Limits.iGainDefault = 60;
+    m_Limits.iGainMax = kMaxGain;
+    m_Limits.iGainMin = 0;
+    m_Limits.lExpDefault = 10000;
+    m_Limits.lExpMax = kMaxExposureUs;
+    m_Limits.lExpMin = kMinExposureUs;
+    m_Limits.iGammaDefault = 50;
+    m_Limits.iGammaMax = 100;
+    m_Limits.iGammaMin = 1;
+    m_Limits.iWBMax = 99;
+    m_Limits.iWBMin = 1;
+    m_Limits.iOffsetDefault = 8;
+    m_Limits.iOffsetMax = kMaxOffset;
+    m_Limits.iOffsetMin = 0;
+    m_Limits.iBandwidthMin = 40;
+    m_Limits.iBandwidthMax = 100;
+
+    m_iGain = 60;
+    m_lExposure = 10000;
+    m_iGamma = 50;
+    m_iOffset = 8;
+    m_iBandwidth = 80;
+    m_bAutoBandwidth = true;
+    m_iBandwidthUSB3 = 100;
+    // Full well of about 10000 electrons over the 10-bit range.
+    m_fElecPerADU = 9.78f;
+    const int gainOffsetRef[5] = {8, 8, 60, 180, 12};
+    for (int i = 0; i < 5; ++i)
+        m_iGainOffsetRef[i] = gainOffsetRef[i];
+    m_iAutoMaxGain = 180;
+    m_iCMOSClk = kSensorClockMHz * 1000;
+    m_bEnableDDR = false;
+}
+
+void CCameraPython::LoadModelSettings()
+{
+    LoadSetting();
+    if (m_iAutoMaxExpMs > kMaxAutoExposureMs)
+        m_iAutoMaxExpMs = kMaxAutoExposureMs;
+    // These models have no hardware binning; a stored flag does not apply.
+    m_bHardwareBin = false;
+    SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
+}
+
+CCameraPython::~CCameraPython()
+{
+    DbgPrint(-1, "~CCameraPython", "CCAMERA::~CCAMERA()\n");
+    CCameraPython::CloseCamera();
+    // These threads call this class's overrides, so they end before it does.
+    m_WorkThread.Stop();
+    m_TrigThread.Stop();
+    m_AutoCtrlThread.Stop();
+}
+
+int CCameraPython::PlayWrites(const PythonWriteList &writes)
+{
+    int result = 0;
+    for (int i = 0; i < writes.iCount; ++i) {
+        const PythonRegisterWrite &write = writes.pWrites[i];
+        result = write.bWhole ? WriteCameraRegister(write.address, write.value)
+                              : WriteCameraRegister_B(write.address, write.lowBit,
+                                                      write.highBit, write.value);
+    }
+    return result;
+}
+
+int CCameraPython::RunReadoutMode(const PythonReadoutMode &mode)
+{
+    PlayWrites(kPythonSequencerOff);
+    int result = PlayWrites(mode.modeBits);
+    for (int i = 0; i < mode.iProgramWords; ++i)
+        result = WriteCameraRegister(static_cast<uint16_t>(kPythonRegProgram + i), mode.pProgram[i]);
+    return result;
+}
+
+int CCameraPython::EnableClockMngmnt1()
+{
+    return PlayWrites(kPythonClockMngmnt1);
+}
+
+int CCameraPython::EnableClockMngmnt2()
+{
+    return PlayWrites(kPythonClockMngmnt2);
+}
+
+int CCameraPython::RequiredUploads()
+{
+    return PlayWrites(kPythonRequiredUploads);
+}
+
+int CCameraPython::SoftReset()
+{
+    return PlayWrites(kPythonSoftReset);
+}
+
+int CCameraPython::SoftPowerUp()
+{
+    return PlayWrites(kPythonSoftPowerUp);
+}
+
+int CCameraPython::SoftPowerDown()
+{
+    return PlayWrites(kPythonSoftPowerDown);
+}
+
+int CCameraPython::StartPYTHONStreaming()
+{
+    return WriteCameraRegister_B(kPythonRegSequencer, 0, 0, 1);
+}
+
+int CCameraPython::StopPYTHONStreaming()
+{
+    return WriteCameraRegister_B(kPythonRegSequencer, 0, 0, 0);
+}
+
+int CCameraPython::InitializeCDSwithNROT()
+{
+    return RunReadoutMode(kPythonCDSwithNROT);
+}
+
+int CCameraPython::InitializeCDSwithZROT()
+{
+    return RunReadoutMode(kPythonCDSwithZROT);
+}
+
+int CCameraPython::InitializeUDSwithNROT()
+{
+    return RunReadoutMode(kPythonUDSwithNROT);
+}
+
+int CCameraPython::InitializeUDSwithZROT()
+{
+    return RunReadoutMode(kPythonUDSwithZROT);
+}
+
+int CCameraPython::InitializeCDSwithNROT_LTN()
+{
+    return RunReadoutMode(kPythonCDSwithNROT_LTN);
+}
+
+int CCameraPython::InitializeMSCwithNROT()
+{
+    return RunReadoutMode(kPythonMSCwithNROT);
+}
+
+int CCameraPython::InitializeMSCwithZeroROT()
+{
+    return RunReadoutMode(kPythonMSCwithZeroROT);
+}
+
+int CCameraPython::InitializeMSLwithNROT()
+{
+    return RunReadoutMode(kPythonMSLwithNROT);
+}
+
+bool CCameraPython::InitCamera()
+{
+    // The product ID stays the one the camera was opened with.
+    if (!m_bOpen)
+        return false;
+    m_WorkThread.InitFuncPt(WorkingFunc);
+    m_TrigThread.InitFuncPt(NoTriggerFunc);
+    InitVariable();
+    SetHPCStates(true);
+    GetFPGAVer();
+
+    SoftReset();
+    SleepMs(10);
+    EnableClockMngmnt1();
+    EnableClockMngmnt2();
+    RequiredUploads();
+    SoftPowerUp();
+    InitializeCDSwithNROT();
+    WriteCameraRegister(kPythonRegTimerClocks, kSensorClockMHz);
+    WriteCameraRegister_B(kPythonRegIntegration, 2, 2, 1);
+    WriteCameraRegister_B(kRegPLLLock, 0, 0, 1);
+
+    WriteFPGAREG(kFPGARegControl, 0);
+    SleepMs(20);
+    WriteFPGAREG(kFPGARegControl, 0x10);
+    WriteFPGAREG(kFPGARegOutput, 1);
+    WriteFPGAREG(kFPGAHold, 1);
+    for (uint16_t reg = kFPGARegFirstGain; reg < kFPGARegFirstGain + 4; ++reg)
+        WriteFPGAREG(reg, kUnityColourGain);
+    WriteFPGAREG(kFPGAHold, 0);
+
+    SetGamma(m_iGamma);
+    SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
+    SetBrightness(m_iOffset);
+    if (m_bAutoBandwidth)
+        m_iBandwidth = m_bUSB3Host ? 100 : 80;
+    SetHighSpeedMode(m_bHighSpeed);
+    SetGain(m_iGain, m_bAutoGain);
+    SetExp(m_lExposure, m_bAutoExp);
+    return true;
+}
+
+void CCameraPython::CloseCamera()
+{
+    if (m_bOpen)
+        SoftPowerDown();
+    CCameraBase::CloseCamera();
+}
+
+bool CCameraPython::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
+{
+    bool binSupported = false;
+    for (int i = 0; i < 16 && m_SupportedBins[i] != 0; ++i)
+        binSupported = binSupported || m_SupportedBins[i] == bin;
+    if (!binSupported)
+        return false;
+
+    // 64-bit, so that no caller's width or height can overflow the checks.
+    const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
+    const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
+    const int typeCode = static_cast<int>(type);
+    if (sensorWidth > m_iMaxWidth || sensorHeight > m_iMaxHeight || sensorWidth < 1 ||
+        sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT || typeCode > IMAGE_TYPE_RAW16)
+        return false;
+    if (sensorHeight % 2 != 0 || sensorWidth % 8 != 0)
+        return false;
+
+    m_iWidth = width;
+    m_iHeight = height;
+    m_iBin = bin;
+    m_ImgType = type;
+    DbgPrint(-1, "SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
+             m_iStartX.load(), m_iStartY.load(), width, height, bin);
+
+    m_iStartX = (m_iMaxWidth - width * bin) / 2;
+    m_iStartY = (m_iMaxHeight - height * bin) / 2;
+    SetStartPos(m_iStartX, m_iStartY);
+    SetOutput16Bits(type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16);
+    Cam_SetResolution();
+    // Re-applies the exposure and the timing of the new size as well.
+    SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
+    return true;
+}
+
+bool CCameraPython::SetStartPos(int x, int y)
+{
+    const int bin = m_iBin;
+    // Columns in steps of the sensor's 8-column kernels, rows even to keep
+    // the colour phase.
+    x = x < 0 ? 0 : x / 8 * 8;
+    y = y < 0 ? 0 : y / 2 * 2;
+    if (y + m_iHeight * bin > m_iMaxHeight)
+        y = m_iMaxHeight - m_iHeight * bin;
+    if (x + m_iWidth * bin > m_iMaxWidth)
+        x = m_iMaxWidth - m_iWidth * bin;
+    m_iStartX = x;
+    m_iStartY = y;
+
+    if (m_bCutDark)
+        AdjustDarkBuff();
+    if (m_bHPC)
+        AdjustHPCTable();
+    DbgPrint(-1, "SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
+    WriteSensorWindow();
+    return true;
+}
+
+int CCameraPython::WriteSensorWindow()
+{
+    const int bin = m_iBin;
+    const int x = m_iStartX;
+    const int y = m_iStartY;
+    const int lastColumn = x + m_iWidth * bin - 1;
+    const int lastRow = y + m_iHeight * bin - 1;
+    WriteCameraRegister(kPythonRegWindowX, static_cast<uint16_t>((lastColumn / 8) << 8 | x / 8));
+    WriteCameraRegister(kPythonRegWindowFirstRow, static_cast<uint16_t>(y));
+    return WriteCameraRegister(kPythonRegWindowLastRow, static_cast<uint16_t>(lastRow));
+}
+
+bool CCameraPython::Cam_SetResolution()
+{
+    DbgPrint(-1, "Cam_SetResolution", "SetResolution!\n");
+    WriteSensorWindow();
+    SetFPGAHeight(m_iHeight * m_iBin);
+    SetFPGAWidth(m_iWidth * m_iBin);
+    return true;
+}
+
+void CCameraPython::SetOutput16Bits(bool on)
+{
+    m_b16Bit = on;
+    SetFPGAADCWidthOutputWidth(ADC_BIT_WIDE, on);
+}
+
+int CCameraPython::GetRealImageSize()
+{
+    const int bin = m_iBin;
+    return m_iWidth * bin * m_iHeight * bin * (m_b16Bit ? 2 : 1);
+}
+
+bool CCameraPython::StartSensorStreaming()
+{
+    StartPYTHONStreaming();
+    return WriteFPGAREG(kFPGARegControl, kFPGARunning) != 0;
+}
+
+bool CCameraPython::StopSensorStreaming()
+{
+    StopPYTHONStreaming();
+    return WriteFPGAREG(kFPGARegControl, kFPGAStopped) != 0;
+}
+
+void CCameraPython::CalcFrameTime()
+{
+    const int bin = m_iBin;
+    const int width = m_iWidth * bin;
+    const int height = m_iHeight * bin;
+    // A flag refused on a USB2 host is stored, but the sensor stays in the
+    // normal readout.
+    const bool zeroRowOverhead = m_bHighSpeed && m_bUSB3Host;
+    int lineNs = (width + kExtraColumns) * 125 / 36 +
+                 (zeroRowOverhead ? kZeroRowOverheadNs : kRowOverheadNs);
+    const int minLineNs = zeroRowOverhead ? kMinZeroRowOverheadLineNs : kMinLineNs;
+    lineNs = lineNs > minLineNs ? lineNs : minLineNs;
+    m_iFrameTimeUs = kFrameOverheadUs + static_cast<uint32_t>(height * lineNs / 1000);
+
+    // MB/s (10^6 bytes) the link moves at the current bandwidth.
+    const double linkMBs = static_cast<double>(LinkConstant(m_bUSB3Host)) * m_iBandwidth * 10 / 1e6;
+    const double frameBytes = static_cast<double>(width) * height * (m_b16Bit ? 2 : 1);
+    m_iTransferTimeUs = static_cast<uint32_t>(frameBytes / linkMBs);
+}
+
+bool CCameraPython::SetFPSPerc(int percent, bool autoBandwidth)
+{
+    percent = percent < 40 ? 40 : (percent > 100 ? 100 : percent);
+    int bandwidth = percent;
+    // Switching auto on starts from the link's full rate; while it is on the
+    // capture loop lowers the bandwidth through the percentage.
+    if (autoBandwidth && !m_bAutoBandwidth)
+        bandwidth = m_bUSB3Host ? 100 : 80;
+    m_iBandwidth = bandwidth;
+    m_bAutoBandwidth = autoBandwidth;
+
+    // The FPGA paces its output to this share of the link.
+    const float fpgaBandwidth = static_cast<float>(LinkConstant(m_bUSB3Host)) * bandwidth / 400000;
+    SetFPGABandWidth(fpgaBandwidth);
+    DbgPrint(-1, "SetFPSPerc", "value:%d fPercent:%2.2f\n", percent, fpgaBandwidth);
+    SetExp(m_lExposure, m_bAutoExp);
+    return true;
+}
+
+bool CCameraPython::SetExp(uint64_t us, bool autoExp)
+{
+    m_bAutoExp = autoExp;
+    us = us < kMinExposureUs ? kMinExposureUs : (us > kMaxExposureUs ? kMaxExposureUs : us);
+    m_lExposure = us;
+    CalcFrameTime();
+    DbgPrint(-1, "SetExp", "exp:%dus frame:%dus transfer:%dus\n", static_cast<int>(us),
+             static_cast<int>(m_iFrameTimeUs.load()), static_cast<int>(m_iTransferTimeUs.load()));
+    return WriteCameraRegister(kPythonRegExposure, static_cast<uint16_t>(us)) != 0;
+}
+
+bool CCameraPython::SetGain(int gain, bool autoGain)
+{
+    m_bAutoGain = autoGain;
+    gain = gain < 0 ? 0 : (gain > kMaxGain ? kMaxGain : gain);
+    m_iGain = gain;
+    int stage = gain / kAnalogueStepGain;
+    stage = stage > kMaxAnalogueStage ? kMaxAnalogueStage : stage;
+    const int digitalGain = gain - stage * kAnalogueStepGain;
+    const long digital = std::lround(kUnityDigitalGain * std::pow(10.0, digitalGain / 200.0));
+    WriteCameraRegister_B(kPythonRegAnalogueGain, 0, 1, static_cast<uint16_t>(stage));
+    WriteCameraRegister(kPythonRegDigitalGain, static_cast<uint16_t>(digital));
+    return true;
+}
+
+bool CCameraPython::SetBrightness(int offset)
+{
+    offset = offset < 0 ? 0 : (offset > kMaxOffset ? kMaxOffset : offset);
+    m_iOffset = offset;
+    return WriteCameraRegister_B(kPythonRegBlackLevel, 0, 7, static_cast<uint16_t>(offset)) != 0;
+}
+
+bool CCameraPython::SetRGBBalance(int red, int blue, bool autoWB)
+{
+    m_bAutoWB = autoWB;
+    // Clamps the value to 1..99 and returns its FPGA colour gain (128 = 1).
+    auto colourGain = [](int &value) {
+        if (value < 1) {
+            value = 1;
+            return 2;
+        }
+        if (value > 99) {
+            value = 99;
+            return 253;
+        }
+        return value * 256 / 100;
+    };
+    const int redGain = colourGain(red);
+    const int blueGain = colourGain(blue);
+    m_iWB_R = red;
+    m_iWB_B = blue;
+    // A mono sensor has no colour sites to weigh.
+    if (!m_Caps.bColor)
+        return SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain,
+                           kUnityColourGain) != 0;
+    return SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain) != 0;
+}
+
+bool CCameraPython::SetHighSpeedMode(bool on)
+{
+    m_bHighSpeed = on;
+    if (!m_bUSB3Host)
+        return false;
+    uint16_t sequencer = 0;
+    ReadCameraRegister(kPythonRegSequencer, &sequencer);
+    const bool streaming = (sequencer & 1) != 0;
+    StopSensorStreaming();
+    if (on)
+        InitializeCDSwithZROT();
+    else
+        InitializeCDSwithNROT();
+    SetExp(m_lExposure, m_bAutoExp);
+    SetGain(m_iGain, m_bAutoGain);
+    SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
+    // A sensor that was idle stays idle until a capture starts it.
+    if (streaming)
+        StartSensorStreaming();
+    return true;
+}
