@@ -1,6 +1,7 @@
 #include "api/ProductTable.h"
 
 #include "engine/CCameraBase.h"
+#include "models/CCameraLegacyUsb2.h"
 #include "models/CCameraProColor.h"
 
 namespace {
@@ -22,10 +23,10 @@ const ProductRow kProductTable[ORU_PRODUCT_ID_COUNT] = {
     {0x1002, nullptr},
     {0x1003, nullptr},
     {0x1004, nullptr},
-    {0x1005, nullptr},
-    {0x1006, nullptr},
-    {0x1007, nullptr},
-    {0x1008, nullptr},
+    {0x1005, &Create<CCameraLegacyUsb2>},
+    {0x1006, &Create<CCameraLegacyUsb2>},
+    {0x1007, &Create<CCameraLegacyUsb2>},
+    {0x1008, &Create<CCameraLegacyUsb2>},
     {0x1009, nullptr},
     {0x100A, nullptr},
     {0x100B, nullptr},

@@ -3,6 +3,8 @@
 // camera (trigger) modes with their FPGA trigger set-up.
 #include "engine/CCameraBase.h"
 
+#include <cstring>
+
 #include "log/DbgPrint.h"
 
 namespace {
@@ -11,6 +13,8 @@ constexpr int kSnapWaitMs = 10000;
 constexpr uint16_t kTriggerCapsReg = 28;
 constexpr uint8_t kEdgeTriggerFirst = 0xA0;
 constexpr uint8_t kLevelTriggerFirst = 0xC0;
+// Gamma 50 leaves the image as it is.
+constexpr int kGammaNeutral = 50;
 
 // How the FPGA trigger unit is set for each camera mode. A field of -1 is
 // left as it is; for the enable, -1 follows the long-exposure mode.
@@ -144,3 +148,75 @@ bool CCameraBase::SelectCameraMode(CAM_MODE mode)
 }
 
 void CCameraBase::NoTriggerFunc(std::atomic<bool> *, void *) {}
+
+int CCameraBase::OutputBytesPerPixel(IMAGE_TYPE type)
+{
+    switch (type) {
+    case IMAGE_TYPE_RGB24:
+        return 3;
+    case IMAGE_TYPE_YUV422:
+    case IMAGE_TYPE_RAW16:
+        return 2;
+    case IMAGE_TYPE_WORD32:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+void CCameraBase::FinishImage(unsigned char *buffer, int width, int height, int softBin,
+                              IMAGE_TYPE type, bool wide)
+{
+    const int sensorWidth = width * softBin;
+    const int sensorHeight = height * softBin;
+    const int outputBytes = width * height * OutputBytesPerPixel(type);
+    uint16_t *pixels16 = reinterpret_cast<uint16_t *>(m_pImgBuf);
+    const int gamma = m_iGamma;
+    if (wide) {
+        if (gamma != kGammaNeutral)
+            m_Algorithm.Gamma(pixels16, m_pGammaTable16, sensorWidth, sensorHeight);
+    } else {
+        DoGetDark();
+        SubtractDark();
+        if (gamma != kGammaNeutral)
+            m_Algorithm.Gamma(m_pImgBuf, m_GammaTable8, sensorWidth, sensorHeight);
+    }
+    HandleHotPixels();
+
+    if (softBin > 1) {
+        if (m_bMonoBin)
+            m_Algorithm.MonoBin(m_pImgBuf, pixels16, width, height, softBin, wide);
+        else
+            m_Algorithm.ColorRAWBin(m_pImgBuf, pixels16, width, height, softBin, wide);
+    }
+    const bool flipVert = m_bFlipVert;
+    const bool flipHoriz = m_bFlipHoriz;
+    m_Algorithm.SoftMisc(m_pImgBuf, width, height, wide, flipVert, flipHoriz);
+
+    switch (type) {
+    case IMAGE_TYPE_8BIT:
+        if (m_bRawOutput)
+            std::memcpy(buffer, m_pImgBuf, static_cast<size_t>(outputBytes));
+        else
+            m_Algorithm.BayerConv(m_pImgBuf, buffer, width, height, IMAGE_TYPE_8BIT, flipVert,
+                                  flipHoriz);
+        break;
+    case IMAGE_TYPE_RGB24:
+    case IMAGE_TYPE_YUV422:
+        m_Algorithm.BayerConv(m_pImgBuf, buffer, width, height, type, flipVert, flipHoriz);
+        break;
+    case IMAGE_TYPE_WORD32:
+        // The caller's buffer need not be aligned for 32-bit stores.
+        for (int i = 0; i < width * height; ++i) {
+            const uint32_t p = pixels16[i];
+            const uint32_t word = p + p * 1024 + p * 1048576;
+            std::memcpy(buffer + 4 * i, &word, 4);
+        }
+        break;
+    case IMAGE_TYPE_RAW16:
+        std::memcpy(buffer, m_pImgBuf, static_cast<size_t>(outputBytes));
+        break;
+    }
+    if (m_bTimeMark)
+        AddTimeMark(buffer, width, type);
+}

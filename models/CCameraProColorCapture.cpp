@@ -36,7 +36,6 @@ constexpr uint64_t kAutoOnLoopUs = 100000;
 constexpr uint32_t kAutoBandwidthWindowMs = 19999;
 constexpr uint32_t kAutoBandwidthEventMs = 4999;
 constexpr int kAutoBandwidthStep = 4;
-constexpr int kGammaNeutral = 50;
 
 void SleepMs(unsigned ms)
 {
@@ -47,21 +46,6 @@ void SleepMs(unsigned ms)
 uint32_t MsSince(uint32_t since)
 {
     return GetTickCount() - since;
-}
-
-int OutputBytesPerPixel(IMAGE_TYPE type)
-{
-    switch (type) {
-    case IMAGE_TYPE_RGB24:
-        return 3;
-    case IMAGE_TYPE_YUV422:
-    case IMAGE_TYPE_RAW16:
-        return 2;
-    case IMAGE_TYPE_WORD32:
-        return 4;
-    default:
-        return 1;
-    }
 }
 
 } // namespace
@@ -398,56 +382,7 @@ bool CCameraProColor::GetImage(unsigned char *buffer, int size, int waitMs)
         std::memcpy(m_pImgBuf + frameBytes - 4, m_pImgBuf + frameBytes - 4 - 2 * rowBytes, 4);
     }
 
-    uint16_t *pixels16 = reinterpret_cast<uint16_t *>(m_pImgBuf);
-    const int gamma = m_iGamma;
-    if (wide) {
-        if (gamma != kGammaNeutral)
-            m_Algorithm.Gamma(pixels16, m_pGammaTable16, sensorWidth, sensorHeight);
-    } else {
-        DoGetDark();
-        SubtractDark();
-        if (gamma != kGammaNeutral)
-            m_Algorithm.Gamma(m_pImgBuf, m_GammaTable8, sensorWidth, sensorHeight);
-    }
-    HandleHotPixels();
-
     const int bin = m_iBin;
-    const int softBin = m_bHardwareBin ? (bin == 4 ? 2 : 1) : bin;
-    if (softBin > 1) {
-        if (m_bMonoBin)
-            m_Algorithm.MonoBin(m_pImgBuf, pixels16, width, height, softBin, wide);
-        else
-            m_Algorithm.ColorRAWBin(m_pImgBuf, pixels16, width, height, softBin, wide);
-    }
-    const bool flipVert = m_bFlipVert;
-    const bool flipHoriz = m_bFlipHoriz;
-    m_Algorithm.SoftMisc(m_pImgBuf, width, height, wide, flipVert, flipHoriz);
-
-    switch (type) {
-    case IMAGE_TYPE_8BIT:
-        if (m_bRawOutput)
-            std::memcpy(buffer, m_pImgBuf, static_cast<size_t>(outputBytes));
-        else
-            m_Algorithm.BayerConv(m_pImgBuf, buffer, width, height, IMAGE_TYPE_8BIT, flipVert,
-                                  flipHoriz);
-        break;
-    case IMAGE_TYPE_RGB24:
-    case IMAGE_TYPE_YUV422:
-        m_Algorithm.BayerConv(m_pImgBuf, buffer, width, height, type, flipVert, flipHoriz);
-        break;
-    case IMAGE_TYPE_WORD32:
-        // The caller's buffer need not be aligned for 32-bit stores.
-        for (int i = 0; i < width * height; ++i) {
-            const uint32_t p = pixels16[i];
-            const uint32_t word = p + p * 1024 + p * 1048576;
-            std::memcpy(buffer + 4 * i, &word, 4);
-        }
-        break;
-    case IMAGE_TYPE_RAW16:
-        std::memcpy(buffer, m_pImgBuf, static_cast<size_t>(outputBytes));
-        break;
-    }
-    if (m_bTimeMark)
-        AddTimeMark(buffer, width, type);
+    FinishImage(buffer, width, height, m_bHardwareBin ? (bin == 4 ? 2 : 1) : bin, type, wide);
     return true;
 }
