@@ -66,10 +66,12 @@ constexpr int kFrameTimeClocks = 358;
 constexpr int kIntegrationClocks = 26;
 constexpr int kMinHMAX = 1650;
 constexpr int kMaxHMAX = 65535;
-// Long exposures program this integration; the capture loop times the rest
-// with the sensor clock stopped.
+// Long exposures program at most this integration, which ends after the
+// capture loop has stopped the sensor clock (200 ms into the frame); the loop
+// times the rest of the exposure with the clock stopped.
 constexpr uint16_t kLongExposureLines = 12287;
 constexpr uint64_t kLongExposureUs = 1000000;
+constexpr uint64_t kLongExposureProgrammedUs = 800000;
 // Above this exposure the sensor runs on the crystal.
 constexpr uint64_t kSlowClockLimitUs = 100000;
 constexpr int kSlowClockLimitMs = 100;
@@ -443,12 +445,14 @@ bool CCameraLegacyUsb2::SetHighSpeedMode(bool on)
 
 uint16_t CCameraLegacyUsb2::IntegrationLines()
 {
-    if (m_bLongExpMode)
-        return kLongExposureLines;
+    const bool longExposure = m_bLongExpMode;
+    const uint64_t exposureUs = longExposure ? kLongExposureProgrammedUs : m_lExposure.load();
     const int64_t hmax = m_iHMAX > 0 ? m_iHMAX.load() : kMinHMAX;
-    const int64_t lines =
-        (static_cast<int64_t>(m_iCMOSClk) * static_cast<int64_t>(m_lExposure) - kIntegrationClocks) /
+    int64_t lines =
+        (static_cast<int64_t>(m_iCMOSClk) * static_cast<int64_t>(exposureUs) - kIntegrationClocks) /
         hmax;
+    if (longExposure && lines > kLongExposureLines)
+        lines = kLongExposureLines;
     return static_cast<uint16_t>(lines < 1 ? 1 : lines > 0xFFFF ? 0xFFFF : lines);
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "sim/LegacyUsb2Sensor.h"
 #include "sim/ProColorSensor.h"
 
 namespace oru_sim {
@@ -33,11 +34,27 @@ CameraSpec proColorCamera()
     return description;
 }
 
+// Starts with firmware 0x2F, so that the host loads its own at open.
+CameraSpec legacyUsb2Camera()
+{
+    CameraSpec description = CameraSpec::usb2Camera(0x1005);
+    description.product = "ORU120";
+    description.firmwareVersion = 0x2F;
+    description.sensorWidth = LegacyUsb2Sensor::kWidth;
+    description.sensorHeight = LegacyUsb2Sensor::kHeight;
+    description.sensorModel = std::make_shared<LegacyUsb2Sensor>();
+    return description;
+}
+
 const NamedModel kNamedModels[] = {
     {"ORU6200MC Pro", "oru6200mc-pro",
      "TAV ORU6200MC Pro, product ID 0x1001: cooled colour, 6248 x 4176, TMP100, cooler on FPGA register 38, "
      "heater power register, humidity sensor",
      proColorCamera},
+    {"ORU120", "oru120",
+     "ORU120, product ID 0x1005: USB2 colour, 1280 x 960, FX2 controller starting with firmware 0x2F "
+     "(the host loads its own; --firmware 0x30 starts without), frames on endpoint 0x82",
+     legacyUsb2Camera},
 };
 
 bool sameIgnoringCase(const std::string& a, const std::string& b)
