@@ -240,9 +240,9 @@ TEST_F(RequestTest, Fx2StartsWhatItsRamHolds)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CameraSpec spec = CameraSpec::usb2Camera(0x0801);
-        spec.firmwareVersion = 0x2F;
-        libusb_device_handle* handle = plugIn(spec);
+        CameraSpec description = CameraSpec::usb2Camera(0x0801);
+        description.firmwareVersion = 0x2F;
+        libusb_device_handle* handle = plugIn(description);
         const PortAddress port = camera->address();
         const int number = camera->deviceNumber();
         EXPECT_EQ(vendorOut(handle, 0xA0, 0xE600, 0, {1}), 1);
