@@ -190,6 +190,23 @@ TEST_F(LegacyUsb2Test, LoadsItsFirmwareAt0x2FAndOpensTheCameraThatComesBack)
     EXPECT_EQ(ORUInitCamera(0), ORU_SUCCESS);
 }
 
+TEST_F(LegacyUsb2Test, CameraThatDoesNotAnswerAfterTheLoadStaysClosed)
+{
+    Plug(0x2F);
+    const int deviceNumber = sim_->deviceNumber();
+    // Silence the camera as soon as it has come back with its new firmware.
+    std::thread silencer([this, deviceNumber] {
+        const auto deadline = Clock::now() + std::chrono::seconds(5);
+        while (sim_->deviceNumber() == deviceNumber && Clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        sim_->setUnresponsive(true);
+    });
+    ASSERT_EQ(ORUGetNumOfConnectedCameras(), 1);
+    EXPECT_EQ(ORUOpenCamera(0), ORU_ERROR_CAMERA_REMOVED);
+    silencer.join();
+    EXPECT_EQ(ORUInitCamera(0), ORU_ERROR_CAMERA_CLOSED);
+}
+
 TEST_F(LegacyUsb2Test, ClockFollowsWidthDepthAndHighSpeed)
 {
     struct Case {
