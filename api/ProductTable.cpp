@@ -1,6 +1,7 @@
 #include "api/ProductTable.h"
 
 #include "engine/CCameraBase.h"
+#include "models/CCameraLegacyUsb2.h"
 #include "models/CCameraProColor.h"
 #include "models/CCameraPythonColor.h"
 #include "models/CCameraPythonMono.h"
@@ -24,10 +25,10 @@ const ProductRow kProductTable[ORU_PRODUCT_ID_COUNT] = {
     {0x1002, nullptr},
     {0x1003, nullptr},
     {0x1004, nullptr},
-    {0x1005, nullptr},
-    {0x1006, nullptr},
-    {0x1007, nullptr},
-    {0x1008, nullptr},
+    {0x1005, &Create<CCameraLegacyUsb2>},
+    {0x1006, &Create<CCameraLegacyUsb2>},
+    {0x1007, &Create<CCameraLegacyUsb2>},
+    {0x1008, &Create<CCameraLegacyUsb2>},
     {0x1009, &Create<CCameraPythonMono>},
     {0x100A, &Create<CCameraPythonColor>},
     {0x100B, nullptr},

@@ -29,7 +29,11 @@ public:
     virtual void transferQueued(SimulatedCamera& camera) = 0;
     // After the write is stored and the sensor model has seen it.
     virtual void registerWritten(SimulatedCamera&, RegisterSpace, uint16_t /*address*/, uint16_t /*value*/) {}
-    // The camera was plugged in again: registers are back at power-on values.
+    // The FX2 camera firmware stopped (false) or started (true) the sensor
+    // clock.
+    virtual void sensorClockChanged(SimulatedCamera&, bool /*running*/) {}
+    // The camera was plugged in again or enumerated again: registers are
+    // back at power-on values.
     virtual void powerCycled(SimulatedCamera&) {}
 };
 

@@ -15,11 +15,33 @@ namespace {
 using Direction = RequestDispatcher::Direction;
 
 constexpr uint16_t kFx2CpuControl = 0xE600;  // bit 0: CPU held in reset
-constexpr uint32_t kLoaderSignatureAddress = 0x0003;
+// Programs in FX2 RAM name themselves from byte 3 on; a camera firmware
+// follows its name with the version it reports.
+constexpr uint32_t kSignatureAddress = 0x0003;
 constexpr char kLoaderSignature[] = "ORU-EEPROM-LOADER";
+constexpr char kCameraSignature[] = "ORU-FX2-CAMERA";
+constexpr uint32_t kCameraVersionAddress = kSignatureAddress + sizeof kCameraSignature - 1;
+// The boot EEPROM image format: 0xC2, IDs and a configuration byte, then
+// load records up to the one that starts the CPU.
+constexpr uint8_t kBootImageMark = 0xC2;
+constexpr size_t kBootRecordsStart = 8;
+constexpr uint8_t kRunRecord[4] = {0x80, 0x01, 0xE6, 0x00};
 constexpr size_t kLoaderEepromBlock = 4096;
 constexpr uint16_t kHumidityMeasure = 0xF5;  // the humidity sensor's measure command
 constexpr uint8_t kCoolerPowerRegister = 38;
+
+bool holdsProgram(const SparseMemory& ram, const char* signature)
+{
+    std::vector<uint8_t> name = ram.read(kSignatureAddress, std::strlen(signature));
+    return std::equal(name.begin(), name.end(), signature);
+}
+
+// What RAM holds while the camera firmware it started with runs.
+void storeCameraFirmware(SparseMemory& ram, uint8_t version)
+{
+    ram.write(kSignatureAddress, reinterpret_cast<const uint8_t*>(kCameraSignature), sizeof kCameraSignature - 1);
+    ram.write(kCameraVersionAddress, &version, 1);
+}
 
 enum StandardRequest : uint8_t {
     kGetStatus = 0,
@@ -41,8 +63,11 @@ CameraController::CameraController(const CameraSpec& spec, const SerialNumber& s
       cameraRegisters_(0x10000, 0),
       sensorRegisters_(0x10000, 0),
       flash_(SimulatedCamera::kFlashSize, SimulatedCamera::kFlashSectorSize, spec.flashBusyPolls),
-      gpifStatus_(spec.gpifStatus)
+      gpifStatus_(spec.gpifStatus),
+      firmwareVersion_(spec.firmwareVersion)
 {
+    if (spec.controller == ControllerKind::FX2)
+        storeCameraFirmware(ram_, spec.firmwareVersion);
     for (const FactoryFlash::Area& area : FactoryFlash::contents(spec))
         flash_.store(area.address, area.bytes.data(), area.bytes.size());
     buildStandardRequests();
@@ -98,7 +123,7 @@ void CameraController::buildFirmwareRequests()
         acceptOnly(request, Direction::Out);
 
     firmware_.add(kFirmwareVersion, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
-        data = {spec_.firmwareTag, spec_.firmwareVersion};
+        data = {spec_.firmwareTag, firmwareVersion_};
         return ControlAnswer::Ack;
     });
     firmware_.add(kHostType, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
@@ -259,17 +284,52 @@ ControlAnswer CameraController::fx2RamAccess(const SetupPacket& setup, std::vect
         bool wasHeld = cpuHeld_;
         cpuHeld_ = (data[0] & 1) != 0;
         ram_.write(kFx2CpuControl, data.data(), 1);
-        if (wasHeld && !cpuHeld_) {
-            std::vector<uint8_t> signature = ram_.read(kLoaderSignatureAddress, std::strlen(kLoaderSignature));
-            if (std::equal(signature.begin(), signature.end(), kLoaderSignature))
-                fx2Program_ = Fx2Program::EepromLoader;
-        }
+        if (wasHeld && !cpuHeld_)
+            startFx2Program();
         return ControlAnswer::Ack;
     }
     if (!cpuHeld_)
         return ControlAnswer::Stall;
     ram_.write(setup.value, data.data(), data.size());
     return ControlAnswer::Ack;
+}
+
+void CameraController::startFx2Program()
+{
+    if (holdsProgram(ram_, kLoaderSignature)) {
+        fx2Program_ = Fx2Program::EepromLoader;
+    } else if (holdsProgram(ram_, kCameraSignature)) {
+        // The new firmware takes the bus: the device goes and comes back.
+        fx2Program_ = Fx2Program::CameraFirmware;
+        firmwareVersion_ = ram_.read(kCameraVersionAddress, 1)[0];
+        renumerationPending_ = true;
+    } else {
+        fx2Program_ = Fx2Program::Crashed;
+    }
+}
+
+ControlAnswer CameraController::fx2CameraRequest(const SetupPacket& setup, std::vector<uint8_t>& data)
+{
+    ControlAnswer answer = firmware_.dispatch(setup, data);
+    if (answer != ControlAnswer::Ack)
+        return answer;
+    switch (setup.request) {
+    case kSensorClockStop:
+        sensorClockRunning_ = false;
+        break;
+    case kSensorClockStart:
+        sensorClockRunning_ = true;
+        break;
+    case kPixels8Bit:
+        wideOutput_ = false;
+        break;
+    case kPixels16Bit:
+        wideOutput_ = true;
+        break;
+    default:
+        break;
+    }
+    return answer;
 }
 
 ControlAnswer CameraController::dispatchVendor(const SetupPacket& setup, std::vector<uint8_t>& data)
@@ -282,11 +342,11 @@ ControlAnswer CameraController::dispatchVendor(const SetupPacket& setup, std::ve
     case ControllerKind::FX2:
         if (setup.request == kControllerRam)
             return fx2RamAccess(setup, data);
-        if (cpuHeld_)
+        if (cpuHeld_ || fx2Program_ == Fx2Program::Crashed)
             return ControlAnswer::None;
         if (fx2Program_ == Fx2Program::EepromLoader)
             return eepromLoader_.dispatch(setup, data);
-        return firmware_.dispatch(setup, data);
+        return fx2CameraRequest(setup, data);
     }
     return ControlAnswer::Stall;
 }
@@ -310,22 +370,70 @@ void CameraController::addRegisterWrite(RegisterSpace space, uint16_t address, u
     writes_->push_back(RegisterWrite{space, address, value});
 }
 
-void CameraController::powerCycle()
+void CameraController::resetDeviceState()
 {
-    std::lock_guard<std::mutex> lock(mutex_);
     fpga_.reset();
     std::fill(cameraRegisters_.begin(), cameraRegisters_.end(), 0);
     std::fill(sensorRegisters_.begin(), sensorRegisters_.end(), 0);
     flash_.endBusy();
-    ram_.clear();
     streaming_ = false;
     gpif32Bit_ = false;
     gpifStatus_ = spec_.gpifStatus;
     cpuHeld_ = false;
+    renumerationPending_ = false;
+    sensorClockRunning_ = true;
+    wideOutput_ = false;
+}
+
+void CameraController::powerCycle()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    resetDeviceState();
+    ram_.clear();
     fx2Program_ = Fx2Program::CameraFirmware;
+    firmwareVersion_ = spec_.firmwareVersion;
+    if (spec_.controller == ControllerKind::FX2) {
+        storeCameraFirmware(ram_, spec_.firmwareVersion);
+        bootFromEeprom();
+    }
     programEntry_.reset();
     board_.powerCycle();
     guidePort_.powerCycle();
+}
+
+void CameraController::bootFromEeprom()
+{
+    std::vector<uint8_t> image(I2cEeprom::kDeviceSize);
+    eeprom_.read(0, 0, image.data(), image.size());
+    if (image[0] != kBootImageMark)
+        return;
+    SparseMemory loaded;
+    for (size_t at = kBootRecordsStart; at + 4 <= image.size() && !std::equal(kRunRecord, kRunRecord + 4, &image[at]);) {
+        size_t length = static_cast<size_t>(image[at] << 8 | image[at + 1]);
+        uint32_t address = static_cast<uint32_t>(image[at + 2] << 8 | image[at + 3]);
+        if (at + 4 + length > image.size())
+            return;
+        loaded.write(address, &image[at + 4], length);
+        at += 4 + length;
+    }
+    if (!holdsProgram(loaded, kCameraSignature))
+        return;
+    ram_ = loaded;
+    firmwareVersion_ = ram_.read(kCameraVersionAddress, 1)[0];
+}
+
+bool CameraController::takeRenumeration()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    bool pending = renumerationPending_;
+    renumerationPending_ = false;
+    return pending;
+}
+
+void CameraController::renumerate()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    resetDeviceState();
 }
 
 uint8_t CameraController::fpgaRegister(uint8_t reg) const
@@ -437,6 +545,30 @@ bool CameraController::eepromLoaderRunning() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return spec_.controller == ControllerKind::FX2 && !cpuHeld_ && fx2Program_ == Fx2Program::EepromLoader;
+}
+
+bool CameraController::fx2Crashed() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return spec_.controller == ControllerKind::FX2 && fx2Program_ == Fx2Program::Crashed;
+}
+
+uint8_t CameraController::firmwareVersion() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return firmwareVersion_;
+}
+
+bool CameraController::sensorClockRunning() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sensorClockRunning_;
+}
+
+bool CameraController::wideOutput() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return wideOutput_;
 }
 
 std::optional<uint32_t> CameraController::programEntry() const

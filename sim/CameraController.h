@@ -41,8 +41,15 @@ public:
 
     // Answers one request; register writes it made are appended to `writes`.
     ControlAnswer handle(const SetupPacket& setup, std::vector<uint8_t>& data, std::vector<RegisterWrite>& writes);
-    // Back to the power-on state; flash and EEPROM keep their contents.
+    // Back to the power-on state; flash and EEPROM keep their contents. An
+    // FX2 whose boot EEPROM holds a camera firmware image starts that image.
     void powerCycle();
+    // FX2: the CPU was let go on a camera firmware in RAM, which now wants
+    // the device to enumerate again. True once per such start.
+    bool takeRenumeration();
+    // FX2: the re-enumeration itself: registers and streaming start afresh;
+    // RAM, EEPROM, flash and the running firmware stay.
+    void renumerate();
 
     const UsbDescriptors& descriptors() const { return descriptors_; }
     // Thread-safe on their own.
@@ -71,10 +78,18 @@ public:
     void setGpifStatus(uint8_t status);
     bool cpuHeld() const;
     bool eepromLoaderRunning() const;
+    // FX2: RAM held no known program when the CPU was let go; nothing but
+    // the RAM request (0xA0) is answered until the next power cycle.
+    bool fx2Crashed() const;
+    uint8_t firmwareVersion() const;
+    // FX2 camera firmware: sensor clock (0xAF on, 0xAE off) and pixel width
+    // (0xAC 16-bit, 0xAB 8-bit).
+    bool sensorClockRunning() const;
+    bool wideOutput() const;
     std::optional<uint32_t> programEntry() const;
 
 private:
-    enum class Fx2Program { CameraFirmware, EepromLoader };
+    enum class Fx2Program { CameraFirmware, EepromLoader, Crashed };
 
     void buildStandardRequests();
     void buildFirmwareRequests();
@@ -82,6 +97,11 @@ private:
     void buildBootLoaderRequests();
     void buildBoardRequests();
     ControlAnswer fx2RamAccess(const SetupPacket& setup, std::vector<uint8_t>& data);
+    // With mutex_ held: what the CPU runs once let go.
+    void startFx2Program();
+    ControlAnswer fx2CameraRequest(const SetupPacket& setup, std::vector<uint8_t>& data);
+    void resetDeviceState();
+    void bootFromEeprom();
     ControlAnswer dispatchVendor(const SetupPacket& setup, std::vector<uint8_t>& data);
     void acceptOnly(uint8_t request, RequestDispatcher::Direction direction);
     void addRegisterWrite(RegisterSpace space, uint16_t address, uint16_t value);
@@ -110,6 +130,10 @@ private:
     uint8_t gpifStatus_;
     bool cpuHeld_ = false;
     Fx2Program fx2Program_ = Fx2Program::CameraFirmware;
+    uint8_t firmwareVersion_;
+    bool renumerationPending_ = false;
+    bool sensorClockRunning_ = true;
+    bool wideOutput_ = false;
     std::optional<uint32_t> programEntry_;
 };
 

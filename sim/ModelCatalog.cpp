@@ -6,6 +6,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "sim/LegacyUsb2Sensor.h"
 #include "sim/ProColorSensor.h"
 #include "sim/PythonSensor.h"
 
@@ -55,6 +56,19 @@ CameraSpec pythonColourCamera()
     return pythonCamera(PythonSensor::kColourProductId, "ORU174MC", true);
 }
 
+
+// Starts with firmware 0x2F, so that the host loads its own at open.
+CameraSpec legacyUsb2Camera()
+{
+    CameraSpec description = CameraSpec::usb2Camera(0x1005);
+    description.product = "ORU120";
+    description.firmwareVersion = 0x2F;
+    description.sensorWidth = LegacyUsb2Sensor::kWidth;
+    description.sensorHeight = LegacyUsb2Sensor::kHeight;
+    description.sensorModel = std::make_shared<LegacyUsb2Sensor>();
+    return description;
+}
+
 const NamedModel kNamedModels[] = {
     {"ORU6200MC Pro", "oru6200mc-pro",
      "TAV ORU6200MC Pro, product ID 0x1001: cooled colour, 6248 x 4176, TMP100, cooler on FPGA register 38, "
@@ -66,6 +80,11 @@ const NamedModel kNamedModels[] = {
     {"ORU174MC", "oru174mc",
      "TAV ORU174MC, product ID 0x100A: colour PYTHON sensor, 1280 x 1024, 10-bit, 16-bit camera registers",
      pythonColourCamera},
+
+    {"ORU120", "oru120",
+     "ORU120, product ID 0x1005: USB2 colour, 1280 x 960, FX2 controller starting with firmware 0x2F "
+     "(the host loads its own; --firmware 0x30 starts without), frames on endpoint 0x82",
+     legacyUsb2Camera},
 };
 
 bool sameIgnoringCase(const std::string& a, const std::string& b)

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include <umockdev.h>
 
@@ -28,6 +30,8 @@ namespace {
 std::atomic<bool> busExists{false};
 
 constexpr int kFirstDeviceNumber = 2;  // 1 belongs to the root hub
+// How long a new FX2 firmware takes to leave the bus and come back.
+constexpr auto kRenumerationDelay = std::chrono::milliseconds(50);
 constexpr int kLastDeviceNumber = 127;
 
 std::string hexText(const std::vector<uint8_t>& bytes)
@@ -104,6 +108,8 @@ public:
     SimulatedCamera& addCamera(const CameraSpec& spec);
     void unplug(SimulatedCamera& camera);
     SimulatedCamera& replug(SimulatedCamera& camera, std::optional<PortAddress> address);
+    // Leaves and comes back at the same port, later, on a thread of the bus.
+    void scheduleRenumeration(SimulatedCamera& camera);
     std::vector<SimulatedCamera*> cameras() const;
     std::string rootDirectory() const { return root_; }
 
@@ -142,6 +148,9 @@ private:
     std::map<int, int> nextDeviceNumber_;
     std::map<int, std::vector<int>> usedDeviceNumbers_;
     uint16_t serialCounter_ = 0;
+
+    std::mutex renumerationMutex_;
+    std::vector<std::thread> renumerations_;  // joined when the bus goes
 };
 
 SimulatedBus::Impl::Impl()
@@ -166,8 +175,15 @@ SimulatedBus::Impl::Impl()
 SimulatedBus::Impl::~Impl()
 {
     // Waits for an unplug a camera's data source may be running.
-    for (auto& camera : cameras_)
+    for (auto& camera : cameras_) {
         camera->setUnplugHandler(nullptr);
+        camera->setRenumerateHandler(nullptr);
+    }
+    {
+        std::lock_guard<std::mutex> lock(renumerationMutex_);
+        for (std::thread& renumeration : renumerations_)
+            renumeration.join();
+    }
     for (auto& attachment : attachments_)
         if (attachment->plugged)
             pullOut(*attachment);
@@ -220,6 +236,22 @@ SimulatedCamera& SimulatedBus::Impl::replug(SimulatedCamera& camera, std::option
     camera.powerCycle();
     plug(camera, target);
     return camera;
+}
+
+void SimulatedBus::Impl::scheduleRenumeration(SimulatedCamera& camera)
+{
+    std::lock_guard<std::mutex> lock(renumerationMutex_);
+    renumerations_.emplace_back([this, &camera] {
+        std::this_thread::sleep_for(kRenumerationDelay);
+        std::lock_guard<std::mutex> busLock(mutex_);
+        Attachment* attachment = pluggedAttachment(camera);
+        if (!attachment)
+            return;  // pulled out meanwhile
+        PortAddress address = attachment->address;
+        pullOut(*attachment);
+        camera.renumerate();
+        plug(camera, address);
+    });
 }
 
 std::vector<SimulatedCamera*> SimulatedBus::Impl::cameras() const
@@ -401,6 +433,7 @@ SimulatedCamera& SimulatedBus::addCamera(const CameraSpec& spec)
     // Set outside the bus lock: the handler takes it.
     Impl* impl = impl_.get();
     camera.setUnplugHandler([impl, &camera] { impl->unplug(camera); });
+    camera.setRenumerateHandler([impl, &camera] { impl->scheduleRenumeration(camera); });
     return camera;
 }
 void SimulatedBus::unplug(SimulatedCamera& camera) { impl_->unplug(camera); }

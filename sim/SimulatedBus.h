@@ -40,6 +40,10 @@ public:
     // or where it was. This is a power cycle: registers, RAM, streaming and
     // fault switches start afresh; flash, EEPROM, the request log and the
     // data source stay.
+    //
+    // An FX2 camera whose CPU is let go on a camera firmware in RAM leaves
+    // and comes back by itself, 50 ms later, at the same port with a new
+    // device number (registers and streaming afresh, RAM and firmware kept).
     SimulatedCamera& replug(SimulatedCamera& camera, std::optional<PortAddress> address = {});
 
     std::vector<SimulatedCamera*> cameras() const;

@@ -6,6 +6,7 @@
 #include "sim/CameraController.h"
 #include "sim/CountingPatternSource.h"
 #include "sim/FrameStream.h"
+#include "sim/LegacyFrameStream.h"
 
 namespace oru_sim {
 
@@ -27,6 +28,8 @@ SimulatedCamera::SimulatedCamera(const CameraSpec& spec)
     // Made last: a frame stream reads the camera from its own thread.
     if (spec.controller == ControllerKind::FX3)
         source_ = std::make_shared<FrameStream>(*this);
+    else if (spec.controller == ControllerKind::FX2)
+        source_ = std::make_shared<LegacyFrameStream>(*this);
     else
         source_ = std::make_shared<CountingPatternSource>();
 }
@@ -173,6 +176,10 @@ bool SimulatedCamera::gpif32BitBus() const { return controller_->gpif32BitBus();
 void SimulatedCamera::setGpifStatus(uint8_t status) { controller_->setGpifStatus(status); }
 bool SimulatedCamera::cpuHeld() const { return controller_->cpuHeld(); }
 bool SimulatedCamera::eepromLoaderRunning() const { return controller_->eepromLoaderRunning(); }
+bool SimulatedCamera::fx2Crashed() const { return controller_->fx2Crashed(); }
+uint8_t SimulatedCamera::firmwareVersion() const { return controller_->firmwareVersion(); }
+bool SimulatedCamera::sensorClockRunning() const { return controller_->sensorClockRunning(); }
+bool SimulatedCamera::wideOutput() const { return controller_->wideOutput(); }
 std::optional<uint32_t> SimulatedCamera::programEntry() const { return controller_->programEntry(); }
 
 int SimulatedCamera::deviceResets() const
@@ -234,6 +241,12 @@ void SimulatedCamera::setUnplugHandler(std::function<void()> handler)
     unplugHandler_ = std::move(handler);
 }
 
+void SimulatedCamera::setRenumerateHandler(std::function<void()> handler)
+{
+    std::lock_guard<std::mutex> lock(unplugMutex_);
+    renumerateHandler_ = std::move(handler);
+}
+
 void SimulatedCamera::failNextRequests(int count, FailureKind kind, std::optional<uint8_t> onlyRequest)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -274,6 +287,7 @@ ControlAnswer SimulatedCamera::handleControlRequest(const SetupPacket& setup, st
     ControlAnswer answer;
     std::vector<CameraController::RegisterWrite> writes;
     bool wasStreaming = controller_->streaming();
+    bool clockWasRunning = controller_->sensorClockRunning();
     if (failure)
         answer = *failure == FailureKind::Stall ? ControlAnswer::Stall : ControlAnswer::None;
     else
@@ -307,6 +321,14 @@ ControlAnswer SimulatedCamera::handleControlRequest(const SetupPacket& setup, st
             source->streamingStopped(*this);
         else
             source->streamingStarted(*this);
+    }
+    bool clockRunning = controller_->sensorClockRunning();
+    if (source && clockRunning != clockWasRunning)
+        source->sensorClockChanged(*this, clockRunning);
+    if (controller_->takeRenumeration()) {
+        std::lock_guard<std::mutex> lock(unplugMutex_);
+        if (renumerateHandler_)
+            renumerateHandler_();
     }
     return answer;
 }
@@ -350,6 +372,18 @@ void SimulatedCamera::disconnect()
     }
     if (source && controller_->streaming())
         source->streamingStopped(*this);
+}
+
+void SimulatedCamera::renumerate()
+{
+    controller_->renumerate();
+    std::shared_ptr<BulkDataSource> source;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        source = source_;
+    }
+    if (source)
+        source->powerCycled(*this);
 }
 
 void SimulatedCamera::powerCycle()

@@ -102,12 +102,16 @@ public:
     void setGpifStatus(uint8_t status);
     bool cpuHeld() const;                          // FX2: CPU held in reset
     bool eepromLoaderRunning() const;              // FX2: the EEPROM loader runs
+    bool fx2Crashed() const;                       // FX2: started on no known program
+    uint8_t firmwareVersion() const;               // what request 0xAD reports
+    bool sensorClockRunning() const;               // FX2: 0xAF on, 0xAE off
+    bool wideOutput() const;                       // FX2: 0xAC 16-bit, 0xAB 8-bit pixels
     std::optional<uint32_t> programEntry() const;  // FX3 boot loader: last entry request
     int deviceResets() const;                      // USBDEVFS_RESET calls
 
-    // Bulk data. A new FX3 camera has a FrameStream, any other a
-    // CountingPatternSource; null leaves transfers waiting until the host
-    // cancels them.
+    // Bulk data. A new FX3 camera has a FrameStream, an FX2 camera a
+    // LegacyFrameStream, any other a CountingPatternSource; null leaves
+    // transfers waiting until the host cancels them.
     void setDataSource(std::shared_ptr<BulkDataSource> source);
     std::shared_ptr<BulkDataSource> dataSource() const;
     size_t waitingBulkTransfers() const;
@@ -148,8 +152,13 @@ private:
     void connect(BulkTransferPort* port, const PortAddress& address, int deviceNumber);
     void disconnect();
     void powerCycle();
+    // The device enumerates again on its port, keeping RAM and EEPROM.
+    void renumerate();
     // Set once by the bus that owns the camera; cleared when the bus goes.
     void setUnplugHandler(std::function<void()> handler);
+    // Called when the camera wants to enumerate again; the bus does it later
+    // on a thread of its own. Set and cleared like the unplug handler.
+    void setRenumerateHandler(std::function<void()> handler);
 
     std::optional<FailureKind> takeFailure(uint8_t request);  // with mutex_ held
 
@@ -170,8 +179,9 @@ private:
     mutable std::mutex portMutex_;  // held while a transfer is filled
     BulkTransferPort* port_ = nullptr;
 
-    std::mutex unplugMutex_;  // held while the handler runs
+    std::mutex unplugMutex_;  // held while a handler runs
     std::function<void()> unplugHandler_;
+    std::function<void()> renumerateHandler_;
 };
 
 }  // namespace oru_sim

@@ -19,6 +19,8 @@ enum VendorRequest : uint8_t {
     kFirmwareVersion = 0xAD,
     kInitDone = 0xAE,
     kAfterFpgaReset = 0xAF,
+    kSensorClockStop = 0xAE,   // what 0xAE and 0xAF mean to the FX2 camera firmware
+    kSensorClockStart = 0xAF,
     kGuideOn = 0xB0,
     kGuideOff = 0xB1,
     kCoolerDrive = 0xB2,

@@ -1,5 +1,6 @@
 #include "launcher/LauncherOptions.h"
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "sim/ModelCatalog.h"
@@ -25,6 +26,17 @@ void addFault(LauncherOptions& options, const std::string& fault)
     StreamFaults check;
     check.apply(fault);
     options.faults.back().push_back(fault);
+}
+
+void setFirmware(LauncherOptions& options, const std::string& text)
+{
+    if (options.cameras.empty())
+        throw std::invalid_argument("--firmware " + text + " comes before any --camera");
+    char* end = nullptr;
+    unsigned long version = text.empty() || text[0] == '-' ? 256 : std::strtoul(text.c_str(), &end, 0);
+    if (version > 0xFF || !end || *end != '\0')
+        throw std::invalid_argument("bad firmware version \"" + text + "\" (0 to 255, e.g. 0x30)");
+    options.cameras.back().firmwareVersion = static_cast<uint8_t>(version);
 }
 
 void addCamera(LauncherOptions& options, const std::string& text)
@@ -57,6 +69,12 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
             addFault(options, arguments[i]);
         } else if (argument.rfind("--fault=", 0) == 0) {
             addFault(options, argument.substr(8));
+        } else if (argument == "--firmware") {
+            if (++i == arguments.size())
+                throw std::invalid_argument("--firmware needs a version");
+            setFirmware(options, arguments[i]);
+        } else if (argument.rfind("--firmware=", 0) == 0) {
+            setFirmware(options, argument.substr(11));
         } else if (argument == "--list-models") {
             options.listModels = true;
         } else if (argument == "--help" || argument == "-h") {
@@ -75,7 +93,8 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
 
 std::string LauncherOptions::usage()
 {
-    return "usage: oru-sim [--camera MODEL[@BUS-PORT[.PORT...]] [--fault FAULT]...]... [--] COMMAND [ARGS...]\n"
+    return "usage: oru-sim [--camera MODEL[@BUS-PORT[.PORT...]] [--fault FAULT]... [--firmware VERSION]]... [--]\n"
+           "               COMMAND [ARGS...]\n"
            "       oru-sim --list-models\n"
            "Runs COMMAND with simulated cameras on a simulated USB bus and returns its exit code.\n"
            "  --camera MODEL[@ADDRESS]  plug in a camera, e.g. oru6200mc-pro, 0x1001 or 0x1001@1-2.3 (bus 1,\n"
@@ -83,6 +102,9 @@ std::string LauncherOptions::usage()
            "                            of bus 1. MODEL is a model name (see --list-models) or a product ID\n"
            "  --fault FAULT             a fault in the frame stream of the camera named before it:\n" +
            StreamFaults::usage() +
+           "  --firmware VERSION        the firmware version the camera named before it reports at\n"
+           "                            power-on, e.g. 0x30 (an ORU120 with 0x2F or lower gets a firmware\n"
+           "                            load from the host)\n"
            "  --list-models             list the models that can be simulated\n";
 }
 

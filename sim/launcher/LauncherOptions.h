@@ -1,5 +1,6 @@
 // The command line of the oru-sim launcher:
-//   oru-sim [--camera MODEL[@BUS-PORT.PORT...] [--fault FAULT]...]... [--] COMMAND ARGS...
+//   oru-sim [--camera MODEL[@BUS-PORT.PORT...] [--fault FAULT]... [--firmware VERSION]]... [--]
+//           COMMAND ARGS...
 //   oru-sim --list-models | --help
 #pragma once
 

@@ -17,6 +17,7 @@
 
 #include "launcher/LauncherOptions.h"
 #include "sim/FrameStream.h"
+#include "sim/LegacyFrameStream.h"
 #include "sim/ModelCatalog.h"
 #include "sim/SimulatedBus.h"
 #include "sim/UmockdevPreload.h"
@@ -115,10 +116,14 @@ int main(int argc, char** argv)
         SimulatedBus bus;
         for (size_t i = 0; i < options.cameras.size(); ++i) {
             SimulatedCamera& camera = bus.addCamera(options.cameras[i]);
-            auto stream = std::dynamic_pointer_cast<FrameStream>(camera.dataSource());
+            StreamFaults* faults = nullptr;
+            if (auto stream = std::dynamic_pointer_cast<FrameStream>(camera.dataSource()))
+                faults = &stream->faults();
+            else if (auto legacy = std::dynamic_pointer_cast<LegacyFrameStream>(camera.dataSource()))
+                faults = &legacy->faults();
             for (const std::string& fault : options.faults[i])
-                if (stream)
-                    stream->faults().apply(fault);
+                if (faults)
+                    faults->apply(fault);
         }
         return runCommand(options.command);
     } catch (const std::invalid_argument& error) {

@@ -98,6 +98,10 @@ TEST(LauncherTest, RunsTheCommandWithTheCamerasAndReturnsItsExitCode)
           "--temperature"},
          {"3a7e:1001 1-1 5000 V30 B3:0014", "3a7e:1001 1-2 5000 V30 B3:0000", "3a7e:1001 1-4 5000 V30 B3:0014"},
          0},
+        // The ORU120 starts with firmware 0x2F unless told otherwise.
+        {{"--camera", "ORU120", "--camera", "oru120@1-3", "--firmware", "0x30", "--", SIM_PROBE_PATH},
+         {"3a7e:1005 1-1 480 V2F", "3a7e:1005 1-3 480 V30"},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.arguments.front() + " " + c.arguments.back());
@@ -140,6 +144,9 @@ TEST(LauncherTest, ReportsItsOwnFailures)
         {{"--camera", "0x1001", "--fault", "drop-every=0", "--", "true"}, 125},
         {{"--camera", "0x1001"}, 125},
         {{"--camera", "ORU6200MC", "--", "true"}, 125},
+        {{"--firmware", "0x30", "--camera", "oru120", "--", "true"}, 125},
+        {{"--camera", "oru120", "--firmware", "0x130", "--", "true"}, 125},
+        {{"--camera", "oru120", "--firmware", "--", "true"}, 125},
         {{"--", "/nonexistent/program"}, 127},
     };
     for (const Case& c : cases) {
@@ -150,11 +157,12 @@ TEST(LauncherTest, ReportsItsOwnFailures)
     Launch launch = start({"--list-models"});
     std::vector<std::string> lines;
     EXPECT_EQ(finish(launch, &lines), 0);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].rfind("ORU6200MC Pro (oru6200mc-pro)  TAV ORU6200MC Pro, product ID 0x1001", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1].rfind("ORU174MM (oru174mm)  TAV ORU174MM, product ID 0x1009", 0), 0u) << lines[1];
     EXPECT_EQ(lines[2].rfind("ORU174MC (oru174mc)  TAV ORU174MC, product ID 0x100A", 0), 0u) << lines[2];
-    EXPECT_EQ(lines[3].rfind("PRODUCT-ID", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("ORU120 (oru120)  ORU120, product ID 0x1005", 0), 0u) << lines[3];
+    EXPECT_EQ(lines[4].rfind("PRODUCT-ID", 0), 0u);
 }
 
 TEST(PortAddressTest, ParsesBusAndPortChain)

@@ -1,5 +1,8 @@
 // What the simulated camera answers to the vendor requests of the family.
+#include <chrono>
 #include <cstring>
+#include <string>
+#include <thread>
 
 #include "SimTestFixture.h"
 
@@ -218,14 +221,68 @@ TEST_F(RequestTest, Fx2RamDownloadAndEepromLoader)
     EXPECT_FALSE(camera->streaming()) << "0xA9 is EEPROM access under the loader";
 }
 
-TEST_F(RequestTest, Fx2ReleaseWithoutLoaderKeepsTheFirmware)
+TEST_F(RequestTest, Fx2StartsWhatItsRamHolds)
 {
-    libusb_device_handle* handle = plugIn(CameraSpec::usb2Camera(0x0801));
-    EXPECT_EQ(vendorOut(handle, 0xA0, 0xE600, 0, {1}), 1);
-    EXPECT_EQ(vendorOut(handle, 0xA0, 0x0000, 0, Bytes(64, 0x22)), 64);
-    EXPECT_EQ(vendorOut(handle, 0xA0, 0xE600, 0, {0}), 1);
-    EXPECT_FALSE(camera->eepromLoaderRunning());
-    EXPECT_EQ(readIn(handle, 0xAD, 0, 0, 2), (Bytes{'V', 0x30}));
+    struct Case {
+        const char* name;
+        Bytes program;  // written at RAM 0 while the CPU is held; empty: RAM as it was
+        bool comesBack;
+        uint8_t version;
+    };
+    Bytes firmware(64, 0x22);
+    const Bytes signature = {'O', 'R', 'U', '-', 'F', 'X', '2', '-', 'C', 'A', 'M', 'E', 'R', 'A'};
+    std::copy(signature.begin(), signature.end(), firmware.begin() + 3);
+    firmware[17] = 0x31;
+    const Case cases[] = {
+        {"the firmware it runs", {}, true, 0x2F},
+        {"a camera firmware", firmware, true, 0x31},
+        {"no known program", Bytes(64, 0x22), false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CameraSpec description = CameraSpec::usb2Camera(0x0801);
+        description.firmwareVersion = 0x2F;
+        libusb_device_handle* handle = plugIn(description);
+        const PortAddress port = camera->address();
+        const int number = camera->deviceNumber();
+        EXPECT_EQ(vendorOut(handle, 0xA0, 0xE600, 0, {1}), 1);
+        if (!c.program.empty()) {
+            EXPECT_EQ(vendorOut(handle, 0xA0, 0x0000, 0, c.program), 64);
+        }
+        EXPECT_EQ(vendorOut(handle, 0xA0, 0xE600, 0, {0}), 1);
+
+        Bytes reply;
+        if (!c.comesBack) {
+            EXPECT_TRUE(camera->fx2Crashed());
+            EXPECT_EQ(vendorIn(handle, 0xAD, 0, 0, reply, 2, 100), LIBUSB_ERROR_TIMEOUT);
+            EXPECT_EQ(readIn(handle, 0xA0, 0x0000, 0, 1), Bytes{0x22}) << "RAM access is the chip's own";
+            bus_.replug(*camera);
+            EXPECT_EQ(readIn(open(*camera), 0xAD, 0, 0, 2), (Bytes{'V', 0x2F})) << "until replugged";
+        } else {
+            for (int wait = 0; wait < 100 && camera->deviceNumber() == number; ++wait)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            EXPECT_EQ(camera->address(), port);
+            EXPECT_NE(camera->deviceNumber(), number);
+            EXPECT_EQ(vendorIn(handle, 0xAD, 0, 0, reply, 2), LIBUSB_ERROR_NO_DEVICE);
+            EXPECT_EQ(readIn(open(*camera), 0xAD, 0, 0, 2), (Bytes{'V', c.version}));
+            EXPECT_EQ(camera->readControllerRam(3, 14), signature) << "RAM kept";
+        }
+        bus_.unplug(*camera);
+    }
+}
+
+TEST_F(RequestTest, Fx2BootsACameraFirmwareFromItsEeprom)
+{
+    plugIn(CameraSpec::usb2Camera(0x0801));
+    // A boot image with one record: the camera firmware's identification.
+    Bytes image{0xC2, 0x7E, 0x3A, 0x01, 0x08, 0x01, 0x00, 0x04, 0x00, 0x12, 0x00, 0x00, 0x02, 0x00, 0x80};
+    for (char letter : std::string("ORU-FX2-CAMERA"))
+        image.push_back(static_cast<uint8_t>(letter));
+    image.push_back(0x33);
+    image.insert(image.end(), {0x80, 0x01, 0xE6, 0x00, 0x00});
+    camera->writeEeprom(0, 0, image);
+    bus_.replug(*camera);
+    EXPECT_EQ(readIn(open(*camera), 0xAD, 0, 0, 2), (Bytes{'V', 0x33}));
 }
 
 TEST_F(RequestTest, Fx3BootLoader)
