@@ -1,6 +1,7 @@
 // What fills the camera's bulk-IN transfers. A source is told when streaming
 // starts or stops (requests 0xA9 / 0xAA), when a transfer is queued, of every
-// register write that arrives over USB and of a power cycle; it completes
+// register write that arrives over USB, of the trigger input line changing
+// and of a power cycle; it completes
 // transfers through SimulatedCamera::completeBulkTransfer, at once or later
 // from a thread of its own.
 #pragma once
@@ -29,6 +30,8 @@ public:
     virtual void transferQueued(SimulatedCamera& camera) = 0;
     // After the write is stored and the sensor model has seen it.
     virtual void registerWritten(SimulatedCamera&, RegisterSpace, uint16_t /*address*/, uint16_t /*value*/) {}
+    // The external trigger input line went high or low.
+    virtual void triggerInputChanged(SimulatedCamera&, bool /*high*/) {}
     // The camera was plugged in again: registers are back at power-on values.
     virtual void powerCycled(SimulatedCamera&) {}
 };
