@@ -2,6 +2,9 @@
 
 #include "engine/CCameraBase.h"
 #include "models/CCameraProColor.h"
+#include "models/CCameraProMono.h"
+#include "models/CCameraUncooledColor.h"
+#include "models/CCameraUncooledMono.h"
 
 namespace {
 
@@ -19,9 +22,9 @@ CCameraBase *Create(int productId)
 
 const ProductRow kProductTable[ORU_PRODUCT_ID_COUNT] = {
     {0x1001, &Create<CCameraProColor>},
-    {0x1002, nullptr},
-    {0x1003, nullptr},
-    {0x1004, nullptr},
+    {0x1002, &Create<CCameraProMono>},
+    {0x1003, &Create<CCameraUncooledColor>},
+    {0x1004, &Create<CCameraUncooledMono>},
     {0x1005, nullptr},
     {0x1006, nullptr},
     {0x1007, nullptr},

@@ -90,51 +90,10 @@ CCameraProColor::CCameraProColor(int productId, const char *name, const char *mo
     m_SupportedBins[2] = 3;
     m_SupportedBins[3] = 4;
 
-    m_Caps.bColor = colour;
-    m_Caps.bRaw8 = true;
-    m_Caps.bRGB24 = colour;
-    m_Caps.bY8 = colour;
-    m_Caps.bRaw16 = true;
-    m_Caps.bGain = true;
-    m_Caps.bExposure = true;
-    m_Caps.bWBRed = colour;
-    m_Caps.bWBBlue = colour;
-    m_Caps.bOffset = true;
-    m_Caps.bBandwidth = true;
-    m_Caps.bAutoBandwidth = true;
-    m_Caps.bTemperature = true;
+    SonyModel::SetUsualControls(*this, colour, 200, kMaxGain);
     m_Caps.bHardwareBin = true;
-    m_Caps.bHighSpeed = true;
     m_Caps.bAntiDewHeater = true;
 
-    m_Limits.iGainDefault = 200;
-    m_Limits.iGainMax = kMaxGain;
-    m_Limits.iGainMin = 0;
-    m_Limits.lExpDefault = 10000;
-    m_Limits.lExpMax = SonyModel::kMaxExposureUs;
-    m_Limits.lExpMin = SonyModel::kMinExposureUs;
-    m_Limits.iGammaDefault = 50;
-    m_Limits.iGammaMax = 100;
-    m_Limits.iGammaMin = 1;
-    m_Limits.iWBRDefault = 52;
-    m_Limits.iWBBDefault = 95;
-    m_Limits.iWBMax = 99;
-    m_Limits.iWBMin = 1;
-    m_Limits.iOffsetDefault = 1;
-    m_Limits.iOffsetMax = 240;
-    m_Limits.iOffsetMin = 0;
-    m_Limits.iBandwidthMin = 40;
-    m_Limits.iBandwidthMax = 100;
-
-    m_iGain = 200;
-    m_lExposure = 10000;
-    m_iGamma = 50;
-    m_iWB_R = 52;
-    m_iWB_B = 95;
-    m_iOffset = 1;
-    m_iBandwidth = 80;
-    m_bAutoBandwidth = true;
-    m_iBandwidthUSB3 = 100;
     m_fElecPerADU = 0.768f;
     const int gainOffsetRef[5] = {10, 10, 100, 300, 50};
     for (int i = 0; i < 5; ++i)
@@ -148,10 +107,7 @@ CCameraProColor::CCameraProColor(int productId, const char *name, const char *mo
     m_iHeaterKind = 2;
     m_bFPGABin = false;
 
-    LoadSetting();
-    if (m_iAutoMaxExpMs > 2000000)
-        m_iAutoMaxExpMs = 2000000;
-    SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
+    SonyModel::LoadSettings(*this);
 
     // Bayer phase offsets under hardware binning (rows bin 2 and bin 3).
     m_pSensorTable[32] = -8;
@@ -424,18 +380,12 @@ void CCameraProColor::SetOutput16Bits(bool on)
 
 bool CCameraProColor::CamSetStandby(bool on)
 {
-    uint8_t value = 0;
-    ReadSONYREG(kRegStandby, &value);
-    value = static_cast<uint8_t>(on ? (value | 0x01) : (value & ~0x01));
-    return WriteSONYREG(kRegStandby, value) != 0;
+    return SonyModel::SetSensorBit(*this, kRegStandby, 0x01, on);
 }
 
 bool CCameraProColor::CamSetWakeup(bool on)
 {
-    uint8_t value = 0;
-    ReadSONYREG(kRegStandby, &value);
-    value = static_cast<uint8_t>(on ? (value | 0x04) : (value & ~0x04));
-    return WriteSONYREG(kRegStandby, value) != 0;
+    return SonyModel::SetSensorBit(*this, kRegStandby, 0x04, on);
 }
 
 bool CCameraProColor::StartSensorStreaming()

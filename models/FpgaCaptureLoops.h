@@ -30,13 +30,14 @@
 template <typename Model>
 class FpgaCaptureLoops {
 public:
+    // arg is the camera as the CCameraBase that started the thread.
     static void WorkingFunc(std::atomic<bool> *running, void *arg)
     {
-        FpgaCaptureLoops(*static_cast<Model *>(arg), running).WorkingLoop();
+        FpgaCaptureLoops(CameraOf(arg), running).WorkingLoop();
     }
     static void TriggerFunc(std::atomic<bool> *running, void *arg)
     {
-        FpgaCaptureLoops(*static_cast<Model *>(arg), running).TriggerLoop();
+        FpgaCaptureLoops(CameraOf(arg), running).TriggerLoop();
     }
     static bool GetImage(Model &camera, unsigned char *buffer, int size, int waitMs);
 
@@ -92,6 +93,10 @@ private:
     // Receives one triggered frame of n pieces; false when it was lost.
     bool TriggeredFrame(int frameSize, int pieces);
 
+    static Model &CameraOf(void *arg)
+    {
+        return *static_cast<Model *>(static_cast<CCameraBase *>(arg));
+    }
     static void SleepMs(unsigned ms) { usleep(ms * 1000); }
     // Milliseconds from `since` to now on the wrapping tick clock.
     static uint32_t MsSince(uint32_t since) { return GetTickCount() - since; }

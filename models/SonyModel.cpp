@@ -77,6 +77,71 @@ int LinkRate(bool usb3Host)
     return usb3Host ? kLinkRateUSB3 : kLinkRateUSB2;
 }
 
+void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax)
+{
+    CameraCaps &caps = camera.m_Caps;
+    caps.bColor = colour;
+    caps.bRGB24 = colour;
+    caps.bY8 = colour;
+    caps.bWBRed = colour;
+    caps.bWBBlue = colour;
+    caps.bRaw8 = true;
+    caps.bRaw16 = true;
+    caps.bGain = true;
+    caps.bExposure = true;
+    caps.bOffset = true;
+    caps.bBandwidth = true;
+    caps.bAutoBandwidth = true;
+    caps.bTemperature = true;
+    caps.bHighSpeed = true;
+
+    ControlLimits &limits = camera.m_Limits;
+    limits.iGainDefault = gainDefault;
+    limits.iGainMax = gainMax;
+    limits.iGainMin = 0;
+    limits.lExpDefault = 10000;
+    limits.lExpMax = kMaxExposureUs;
+    limits.lExpMin = kMinExposureUs;
+    limits.iGammaDefault = 50;
+    limits.iGammaMax = 100;
+    limits.iGammaMin = 1;
+    limits.iWBRDefault = 52;
+    limits.iWBBDefault = 95;
+    limits.iWBMax = 99;
+    limits.iWBMin = 1;
+    limits.iOffsetDefault = 1;
+    limits.iOffsetMax = 240;
+    limits.iOffsetMin = 0;
+    limits.iBandwidthMin = 40;
+    limits.iBandwidthMax = 100;
+
+    camera.m_iGain = gainDefault;
+    camera.m_lExposure = 10000;
+    camera.m_iGamma = 50;
+    camera.m_iWB_R = 52;
+    camera.m_iWB_B = 95;
+    camera.m_iOffset = 1;
+    camera.m_iBandwidth = 80;
+    camera.m_bAutoBandwidth = true;
+    camera.m_iBandwidthUSB3 = 100;
+}
+
+void LoadSettings(CCameraBase &camera)
+{
+    camera.LoadSetting();
+    if (camera.m_iAutoMaxExpMs > 2000000)
+        camera.m_iAutoMaxExpMs = 2000000;
+    camera.SetRGBBalance(camera.m_iWB_R, camera.m_iWB_B, camera.m_bAutoWB);
+}
+
+bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on)
+{
+    uint8_t value = 0;
+    camera.ReadSONYREG(address, &value);
+    value = static_cast<uint8_t>(on ? (value | bit) : (value & ~bit));
+    return camera.WriteSONYREG(address, value) != 0;
+}
+
 void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows)
 {
     for (int i = 0; i < rows; ++i) {

@@ -19,6 +19,21 @@ namespace SonyModel {
 constexpr uint64_t kMinExposureUs = 32;
 constexpr uint64_t kMaxExposureUs = 2000000000;
 
+// What the Sony-style models declare alike, for their constructors: the
+// capabilities that follow the colour mosaic, raw 8- and 16-bit output,
+// gain, exposure, offset, bandwidth with its automatic mode, temperature and
+// high-speed mode; gain limits 0..gainMax starting at gainDefault; and the
+// limits and start values of exposure, gamma, white balance, offset and
+// bandwidth.
+void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax);
+
+// Last in a constructor: loads the stored settings, holds the automatic
+// maximum exposure to 2,000,000 ms and sends the white balance.
+void LoadSettings(CCameraBase &camera);
+
+// Sets or clears one bit of an 8-bit sensor register, reading it first.
+bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on);
+
 // Plays a table of the form of SonyRegisterTable.h.
 void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows);
 
