@@ -64,6 +64,9 @@ private:
     static constexpr int kAutoBandwidthStep = 4;
     // One piece of a triggered frame waits this long before it is tried again.
     static constexpr uint32_t kTriggerPieceTimeoutMs = 1000;
+    // After a transfer error the trigger loop waits this long before the
+    // next frame, so that a device gone or broken does not keep it spinning.
+    static constexpr unsigned kTriggerErrorPauseMs = 100;
     static constexpr int kGammaNeutral = 50;
 
     FpgaCaptureLoops(Model &camera, std::atomic<bool> *running)
@@ -502,8 +505,12 @@ bool FpgaCaptureLoops<Model>::TriggeredFrame(int frameSize, int pieces)
     total += received;
     while (result != 0) {
         cam.DbgPrint2(tag, "wait result is %d!\n", result);
-        if (result != LIBUSB_ERROR_TIMEOUT || !*m_pRunning)
+        if (!*m_pRunning)
             return false;
+        if (result != LIBUSB_ERROR_TIMEOUT) {
+            SleepMs(kTriggerErrorPauseMs);
+            return false;
+        }
         result = cam.waitForAsyncXfer(0, &received);
         total += received;
     }

@@ -159,7 +159,7 @@ TEST_F(TriggerModeTest, LevelModesExposeWhileTheSignalIsValid)
         const std::vector<oru_sim::SentFrame> sent = stream_->sentFrames();
         ASSERT_EQ(sent.size(), sentBefore + 1);
         EXPECT_GE(sent.back().exposureUs, 120000);
-        EXPECT_LT(sent.back().exposureUs, 250000);
+        EXPECT_LT(sent.back().exposureUs, 500000);
     }
 }
 
@@ -177,6 +177,18 @@ TEST_F(TriggerModeTest, ModeChangesDuringCaptureAreRefused)
     EXPECT_EQ(sim_->fpgaRegister(0) & 0x80, 0) << "trigger mode off again";
     ASSERT_EQ(ORUStartVideoCapture(id_), ORU_SUCCESS);
     EXPECT_EQ(ReadFrame(2000), ORU_SUCCESS) << "free-running frames in the normal mode";
+}
+
+TEST_F(TriggerModeTest, AGoneCameraDoesNotKeepTheTriggerLoopSpinning)
+{
+    StartIn(ORU_MODE_TRIG_SOFT_EDGE);
+    bus_.unplug(*sim_);
+    std::this_thread::sleep_for(milliseconds(500));
+    int dropped = -1;
+    EXPECT_EQ(ORUGetDroppedFrames(id_, &dropped), ORU_SUCCESS);
+    // Every failed transfer is a lost frame, one at most every 100 ms.
+    EXPECT_GE(dropped, 1);
+    EXPECT_LE(dropped, 6);
 }
 
 TEST(TriggerModeEdgeOnly, LevelModesAreRefused)

@@ -137,18 +137,21 @@ TEST_F(UncooledTest, ThreeSensorClocksSelectRegisterAndShortestLine)
     EXPECT_EQ(sim_->sensorRegister(kRegClock), select) << "no select value for another clock";
 }
 
-TEST_F(UncooledTest, ExposureAndGainReachTheSensorInItsOwnUnits)
+TEST_F(UncooledTest, ExposureGainAndOffsetReachTheSensorInItsOwnUnits)
 {
     struct Case {
         uint64_t exposureUs;
         int gain;
+        int offset;
     };
     ASSERT_TRUE(camera_->SetResolution(640, 480, 1, IMAGE_TYPE_8BIT));
-    for (const Case c : {Case{32, 0}, Case{5000, 80}, Case{20000, 81}, Case{300000, 600}}) {
+    for (const Case c : {Case{32, 0, 0}, Case{5000, 80, 37}, Case{20000, 81, 240}, Case{300000, 600, 1}}) {
         SCOPED_TRACE(c.exposureUs);
         camera_->SetExp(c.exposureUs, false);
         camera_->SetGain(c.gain, false);
+        camera_->SetBrightness(c.offset);
         const UncooledState state = Decoded();
+        EXPECT_EQ(state.sensor.blackLevel, c.offset);
         // Within one line when it fits in a frame, two past it (SHS 1).
         EXPECT_NEAR(state.sensor.exposureUs, static_cast<double>(c.exposureUs), 2 * state.lineTimeUs);
         EXPECT_NEAR(state.sensor.gainTenthDb, c.gain, 2);
