@@ -267,12 +267,13 @@ void FrameStream::followTrigger(const FrameSettings& settings)
     triggerValid_ = valid;
     if (!settings.triggeredMode() || !flowing(settings))
         return;
-    // A level trigger starts in step(), also when the signal was valid before the stream.
-    if (began && !settings.triggerLevel && !exposureStart_) {
+    if (began && !exposureStart_) {
         beginTriggeredExposure(settings, Clock::now());
-        edgeExposureUs_ = settings.triggerExposureUs;
-        edgeExposureEnd_ = *exposureStart_ + std::chrono::duration_cast<Clock::duration>(
-                                                 std::chrono::duration<double, std::micro>(edgeExposureUs_));
+        if (!settings.triggerLevel) {
+            edgeExposureUs_ = settings.triggerExposureUs;
+            edgeExposureEnd_ = *exposureStart_ + std::chrono::duration_cast<Clock::duration>(
+                                                     std::chrono::duration<double, std::micro>(edgeExposureUs_));
+        }
     } else if (ended && settings.triggerLevel && exposureStart_) {
         finishedExposureUs_ = std::chrono::duration<double, std::micro>(Clock::now() - *exposureStart_).count();
         exposureStart_.reset();
@@ -294,6 +295,7 @@ std::optional<FrameStream::Clock::time_point> FrameStream::stepTriggered(const F
                                                                          Clock::time_point now,
                                                                          std::unique_lock<std::mutex>& lock)
 {
+    // A level that was valid before the stream flowed starts exposing now.
     if (settings.triggerLevel && triggerValid_ && !exposureStart_)
         beginTriggeredExposure(settings, now);
     if (edgeExposureEnd_ && now >= *edgeExposureEnd_) {

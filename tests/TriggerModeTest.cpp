@@ -158,7 +158,8 @@ TEST_F(TriggerModeTest, LevelModesExposeWhileTheSignalIsValid)
 
         const std::vector<oru_sim::SentFrame> sent = stream_->sentFrames();
         ASSERT_EQ(sent.size(), sentBefore + 1);
-        EXPECT_GE(sent.back().exposureUs, 120000);
+        // The soft signal's two writes may reach the camera a little closer.
+        EXPECT_GE(sent.back().exposureUs, 110000);
         EXPECT_LT(sent.back().exposureUs, 500000);
     }
 }
