@@ -8,8 +8,7 @@ class CCameraBase;
 
 struct ProductRow {
     int iProductId;
-    // Builds the model object for this product ID; null for a product this
-    // build cannot drive.
+    // Builds the model object for this product ID.
     CCameraBase *(*pCreate)(int productId);
 };
 

@@ -6,27 +6,14 @@
 #include <cstdint>
 
 #include "log/DbgPrint.h"
+#include "models/FpgaCaptureLoops.h"
 #include "models/ProColorRegisterTables.h"
+#include "models/SonyModel.h"
 
 namespace {
 
 constexpr int kProductId = 0x1001;
 constexpr int kSensorClockKHz = 20000;
-
-// Bytes per second per percent of bandwidth, divided by 10.
-constexpr int kLinkRateUSB3 = 390000;
-constexpr int kLinkRateUSB2 = 43272;
-
-constexpr uint64_t kMinExposureUs = 32;
-constexpr uint64_t kMaxExposureUs = 2000000000;
-constexpr uint64_t kLongExposureUs = 1000000;
-// Long exposures program a frame this much longer than the sensor frame; the
-// capture loop times the real exposure.
-constexpr uint32_t kLongExposureMarginUs = 5000;
-// CalcMaxFPS keeps its last results from this exposure on.
-constexpr uint64_t kMaxFPSExposureLimitUs = 99999;
-constexpr uint32_t kMaxVMAX = 0xFFFFFF;
-constexpr uint32_t kMaxSHS = 0x1FFFE;
 
 constexpr int kMaxGain = 700;
 // The high-conversion-gain switch is worth this much gain (0.1 dB).
@@ -64,17 +51,6 @@ bool SensorBins(bool hardwareBin, int bin)
     return hardwareBin && bin >= 2 && bin <= 4;
 }
 
-int LinkConstant(bool usb3Host)
-{
-    return usb3Host ? kLinkRateUSB3 : kLinkRateUSB2;
-}
-
-// MB/s (10^6 bytes) the link moves at this bandwidth percentage.
-double LinkMBPerSecond(bool usb3Host, int bandwidth)
-{
-    return static_cast<double>(LinkConstant(usb3Host)) * bandwidth * 10 / 1000 / 1000;
-}
-
 void SleepMs(unsigned ms)
 {
     usleep(ms * 1000);
@@ -85,16 +61,22 @@ void SleepMs(unsigned ms)
 CCameraProColor::ModeTiming CCameraProColor::s_ModeTiming = {
     {kProColorAllPixelNormal.iFPGAVBLK},      {kProColorAllPixelNormal.iFPGAHBLK},
     {kProColorAllPixelNormal.iMinHMAX},       {kProColorAllPixelNormal.iOverheadLines},
-    {kLinkRateUSB3},
+    {SonyModel::LinkRate(true)},
 };
 
 CCameraProColor::CCameraProColor()
+    : CCameraProColor(kProductId, "TAV ORU6200MC Pro", "ORU6200MC Pro", true)
+{
+}
+
+CCameraProColor::CCameraProColor(int productId, const char *name, const char *modelKey,
+                                 bool colour)
 {
     DbgPrint(-1, "CCameraProColor", "CCAMERA::CCAMERA()\n");
-    CameraPID(kProductId);
+    CameraPID(productId);
 
-    m_szCameraName = "TAV ORU6200MC Pro";
-    m_szModelKey = "ORU6200MC Pro";
+    m_szCameraName = name;
+    m_szModelKey = modelKey;
     m_iMaxWidth = 6248;
     m_iMaxHeight = 4176;
     m_iWidth = m_iMaxWidth;
@@ -108,51 +90,10 @@ CCameraProColor::CCameraProColor()
     m_SupportedBins[2] = 3;
     m_SupportedBins[3] = 4;
 
-    m_Caps.bColor = true;
-    m_Caps.bRaw8 = true;
-    m_Caps.bRGB24 = true;
-    m_Caps.bY8 = true;
-    m_Caps.bRaw16 = true;
-    m_Caps.bGain = true;
-    m_Caps.bExposure = true;
-    m_Caps.bWBRed = true;
-    m_Caps.bWBBlue = true;
-    m_Caps.bOffset = true;
-    m_Caps.bBandwidth = true;
-    m_Caps.bAutoBandwidth = true;
-    m_Caps.bTemperature = true;
+    SonyModel::SetUsualControls(*this, colour, 200, kMaxGain);
     m_Caps.bHardwareBin = true;
-    m_Caps.bHighSpeed = true;
     m_Caps.bAntiDewHeater = true;
 
-    m_Limits.iGainDefault = 200;
-    m_Limits.iGainMax = kMaxGain;
-    m_Limits.iGainMin = 0;
-    m_Limits.lExpDefault = 10000;
-    m_Limits.lExpMax = kMaxExposureUs;
-    m_Limits.lExpMin = kMinExposureUs;
-    m_Limits.iGammaDefault = 50;
-    m_Limits.iGammaMax = 100;
-    m_Limits.iGammaMin = 1;
-    m_Limits.iWBRDefault = 52;
-    m_Limits.iWBBDefault = 95;
-    m_Limits.iWBMax = 99;
-    m_Limits.iWBMin = 1;
-    m_Limits.iOffsetDefault = 1;
-    m_Limits.iOffsetMax = 240;
-    m_Limits.iOffsetMin = 0;
-    m_Limits.iBandwidthMin = 40;
-    m_Limits.iBandwidthMax = 100;
-
-    m_iGain = 200;
-    m_lExposure = 10000;
-    m_iGamma = 50;
-    m_iWB_R = 52;
-    m_iWB_B = 95;
-    m_iOffset = 1;
-    m_iBandwidth = 80;
-    m_bAutoBandwidth = true;
-    m_iBandwidthUSB3 = 100;
     m_fElecPerADU = 0.768f;
     const int gainOffsetRef[5] = {10, 10, 100, 300, 50};
     for (int i = 0; i < 5; ++i)
@@ -166,10 +107,7 @@ CCameraProColor::CCameraProColor()
     m_iHeaterKind = 2;
     m_bFPGABin = false;
 
-    LoadSetting();
-    if (m_iAutoMaxExpMs > 2000000)
-        m_iAutoMaxExpMs = 2000000;
-    SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
+    SonyModel::LoadSettings(*this);
 
     // Bayer phase offsets under hardware binning (rows bin 2 and bin 3).
     m_pSensorTable[32] = -8;
@@ -198,7 +136,7 @@ bool CCameraProColor::InitCamera()
     // products share this class.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(WorkingFunc);
+    m_WorkThread.InitFuncPt(FpgaCaptureLoops<CCameraProColor>::WorkingFunc);
     m_TrigThread.InitFuncPt(NoTriggerFunc);
 
     InitVariable();
@@ -250,12 +188,7 @@ bool CCameraProColor::InitCamera()
 
 void CCameraProColor::PlayRegisterTable(const uint16_t (*table)[2], int rows)
 {
-    for (int i = 0; i < rows; ++i) {
-        if (table[i][0] == kRegisterPause)
-            SleepMs(table[i][1]);
-        else
-            WriteSONYREG(table[i][0], static_cast<uint8_t>(table[i][1] & 0xFF));
-    }
+    SonyModel::PlayRegisterTable(*this, table, rows);
 }
 
 bool CCameraProColor::InitSensorMode(bool hardwareBin, int bin, bool highSpeed, IMAGE_TYPE type)
@@ -288,22 +221,9 @@ bool CCameraProColor::InitSensorMode(bool hardwareBin, int bin, bool highSpeed, 
 
 bool CCameraProColor::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
 {
-    bool binSupported = false;
-    for (int i = 0; i < 16 && m_SupportedBins[i] != 0; ++i)
-        binSupported = binSupported || m_SupportedBins[i] == bin;
-    if (!binSupported)
-        return false;
-
-    // 64-bit, so that no caller's width or height can overflow the checks.
-    const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
-    const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
-    const int typeCode = static_cast<int>(type);
-    if (sensorWidth > m_iMaxWidth || sensorHeight > m_iMaxHeight || sensorWidth < 1 ||
-        sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT || typeCode > IMAGE_TYPE_RAW16)
+    if (!SonyModel::RoiAcceptable(*this, width, height, bin, type))
         return false;
     if (SensorBins(m_bHardwareBin, bin) && (height % 2 != 0 || width % 8 != 0))
-        return false;
-    if (sensorHeight % 2 != 0 || sensorWidth % 8 != 0)
         return false;
 
     m_iWidth = width;
@@ -312,12 +232,7 @@ bool CCameraProColor::SetResolution(int width, int height, int bin, IMAGE_TYPE t
         InitSensorMode(m_bHardwareBin, bin, m_bHighSpeed, type);
     m_iBin = bin;
     m_ImgType = type;
-    DbgPrint(-1, "SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
-             m_iStartX.load(), m_iStartY.load(), width, height, bin);
-
-    m_iStartX = (m_iMaxWidth - width * bin) / 2;
-    m_iStartY = (m_iMaxHeight - height * bin) / 2;
-    SetStartPos(m_iStartX, m_iStartY);
+    SonyModel::CentreRoi(*this, width, height, bin);
 
     SetOutput16Bits(type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16);
     Cam_SetResolution();
@@ -426,21 +341,6 @@ bool CCameraProColor::Cam_SetResolution()
     return true;
 }
 
-template <typename ModeStep>
-bool CCameraProColor::Reconfigure(ModeStep step)
-{
-    const bool wasCapturing = IsCaptureRunning();
-    StopCapture();
-    step();
-    const int x = m_iStartX;
-    const int y = m_iStartY;
-    SetResolution(m_iWidth, m_iHeight, m_iBin, m_ImgType);
-    SetStartPos(x, y);
-    if (wasCapturing)
-        StartCapture(false);
-    return true;
-}
-
 bool CCameraProColor::SetHardwareBin(bool on)
 {
     const int bin = m_iBin;
@@ -455,19 +355,19 @@ bool CCameraProColor::SetHardwareBin(bool on)
     if ((height * bin) % 2 != 0 || (width * bin) % 8 != 0)
         return false;
     m_bHardwareBin = on;
-    return Reconfigure([this, on, bin] { InitSensorMode(on, bin, m_bHighSpeed, m_ImgType); });
+    return SonyModel::Reconfigure(*this, [this, on, bin] { InitSensorMode(on, bin, m_bHighSpeed, m_ImgType); });
 }
 
 bool CCameraProColor::SetHighSpeedMode(bool on)
 {
     m_bHighSpeed = on;
-    return Reconfigure([this, on] { InitSensorMode(m_bHardwareBin, m_iBin, on, m_ImgType); });
+    return SonyModel::Reconfigure(*this, [this, on] { InitSensorMode(m_bHardwareBin, m_iBin, on, m_ImgType); });
 }
 
 bool CCameraProColor::SetEnableDDR(bool on)
 {
     m_bEnableDDR = on;
-    return Reconfigure([this, on] { EnableFPGADDR(on); });
+    return SonyModel::Reconfigure(*this, [this, on] { EnableFPGADDR(on); });
 }
 
 void CCameraProColor::SetOutput16Bits(bool on)
@@ -475,23 +375,17 @@ void CCameraProColor::SetOutput16Bits(bool on)
     m_b16Bit = on;
     const bool narrowADC = SensorBins(m_bHardwareBin, m_iBin) || m_bHighSpeed;
     SetFPGAADCWidthOutputWidth(narrowADC ? ADC_BIT_NARROW : ADC_BIT_WIDE, on);
-    s_ModeTiming.iLinkRate = LinkConstant(m_bUSB3Host);
+    s_ModeTiming.iLinkRate = SonyModel::LinkRate(m_bUSB3Host);
 }
 
 bool CCameraProColor::CamSetStandby(bool on)
 {
-    uint8_t value = 0;
-    ReadSONYREG(kRegStandby, &value);
-    value = static_cast<uint8_t>(on ? (value | 0x01) : (value & ~0x01));
-    return WriteSONYREG(kRegStandby, value) != 0;
+    return SonyModel::SetSensorBit(*this, kRegStandby, 0x01, on);
 }
 
 bool CCameraProColor::CamSetWakeup(bool on)
 {
-    uint8_t value = 0;
-    ReadSONYREG(kRegStandby, &value);
-    value = static_cast<uint8_t>(on ? (value | 0x04) : (value & ~0x04));
-    return WriteSONYREG(kRegStandby, value) != 0;
+    return SonyModel::SetSensorBit(*this, kRegStandby, 0x04, on);
 }
 
 bool CCameraProColor::StartSensorStreaming()
@@ -512,6 +406,16 @@ bool CCameraProColor::StopSensorStreaming()
     return CamSetStandby(true);
 }
 
+void CCameraProColor::SetSensorIdle(bool idle)
+{
+    WriteSONYREG(kRegStreamControl, idle ? 5 : 1);
+}
+
+bool CCameraProColor::GetImage(unsigned char *buffer, int size, int waitMs)
+{
+    return FpgaCaptureLoops<CCameraProColor>::GetImage(*this, buffer, size, waitMs);
+}
+
 bool CCameraProColor::SetCMOSClk(int kHz)
 {
     if (m_bOpen) {
@@ -526,160 +430,48 @@ bool CCameraProColor::SetCMOSClk()
     return SetCMOSClk(kSensorClockKHz);
 }
 
+SonyModel::FrameGeometry CCameraProColor::Geometry()
+{
+    SonyModel::FrameGeometry frame{};
+    GetSensorOutputSize(&frame.iWidth, &frame.iHeight);
+    frame.iBytesPerPixel = m_b16Bit ? 2 : 1;
+    frame.iOverheadLines = s_ModeTiming.iOverheadLines;
+    frame.bDDR = m_bEnableDDR;
+    return frame;
+}
+
 void CCameraProColor::CalcFrameTime()
 {
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    const float lineUs = m_iHMAX * 1000.0f / m_iCMOSClk;
-    m_iFrameTimeUs = static_cast<uint32_t>((height + s_ModeTiming.iOverheadLines) * lineUs);
-    if (!m_bEnableDDR) {
-        m_iTransferTimeUs = 0;
-        return;
-    }
-    const double bytes = static_cast<double>(width) * height * (m_b16Bit ? 2 : 1);
-    m_iTransferTimeUs = static_cast<uint32_t>(bytes / LinkMBPerSecond(m_bUSB3Host, m_iBandwidth));
+    SonyModel::CalcFrameTime(*this, Geometry());
 }
 
 void CCameraProColor::CalcMaxFPS()
 {
-    if (m_lExposure > kMaxFPSExposureLimitUs)
-        return;
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    const double frameBytes = static_cast<double>(width) * height * (m_b16Bit ? 2 : 1);
-    const int clock = m_iCMOSClk;
-    const int hmax = m_iHMAX;
-    if (!m_bEnableDDR) {
-        m_fMaxFPS = static_cast<float>(1000000.0 / m_iFrameTimeUs);
-        m_fDataRate = static_cast<float>(m_fMaxFPS * frameBytes / 1e6);
-    } else {
-        const double linkMBs = LinkMBPerSecond(m_bUSB3Host, m_iBandwidth);
-        const double sensorFps =
-            clock * 1000.0 / (static_cast<double>(hmax) * (height + s_ModeTiming.iOverheadLines));
-        const double linkFps = linkMBs * 1e6 / frameBytes;
-        m_fMaxFPS = static_cast<float>(linkFps < sensorFps ? linkFps : sensorFps);
-        const double sensorMBs = frameBytes * sensorFps / 1e6;
-        m_fDataRate = static_cast<float>(linkMBs < sensorMBs ? linkMBs : sensorMBs);
-    }
-    DbgPrint(-1, "CalcMaxFPS", "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock,
-             m_fDataRate, m_fMaxFPS, hmax);
+    SonyModel::CalcMaxFPS(*this, Geometry());
 }
 
 bool CCameraProColor::SetFPSPerc(int percent, bool autoBandwidth)
 {
-    const int clock = m_iCMOSClk;
-    if (clock < kSensorClockKHz)
+    if (m_iCMOSClk < kSensorClockKHz)
         return false;
-    percent = percent < 40 ? 40 : (percent > 100 ? 100 : percent);
-    int bandwidth = percent;
-    // Switching auto on starts from the link's full rate; while it is on the
-    // capture loop lowers the bandwidth through the percentage.
-    if (autoBandwidth && !m_bAutoBandwidth)
-        bandwidth = m_bUSB3Host ? 100 : 80;
-    m_iBandwidth = bandwidth;
-    m_bAutoBandwidth = autoBandwidth;
-
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    const int bytesPerPixel = m_b16Bit ? 2 : 1;
-    const int frameLines = height + s_ModeTiming.iOverheadLines;
-    const int minHMAX = s_ModeTiming.iMinHMAX;
-    const bool ddr = m_bEnableDDR;
-    float fpgaBandwidth = 100.0f;
-    int hmax = minHMAX;
-    if (!ddr) {
-        // The sensor's line rate itself paces the stream to the link.
-        const double pixelRate = 100.0 * s_ModeTiming.iLinkRate * 10 / bytesPerPixel;
-        const double linkFrameUs = 1e6 / (pixelRate / width / height);
-        const double linkLineUs = linkFrameUs / frameLines;
-        const int linkHMAX = static_cast<int>(clock * linkLineUs / 1000);
-        hmax = 100 * (linkHMAX > minHMAX ? linkHMAX : minHMAX) / bandwidth;
-        hmax = hmax > 65535 ? 65535 : hmax;
-    } else {
-        // The sensor runs at its fastest line rate into the DDR buffer and
-        // the FPGA paces the USB output.
-        fpgaBandwidth = static_cast<float>(LinkConstant(m_bUSB3Host)) * bandwidth / 400000;
-    }
-    m_iHMAX = hmax;
-    SetFPGAHMAX(static_cast<uint16_t>(hmax));
-    SetFPGABandWidth(fpgaBandwidth);
-
-    const double sensorFps = clock * 1000.0 / (static_cast<double>(hmax) * frameLines);
-    const double frameBytes = static_cast<double>(width) * height * bytesPerPixel;
-    DbgPrint(-1, "SetFPSPerc", "Sensor clk:%d fps:%2.2f size:%2.2f value:%d pkg:%d \n", clock,
-             sensorFps, sensorFps * frameBytes / 1e6, percent, hmax);
-    if (ddr) {
-        const double outputMBs = fpgaBandwidth * 400000.0 * 10 / 1e6;
-        DbgPrint(-1, "SetFPSPerc", "FPGA output size:%2.2f, fps:%2.2f , fPercent:%2.2f \n",
-                 outputMBs, outputMBs * 1e6 / frameBytes, fpgaBandwidth);
-    }
-
-    CalcFrameTime();
-    SetExp(m_lExposure, m_bAutoExp);
-    CalcMaxFPS();
+    SonyModel::SetFPSPerc(*this, percent, autoBandwidth, Geometry(), s_ModeTiming.iMinHMAX,
+                          s_ModeTiming.iLinkRate);
     return true;
 }
 
 bool CCameraProColor::SetExp(uint64_t us, bool autoExp)
 {
-    m_bAutoExp = autoExp;
-    us = us < kMinExposureUs ? kMinExposureUs : (us > kMaxExposureUs ? kMaxExposureUs : us);
-    m_lExposure = us;
-
-    if (us >= kLongExposureUs) {
-        if (!m_bLongExpMode) {
-            EnableFPGAWaitMode(true);
-            EnableFPGATriggerMode(true);
-            m_bLongExpMode = true;
-            DbgPrint(-1, "SetExp", "-----Enter long exp mode\n");
-        }
-    } else if (m_bLongExpMode) {
-        DbgPrint(-1, "SetExp", "-----Exit long exp mode\n");
-        EnableFPGATriggerMode(false);
-        EnableFPGAWaitMode(false);
-        m_bLongExpMode = false;
-    }
-
-    const float lineUs = m_iHMAX * 1000.0f / m_iCMOSClk;
-    CalcMaxFPS();
-
-    const uint32_t frameTimeUs = m_iFrameTimeUs;
-    const bool longExposure = m_bLongExpMode;
-    const uint64_t exposureUs = longExposure ? frameTimeUs + kLongExposureMarginUs : us;
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    const uint32_t frameLines = static_cast<uint32_t>(height + s_ModeTiming.iOverheadLines);
-
-    uint32_t vmax = 0;
-    uint32_t shs = 1;
-    if (exposureUs <= frameTimeUs) {
-        vmax = frameLines < kMaxVMAX ? frameLines : kMaxVMAX;
-        const uint64_t lines = static_cast<uint64_t>(static_cast<double>(exposureUs) / lineUs);
-        shs = lines + 1 >= frameLines ? 1 : static_cast<uint32_t>(frameLines - 1 - lines);
-        shs = shs < kMaxSHS ? shs : kMaxSHS;
-    } else {
-        const double lines = static_cast<double>(exposureUs) / lineUs + 1;
-        vmax = lines < kMaxVMAX ? static_cast<uint32_t>(lines) : kMaxVMAX;
-    }
-    m_iExpReg = static_cast<int>(vmax - 1 - shs);
-    DbgPrint(-1, "SetExp", "VMAX:0x%x SSH1:0X%x %2.2fus 1f:%d mode:%d timeus:%d\n", vmax, shs,
-             lineUs, frameTimeUs, longExposure, static_cast<int>(us));
-
-    SetFPGAVMAX(vmax);
+    const SonyModel::Shutter shutter = SonyModel::SetExp(*this, us, autoExp, Geometry());
     const int bin = m_iBin;
     uint8_t low = 1;
     uint8_t high = 0;
     if (m_bHardwareBin && (bin == 2 || bin == 4)) {
-        low = static_cast<uint8_t>(shs & 0xFF);
-        high = static_cast<uint8_t>((shs >> 8) & 0xFF);
-    } else if (shs > 1) {
+        low = static_cast<uint8_t>(shutter.shs & 0xFF);
+        high = static_cast<uint8_t>((shutter.shs >> 8) & 0xFF);
+    } else if (shutter.shs > 1) {
         // Two lines per shutter step.
-        low = static_cast<uint8_t>((shs >> 1) & 0xFF);
-        high = static_cast<uint8_t>((shs >> 9) & 0xFF);
+        low = static_cast<uint8_t>((shutter.shs >> 1) & 0xFF);
+        high = static_cast<uint8_t>((shutter.shs >> 9) & 0xFF);
     }
     WriteSONYREG(kRegSHSLow, low);
     return WriteSONYREG(kRegSHSHigh, high) != 0;
@@ -729,24 +521,7 @@ bool CCameraProColor::SetBrightness(int offset)
 
 bool CCameraProColor::SetRGBBalance(int red, int blue, bool autoWB)
 {
-    m_bAutoWB = autoWB;
-    // Clamps the value to 1..99 and returns its FPGA colour gain (128 = 1).
-    auto colourGain = [](int &value) {
-        if (value < 1) {
-            value = 1;
-            return 2;
-        }
-        if (value > 99) {
-            value = 99;
-            return 253;
-        }
-        return value * 256 / 100;
-    };
-    const int redGain = colourGain(red);
-    const int blueGain = colourGain(blue);
-    m_iWB_R = red;
-    m_iWB_B = blue;
-    return SetFPGAGain(redGain, 128, 128, blueGain) != 0;
+    return SonyModel::SetRGBBalance(*this, red, blue, autoWB);
 }
 
 float CCameraProColor::GetSensorTempInside()

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "engine/CCameraCool.h"
+#include "models/SonyModel.h"
 
 class CCameraProColor : public CCameraCool {
 public:
@@ -42,6 +43,9 @@ public:
     bool CamSetWakeup(bool on);
     bool StartSensorStreaming();
     bool StopSensorStreaming();
+    // The sensor idles for the rest of a long exposure, and wakes for its
+    // read-out.
+    void SetSensorIdle(bool idle);
 
     // Mode timing shared by every open camera of this model.
     struct ModeTiming {
@@ -53,32 +57,13 @@ public:
     };
     static ModeTiming s_ModeTiming;
 
+protected:
+    // A twin of this model: another product, name and model key, and a
+    // sensor with or without the colour mosaic.
+    CCameraProColor(int productId, const char *name, const char *modelKey, bool colour);
+
 private:
-    // Stops capture, runs the mode step, re-applies the ROI keeping the start
-    // position, and restarts video if it was running.
-    template <typename ModeStep>
-    bool Reconfigure(ModeStep step);
     void PlayRegisterTable(const uint16_t (*table)[2], int rows);
-
-    // Counters and timers of one run of the working loop.
-    struct WorkingRun;
-
-    static void WorkingFunc(std::atomic<bool> *running, void *arg);
-    void WorkingLoop(std::atomic<bool> *running);
-    // One pass of the loop; false ends the run.
-    bool RunPass(std::atomic<bool> *running, WorkingRun &run);
-    bool FrameAccepted(std::atomic<bool> *running, WorkingRun &run);
-    // A transfer that brought less than a frame; false when the pass ends
-    // here without counting a lost frame.
-    bool ShortFrame(int received, uint32_t periodUs, WorkingRun &run);
-    // Bad-frame bookkeeping and automatic bandwidth after a lost frame.
-    void Supervise(WorkingRun &run);
-    // Runs one triggered exposure; false when sensor and FPGA never got in step.
-    bool LongExposure(std::atomic<bool> *running, WorkingRun &run);
-    void ReadBufferStatus(WorkingRun &run);
-    void PublishExposureStatus();
-
-    // Whether automatic bandwidth was on at the last pass of any camera of
-    // this model.
-    static std::atomic<bool> s_bLastAutoBandwidth;
+    // The frame as the sensor puts it out now, for the shared timing rules.
+    SonyModel::FrameGeometry Geometry();
 };

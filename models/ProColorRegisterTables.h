@@ -1,14 +1,11 @@
-// Sensor register tables of the ORU6200MC Pro and the timing of its sensor
-// readout modes. A row is (address, data): the low byte of data goes to the
-// 8-bit sensor register at address, except that the address kRegisterPause
-// waits data milliseconds. Rows are played in order.
+// Sensor register tables of the ORU6200MC Pro (in the form of
+// SonyRegisterTable.h) and the timing of its sensor readout modes.
 #pragma once
 
 #include <cstdint>
 
+#include "models/SonyRegisterTable.h"
 #include "transport/CCameraFX3.h"
-
-constexpr uint16_t kRegisterPause = 0xFFFF;
 
 constexpr int kProColorInitRows = 52;
 constexpr int kProColorModeRows = 51;

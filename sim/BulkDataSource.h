@@ -1,6 +1,7 @@
 // What fills the camera's bulk-IN transfers. A source is told when streaming
 // starts or stops (requests 0xA9 / 0xAA), when a transfer is queued, of every
-// register write that arrives over USB and of a power cycle; it completes
+// register write that arrives over USB, of the trigger input line changing
+// and of a power cycle; it completes
 // transfers through SimulatedCamera::completeBulkTransfer, at once or later
 // from a thread of its own.
 #pragma once
@@ -32,6 +33,8 @@ public:
     // The FX2 camera firmware stopped (false) or started (true) the sensor
     // clock.
     virtual void sensorClockChanged(SimulatedCamera&, bool /*running*/) {}
+    // The external trigger input line went high or low.
+    virtual void triggerInputChanged(SimulatedCamera&, bool /*high*/) {}
     // The camera was plugged in again or enumerated again: registers are
     // back at power-on values.
     virtual void powerCycled(SimulatedCamera&) {}

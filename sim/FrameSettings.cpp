@@ -17,6 +17,12 @@ int registerPair(const SimulatedCamera& camera, uint8_t low)
     return camera.fpgaRegister(low) | (camera.fpgaRegister(static_cast<uint8_t>(low + 1)) << 8);
 }
 
+uint32_t registerQuad(const SimulatedCamera& camera, uint8_t low)
+{
+    return static_cast<uint32_t>(registerPair(camera, low)) |
+           static_cast<uint32_t>(registerPair(camera, static_cast<uint8_t>(low + 2))) << 16;
+}
+
 }  // namespace
 
 FrameSettings FrameSettings::read(const SimulatedCamera& camera)
@@ -38,6 +44,20 @@ FrameSettings FrameSettings::read(const SimulatedCamera& camera)
     // The divider register holds v with percent = 25600 / (v + 256).
     double percent = 25600.0 / (registerPair(camera, kBandwidthRegister) + 256);
     settings.outputBytesPerSecond = settings.ddrInUse ? link * percent / 100.0 : link;
+    uint8_t trigger = camera.fpgaRegister(kTriggerSetupRegister);
+    settings.triggerExternal = (trigger & kExternalSourceBit) != 0;
+    settings.triggerLevel = (trigger & kLevelTypeBit) != 0;
+    settings.triggerActiveLow = (trigger & kActiveLowBit) != 0;
+    settings.triggerExposureUs = registerQuad(camera, kTriggerExposureRegister);
+    uint8_t sync = camera.fpgaRegister(kSyncOutputRegister);
+    for (size_t output = 0; output < settings.syncOutputs.size(); ++output) {
+        SyncOutput& out = settings.syncOutputs[output];
+        out.enabled = (sync & (0x01 << output)) != 0;
+        out.activeHigh = (sync & (0x10 << output)) == 0;
+        uint8_t times = static_cast<uint8_t>(kSyncTimesRegister + 8 * output);
+        out.delayUs = registerQuad(camera, times);
+        out.durationUs = registerQuad(camera, static_cast<uint8_t>(times + 4));
+    }
     settings.sensor = camera.sensorState();
     return settings;
 }

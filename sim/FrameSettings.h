@@ -35,6 +35,25 @@ struct FrameSettings {
     static constexpr uint8_t kSyncBit = 0x10;       // sensor and FPGA in sync
     static constexpr uint8_t kFrameHeldBit = 0x04;  // DDR holds a complete frame
     static constexpr uint8_t kBandwidthRegister = 36;  // and 37
+    // The trigger unit: source, type and polarity, and the exposure time of
+    // edge triggers in microseconds (registers 44 to 47).
+    static constexpr uint8_t kTriggerSetupRegister = 40;
+    static constexpr uint8_t kExternalSourceBit = 0x01;
+    static constexpr uint8_t kLevelTypeBit = 0x10;  // clear: edge
+    static constexpr uint8_t kActiveLowBit = 0x20;  // clear: rising edge or high level
+    static constexpr uint8_t kTriggerExposureRegister = 44;
+    // Sync outputs A and B: enables (bits 0, 1) and inverted levels (bits 4,
+    // 5) in register 41; delay and keep times in microseconds from register
+    // 48 on, four bytes each, A before B.
+    static constexpr uint8_t kSyncOutputRegister = 41;
+    static constexpr uint8_t kSyncTimesRegister = 48;
+
+    struct SyncOutput {
+        bool enabled = false;
+        bool activeHigh = true;
+        uint32_t delayUs = 0;
+        uint32_t durationUs = 0;
+    };
 
     int width = 0;
     int height = 0;
@@ -45,6 +64,11 @@ struct FrameSettings {
     bool waitMode = false;
     bool ddrInUse = false;                 // not bypassed, and ready
     double outputBytesPerSecond = 0;       // link, or the DDR's paced output
+    bool triggerExternal = false;          // the trigger input line, else register 11 bit 0
+    bool triggerLevel = false;             // exposure while valid, else one per edge
+    bool triggerActiveLow = false;         // valid on a falling edge or a low level
+    uint32_t triggerExposureUs = 0;
+    std::array<SyncOutput, 2> syncOutputs{};
     SensorState sensor;
 
     static FrameSettings read(const SimulatedCamera& camera);
@@ -52,6 +76,8 @@ struct FrameSettings {
     size_t frameBytes() const;
     // Trigger and wait mode: the host times each exposure itself.
     bool longExposureMode() const { return triggerMode && waitMode; }
+    // Trigger mode alone: frames come only on triggers.
+    bool triggeredMode() const { return triggerMode && !waitMode; }
     // Free-running frame period in microseconds.
     double framePeriodUs() const;
 };

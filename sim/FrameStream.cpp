@@ -105,23 +105,36 @@ void FrameStream::registerWritten(SimulatedCamera&, RegisterSpace space, uint16_
             endOutput();
             forgetHeldFrame();
             exposureStart_.reset();
+            edgeExposureEnd_.reset();
         } else if (address == FrameSettings::kTriggerSignalRegister) {
             bool signal = (value & FrameSettings::kTriggerSignalBit) != 0;
-            if (signal && !triggerSignal_ && settings.longExposureMode()) {
-                forgetHeldFrame();  // the DDR is being overwritten
-                exposureStart_ = Clock::now();
-            } else if (!signal && triggerSignal_ && exposureStart_) {
-                finishedExposureUs_ =
-                    std::chrono::duration<double, std::micro>(Clock::now() - *exposureStart_).count();
-                exposureStart_.reset();
+            if (settings.longExposureMode()) {
+                if (signal && !triggerSignal_) {
+                    forgetHeldFrame();  // the DDR is being overwritten
+                    exposureStart_ = Clock::now();
+                } else if (!signal && triggerSignal_ && exposureStart_) {
+                    finishedExposureUs_ =
+                        std::chrono::duration<double, std::micro>(Clock::now() - *exposureStart_).count();
+                    exposureStart_.reset();
+                }
             }
             triggerSignal_ = signal;
         } else if (address == FrameSettings::kReloadRegister && (value & FrameSettings::kReloadBit) && held_ &&
                    settings.ddrInUse) {
             heldUnsent_ = true;
         }
+        // The signal, the trigger set-up or the mode may have changed.
+        followTrigger(settings);
         publishStatus(settings);
     }
+    wake();
+}
+
+void FrameStream::triggerInputChanged(SimulatedCamera&, bool high)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    triggerInput_ = high;
+    followTrigger(FrameSettings::read(camera_));
     wake();
 }
 
@@ -135,7 +148,9 @@ void FrameStream::powerCycled(SimulatedCamera&)
     nextCounter_ = 0;
     nextExposureEnd_.reset();
     triggerSignal_ = false;
+    triggerValid_ = false;
     exposureStart_.reset();
+    edgeExposureEnd_.reset();
     finishedExposureUs_.reset();
     wake();
 }
@@ -152,6 +167,12 @@ std::vector<SentFrame> FrameStream::sentFrames() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::vector<SentFrame>(sent_.begin(), sent_.end());
+}
+
+std::vector<SyncPulse> FrameStream::syncPulses() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return syncPulses_;
 }
 
 std::vector<uint8_t> FrameStream::expectedFrame(uint16_t counter) const
@@ -181,16 +202,25 @@ void FrameStream::run()
     }
 }
 
+bool FrameStream::flowing(const FrameSettings& settings) const
+{
+    return controllerStreaming_ && settings.fpgaRunning && settings.sensor.awake &&
+           settings.frameBytes() >= kMarkerBytes;
+}
+
 std::optional<FrameStream::Clock::time_point> FrameStream::step(std::unique_lock<std::mutex>& lock)
 {
     FrameSettings settings = FrameSettings::read(camera_);
     publishStatus(settings);
-    bool streaming = controllerStreaming_ && settings.fpgaRunning && settings.sensor.awake &&
-                     settings.frameBytes() >= kMarkerBytes;
-    if (!streaming) {
+    if (!flowing(settings)) {
         endOutput();
         nextExposureEnd_.reset();
         finishedExposureUs_.reset();
+        // A long exposure goes on while the sensor idles; a triggered one ends.
+        if (!settings.longExposureMode()) {
+            exposureStart_.reset();
+            edgeExposureEnd_.reset();
+        }
         return std::nullopt;
     }
 
@@ -201,8 +231,11 @@ std::optional<FrameStream::Clock::time_point> FrameStream::step(std::unique_lock
         if (finishedExposureUs_) {
             double exposureUs = *finishedExposureUs_;
             finishedExposureUs_.reset();
-            expose(settings, exposureUs, lock);
+            expose(settings, exposureUs, true, lock);
         }
+    } else if (settings.triggeredMode()) {
+        nextExposureEnd_.reset();
+        next = stepTriggered(settings, now, lock);
     } else {
         auto period = std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double, std::micro>(settings.framePeriodUs()));
@@ -211,7 +244,7 @@ std::optional<FrameStream::Clock::time_point> FrameStream::step(std::unique_lock
         } else if (now >= *nextExposureEnd_) {
             // A late worker skips frames rather than bursting them.
             nextExposureEnd_ = std::max(*nextExposureEnd_ + period, now);
-            expose(settings, settings.sensor.exposureUs, lock);
+            expose(settings, settings.sensor.exposureUs, false, lock);
         }
         next = nextExposureEnd_;
     }
@@ -225,7 +258,61 @@ std::optional<FrameStream::Clock::time_point> FrameStream::step(std::unique_lock
     return next;
 }
 
-void FrameStream::expose(const FrameSettings& settings, double exposureUs, std::unique_lock<std::mutex>& lock)
+void FrameStream::followTrigger(const FrameSettings& settings)
+{
+    bool signal = settings.triggerExternal ? triggerInput_ : triggerSignal_;
+    bool valid = settings.triggeredMode() && signal != settings.triggerActiveLow;
+    bool began = valid && !triggerValid_;
+    bool ended = !valid && triggerValid_;
+    triggerValid_ = valid;
+    if (!settings.triggeredMode() || !flowing(settings))
+        return;
+    if (began && !exposureStart_) {
+        beginTriggeredExposure(settings, Clock::now());
+        if (!settings.triggerLevel) {
+            edgeExposureUs_ = settings.triggerExposureUs;
+            edgeExposureEnd_ = *exposureStart_ + std::chrono::duration_cast<Clock::duration>(
+                                                     std::chrono::duration<double, std::micro>(edgeExposureUs_));
+        }
+    } else if (ended && settings.triggerLevel && exposureStart_) {
+        finishedExposureUs_ = std::chrono::duration<double, std::micro>(Clock::now() - *exposureStart_).count();
+        exposureStart_.reset();
+    }
+}
+
+void FrameStream::beginTriggeredExposure(const FrameSettings& settings, Clock::time_point now)
+{
+    exposureStart_ = now;
+    for (size_t output = 0; output < settings.syncOutputs.size(); ++output) {
+        const FrameSettings::SyncOutput& sync = settings.syncOutputs[output];
+        if (sync.enabled)
+            syncPulses_.push_back(SyncPulse{static_cast<int>(output), sync.activeHigh,
+                                            now + std::chrono::microseconds(sync.delayUs), sync.durationUs});
+    }
+}
+
+std::optional<FrameStream::Clock::time_point> FrameStream::stepTriggered(const FrameSettings& settings,
+                                                                         Clock::time_point now,
+                                                                         std::unique_lock<std::mutex>& lock)
+{
+    // A level that was valid before the stream flowed starts exposing now.
+    if (settings.triggerLevel && triggerValid_ && !exposureStart_)
+        beginTriggeredExposure(settings, now);
+    if (edgeExposureEnd_ && now >= *edgeExposureEnd_) {
+        finishedExposureUs_ = edgeExposureUs_;
+        edgeExposureEnd_.reset();
+        exposureStart_.reset();
+    }
+    if (finishedExposureUs_) {
+        double exposureUs = *finishedExposureUs_;
+        finishedExposureUs_.reset();
+        expose(settings, exposureUs, true, lock);
+    }
+    return edgeExposureEnd_;
+}
+
+void FrameStream::expose(const FrameSettings& settings, double exposureUs, bool asked,
+                         std::unique_lock<std::mutex>& lock)
 {
     Frame frame{nextCounter_++, ImageParameters::from(settings, exposureUs)};
     if (settings.ddrInUse) {
@@ -234,6 +321,9 @@ void FrameStream::expose(const FrameSettings& settings, double exposureUs, std::
         publishStatus(settings);
     } else if (!output_ && camera_.waitingBulkTransfers() > 0) {
         beginOutput(frame, lock);
+    } else if (asked) {
+        held_ = frame;
+        heldUnsent_ = true;
     }
     // Otherwise the frame is lost, as in a FIFO nobody reads.
 }
@@ -334,7 +424,8 @@ void FrameStream::endOutput()
     if (!output_)
         return;
     if (keep_ > 0 && output_->sent > 0) {
-        sent_.push_back(SentFrame{output_->frame.counter, std::move(output_->record)});
+        sent_.push_back(
+            SentFrame{output_->frame.counter, std::move(output_->record), output_->frame.image.exposureUs});
         while (sent_.size() > keep_)
             sent_.pop_front();
     }

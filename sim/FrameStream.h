@@ -19,6 +19,18 @@
 // and the frame is read into the DDR (register 35 bit 0x04 while it is held)
 // and sent. Writing register 24 bit 0 sends the held frame again.
 //
+// Trigger mode (register 0 bit 7 without bit 6): frames come only on
+// triggers. The trigger signal is register 11 bit 0 (software) or the
+// camera's trigger input line (register 40 bit 0); it is valid when high, or
+// when low with register 40 bit 5. An edge trigger (register 40 bit 4 clear)
+// exposes one frame per change to valid for the trigger exposure time of
+// registers 44-47 (us); a level trigger exposes while the signal stays valid.
+// A trigger during an exposure is ignored. Each triggered exposure starts a
+// pulse on every enabled sync output (register 41), recorded for tests.
+//
+// Without DDR a frame that no transfer waits for is lost, except a triggered
+// or long exposure: the FPGA keeps that one frame until the host asks.
+//
 // Safe to use from any thread; runs one thread of its own, which uses the
 // camera: a stream must not outlive its camera.
 #pragma once
@@ -43,6 +55,15 @@ namespace oru_sim {
 struct SentFrame {
     uint16_t counter = 0;
     std::vector<uint8_t> bytes;  // fewer than a frame when it was cut short
+    double exposureUs = 0;
+};
+
+// A pulse on a sync output, as the trigger unit started it.
+struct SyncPulse {
+    int output = 0;  // 0 A, 1 B
+    bool activeHigh = true;
+    std::chrono::steady_clock::time_point start;  // exposure start plus the delay
+    uint32_t durationUs = 0;
 };
 
 class FrameStream : public BulkDataSource {
@@ -59,6 +80,7 @@ public:
     void streamingStopped(SimulatedCamera& camera) override;
     void transferQueued(SimulatedCamera& camera) override;
     void registerWritten(SimulatedCamera& camera, RegisterSpace space, uint16_t address, uint16_t value) override;
+    void triggerInputChanged(SimulatedCamera& camera, bool high) override;
     void powerCycled(SimulatedCamera& camera) override;
 
     StreamFaults& faults() { return faults_; }
@@ -69,6 +91,7 @@ public:
     std::vector<SentFrame> sentFrames() const;
     // The frame with `counter` as the camera would send it now, faults aside.
     std::vector<uint8_t> expectedFrame(uint16_t counter) const;
+    std::vector<SyncPulse> syncPulses() const;
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -92,7 +115,14 @@ private:
     void run();
     // One look at the camera; returns when to look again (none: when told).
     std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock);
-    void expose(const FrameSettings& settings, double exposureUs, std::unique_lock<std::mutex>& lock);
+    bool flowing(const FrameSettings& settings) const;
+    // Triggers follow the software signal and the input line.
+    void followTrigger(const FrameSettings& settings);
+    void beginTriggeredExposure(const FrameSettings& settings, Clock::time_point now);
+    std::optional<Clock::time_point> stepTriggered(const FrameSettings& settings, Clock::time_point now,
+                                                   std::unique_lock<std::mutex>& lock);
+    // A frame the host asked for (trigger or long exposure) waits for it.
+    void expose(const FrameSettings& settings, double exposureUs, bool asked, std::unique_lock<std::mutex>& lock);
     // Unlocks while it renders: takes its frame by value.
     void beginOutput(Frame frame, std::unique_lock<std::mutex>& lock);
     std::optional<Clock::time_point> sendNext(const FrameSettings& settings, std::unique_lock<std::mutex>& lock);
@@ -113,7 +143,12 @@ private:
     bool controllerStreaming_ = false;
     uint16_t nextCounter_ = 0;
     std::optional<Clock::time_point> nextExposureEnd_;  // free-running sensor
-    bool triggerSignal_ = false;
+    bool triggerSignal_ = false;  // register 11 bit 0
+    bool triggerInput_ = false;   // the input line
+    bool triggerValid_ = false;
+    std::optional<Clock::time_point> edgeExposureEnd_;
+    double edgeExposureUs_ = 0;
+    std::vector<SyncPulse> syncPulses_;
     std::optional<Clock::time_point> exposureStart_;   // long exposure running
     std::optional<double> finishedExposureUs_;          // long exposure to read out
     std::optional<Frame> held_;                          // in DDR

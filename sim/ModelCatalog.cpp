@@ -10,6 +10,8 @@
 #include "sim/ProColorSensor.h"
 #include "sim/PythonSensor.h"
 
+#include "sim/UncooledSensor.h"
+
 namespace oru_sim {
 
 namespace {
@@ -21,17 +23,35 @@ struct NamedModel {
     CameraSpec (*make)();
 };
 
-CameraSpec proColorCamera()
+// Register 28 of an FPGA with edge and level trigger modes.
+constexpr uint8_t kEdgeAndLevelTriggers = 0xC0;
+
+auto proCamera(bool colour)
 {
-    CameraSpec description = CameraSpec::usb3Camera(ProColorSensor::kProductId);
-    description.product = "ORU6200MC Pro";
+    auto description =
+        CameraSpec::usb3Camera(colour ? ProColorSensor::kProductId : ProColorSensor::kMonoProductId);
+    description.product = colour ? "ORU6200MC Pro" : "ORU6200MM Pro";
     description.sensorWidth = ProColorSensor::kWidth;
     description.sensorHeight = ProColorSensor::kHeight;
     description.temperatureChip = TemperatureChip::TMP100;
     description.humiditySensor = true;
     description.coolerDrive = CoolerDrive::FpgaRegister;
     description.heaterPowerRegister = true;
-    description.sensorModel = std::make_shared<ProColorSensor>();
+    description.sensorModel = std::make_shared<ProColorSensor>(colour);
+    return description;
+}
+
+auto uncooledCamera(bool colour)
+{
+    auto description =
+        CameraSpec::usb3Camera(colour ? UncooledSensor::kColourProductId : UncooledSensor::kMonoProductId);
+    description.product = colour ? "ORU462MC" : "ORU462MM";
+    description.sensorWidth = UncooledSensor::kWidth;
+    description.sensorHeight = UncooledSensor::kHeight;
+    description.temperatureChip = TemperatureChip::TMP100;
+    // The DDR stays unused: the library bypasses it.
+    description.fpgaVersion = FpgaVersion::newerLayout(0x0105, 0x12, 0x34, kEdgeAndLevelTriggers);
+    description.sensorModel = std::make_shared<UncooledSensor>(colour);
     return description;
 }
 
@@ -74,6 +94,22 @@ const NamedModel kNamedModels[] = {
      "TAV ORU6200MC Pro, product ID 0x1001: cooled colour, 6248 x 4176, TMP100, cooler on FPGA register 38, "
      "heater power register, humidity sensor",
      proColorCamera},
+    {"ORU6200MM Pro", "oru6200mm-pro",
+     "TAV ORU6200MM Pro, product ID 0x1002: the ORU6200MC Pro with a mono sensor",
+     [] { return proCamera(false); }},
+    {"ORU462MC", "oru462mc",
+     "TAV ORU462MC, product ID 0x1003: uncooled colour, 1936 x 1096, 12-bit, TMP100, ST4 port, "
+     "edge and level trigger modes with an external trigger input",
+     [] { return uncooledCamera(true); }},
+    {"ORU462MM", "oru462mm",
+     "TAV ORU462MM, product ID 0x1004: the ORU462MC with a mono sensor",
+     [] { return uncooledCamera(false); }},
+    {"ORU120", "oru120",
+     "ORU120, product ID 0x1005: USB2 colour, 1280 x 960, FX2 controller starting with firmware 0x2F "
+     "(the host loads its own; --firmware 0x30 starts without), frames on endpoint 0x82",
+     legacyUsb2Camera},
+
+     [] { return proCamera(true); }},
     {"ORU174MM", "oru174mm",
      "TAV ORU174MM, product ID 0x1009: mono PYTHON sensor, 1280 x 1024, 10-bit, 16-bit camera registers",
      pythonMonoCamera},
@@ -81,10 +117,6 @@ const NamedModel kNamedModels[] = {
      "TAV ORU174MC, product ID 0x100A: colour PYTHON sensor, 1280 x 1024, 10-bit, 16-bit camera registers",
      pythonColourCamera},
 
-    {"ORU120", "oru120",
-     "ORU120, product ID 0x1005: USB2 colour, 1280 x 960, FX2 controller starting with firmware 0x2F "
-     "(the host loads its own; --firmware 0x30 starts without), frames on endpoint 0x82",
-     legacyUsb2Camera},
 };
 
 bool sameIgnoringCase(const std::string& a, const std::string& b)

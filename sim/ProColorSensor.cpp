@@ -55,22 +55,6 @@ constexpr ModeRegisters kModes[] = {
 };
 constexpr ModeRegisters kUnrecognised{ProColorMode::Unrecognised, 0, 0, 0, 25, 1};
 
-uint32_t sensorValue(const SimulatedCamera& camera, uint16_t first, int bytes)
-{
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | camera.sensorRegister(static_cast<uint16_t>(first + i));
-    return value;
-}
-
-uint32_t fpgaValue(const SimulatedCamera& camera, uint8_t first, int bytes)
-{
-    uint32_t value = 0;
-    for (int i = bytes - 1; i >= 0; --i)
-        value = value << 8 | camera.fpgaRegister(static_cast<uint8_t>(first + i));
-    return value;
-}
-
 const ModeRegisters& recogniseMode(const SimulatedCamera& camera)
 {
     uint8_t driveMode = camera.sensorRegister(kDriveModeRegister);
@@ -122,30 +106,30 @@ ProColorState ProColorSensor::decode(const SimulatedCamera& camera)
     uint8_t standby = camera.sensorRegister(kStandbyRegister);
     state.sensor.awake = (standby & 0x01) == 0 && (standby & 0x04) != 0;
 
-    state.vmax = fpgaValue(camera, kFpgaVmax, 3);
-    state.hmax = static_cast<uint16_t>(fpgaValue(camera, kFpgaHmax, 2));
+    state.vmax = camera.fpgaValue(kFpgaVmax, 3);
+    state.hmax = static_cast<uint16_t>(camera.fpgaValue(kFpgaHmax, 2));
     state.lineTimeUs = state.hmax * 1000.0 / kClockKHz;
-    uint32_t shsRegister = sensorValue(camera, kShsRegister, 2);
+    uint32_t shsRegister = camera.sensorValue(kShsRegister, 2);
     state.shs = mode.mode == ProColorMode::HardwareBin2And4 ? shsRegister : shsRegister * 2;
     state.exposureLines = std::max(0, static_cast<int>(state.vmax) - 1 - static_cast<int>(state.shs));
     state.sensor.exposureUs = state.exposureLines * state.lineTimeUs;
     state.sensor.frameTimeUs = state.vmax * state.lineTimeUs;
 
     state.highConversionGain = (camera.sensorRegister(kHcgRegister) & 0x01) != 0;
-    state.analogueCode = static_cast<uint16_t>(sensorValue(camera, kAnalogueGainRegister, 2));
+    state.analogueCode = static_cast<uint16_t>(camera.sensorValue(kAnalogueGainRegister, 2));
     state.digitalGainSteps = camera.sensorRegister(kDigitalGainRegister) / kDigitalStepValue;
     state.sensor.gainTenthDb = analogueGain(state.analogueCode) + (state.highConversionGain ? kHcgGain : 0) +
                                state.digitalGainSteps * kDigitalStepGain;
-    state.sensor.blackLevel = static_cast<int>(sensorValue(camera, kBlackLevelRegister, 2));
+    state.sensor.blackLevel = static_cast<int>(camera.sensorValue(kBlackLevelRegister, 2));
 
     int extraRows = mode.binning > 1 ? kBinningExtraRows : 0;
-    state.sensor.windowX = static_cast<int>(sensorValue(camera, kStartColumnRegister, 2)) * 16;
-    state.sensor.windowY = std::max(0, static_cast<int>(sensorValue(camera, kStartRowRegister, 2)) - mode.rowOffset);
+    state.sensor.windowX = static_cast<int>(camera.sensorValue(kStartColumnRegister, 2)) * 16;
+    state.sensor.windowY = std::max(0, static_cast<int>(camera.sensorValue(kStartRowRegister, 2)) - mode.rowOffset);
     state.sensor.windowWidth =
-        std::max({0, static_cast<int>(sensorValue(camera, kOutputWidthRegister, 2)) - kOutputWidthPadding,
-                  static_cast<int>(fpgaValue(camera, kFpgaWidth, 2))});
-    state.sensor.windowHeight = std::max({0, static_cast<int>(sensorValue(camera, kOutputRowsRegister, 2)) - extraRows,
-                                          static_cast<int>(fpgaValue(camera, kFpgaHeight, 2))});
+        std::max({0, static_cast<int>(camera.sensorValue(kOutputWidthRegister, 2)) - kOutputWidthPadding,
+                  static_cast<int>(camera.fpgaValue(kFpgaWidth, 2))});
+    state.sensor.windowHeight = std::max({0, static_cast<int>(camera.sensorValue(kOutputRowsRegister, 2)) - extraRows,
+                                          static_cast<int>(camera.fpgaValue(kFpgaHeight, 2))});
     return state;
 }
 
@@ -154,9 +138,13 @@ void ProColorSensor::registerWritten(SimulatedCamera&, RegisterSpace, uint16_t, 
     // Decoded on demand from the registers.
 }
 
+ProColorSensor::ProColorSensor(bool colour) : colour_(colour) {}
+
 SensorState ProColorSensor::state(const SimulatedCamera& camera) const
 {
-    return decode(camera).sensor;
+    SensorState state = decode(camera).sensor;
+    state.colorMosaic = colour_;
+    return state;
 }
 
 }  // namespace oru_sim

@@ -1,5 +1,6 @@
 #include "sim/SimulatedCamera.h"
 
+#include <thread>
 #include <utility>
 
 #include "sim/BulkTransferPort.h"
@@ -91,6 +92,22 @@ void SimulatedCamera::setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t val
 {
     controller_->setFpgaRegisterBits(reg, mask, value);
 }
+uint32_t SimulatedCamera::fpgaValue(uint8_t first, int bytes) const
+{
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | fpgaRegister(static_cast<uint8_t>(first + i));
+    return value;
+}
+
+uint32_t SimulatedCamera::sensorValue(uint16_t first, int bytes) const
+{
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i)
+        value = value << 8 | sensorRegister(static_cast<uint16_t>(first + i));
+    return value;
+}
+
 uint16_t SimulatedCamera::cameraRegister(uint16_t address) const { return controller_->cameraRegister(address); }
 void SimulatedCamera::setCameraRegister(uint16_t address, uint16_t value)
 {
@@ -128,6 +145,26 @@ CameraBoard& SimulatedCamera::board() { return controller_->board(); }
 const CameraBoard& SimulatedCamera::board() const { return controller_->board(); }
 GuidePort& SimulatedCamera::guidePort() { return controller_->guidePort(); }
 const GuidePort& SimulatedCamera::guidePort() const { return controller_->guidePort(); }
+
+bool SimulatedCamera::triggerInput() const
+{
+    return triggerInput_;
+}
+
+void SimulatedCamera::setTriggerInput(bool high)
+{
+    triggerInput_ = high;
+    if (std::shared_ptr<BulkDataSource> source = dataSource())
+        source->triggerInputChanged(*this, high);
+}
+
+void SimulatedCamera::pulseTriggerInput(std::chrono::microseconds duration)
+{
+    const bool idle = triggerInput_;
+    setTriggerInput(!idle);
+    std::this_thread::sleep_for(duration);
+    setTriggerInput(idle);
+}
 
 bool SimulatedCamera::fanOn() const
 {

@@ -7,6 +7,8 @@
 // All members are safe to call from any thread while the bus runs.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,6 +68,10 @@ public:
     // Sets the bits of `mask` to those of `value` (status bits the device
     // drives itself); not logged or observed.
     void setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t value);
+    // Least significant byte first: the value of `bytes` consecutive
+    // registers from `first`.
+    uint32_t fpgaValue(uint8_t first, int bytes) const;
+    uint32_t sensorValue(uint16_t first, int bytes) const;
     uint16_t cameraRegister(uint16_t address) const;
     void setCameraRegister(uint16_t address, uint16_t value);
     uint8_t sensorRegister(uint16_t address) const;
@@ -83,6 +89,13 @@ public:
     const CameraBoard& board() const;
     GuidePort& guidePort();
     const GuidePort& guidePort() const;
+    // The external trigger input line, low at first. A pulse drives it to
+    // the other level for `duration` and back; it returns once the line is
+    // back.
+    bool triggerInput() const;
+    void setTriggerInput(bool high);
+    void pulseTriggerInput(std::chrono::microseconds duration);
+
     // Fan and anti-dew heater as FPGA register 25 (bit 7 clear: fan on;
     // bit 6: heater on) and, with a heater power register, 42 set them.
     bool fanOn() const;
@@ -175,6 +188,7 @@ private:
     PortAddress address_;
     int deviceNumber_ = 0;
     int deviceResets_ = 0;
+    std::atomic<bool> triggerInput_{false};
 
     mutable std::mutex portMutex_;  // held while a transfer is filled
     BulkTransferPort* port_ = nullptr;

@@ -442,6 +442,29 @@ TEST_F(FrameStreamTest, LongExposureRunsFromTriggerToClearAndReloadSendsTheFrame
     EXPECT_EQ(again, frame) << "reload sends the held frame again";
 }
 
+TEST_F(FrameStreamTest, EdgeTriggerDuringItsExposureIsIgnoredAndTheFrameWaitsForTheHost)
+{
+    plug();
+    const uint32_t exposureUs = 200000;
+    for (int i = 0; i < 4; ++i)
+        writeFpga(static_cast<uint8_t>(44 + i), static_cast<uint8_t>(exposureUs >> (8 * i)));
+    writeFpga(40, 0x00);  // software signal, edge, rising
+    writeFpga(0, 0x80);   // trigger mode, FPGA running
+    command(kStartStreaming);
+    std::vector<uint8_t> frame;
+    EXPECT_EQ(read(frame, 200), LIBUSB_ERROR_TIMEOUT) << "no frame without a trigger";
+
+    for (uint8_t signal : {1, 0, 1, 0})
+        writeFpga(11, signal);
+    // The exposure ends while no transfer waits; without DDR the FPGA keeps
+    // the triggered frame for the host.
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_EQ(read(frame), 0);
+    EXPECT_EQ(frame.size(), frameBytes_);
+    EXPECT_TRUE(wellMarked(frame));
+    EXPECT_EQ(read(frame, 300), LIBUSB_ERROR_TIMEOUT) << "the second edge came during the exposure";
+}
+
 TEST_F(FrameStreamTest, EachFaultSwitchSpoilsTheNextFrameOnly)
 {
     struct Case {

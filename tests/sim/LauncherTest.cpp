@@ -157,12 +157,19 @@ TEST(LauncherTest, ReportsItsOwnFailures)
     Launch launch = start({"--list-models"});
     std::vector<std::string> lines;
     EXPECT_EQ(finish(launch, &lines), 0);
-    ASSERT_EQ(lines.size(), 5u);
-    EXPECT_EQ(lines[0].rfind("ORU6200MC Pro (oru6200mc-pro)  TAV ORU6200MC Pro, product ID 0x1001", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind("ORU174MM (oru174mm)  TAV ORU174MM, product ID 0x1009", 0), 0u) << lines[1];
-    EXPECT_EQ(lines[2].rfind("ORU174MC (oru174mc)  TAV ORU174MC, product ID 0x100A", 0), 0u) << lines[2];
-    EXPECT_EQ(lines[3].rfind("ORU120 (oru120)  ORU120, product ID 0x1005", 0), 0u) << lines[3];
-    EXPECT_EQ(lines[4].rfind("PRODUCT-ID", 0), 0u);
+    const std::vector<std::string> starts = {
+        "ORU6200MC Pro (oru6200mc-pro)  TAV ORU6200MC Pro, product ID 0x1001",
+        "ORU6200MM Pro (oru6200mm-pro)  TAV ORU6200MM Pro, product ID 0x1002",
+        "ORU462MC (oru462mc)  TAV ORU462MC, product ID 0x1003",
+        "ORU462MM (oru462mm)  TAV ORU462MM, product ID 0x1004",
+        "ORU120 (oru120)  ORU120, product ID 0x1005",
+        "ORU174MM (oru174mm)  TAV ORU174MM, product ID 0x1009",
+        "ORU174MC (oru174mc)  TAV ORU174MC, product ID 0x100A",
+        "PRODUCT-ID",
+    };
+    ASSERT_EQ(lines.size(), starts.size());
+    for (size_t i = 0; i < starts.size(); ++i)
+        EXPECT_EQ(lines[i].rfind(starts[i], 0), 0u) << lines[i];
 }
 
 TEST(PortAddressTest, ParsesBusAndPortChain)

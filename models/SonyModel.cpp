@@ -1,0 +1,316 @@
+#include "models/SonyModel.h"
+
+#include <unistd.h>
+
+#include "log/DbgPrint.h"
+
+namespace SonyModel {
+
+namespace {
+
+// Bytes per second per percent of bandwidth, divided by 10.
+constexpr int kLinkRateUSB3 = 390000;
+constexpr int kLinkRateUSB2 = 43272;
+
+constexpr uint64_t kLongExposureUs = 1000000;
+// Long exposures program a frame this much longer than the sensor frame; the
+// capture loop times the real exposure.
+constexpr uint32_t kLongExposureMarginUs = 5000;
+// CalcMaxFPS keeps its last results from this exposure on.
+constexpr uint64_t kMaxFPSExposureLimitUs = 99999;
+constexpr uint32_t kMaxVMAX = 0xFFFFFF;
+constexpr uint32_t kMaxSHS = 0x1FFFE;
+
+constexpr int kUnityColourGain = 128;
+
+// MB/s (10^6 bytes) the link moves at this bandwidth percentage.
+double LinkMBPerSecond(bool usb3Host, int bandwidth)
+{
+    return static_cast<double>(LinkRate(usb3Host)) * bandwidth * 10 / 1000 / 1000;
+}
+
+double FrameBytes(const FrameGeometry &frame)
+{
+    return static_cast<double>(frame.iWidth) * frame.iHeight * frame.iBytesPerPixel;
+}
+
+// Clamps value to 1..99 and returns its FPGA colour gain.
+int ColourGain(int &value)
+{
+    if (value < 1) {
+        value = 1;
+        return 2;
+    }
+    if (value > 99) {
+        value = 99;
+        return 253;
+    }
+    return value * 256 / 100;
+}
+
+// Enters long-exposure mode from one second on and leaves it below. A
+// trigger camera mode times its exposures itself: it never enters, and on
+// leaving keeps the FPGA's trigger mode that the camera mode selected.
+void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
+{
+    const bool triggerCameraMode = camera.m_iCameraMode != MODE_NORMAL;
+    if (us >= kLongExposureUs && !triggerCameraMode) {
+        if (!camera.m_bLongExpMode) {
+            camera.EnableFPGAWaitMode(true);
+            camera.EnableFPGATriggerMode(true);
+            camera.m_bLongExpMode = true;
+            DbgPrint(-1, "SetExp", "-----Enter long exp mode\n");
+        }
+    } else if (camera.m_bLongExpMode) {
+        DbgPrint(-1, "SetExp", "-----Exit long exp mode\n");
+        if (!triggerCameraMode)
+            camera.EnableFPGATriggerMode(false);
+        camera.EnableFPGAWaitMode(false);
+        camera.m_bLongExpMode = false;
+    }
+}
+
+} // namespace
+
+int LinkRate(bool usb3Host)
+{
+    return usb3Host ? kLinkRateUSB3 : kLinkRateUSB2;
+}
+
+void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax)
+{
+    CameraCaps &caps = camera.m_Caps;
+    caps.bColor = colour;
+    caps.bRGB24 = colour;
+    caps.bY8 = colour;
+    caps.bWBRed = colour;
+    caps.bWBBlue = colour;
+    caps.bRaw8 = true;
+    caps.bRaw16 = true;
+    caps.bGain = true;
+    caps.bExposure = true;
+    caps.bOffset = true;
+    caps.bBandwidth = true;
+    caps.bAutoBandwidth = true;
+    caps.bTemperature = true;
+    caps.bHighSpeed = true;
+
+    ControlLimits &limits = camera.m_Limits;
+    limits.iGainDefault = gainDefault;
+    limits.iGainMax = gainMax;
+    limits.iGainMin = 0;
+    limits.lExpDefault = 10000;
+    limits.lExpMax = kMaxExposureUs;
+    limits.lExpMin = kMinExposureUs;
+    limits.iGammaDefault = 50;
+    limits.iGammaMax = 100;
+    limits.iGammaMin = 1;
+    limits.iWBRDefault = 52;
+    limits.iWBBDefault = 95;
+    limits.iWBMax = 99;
+    limits.iWBMin = 1;
+    limits.iOffsetDefault = 1;
+    limits.iOffsetMax = 240;
+    limits.iOffsetMin = 0;
+    limits.iBandwidthMin = 40;
+    limits.iBandwidthMax = 100;
+
+    camera.m_iGain = gainDefault;
+    camera.m_lExposure = 10000;
+    camera.m_iGamma = 50;
+    camera.m_iWB_R = 52;
+    camera.m_iWB_B = 95;
+    camera.m_iOffset = 1;
+    camera.m_iBandwidth = 80;
+    camera.m_bAutoBandwidth = true;
+    camera.m_iBandwidthUSB3 = 100;
+}
+
+void LoadSettings(CCameraBase &camera)
+{
+    camera.LoadSetting();
+    if (camera.m_iAutoMaxExpMs > 2000000)
+        camera.m_iAutoMaxExpMs = 2000000;
+    camera.SetRGBBalance(camera.m_iWB_R, camera.m_iWB_B, camera.m_bAutoWB);
+}
+
+bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on)
+{
+    uint8_t value = 0;
+    camera.ReadSONYREG(address, &value);
+    value = static_cast<uint8_t>(on ? (value | bit) : (value & ~bit));
+    return camera.WriteSONYREG(address, value) != 0;
+}
+
+void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows)
+{
+    for (int i = 0; i < rows; ++i) {
+        if (table[i][0] == kRegisterPause)
+            usleep(table[i][1] * 1000u);
+        else
+            camera.WriteSONYREG(table[i][0], static_cast<uint8_t>(table[i][1] & 0xFF));
+    }
+}
+
+bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
+{
+    bool binSupported = false;
+    for (int i = 0; i < 16 && camera.m_SupportedBins[i] != 0; ++i)
+        binSupported = binSupported || camera.m_SupportedBins[i] == bin;
+    if (!binSupported)
+        return false;
+
+    // 64-bit, so that no caller's width or height can overflow the checks.
+    const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
+    const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
+    const int typeCode = static_cast<int>(type);
+    if (sensorWidth > camera.m_iMaxWidth || sensorHeight > camera.m_iMaxHeight ||
+        sensorWidth < 1 || sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT ||
+        typeCode > IMAGE_TYPE_RAW16)
+        return false;
+    return sensorHeight % 2 == 0 && sensorWidth % 8 == 0;
+}
+
+void CentreRoi(CCameraBase &camera, int width, int height, int bin)
+{
+    camera.DbgPrint2("SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
+                     camera.m_iStartX.load(), camera.m_iStartY.load(), width, height, bin);
+    camera.m_iStartX = (camera.m_iMaxWidth - width * bin) / 2;
+    camera.m_iStartY = (camera.m_iMaxHeight - height * bin) / 2;
+    camera.SetStartPos(camera.m_iStartX, camera.m_iStartY);
+}
+
+bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB)
+{
+    camera.m_bAutoWB = autoWB;
+    const int redGain = ColourGain(red);
+    const int blueGain = ColourGain(blue);
+    camera.m_iWB_R = red;
+    camera.m_iWB_B = blue;
+    // The FPGA would multiply every other pixel of a mono sensor.
+    if (!camera.m_Caps.bColor)
+        return camera.SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain,
+                                  kUnityColourGain) != 0;
+    return camera.SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain) != 0;
+}
+
+void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame)
+{
+    const float lineUs = camera.m_iHMAX * 1000.0f / camera.m_iCMOSClk;
+    camera.m_iFrameTimeUs = static_cast<uint32_t>((frame.iHeight + frame.iOverheadLines) * lineUs);
+    if (!frame.bDDR) {
+        camera.m_iTransferTimeUs = 0;
+        return;
+    }
+    camera.m_iTransferTimeUs = static_cast<uint32_t>(
+        FrameBytes(frame) / LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth));
+}
+
+void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
+{
+    if (camera.m_lExposure > kMaxFPSExposureLimitUs)
+        return;
+    const double frameBytes = FrameBytes(frame);
+    const int clock = camera.m_iCMOSClk;
+    const int hmax = camera.m_iHMAX;
+    if (!frame.bDDR) {
+        camera.m_fMaxFPS = static_cast<float>(1000000.0 / camera.m_iFrameTimeUs);
+        camera.m_fDataRate = static_cast<float>(camera.m_fMaxFPS * frameBytes / 1e6);
+    } else {
+        const double linkMBs = LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth);
+        const double sensorFps =
+            clock * 1000.0 / (static_cast<double>(hmax) * (frame.iHeight + frame.iOverheadLines));
+        const double linkFps = linkMBs * 1e6 / frameBytes;
+        camera.m_fMaxFPS = static_cast<float>(linkFps < sensorFps ? linkFps : sensorFps);
+        const double sensorMBs = frameBytes * sensorFps / 1e6;
+        camera.m_fDataRate = static_cast<float>(linkMBs < sensorMBs ? linkMBs : sensorMBs);
+    }
+    DbgPrint(-1, "CalcMaxFPS", "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock,
+             camera.m_fDataRate, camera.m_fMaxFPS, hmax);
+}
+
+void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const FrameGeometry &frame,
+                int minHMAX, int linkRate)
+{
+    percent = percent < 40 ? 40 : (percent > 100 ? 100 : percent);
+    int bandwidth = percent;
+    // Switching auto on starts from the link's full rate; while it is on the
+    // capture loop lowers the bandwidth through the percentage.
+    if (autoBandwidth && !camera.m_bAutoBandwidth)
+        bandwidth = camera.m_bUSB3Host ? 100 : 80;
+    camera.m_iBandwidth = bandwidth;
+    camera.m_bAutoBandwidth = autoBandwidth;
+
+    const int clock = camera.m_iCMOSClk;
+    const int frameLines = frame.iHeight + frame.iOverheadLines;
+    float fpgaBandwidth = 100.0f;
+    int hmax = minHMAX;
+    if (!frame.bDDR) {
+        // The sensor's line rate itself paces the stream to the link.
+        const double pixelRate = 100.0 * linkRate * 10 / frame.iBytesPerPixel;
+        const double linkFrameUs = 1e6 / (pixelRate / frame.iWidth / frame.iHeight);
+        const double linkLineUs = linkFrameUs / frameLines;
+        const int linkHMAX = static_cast<int>(clock * linkLineUs / 1000);
+        hmax = 100 * (linkHMAX > minHMAX ? linkHMAX : minHMAX) / bandwidth;
+        hmax = hmax > 65535 ? 65535 : hmax;
+    } else {
+        // The sensor runs at its fastest line rate into the DDR buffer and
+        // the FPGA paces the USB output.
+        fpgaBandwidth = static_cast<float>(LinkRate(camera.m_bUSB3Host)) * bandwidth / 400000;
+    }
+    camera.m_iHMAX = hmax;
+    camera.SetFPGAHMAX(static_cast<uint16_t>(hmax));
+    camera.SetFPGABandWidth(fpgaBandwidth);
+
+    const double sensorFps = clock * 1000.0 / (static_cast<double>(hmax) * frameLines);
+    const double frameBytes = FrameBytes(frame);
+    DbgPrint(-1, "SetFPSPerc", "Sensor clk:%d fps:%2.2f size:%2.2f value:%d pkg:%d \n", clock,
+             sensorFps, sensorFps * frameBytes / 1e6, percent, hmax);
+    if (frame.bDDR) {
+        const double outputMBs = fpgaBandwidth * 400000.0 * 10 / 1e6;
+        DbgPrint(-1, "SetFPSPerc", "FPGA output size:%2.2f, fps:%2.2f , fPercent:%2.2f \n",
+                 outputMBs, outputMBs * 1e6 / frameBytes, fpgaBandwidth);
+    }
+
+    CalcFrameTime(camera, frame);
+    camera.SetExp(camera.m_lExposure, camera.m_bAutoExp);
+    CalcMaxFPS(camera, frame);
+}
+
+Shutter SetExp(CCameraBase &camera, uint64_t us, bool autoExp, const FrameGeometry &frame)
+{
+    camera.m_bAutoExp = autoExp;
+    us = us < kMinExposureUs ? kMinExposureUs : (us > kMaxExposureUs ? kMaxExposureUs : us);
+    camera.m_lExposure = us;
+    UpdateLongExposureMode(camera, us);
+    // Edge triggers expose for the FPGA's trigger exposure time.
+    if (camera.m_iCameraMode != MODE_NORMAL)
+        camera.SetExtTrigExpTime(static_cast<uint32_t>(us));
+
+    const float lineUs = camera.m_iHMAX * 1000.0f / camera.m_iCMOSClk;
+    CalcMaxFPS(camera, frame);
+
+    const uint32_t frameTimeUs = camera.m_iFrameTimeUs;
+    const bool longExposure = camera.m_bLongExpMode;
+    const uint64_t exposureUs = longExposure ? frameTimeUs + kLongExposureMarginUs : us;
+    const uint32_t frameLines = static_cast<uint32_t>(frame.iHeight + frame.iOverheadLines);
+
+    Shutter shutter{0, 1};
+    if (exposureUs <= frameTimeUs) {
+        shutter.vmax = frameLines < kMaxVMAX ? frameLines : kMaxVMAX;
+        const uint64_t lines = static_cast<uint64_t>(static_cast<double>(exposureUs) / lineUs);
+        shutter.shs =
+            lines + 1 >= frameLines ? 1 : static_cast<uint32_t>(frameLines - 1 - lines);
+        shutter.shs = shutter.shs < kMaxSHS ? shutter.shs : kMaxSHS;
+    } else {
+        const double lines = static_cast<double>(exposureUs) / lineUs + 1;
+        shutter.vmax = lines < kMaxVMAX ? static_cast<uint32_t>(lines) : kMaxVMAX;
+    }
+    camera.m_iExpReg = static_cast<int>(shutter.vmax - 1 - shutter.shs);
+    DbgPrint(-1, "SetExp", "VMAX:0x%x SSH1:0X%x %2.2fus 1f:%d mode:%d timeus:%d\n", shutter.vmax,
+             shutter.shs, lineUs, frameTimeUs, longExposure, static_cast<int>(us));
+    camera.SetFPGAVMAX(shutter.vmax);
+    return shutter;
+}
+
+} // namespace SonyModel

@@ -1,0 +1,106 @@
+// What the FX3 models with Sony-style sensors share: register tables played
+// row by row, the ROI checks, the reconfiguration around a mode change, the
+// FPGA colour gains, and the line timing in which a frame is VMAX lines of
+// HMAX sensor clocks and the exposure ends SHS lines into it, with the
+// FPGA's long-exposure mode above one second.
+//
+// Every function works on the camera object it is given, on the caller's
+// thread, as the model operation that calls it would.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/CCameraBase.h"
+#include "models/SonyRegisterTable.h"
+
+namespace SonyModel {
+
+// Exposure limits of every Sony-style model, in us.
+constexpr uint64_t kMinExposureUs = 32;
+constexpr uint64_t kMaxExposureUs = 2000000000;
+
+// What the Sony-style models declare alike, for their constructors: the
+// capabilities that follow the colour mosaic, raw 8- and 16-bit output,
+// gain, exposure, offset, bandwidth with its automatic mode, temperature and
+// high-speed mode; gain limits 0..gainMax starting at gainDefault; and the
+// limits and start values of exposure, gamma, white balance, offset and
+// bandwidth.
+void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax);
+
+// Last in a constructor: loads the stored settings, holds the automatic
+// maximum exposure to 2,000,000 ms and sends the white balance.
+void LoadSettings(CCameraBase &camera);
+
+// Sets or clears one bit of an 8-bit sensor register, reading it first.
+bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on);
+
+// Plays a table of the form of SonyRegisterTable.h.
+void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows);
+
+// The checks of SetResolution that every model makes: a bin from the
+// supported list, a window inside the sensor, a known image type, an even
+// height and a width that is a multiple of 8 at full resolution.
+bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type);
+
+// Centres the ROI just stored on the sensor through the model's SetStartPos.
+void CentreRoi(CCameraBase &camera, int width, int height, int bin);
+
+// Stops capture, runs the mode step, re-applies the ROI keeping its start
+// position, and restarts video if it was running.
+template <typename ModeStep>
+bool Reconfigure(CCameraBase &camera, ModeStep step)
+{
+    const bool wasCapturing = camera.IsCaptureRunning();
+    camera.StopCapture();
+    step();
+    const int x = camera.m_iStartX;
+    const int y = camera.m_iStartY;
+    camera.SetResolution(camera.m_iWidth, camera.m_iHeight, camera.m_iBin, camera.m_ImgType);
+    camera.SetStartPos(x, y);
+    if (wasCapturing)
+        camera.StartCapture(false);
+    return true;
+}
+
+// White balance through the FPGA's colour gains (128 = unity) on the R and
+// B sites; values are clamped to 1..99. A sensor without the colour mosaic
+// keeps unity gains everywhere.
+bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB);
+
+// The frame the sensor puts out and how it travels.
+struct FrameGeometry {
+    int iWidth;         // sensor output, pixels
+    int iHeight;
+    int iBytesPerPixel;
+    int iOverheadLines; // lines of a frame beyond the sensor height
+    bool bDDR;          // frames go through the FPGA's DDR buffer
+};
+
+// Bytes per second per percent of bandwidth, divided by 10, of a USB3 host
+// link or of a USB2 one.
+int LinkRate(bool usb3Host);
+
+// Frame time at the current HMAX and, through the DDR, transfer time.
+void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame);
+// Maximum frame rate and data rate for the log; kept from 100 ms exposures on.
+void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame);
+
+// SetFPSPerc once the model has checked its sensor clock: bandwidth and its
+// automatic flag, line length and FPGA bandwidth, then frame time, the
+// current exposure again and the frame rate. linkRate is the model's link
+// rate for the pixel-rate rule without DDR.
+void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const FrameGeometry &frame,
+                int minHMAX, int linkRate);
+
+struct Shutter {
+    uint32_t vmax; // frame length in lines
+    uint32_t shs;  // line at which the exposure starts
+};
+
+// SetExp up to the shutter registers, which the model writes itself: stores
+// the exposure (clamped to 32 us..2000 s) and its automatic flag, enters or
+// leaves long-exposure mode, gives a trigger camera mode its exposure time,
+// and programs VMAX into the FPGA.
+Shutter SetExp(CCameraBase &camera, uint64_t us, bool autoExp, const FrameGeometry &frame);
+
+} // namespace SonyModel
