@@ -153,6 +153,16 @@ public:
     bool SelectCameraMode(CAM_MODE mode);
     int CameraModeCheck();
     bool IsCaptureRunning();
+    // Bytes per output pixel of an image type.
+    static int OutputBytesPerPixel(IMAGE_TYPE type);
+    // The read-out steps every model's GetImage shares, on the sensor frame
+    // in m_pImgBuf (width x softBin by height x softBin pixels, 16-bit when
+    // wide): gamma, dark subtraction (8-bit only), hot pixels, software
+    // binning by softBin, flips, and delivery of width x height pixels of
+    // the type into buffer. The caller has checked the buffer's size for
+    // the same type.
+    void FinishImage(unsigned char *buffer, int width, int height, int softBin, IMAGE_TYPE type,
+                     bool wide);
 
     // Automatic exposure, gain and white balance.
     void StartAutoControlThr();
@@ -370,14 +380,4 @@ protected:
     long ClampToCaps(ORU_CONTROL_TYPE type, long value);
     // Empty trigger body for models without trigger modes.
     static void NoTriggerFunc(std::atomic<bool> *running, void *arg);
-    // Bytes per output pixel of an image type.
-    static int OutputBytesPerPixel(IMAGE_TYPE type);
-    // The read-out steps every model's GetImage shares, on the sensor frame
-    // in m_pImgBuf (width x softBin by height x softBin pixels, 16-bit when
-    // wide): gamma, dark subtraction (8-bit only), hot pixels, software
-    // binning by softBin, flips, and delivery of width x height pixels of
-    // the type into buffer. The caller has checked the buffer's size for
-    // the same type.
-    void FinishImage(unsigned char *buffer, int width, int height, int softBin, IMAGE_TYPE type,
-                     bool wide);
 };

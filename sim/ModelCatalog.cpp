@@ -9,7 +9,6 @@
 #include "sim/LegacyUsb2Sensor.h"
 #include "sim/ProColorSensor.h"
 #include "sim/PythonSensor.h"
-
 #include "sim/UncooledSensor.h"
 
 namespace oru_sim {
@@ -76,7 +75,6 @@ CameraSpec pythonColourCamera()
     return pythonCamera(PythonSensor::kColourProductId, "ORU174MC", true);
 }
 
-
 // Starts with firmware 0x2F, so that the host loads its own at open.
 CameraSpec legacyUsb2Camera()
 {
@@ -93,7 +91,7 @@ const NamedModel kNamedModels[] = {
     {"ORU6200MC Pro", "oru6200mc-pro",
      "TAV ORU6200MC Pro, product ID 0x1001: cooled colour, 6248 x 4176, TMP100, cooler on FPGA register 38, "
      "heater power register, humidity sensor",
-     proColorCamera},
+     [] { return proCamera(true); }},
     {"ORU6200MM Pro", "oru6200mm-pro",
      "TAV ORU6200MM Pro, product ID 0x1002: the ORU6200MC Pro with a mono sensor",
      [] { return proCamera(false); }},
@@ -108,15 +106,12 @@ const NamedModel kNamedModels[] = {
      "ORU120, product ID 0x1005: USB2 colour, 1280 x 960, FX2 controller starting with firmware 0x2F "
      "(the host loads its own; --firmware 0x30 starts without), frames on endpoint 0x82",
      legacyUsb2Camera},
-
-     [] { return proCamera(true); }},
     {"ORU174MM", "oru174mm",
      "TAV ORU174MM, product ID 0x1009: mono PYTHON sensor, 1280 x 1024, 10-bit, 16-bit camera registers",
      pythonMonoCamera},
     {"ORU174MC", "oru174mc",
      "TAV ORU174MC, product ID 0x100A: colour PYTHON sensor, 1280 x 1024, 10-bit, 16-bit camera registers",
      pythonColourCamera},
-
 };
 
 bool sameIgnoringCase(const std::string& a, const std::string& b)
