@@ -68,6 +68,7 @@ public:
 
     void CloseDevice();
     void CameraPID(int pid);
+    int GetProductID() const { return m_iProductID; }
 
     // Request primitive. The short form sends a request without data (200 ms
     // time-out); the long form moves length bytes (low 16 bits) in the given
