@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
 
     oru_sim::SimulatedBus bus;
-    bus.addCamera(oru_sim::CameraSpec::usb3Camera(kProductId))
+    bus.addCamera(oru_sim::CameraConfig::usb3Camera(kProductId))
         .setDataSource(std::make_shared<oru_sim::CountingPatternSource>());
     std::vector<uint8_t> frame(kFrameBytes, 0);
     {

@@ -151,7 +151,7 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
 
     oru_sim::SimulatedBus bus;
-    bus.addCamera(oru_sim::CameraSpec::usb3Camera(kProductId));
+    bus.addCamera(oru_sim::CameraConfig::usb3Camera(kProductId));
     ORU_CAMERA_INFO info{};
     if (ORUGetNumOfConnectedCameras() != 1 || ORUGetCameraProperty(&info, 0) != ORU_SUCCESS ||
         ORUOpenCamera(info.camera_id) != ORU_SUCCESS) {

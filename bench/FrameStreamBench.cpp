@@ -175,7 +175,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
 
     oru_sim::SimulatedBus bus;
-    bus.addCamera(oru_sim::CameraSpec::usb3Camera(kProductId));
+    bus.addCamera(oru_sim::CameraConfig::usb3Camera(kProductId));
     libusb_context* context = nullptr;
     libusb_device_handle* handle = nullptr;
     if (libusb_init(&context) != 0 || !(handle = openStreamingCamera(context))) {

@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     std::unique_ptr<oru_sim::SimulatedBus> bus;
     if (!underLauncher) {
         bus = std::make_unique<oru_sim::SimulatedBus>();
-        bus->addCamera(oru_sim::CameraSpec::usb3Camera(0x1001));
+        bus->addCamera(oru_sim::CameraConfig::usb3Camera(0x1001));
     }
     benchmark::AddCustomContext("simulator", underLauncher ? "across processes (oru-sim)" : "in this process");
 

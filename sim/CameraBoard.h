@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 #include "sim/ThermalModel.h"
 
 namespace oru_sim {

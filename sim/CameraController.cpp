@@ -54,21 +54,21 @@ enum StandardRequest : uint8_t {
 
 }  // namespace
 
-CameraController::CameraController(const CameraSpec& spec, const SerialNumber& serial)
-    : spec_(spec),
+CameraController::CameraController(const CameraConfig& config, const SerialNumber& serial)
+    : config_(config),
       serial_(serial),
-      descriptors_(spec),
-      board_(spec.temperatureChip, spec.humiditySensor, spec.coolerDrive),
-      fpga_(spec.fpgaVersion, spec.ddr),
+      descriptors_(config),
+      board_(config.temperatureChip, config.humiditySensor, config.coolerDrive),
+      fpga_(config.fpgaVersion, config.ddr),
       cameraRegisters_(0x10000, 0),
       sensorRegisters_(0x10000, 0),
-      flash_(SimulatedCamera::kFlashSize, SimulatedCamera::kFlashSectorSize, spec.flashBusyPolls),
-      gpifStatus_(spec.gpifStatus),
-      firmwareVersion_(spec.firmwareVersion)
+      flash_(SimulatedCamera::kFlashSize, SimulatedCamera::kFlashSectorSize, config.flashBusyPolls),
+      gpifStatus_(config.gpifStatus),
+      firmwareVersion_(config.firmwareVersion)
 {
-    if (spec.controller == ControllerKind::FX2)
-        storeCameraFirmware(ram_, spec.firmwareVersion);
-    for (const FactoryFlash::Area& area : FactoryFlash::contents(spec))
+    if (config.controller == ControllerKind::FX2)
+        storeCameraFirmware(ram_, config.firmwareVersion);
+    for (const FactoryFlash::Area& area : FactoryFlash::contents(config))
         flash_.store(area.address, area.bytes.data(), area.bytes.size());
     buildStandardRequests();
     buildFirmwareRequests();
@@ -123,11 +123,11 @@ void CameraController::buildFirmwareRequests()
         acceptOnly(request, Direction::Out);
 
     firmware_.add(kFirmwareVersion, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
-        data = {spec_.firmwareTag, firmwareVersion_};
+        data = {config_.firmwareTag, firmwareVersion_};
         return ControlAnswer::Ack;
     });
     firmware_.add(kHostType, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
-        data = {static_cast<uint8_t>(spec_.superSpeed ? 1 : 0)};
+        data = {static_cast<uint8_t>(config_.superSpeed ? 1 : 0)};
         return ControlAnswer::Ack;
     });
     firmware_.add(kSerialNumber, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
@@ -334,7 +334,7 @@ ControlAnswer CameraController::fx2CameraRequest(const SetupPacket& setup, std::
 
 ControlAnswer CameraController::dispatchVendor(const SetupPacket& setup, std::vector<uint8_t>& data)
 {
-    switch (spec_.controller) {
+    switch (config_.controller) {
     case ControllerKind::FX3:
         return firmware_.dispatch(setup, data);
     case ControllerKind::FX3BootLoader:
@@ -378,7 +378,7 @@ void CameraController::resetDeviceState()
     flash_.endBusy();
     streaming_ = false;
     gpif32Bit_ = false;
-    gpifStatus_ = spec_.gpifStatus;
+    gpifStatus_ = config_.gpifStatus;
     cpuHeld_ = false;
     renumerationPending_ = false;
     sensorClockRunning_ = true;
@@ -391,9 +391,9 @@ void CameraController::powerCycle()
     resetDeviceState();
     ram_.clear();
     fx2Program_ = Fx2Program::CameraFirmware;
-    firmwareVersion_ = spec_.firmwareVersion;
-    if (spec_.controller == ControllerKind::FX2) {
-        storeCameraFirmware(ram_, spec_.firmwareVersion);
+    firmwareVersion_ = config_.firmwareVersion;
+    if (config_.controller == ControllerKind::FX2) {
+        storeCameraFirmware(ram_, config_.firmwareVersion);
         bootFromEeprom();
     }
     programEntry_.reset();
@@ -544,13 +544,13 @@ bool CameraController::cpuHeld() const
 bool CameraController::eepromLoaderRunning() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return spec_.controller == ControllerKind::FX2 && !cpuHeld_ && fx2Program_ == Fx2Program::EepromLoader;
+    return config_.controller == ControllerKind::FX2 && !cpuHeld_ && fx2Program_ == Fx2Program::EepromLoader;
 }
 
 bool CameraController::fx2Crashed() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return spec_.controller == ControllerKind::FX2 && fx2Program_ == Fx2Program::Crashed;
+    return config_.controller == ControllerKind::FX2 && fx2Program_ == Fx2Program::Crashed;
 }
 
 uint8_t CameraController::firmwareVersion() const

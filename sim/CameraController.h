@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "sim/CameraBoard.h"
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 #include "sim/ControlAnswer.h"
 #include "sim/FpgaRegisterFile.h"
 #include "sim/GuidePort.h"
@@ -37,7 +37,7 @@ public:
         uint16_t value;
     };
 
-    CameraController(const CameraSpec& spec, const SerialNumber& serial);
+    CameraController(const CameraConfig& config, const SerialNumber& serial);
 
     // Answers one request; register writes it made are appended to `writes`.
     ControlAnswer handle(const SetupPacket& setup, std::vector<uint8_t>& data, std::vector<RegisterWrite>& writes);
@@ -106,7 +106,7 @@ private:
     void acceptOnly(uint8_t request, RequestDispatcher::Direction direction);
     void addRegisterWrite(RegisterSpace space, uint16_t address, uint16_t value);
 
-    const CameraSpec spec_;
+    const CameraConfig config_;
     const SerialNumber serial_;
     const UsbDescriptors descriptors_;
 

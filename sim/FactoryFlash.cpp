@@ -57,7 +57,7 @@ std::vector<uint8_t> FactoryFlash::idPage(const CameraId& id)
     return page;
 }
 
-std::vector<FactoryFlash::Area> FactoryFlash::contents(const CameraSpec& description)
+std::vector<FactoryFlash::Area> FactoryFlash::contents(const CameraConfig& description)
 {
     std::vector<Area> areas;
     if (description.sensorWidth > 0 && description.sensorHeight > 0)

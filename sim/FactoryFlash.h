@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 
 namespace oru_sim {
 
@@ -31,7 +31,7 @@ public:
 
     // The areas the camera description fills. Throws std::invalid_argument
     // for a hot pixel off the sensor or a map too large for its area.
-    static std::vector<Area> contents(const CameraSpec& description);
+    static std::vector<Area> contents(const CameraConfig& description);
 
     static std::vector<uint8_t> hotPixelImage(int width, int height, const std::vector<std::pair<int, int>>& pixels);
     // "ID", the camera ID, the rest of the page erased.

@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 #include "sim/FpgaVersion.h"
 
 namespace oru_sim {

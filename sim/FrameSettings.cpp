@@ -40,7 +40,7 @@ FrameSettings FrameSettings::read(const SimulatedCamera& camera)
     settings.waitMode = (control & kWaitModeBit) != 0;
     settings.ddrInUse = (output & kDdrBypassBit) == 0 && (camera.fpgaRegister(FpgaRegisterFile::kStatusRegister) & FpgaRegisterFile::kDdrReadyBit) != 0;
 
-    double link = camera.spec().superSpeed ? kSuperSpeedLinkRate : kHighSpeedLinkRate;
+    double link = camera.config().superSpeed ? kSuperSpeedLinkRate : kHighSpeedLinkRate;
     // The divider register holds v with percent = 25600 / (v + 256).
     double percent = 25600.0 / (registerPair(camera, kBandwidthRegister) + 256);
     settings.outputBytesPerSecond = settings.ddrInUse ? link * percent / 100.0 : link;

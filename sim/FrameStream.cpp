@@ -54,7 +54,7 @@ std::optional<Time> earliest(std::optional<Time> a, std::optional<Time> b)
 }  // namespace
 
 FrameStream::FrameStream(SimulatedCamera& camera)
-    : camera_(camera), renderer_(camera.spec().hotPixels), worker_([this] { run(); })
+    : camera_(camera), renderer_(camera.config().hotPixels), worker_([this] { run(); })
 {
 }
 

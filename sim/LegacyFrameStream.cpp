@@ -38,7 +38,7 @@ int colourGain(uint16_t site, uint16_t green)
 }  // namespace
 
 LegacyFrameStream::LegacyFrameStream(SimulatedCamera& camera)
-    : camera_(camera), renderer_(camera.spec().hotPixels), worker_([this] { run(); })
+    : camera_(camera), renderer_(camera.config().hotPixels), worker_([this] { run(); })
 {
 }
 

@@ -19,7 +19,7 @@ struct NamedModel {
     const char* name;
     const char* alias;
     const char* summary;
-    CameraSpec (*make)();
+    CameraConfig (*make)();
 };
 
 // Register 28 of an FPGA with edge and level trigger modes.
@@ -28,7 +28,7 @@ constexpr uint8_t kEdgeAndLevelTriggers = 0xC0;
 auto proCamera(bool colour)
 {
     auto description =
-        CameraSpec::usb3Camera(colour ? ProColorSensor::kProductId : ProColorSensor::kMonoProductId);
+        CameraConfig::usb3Camera(colour ? ProColorSensor::kProductId : ProColorSensor::kMonoProductId);
     description.product = colour ? "ORU6200MC Pro" : "ORU6200MM Pro";
     description.sensorWidth = ProColorSensor::kWidth;
     description.sensorHeight = ProColorSensor::kHeight;
@@ -43,7 +43,7 @@ auto proCamera(bool colour)
 auto uncooledCamera(bool colour)
 {
     auto description =
-        CameraSpec::usb3Camera(colour ? UncooledSensor::kColourProductId : UncooledSensor::kMonoProductId);
+        CameraConfig::usb3Camera(colour ? UncooledSensor::kColourProductId : UncooledSensor::kMonoProductId);
     description.product = colour ? "ORU462MC" : "ORU462MM";
     description.sensorWidth = UncooledSensor::kWidth;
     description.sensorHeight = UncooledSensor::kHeight;
@@ -55,9 +55,9 @@ auto uncooledCamera(bool colour)
 }
 
 // No temperature chip, cooler or heater: the PYTHON models have none.
-CameraSpec pythonCamera(uint16_t productId, const char* name, bool colour)
+CameraConfig pythonCamera(uint16_t productId, const char* name, bool colour)
 {
-    CameraSpec description = CameraSpec::usb3Camera(productId);
+    CameraConfig description = CameraConfig::usb3Camera(productId);
     description.product = name;
     description.sensorWidth = PythonSensor::kWidth;
     description.sensorHeight = PythonSensor::kHeight;
@@ -65,20 +65,20 @@ CameraSpec pythonCamera(uint16_t productId, const char* name, bool colour)
     return description;
 }
 
-CameraSpec pythonMonoCamera()
+CameraConfig pythonMonoCamera()
 {
     return pythonCamera(PythonSensor::kMonoProductId, "ORU174MM", false);
 }
 
-CameraSpec pythonColourCamera()
+CameraConfig pythonColourCamera()
 {
     return pythonCamera(PythonSensor::kColourProductId, "ORU174MC", true);
 }
 
 // Starts with firmware 0x2F, so that the host loads its own at open.
-CameraSpec legacyUsb2Camera()
+CameraConfig legacyUsb2Camera()
 {
-    CameraSpec description = CameraSpec::usb2Camera(0x1005);
+    CameraConfig description = CameraConfig::usb2Camera(0x1005);
     description.product = "ORU120";
     description.firmwareVersion = 0x2F;
     description.sensorWidth = LegacyUsb2Sensor::kWidth;
@@ -123,7 +123,7 @@ bool sameIgnoringCase(const std::string& a, const std::string& b)
 
 }  // namespace
 
-CameraSpec ModelCatalog::find(const std::string& model)
+CameraConfig ModelCatalog::find(const std::string& model)
 {
     for (const NamedModel& named : kNamedModels)
         if (sameIgnoringCase(model, named.name) || sameIgnoringCase(model, named.alias))
@@ -134,7 +134,7 @@ CameraSpec ModelCatalog::find(const std::string& model)
     if (model.empty() || *end != '\0' || model[0] == '-' || productId > 0xFFFF)
         throw std::invalid_argument("unknown camera model \"" + model +
                                     "\" (give a model name or a USB product ID such as 0x1001; see --list-models)");
-    return CameraSpec::usb3Camera(static_cast<uint16_t>(productId));
+    return CameraConfig::usb3Camera(static_cast<uint16_t>(productId));
 }
 
 std::vector<std::string> ModelCatalog::describe()

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 
 namespace oru_sim {
 
 class ModelCatalog {
 public:
     // Throws std::invalid_argument for an unknown model.
-    static CameraSpec find(const std::string& model);
+    static CameraConfig find(const std::string& model);
     // One line per kind of model, for `oru-sim --list-models`.
     static std::vector<std::string> describe();
 };

@@ -105,7 +105,7 @@ public:
     Impl();
     ~Impl();
 
-    SimulatedCamera& addCamera(const CameraSpec& spec);
+    SimulatedCamera& addCamera(const CameraConfig& config);
     void unplug(SimulatedCamera& camera);
     SimulatedCamera& replug(SimulatedCamera& camera, std::optional<PortAddress> address);
     // Leaves and comes back at the same port, later, on a thread of the bus.
@@ -195,10 +195,10 @@ SimulatedBus::Impl::~Impl()
     busExists = false;
 }
 
-SimulatedCamera& SimulatedBus::Impl::addCamera(const CameraSpec& spec)
+SimulatedCamera& SimulatedBus::Impl::addCamera(const CameraConfig& config)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    CameraSpec plugged = spec;
+    CameraConfig plugged = config;
     if (!plugged.address)
         plugged.address = freeRootPort();
     plugged.address->validate();
@@ -265,8 +265,8 @@ std::vector<SimulatedCamera*> SimulatedBus::Impl::cameras() const
 
 void SimulatedBus::Impl::plug(SimulatedCamera& camera, const PortAddress& address)
 {
-    const CameraSpec& spec = camera.spec();
-    addHubsFor(address, spec.superSpeed);
+    const CameraConfig& config = camera.config();
+    addHubsFor(address, config.superSpeed);
     auto attachment = std::make_unique<Attachment>();
     attachment->camera = &camera;
     attachment->address = address;
@@ -282,8 +282,8 @@ void SimulatedBus::Impl::plug(SimulatedCamera& camera, const PortAddress& addres
         throw std::runtime_error("cannot attach the ioctl handler to " + node + ": " + message);
     }
     camera.connect(attachment->usb.get(), address, attachment->deviceNumber);
-    UsbDescriptors descriptors(spec);
-    addDevice(description(address, attachment->deviceNumber, spec.superSpeed, descriptors.sysfsDescriptors()));
+    UsbDescriptors descriptors(config);
+    addDevice(description(address, attachment->deviceNumber, config.superSpeed, descriptors.sysfsDescriptors()));
     attachment->plugged = true;
     attachments_.push_back(std::move(attachment));
 }
@@ -427,9 +427,9 @@ void SimulatedBus::Impl::removeDevice(const PortAddress& address)
 SimulatedBus::SimulatedBus() : impl_(std::make_unique<Impl>()) {}
 SimulatedBus::~SimulatedBus() = default;
 
-SimulatedCamera& SimulatedBus::addCamera(const CameraSpec& spec)
+SimulatedCamera& SimulatedBus::addCamera(const CameraConfig& config)
 {
-    SimulatedCamera& camera = impl_->addCamera(spec);
+    SimulatedCamera& camera = impl_->addCamera(config);
     // Set outside the bus lock: the handler takes it.
     Impl* impl = impl_.get();
     camera.setUnplugHandler([impl, &camera] { impl->unplug(camera); });

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 #include "sim/PortAddress.h"
 #include "sim/SimulatedCamera.h"
 
@@ -32,7 +32,7 @@ public:
 
     // Plugs in a new camera; libusb sees it at once (and gets a hot-plug
     // event). Throws std::invalid_argument for a bad or occupied address.
-    SimulatedCamera& addCamera(const CameraSpec& spec);
+    SimulatedCamera& addCamera(const CameraConfig& config);
     // Pulls the camera out: its pending transfers end with no-device, every
     // later call on an open handle fails with no-device.
     void unplug(SimulatedCamera& camera);

@@ -20,16 +20,16 @@ constexpr uint8_t kHeaterPowerRegister = 42;
 
 }  // namespace
 
-SimulatedCamera::SimulatedCamera(const CameraSpec& spec)
-    : spec_(spec),
-      controller_(std::make_unique<CameraController>(spec, spec.serialNumber.value_or(SerialNumber{}))),
-      sensor_(spec.sensorModel),
-      address_(spec.address.value_or(PortAddress{}))
+SimulatedCamera::SimulatedCamera(const CameraConfig& config)
+    : config_(config),
+      controller_(std::make_unique<CameraController>(config, config.serialNumber.value_or(SerialNumber{}))),
+      sensor_(config.sensorModel),
+      address_(config.address.value_or(PortAddress{}))
 {
     // Made last: a frame stream reads the camera from its own thread.
-    if (spec.controller == ControllerKind::FX3)
+    if (config.controller == ControllerKind::FX3)
         source_ = std::make_shared<FrameStream>(*this);
-    else if (spec.controller == ControllerKind::FX2)
+    else if (config.controller == ControllerKind::FX2)
         source_ = std::make_shared<LegacyFrameStream>(*this);
     else
         source_ = std::make_shared<CountingPatternSource>();
@@ -41,9 +41,9 @@ SimulatedCamera::~SimulatedCamera()
     setDataSource(nullptr);
 }
 
-const CameraSpec& SimulatedCamera::spec() const
+const CameraConfig& SimulatedCamera::config() const
 {
-    return spec_;
+    return config_;
 }
 
 PortAddress SimulatedCamera::address() const
@@ -180,7 +180,7 @@ int SimulatedCamera::heaterPowerPercent() const
 {
     if (!heaterOn())
         return 0;
-    return spec_.heaterPowerRegister ? fpgaRegister(kHeaterPowerRegister) : 100;
+    return config_.heaterPowerRegister ? fpgaRegister(kHeaterPowerRegister) : 100;
 }
 
 std::vector<uint8_t> SimulatedCamera::readFlash(uint32_t address, size_t length) const

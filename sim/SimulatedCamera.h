@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "sim/BulkDataSource.h"
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 #include "sim/ControlRequest.h"
 #include "sim/ControlAnswer.h"
 #include "sim/PortAddress.h"
@@ -45,12 +45,12 @@ public:
     static constexpr uint32_t kFlashSize = 1u << 20;
     static constexpr uint32_t kFlashSectorSize = 1u << 16;
 
-    explicit SimulatedCamera(const CameraSpec& spec);
+    explicit SimulatedCamera(const CameraConfig& config);
     ~SimulatedCamera();
     SimulatedCamera(const SimulatedCamera&) = delete;
     SimulatedCamera& operator=(const SimulatedCamera&) = delete;
 
-    const CameraSpec& spec() const;
+    const CameraConfig& config() const;
     // Where the camera is plugged in now, or was last.
     PortAddress address() const;
     int deviceNumber() const;
@@ -175,7 +175,7 @@ private:
 
     std::optional<FailureKind> takeFailure(uint8_t request);  // with mutex_ held
 
-    const CameraSpec spec_;
+    const CameraConfig config_;
     std::unique_ptr<CameraController> controller_;
 
     mutable std::mutex mutex_;  // log, faults, address, source, observer

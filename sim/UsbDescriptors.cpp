@@ -21,11 +21,11 @@ void appendWord(std::vector<uint8_t>& bytes, uint16_t word)
 
 }  // namespace
 
-UsbDescriptors::UsbDescriptors(const CameraSpec& spec)
-    : device_(deviceDescriptor(spec.superSpeed, 0, 0, kCameraVendorId, spec.productId, true)),
-      configuration_(configurationDescriptor(spec.superSpeed, 0xFF, spec.bulkEndpoint, 2,
-                                             spec.superSpeed ? 1024 : 512, 0)),
-      strings_{spec.manufacturer, spec.product}
+UsbDescriptors::UsbDescriptors(const CameraConfig& config)
+    : device_(deviceDescriptor(config.superSpeed, 0, 0, kCameraVendorId, config.productId, true)),
+      configuration_(configurationDescriptor(config.superSpeed, 0xFF, config.bulkEndpoint, 2,
+                                             config.superSpeed ? 1024 : 512, 0)),
+      strings_{config.manufacturer, config.product}
 {
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 
 namespace oru_sim {
 
@@ -16,7 +16,7 @@ class UsbDescriptors {
 public:
     static constexpr uint16_t kHubVendorId = 0x1D6B;
 
-    explicit UsbDescriptors(const CameraSpec& spec);
+    explicit UsbDescriptors(const CameraConfig& config);
 
     const std::vector<uint8_t>& device() const { return device_; }
     const std::vector<uint8_t>& configuration() const { return configuration_; }

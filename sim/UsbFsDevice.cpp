@@ -214,7 +214,7 @@ void UsbFsDevice::submit(UMockdevIoctlClient* client)
         submitControl(client, std::move(urb));
     } else if (request->type != USBDEVFS_URB_TYPE_BULK) {
         answer(client, EINVAL);
-    } else if (request->endpoint != camera_.spec().bulkEndpoint) {
+    } else if (request->endpoint != camera_.config().bulkEndpoint) {
         answer(client, ENOENT);
     } else {
         {

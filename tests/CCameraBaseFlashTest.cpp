@@ -42,7 +42,7 @@ class FlashTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        device = &bus.addCamera(oru_sim::CameraSpec::usb3Camera(TestCamera::kProductId));
+        device = &bus.addCamera(oru_sim::CameraConfig::usb3Camera(TestCamera::kProductId));
         camera = Open();
     }
 
@@ -183,12 +183,12 @@ TEST_F(FlashTest, IdSurvivesReopeningAndKeepsTheRestOfThePage)
 TEST_F(FlashTest, SerialNumberOfZerosCountsAsFailure)
 {
     const oru_sim::SerialNumber serial{1, 2, 3, 4, 5, 6, 7, 8};
-    auto spec = oru_sim::CameraSpec::usb3Camera(TestCamera::kProductId + 1);
-    spec.serialNumber = serial;
-    bus.addCamera(spec);
-    spec = oru_sim::CameraSpec::usb3Camera(TestCamera::kProductId + 2);
-    spec.serialNumber = oru_sim::SerialNumber{};
-    bus.addCamera(spec);
+    auto config = oru_sim::CameraConfig::usb3Camera(TestCamera::kProductId + 1);
+    config.serialNumber = serial;
+    bus.addCamera(config);
+    config = oru_sim::CameraConfig::usb3Camera(TestCamera::kProductId + 2);
+    config.serialNumber = oru_sim::SerialNumber{};
+    bus.addCamera(config);
 
     auto numbered = Open(TestCamera::kProductId + 1);
     auto zeros = Open(TestCamera::kProductId + 2);

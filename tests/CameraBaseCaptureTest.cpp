@@ -10,7 +10,7 @@
 
 namespace {
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::SimulatedCamera;
 
 constexpr uint8_t kEdgeAndLevelTrigger = 0xC0;
@@ -22,9 +22,9 @@ protected:
 
     SimulatedCamera &PlugTriggerCamera(uint8_t triggerCaps)
     {
-        CameraSpec spec = Usb3Spec();
-        spec.fpgaVersion.registers[0] = triggerCaps;
-        return PlugAndOpen(spec);
+        CameraConfig config = Usb3Config();
+        config.fpgaVersion.registers[0] = triggerCaps;
+        return PlugAndOpen(config);
     }
 };
 

@@ -9,7 +9,7 @@
 
 namespace {
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::SimulatedCamera;
 
 constexpr uint8_t kReqCoolerDrive = 0xB2;
@@ -141,9 +141,9 @@ TEST_F(CameraCoolerOnWire, FanNeedsFirmware48)
 {
     for (uint8_t firmware : {0x2F, 0x30}) {
         SCOPED_TRACE(static_cast<int>(firmware));
-        CameraSpec spec = Usb3Spec();
-        spec.firmwareVersion = firmware;
-        SimulatedCamera &device = PlugAndOpen(spec);
+        CameraConfig config = Usb3Config();
+        config.firmwareVersion = firmware;
+        SimulatedCamera &device = PlugAndOpen(config);
         device.setFpgaRegister(25, 0x80);
         EXPECT_EQ(camera->SetControlValue(ORU_FAN_ON, 1, false), ORU_SUCCESS);
         EXPECT_EQ(FanOn(device), firmware >= 48);

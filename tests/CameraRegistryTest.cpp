@@ -15,7 +15,7 @@
 #include "api/ORUCamera.h"
 #include "sim/SimulatedBus.h"
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::PortAddress;
 using oru_sim::SerialNumber;
 using oru_sim::SimulatedCamera;
@@ -24,9 +24,9 @@ namespace {
 
 constexpr uint16_t kProductId = 0x1001;
 
-CameraSpec CameraAt(std::vector<int> ports, uint8_t serialTag)
+CameraConfig CameraAt(std::vector<int> ports, uint8_t serialTag)
 {
-    CameraSpec camera = CameraSpec::usb3Camera(kProductId);
+    CameraConfig camera = CameraConfig::usb3Camera(kProductId);
     camera.address = PortAddress{1, std::move(ports)};
     camera.serialNumber = SerialNumber{serialTag, 0, 0, 0, 0, 0, 0, 1};
     return camera;
@@ -161,7 +161,7 @@ TEST_F(CameraRegistryTest, CloseOfANeverOpenedIdSucceedsAndOfAnInvalidIdFails)
 
 TEST_F(CameraRegistryTest, DevicesOutsideTheProductTableAreNotListed)
 {
-    CameraSpec foreignProduct = CameraAt({1}, 0xA1);
+    CameraConfig foreignProduct = CameraAt({1}, 0xA1);
     foreignProduct.productId = 0x1072;
     bus_.addCamera(foreignProduct);
     EXPECT_EQ(ORUGetNumOfConnectedCameras(), 0);

@@ -17,7 +17,7 @@
 #include "sim/ModelCatalog.h"
 #include "sim/SimulatedBus.h"
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::FrameStream;
 using oru_sim::SentFrame;
 
@@ -36,7 +36,7 @@ class CorrectionCaptureTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CameraSpec camera = oru_sim::ModelCatalog::find("ORU6200MC Pro");
+        CameraConfig camera = oru_sim::ModelCatalog::find("ORU6200MC Pro");
         camera.hotPixels = kHotPixels;
         sim_ = &bus_.addCamera(camera);
         stream_ = std::dynamic_pointer_cast<FrameStream>(sim_->dataSource());

@@ -6,7 +6,7 @@
 #include "sim/VendorRequest.h"
 #include "tests/SimCameraTest.h"
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::FailureKind;
 
 using FPGARegisterMapTest = SimCameraTest;
@@ -173,9 +173,9 @@ TEST_F(FPGARegisterMapTest, DDRSelfTest)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.passes ? "ready after one write" : "never ready");
-        CameraSpec spec = CameraSpec::usb3Camera(0x1001);
-        spec.ddr = c.ddr;
-        Plug(spec);
+        CameraConfig config = CameraConfig::usb3Camera(0x1001);
+        config.ddr = c.ddr;
+        Plug(config);
         EXPECT_EQ(camera_.FPGADDRTest(), c.passes);
         const RegisterWrite selfTestWrite{24, 0x80};
         EXPECT_EQ(Sent(oru_sim::kWriteFpgaRegister),

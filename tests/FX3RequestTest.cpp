@@ -6,7 +6,7 @@
 #include "sim/VendorRequest.h"
 #include "tests/SimCameraTest.h"
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::FailureKind;
 
 using FX3RequestTest = SimCameraTest;
@@ -79,10 +79,10 @@ TEST_F(FX3RequestTest, FirmwareVersionFromReply)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "reply " << int(c.tag) << "," << int(c.version));
-        CameraSpec spec = CameraSpec::usb3Camera(0x1001);
-        spec.firmwareTag = c.tag;
-        spec.firmwareVersion = c.version;
-        Plug(spec);
+        CameraConfig config = CameraConfig::usb3Camera(0x1001);
+        config.firmwareTag = c.tag;
+        config.firmwareVersion = c.version;
+        Plug(config);
         EXPECT_EQ(camera_.GetFirmwareVer(camera_.FirmwareVersionField()), 1);
         EXPECT_EQ(camera_.FirmwareVersion(), c.stored);
         EXPECT_EQ(camera_.GetFirmwareVer(), 1);
@@ -112,9 +112,9 @@ TEST_F(FX3RequestTest, FPGAVersionInBothLayouts)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "selector " << int(c.layout.registers[0]));
-        CameraSpec spec = CameraSpec::usb3Camera(0x1001);
-        spec.fpgaVersion = c.layout;
-        Plug(spec);
+        CameraConfig config = CameraConfig::usb3Camera(0x1001);
+        config.fpgaVersion = c.layout;
+        Plug(config);
         uint16_t version = 0;
         uint8_t digits[4] = {};
         EXPECT_EQ(camera_.GetFPGAVer(&version, digits), 1);
@@ -134,16 +134,16 @@ TEST_F(FX3RequestTest, FPGAVersionInBothLayouts)
 
 TEST_F(FX3RequestTest, HostTypeGPIFAndBootLoaderProbe)
 {
-    CameraSpec usb2Link = CameraSpec::usb3Camera(0x1001);
+    CameraConfig usb2Link = CameraConfig::usb3Camera(0x1001);
     usb2Link.superSpeed = false;
     Plug(usb2Link);
     EXPECT_FALSE(camera_.IsUSB3Host());
     camera_.CloseDevice();
     bus_.unplug(*sim_);
 
-    CameraSpec spec = CameraSpec::usb3Camera(0x1001);
-    spec.gpifStatus = 0x07;
-    Plug(spec);
+    CameraConfig config = CameraConfig::usb3Camera(0x1001);
+    config.gpifStatus = 0x07;
+    Plug(config);
     EXPECT_TRUE(camera_.IsUSB3Host());
     uint8_t status = 0;
     EXPECT_EQ(camera_.GetGPIFStatus(&status), 1);
@@ -157,7 +157,7 @@ TEST_F(FX3RequestTest, HostTypeGPIFAndBootLoaderProbe)
     camera_.CloseDevice();
     bus_.unplug(*sim_);
 
-    CameraSpec bootLoader = CameraSpec::usb3Camera(0x00F3);
+    CameraConfig bootLoader = CameraConfig::usb3Camera(0x00F3);
     bootLoader.controller = oru_sim::ControllerKind::FX3BootLoader;
     Plug(bootLoader);
     EXPECT_EQ(camera_.IsBootLoaderRunning(), 1);

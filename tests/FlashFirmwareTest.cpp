@@ -11,7 +11,7 @@
 #include "tests/SimCameraTest.h"
 #include "transport/LoaderFirmware.h"
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::ControllerKind;
 using oru_sim::FailureKind;
 using Bytes = std::vector<uint8_t>;
@@ -74,10 +74,10 @@ class FlashFirmwareTest : public SimCameraTest {
 protected:
     void PlugController(ControllerKind kind)
     {
-        CameraSpec spec = kind == ControllerKind::FX2 ? CameraSpec::usb2Camera(0x0120)
-                                                      : CameraSpec::usb3Camera(0x1001);
-        spec.controller = kind;
-        Plug(spec);
+        CameraConfig config = kind == ControllerKind::FX2 ? CameraConfig::usb2Camera(0x0120)
+                                                      : CameraConfig::usb3Camera(0x1001);
+        config.controller = kind;
+        Plug(config);
     }
 
     size_t DataBytesSent(uint8_t request) const

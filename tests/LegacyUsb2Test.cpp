@@ -55,7 +55,7 @@ protected:
 
     void Plug(uint8_t firmwareVersion)
     {
-        oru_sim::CameraSpec description = oru_sim::ModelCatalog::find("oru120");
+        oru_sim::CameraConfig description = oru_sim::ModelCatalog::find("oru120");
         description.firmwareVersion = firmwareVersion;
         sim_ = &bus_.addCamera(description);
         stream_ = std::dynamic_pointer_cast<LegacyFrameStream>(sim_->dataSource());

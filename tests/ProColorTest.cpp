@@ -14,7 +14,7 @@
 #include "models/ProColorRegisterTables.h"
 #include "sim/SimulatedBus.h"
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::ControlRequest;
 using oru_sim::SimulatedCamera;
 
@@ -60,9 +60,9 @@ struct Device {
 // A camera of the model, constructed and initialised directly.
 class ProColorTest : public ::testing::Test {
 protected:
-    void Start(CameraSpec spec = CameraSpec::usb3Camera(kProductId))
+    void Start(CameraConfig config = CameraConfig::usb3Camera(kProductId))
     {
-        sim_ = &bus_.addCamera(spec);
+        sim_ = &bus_.addCamera(config);
         camera_ = std::make_unique<CCameraProColor>();
         ASSERT_TRUE(camera_->OpenCamera(1));
         ASSERT_TRUE(camera_->InitCamera());
@@ -145,7 +145,7 @@ TEST(ProColorTables, NamedRowsAndSharedModeAddresses)
 
 TEST_F(ProColorRegistryTest, OpensAndInitialisesThroughTheFlatApi)
 {
-    SimulatedCamera &sim = bus_.addCamera(CameraSpec::usb3Camera(kProductId));
+    SimulatedCamera &sim = bus_.addCamera(CameraConfig::usb3Camera(kProductId));
     ASSERT_EQ(ORUGetNumOfConnectedCameras(), 1);
     ORU_CAMERA_INFO info{};
     ASSERT_EQ(ORUGetCameraProperty(&info, 0), ORU_SUCCESS);
@@ -187,9 +187,9 @@ TEST_F(ProColorRegistryTest, OpensAndInitialisesThroughTheFlatApi)
 
 TEST_F(ProColorRegistryTest, InitStopsWhenTheDdrSelfTestFails)
 {
-    CameraSpec spec = CameraSpec::usb3Camera(kProductId);
-    spec.ddr = oru_sim::DdrBehaviour::NeverReady;
-    SimulatedCamera &sim = bus_.addCamera(spec);
+    CameraConfig config = CameraConfig::usb3Camera(kProductId);
+    config.ddr = oru_sim::DdrBehaviour::NeverReady;
+    SimulatedCamera &sim = bus_.addCamera(config);
     ASSERT_EQ(ORUGetNumOfConnectedCameras(), 1);
     const int id = CameraId(0);
     ASSERT_EQ(ORUOpenCamera(id), ORU_SUCCESS);
@@ -216,9 +216,9 @@ TEST(ProColorNotOpen, InitCameraSendsNothing)
 
 TEST_F(ProColorRegistryTest, TwoCamerasOfTheModelOpenTheirOwnDevices)
 {
-    CameraSpec first = CameraSpec::usb3Camera(kProductId);
+    CameraConfig first = CameraConfig::usb3Camera(kProductId);
     first.address = oru_sim::PortAddress{1, {1}};
-    CameraSpec second = first;
+    CameraConfig second = first;
     second.address = oru_sim::PortAddress{1, {2}};
     SimulatedCamera *sims[2] = {&bus_.addCamera(first), &bus_.addCamera(second)};
     ASSERT_EQ(ORUGetNumOfConnectedCameras(), 2);
@@ -354,9 +354,9 @@ TEST_F(ProColorTest, SetFPSPercClampsAndStartsAutoAtTheLinkRate)
 
 TEST_F(ProColorTest, AutoBandwidthOnAUsb2HostStartsAt80)
 {
-    CameraSpec spec = CameraSpec::usb3Camera(kProductId);
-    spec.superSpeed = false;
-    Start(spec);
+    CameraConfig config = CameraConfig::usb3Camera(kProductId);
+    config.superSpeed = false;
+    Start(config);
     camera_->SetFPSPerc(60, false);
     EXPECT_TRUE(camera_->SetFPSPerc(45, true));
     EXPECT_EQ(camera_->m_iBandwidth, 80);

@@ -19,7 +19,7 @@
 #include "sim/PythonSensor.h"
 #include "sim/SimulatedBus.h"
 
-using oru_sim::CameraSpec;
+using oru_sim::CameraConfig;
 using oru_sim::FrameStream;
 using oru_sim::PythonState;
 using oru_sim::SentFrame;
@@ -49,13 +49,13 @@ PythonState Decoded(const SimulatedCamera &sim)
 // A mono camera of the model, constructed and opened directly.
 class PythonModelTest : public ::testing::Test {
 protected:
-    void Open(CameraSpec description = oru_sim::ModelCatalog::find("ORU174MM"))
+    void Open(CameraConfig description = oru_sim::ModelCatalog::find("ORU174MM"))
     {
         sim_ = &bus_.addCamera(description);
         camera_ = std::make_unique<CCameraPythonMono>();
         ASSERT_TRUE(camera_->OpenCamera(1));
     }
-    void OpenAndInit(CameraSpec description = oru_sim::ModelCatalog::find("ORU174MM"))
+    void OpenAndInit(CameraConfig description = oru_sim::ModelCatalog::find("ORU174MM"))
     {
         Open(description);
         ASSERT_TRUE(camera_->InitCamera());
@@ -238,7 +238,7 @@ TEST_F(PythonModelTest, HighSpeedModeSwapsTheReadoutSequence)
 
 TEST_F(PythonModelTest, HighSpeedModeIsRefusedOnAUsb2HostButTheFlagIsStored)
 {
-    CameraSpec description = oru_sim::ModelCatalog::find("ORU174MM");
+    CameraConfig description = oru_sim::ModelCatalog::find("ORU174MM");
     description.superSpeed = false;
     OpenAndInit(description);
     ASSERT_TRUE(camera_->SetResolution(1280, 1024, 1, IMAGE_TYPE_8BIT));

@@ -15,10 +15,10 @@ class SimCameraTest : public ::testing::Test {
 protected:
     using RegisterWrite = std::pair<uint16_t, uint16_t>; // (wValue, wIndex)
 
-    void Plug(const oru_sim::CameraSpec &spec = oru_sim::CameraSpec::usb3Camera(0x1001))
+    void Plug(const oru_sim::CameraConfig &config = oru_sim::CameraConfig::usb3Camera(0x1001))
     {
-        sim_ = &bus_.addCamera(spec);
-        ASSERT_TRUE(camera_.Open(spec.productId));
+        sim_ = &bus_.addCamera(config);
+        ASSERT_TRUE(camera_.Open(config.productId));
         sim_->clearRequests();
     }
 

@@ -14,18 +14,18 @@
 
 class SimCoolCameraTest : public ::testing::Test {
 protected:
-    static oru_sim::CameraSpec Usb3Spec()
+    static oru_sim::CameraConfig Usb3Config()
     {
-        return oru_sim::CameraSpec::usb3Camera(TestCoolCamera::kProductId);
+        return oru_sim::CameraConfig::usb3Camera(TestCoolCamera::kProductId);
     }
 
     // Plugs in a camera and opens a test model on it (the first camera of the
     // product); the test stops when it does not open.
-    oru_sim::SimulatedCamera &PlugAndOpen(const oru_sim::CameraSpec &spec = Usb3Spec(),
+    oru_sim::SimulatedCamera &PlugAndOpen(const oru_sim::CameraConfig &config = Usb3Config(),
                                           TestCoolCamera::Sensor sensor =
                                               TestCoolCamera::Sensor::Color)
     {
-        oru_sim::SimulatedCamera &device = bus.addCamera(spec);
+        oru_sim::SimulatedCamera &device = bus.addCamera(config);
         camera = std::make_unique<TestCoolCamera>(sensor);
         if (!camera->OpenCamera(1))
             ADD_FAILURE() << "the test model did not open the simulated camera";

@@ -10,13 +10,13 @@ namespace oru_sim {
 
 namespace {
 
-CameraSpec cameraFromText(const std::string& text)
+CameraConfig cameraFromText(const std::string& text)
 {
     size_t at = text.find('@');
-    CameraSpec spec = ModelCatalog::find(text.substr(0, at));
+    CameraConfig config = ModelCatalog::find(text.substr(0, at));
     if (at != std::string::npos)
-        spec.address = PortAddress::parse(text.substr(at + 1));
-    return spec;
+        config.address = PortAddress::parse(text.substr(at + 1));
+    return config;
 }
 
 void addFault(LauncherOptions& options, const std::string& fault)

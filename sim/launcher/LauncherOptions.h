@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "sim/CameraSpec.h"
+#include "sim/CameraConfig.h"
 
 namespace oru_sim {
 
 struct LauncherOptions {
-    std::vector<CameraSpec> cameras;
+    std::vector<CameraConfig> cameras;
     // Stream fault switches per camera (StreamFaults::apply), same order.
     std::vector<std::vector<std::string>> faults;
     std::vector<std::string> command;

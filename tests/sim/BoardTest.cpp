@@ -14,7 +14,7 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 
 struct BoardTest : SimTestFixture {
-    libusb_device_handle* plugIn(CameraSpec description)
+    libusb_device_handle* plugIn(CameraConfig description)
     {
         camera = &addCamera(description);
         return open(*camera);
@@ -64,7 +64,7 @@ TEST_F(BoardTest, DigitalTemperatureChips)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.celsius);
-        CameraSpec description;
+        CameraConfig description;
         description.temperatureChip = c.chip;
         libusb_device_handle* handle = plugIn(description);
         holdTemperature(c.celsius);
@@ -84,7 +84,7 @@ TEST_F(BoardTest, ThermistorConverters)
     const Case cases[] = {{25.0, 2048, 128}, {0.0, 3138, 196}, {-20.0, 3715, 232},
                           {30.5, 1806, 113}, {113.0, 182, 11}, {-60.0, 4017, 251}};
     for (TemperatureChip chip : {TemperatureChip::AD7142, TemperatureChip::ADC081}) {
-        CameraSpec description;
+        CameraConfig description;
         description.temperatureChip = chip;
         libusb_device_handle* handle = plugIn(description);
         for (const Case& c : cases) {
@@ -98,7 +98,7 @@ TEST_F(BoardTest, ThermistorConverters)
 
 TEST_F(BoardTest, HumidityReadsBackThroughTheHostFormula)
 {
-    CameraSpec description;
+    CameraConfig description;
     description.humiditySensor = true;
     libusb_device_handle* handle = plugIn(description);
     for (double percent : {0.0, 50.0, 100.0}) {
@@ -131,7 +131,7 @@ TEST_F(BoardTest, CoolerDriveMapsThroughTheCurrentTable)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.value);
-        CameraSpec description;
+        CameraConfig description;
         description.coolerDrive = c.drive;
         libusb_device_handle* handle = plugIn(description);
         EXPECT_EQ(vendorOut(handle, c.request, c.request == 0xBD ? 38 : c.value, c.request == 0xBD ? c.value : 0), 0);
@@ -141,7 +141,7 @@ TEST_F(BoardTest, CoolerDriveMapsThroughTheCurrentTable)
 
 TEST_F(BoardTest, SensorCoolsWithPowerAndWarmsBackWithout)
 {
-    CameraSpec description;
+    CameraConfig description;
     description.temperatureChip = TemperatureChip::TMP100;
     description.coolerDrive = CoolerDrive::FpgaRegister;
     libusb_device_handle* handle = plugIn(description);
@@ -183,7 +183,7 @@ TEST_F(BoardTest, FanAndHeaterFollowTheFpgaRegisters)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int{c.register25});
-        CameraSpec description;
+        CameraConfig description;
         description.heaterPowerRegister = c.powerRegister;
         libusb_device_handle* handle = plugIn(description);
         EXPECT_EQ(vendorOut(handle, 0xBD, 42, c.register42), 0);
@@ -196,7 +196,7 @@ TEST_F(BoardTest, FanAndHeaterFollowTheFpgaRegisters)
 
 TEST_F(BoardTest, GuidePortRecordsPulses)
 {
-    libusb_device_handle* handle = plugIn(CameraSpec{});
+    libusb_device_handle* handle = plugIn(CameraConfig{});
     EXPECT_EQ(vendorOut(handle, 0xB0, 0, 0), 0);  // north
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(vendorOut(handle, 0xB1, 0, 0), 0);

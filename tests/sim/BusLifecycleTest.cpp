@@ -16,7 +16,7 @@ TEST(BusLifecycleTest, RemovesItsDirectoryAndAllowsOneBusAtATime)
     {
         SimulatedBus bus;
         root = bus.rootDirectory();
-        bus.addCamera(CameraSpec{});
+        bus.addCamera(CameraConfig{});
         EXPECT_TRUE(std::filesystem::exists(root));
         EXPECT_THROW(SimulatedBus{}, std::runtime_error);
     }

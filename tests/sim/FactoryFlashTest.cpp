@@ -66,7 +66,7 @@ TEST(FactoryFlashImageTest, CompressesOneByteInTheSecondBlock)
 TEST_F(FactoryFlashTest, HotPixelMapOfTheRepresentativeParsesBack)
 {
     const int width = 6248, height = 4176;
-    CameraSpec description = ModelCatalog::find("ORU6200MC Pro");
+    CameraConfig description = ModelCatalog::find("ORU6200MC Pro");
     description.hotPixels = {{0, 0}, {7, 0}, {8, 0}, {101, 200}, {100, 200}, {width - 1, height - 1}, {16, 1}};
     libusb_device_handle* handle = open(addCamera(description));
 
@@ -82,7 +82,7 @@ TEST_F(FactoryFlashTest, HotPixelMapOfTheRepresentativeParsesBack)
 
 TEST_F(FactoryFlashTest, IdPageAndErasedAreas)
 {
-    CameraSpec description;
+    CameraConfig description;
     description.flashCameraId = CameraId{'s', 'c', 'o', 'p', 'e', '-', '0', '1'};
     libusb_device_handle* handle = open(addCamera(description));
     Bytes page = readIn(handle, 0xC3, 0, kIdPage, 256);
@@ -90,13 +90,13 @@ TEST_F(FactoryFlashTest, IdPageAndErasedAreas)
     EXPECT_TRUE(std::all_of(page.begin() + 10, page.end(), [](uint8_t b) { return b == 0xFF; }));
     EXPECT_EQ(readIn(handle, 0xC3, 0, kHotPixelPage, 8), Bytes(8, 0xFF)) << "no sensor size: no map";
 
-    libusb_device_handle* plain = open(addCamera(CameraSpec{}));
+    libusb_device_handle* plain = open(addCamera(CameraConfig{}));
     EXPECT_EQ(readIn(plain, 0xC3, 0, kIdPage, 16), Bytes(16, 0xFF));
 }
 
 TEST_F(FactoryFlashTest, RefusesHotPixelsTheMapCannotHold)
 {
-    CameraSpec description;
+    CameraConfig description;
     description.sensorWidth = 64;
     description.sensorHeight = 64;
     for (Pixel off : {Pixel{64, 0}, Pixel{0, 64}, Pixel{-1, 3}}) {

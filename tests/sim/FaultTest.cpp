@@ -125,9 +125,9 @@ TEST_F(FaultTest, ReplugIsAPowerCycleAtTheSameOrAnotherPort)
                   countEvent, counts, &hotplug),
               0);
 
-    CameraSpec spec;
-    spec.address = PortAddress{1, {2}};
-    SimulatedCamera& camera = addCamera(spec);
+    CameraConfig config;
+    config.address = PortAddress{1, {2}};
+    SimulatedCamera& camera = addCamera(config);
     libusb_device_handle* oldHandle = open(camera);
     EXPECT_EQ(vendorOut(oldHandle, 0xBD, 38, 0x40), 0);
     camera.writeFlash(0, {0x12});

@@ -131,9 +131,9 @@ protected:
 
     // A camera with a sensor the test controls, opened; the frame size set
     // but nothing started.
-    void plug(CameraSpec spec = {}, SensorState state = {})
+    void plug(CameraConfig config = {}, SensorState state = {})
     {
-        camera_ = &addCamera(spec);
+        camera_ = &addCamera(config);
         sensor_ = std::make_shared<FixedSensorModel>(state);
         camera_->setSensorModel(sensor_);
         stream_ = std::dynamic_pointer_cast<FrameStream>(camera_->dataSource());
@@ -334,9 +334,9 @@ TEST_F(FrameStreamTest, FactoryHotPixelsAreSaturatedWhereTheWindowShowsThem)
         {8, 4, 1, false, {3 * kWidth + 4, 16 * kWidth + 25}},
         {8, 4, 2, true, {1 * kWidth + 2, 8 * kWidth + 12}},
     };
-    CameraSpec spec;
-    spec.hotPixels = {{12, 7}, {33, 20}, {5000, 20}, {3, 2}};
-    plug(spec);
+    CameraConfig config;
+    config.hotPixels = {{12, 7}, {33, 20}, {5000, 20}, {3, 2}};
+    plug(config);
     command(kStartStreaming);
     for (const Case& c : cases) {
         SCOPED_TRACE("window at " + std::to_string(c.windowX) + "," + std::to_string(c.windowY) + " bin " +

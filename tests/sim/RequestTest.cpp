@@ -11,9 +11,9 @@ using namespace oru_sim;
 namespace {
 
 struct Fixture : SimTestFixture {
-    libusb_device_handle* plugIn(CameraSpec spec = {})
+    libusb_device_handle* plugIn(CameraConfig config = {})
     {
-        camera = &addCamera(spec);
+        camera = &addCamera(config);
         return open(*camera);
     }
 
@@ -28,30 +28,30 @@ using Bytes = std::vector<uint8_t>;
 
 using RequestTest = Fixture;
 
-TEST_F(RequestTest, IdentityRequestsAnswerAsTheCameraSpecSays)
+TEST_F(RequestTest, IdentityRequestsAnswerAsTheCameraDescriptionSays)
 {
     struct Case {
         const char* name;
-        void (*configure)(CameraSpec&);
+        void (*configure)(CameraConfig&);
         uint8_t request;
         uint16_t length;
         Bytes reply;
     };
     const Case cases[] = {
-        {"firmware version", [](CameraSpec&) {}, 0xAD, 2, {'V', 0x30}},
-        {"other firmware reply", [](CameraSpec& s) { s.firmwareTag = 'X'; s.firmwareVersion = 5; }, 0xAD, 2, {'X', 5}},
-        {"USB3 host", [](CameraSpec&) {}, 0xB4, 1, {1}},
-        {"USB2 host", [](CameraSpec& s) { s.superSpeed = false; }, 0xB4, 1, {0}},
-        {"serial", [](CameraSpec& s) { s.serialNumber = SerialNumber{1, 2, 3, 4, 5, 6, 7, 8}; }, 0xC8, 8,
+        {"firmware version", [](CameraConfig&) {}, 0xAD, 2, {'V', 0x30}},
+        {"other firmware reply", [](CameraConfig& s) { s.firmwareTag = 'X'; s.firmwareVersion = 5; }, 0xAD, 2, {'X', 5}},
+        {"USB3 host", [](CameraConfig&) {}, 0xB4, 1, {1}},
+        {"USB2 host", [](CameraConfig& s) { s.superSpeed = false; }, 0xB4, 1, {0}},
+        {"serial", [](CameraConfig& s) { s.serialNumber = SerialNumber{1, 2, 3, 4, 5, 6, 7, 8}; }, 0xC8, 8,
          {1, 2, 3, 4, 5, 6, 7, 8}},
-        {"zero serial", [](CameraSpec& s) { s.serialNumber = SerialNumber{}; }, 0xC8, 8, Bytes(8, 0)},
-        {"GPIF status", [](CameraSpec& s) { s.gpifStatus = 0x5A; }, 0xFD, 1, {0x5A}},
+        {"zero serial", [](CameraConfig& s) { s.serialNumber = SerialNumber{}; }, 0xC8, 8, Bytes(8, 0)},
+        {"GPIF status", [](CameraConfig& s) { s.gpifStatus = 0x5A; }, 0xFD, 1, {0x5A}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CameraSpec spec;
-        c.configure(spec);
-        libusb_device_handle* handle = plugIn(spec);
+        CameraConfig config;
+        c.configure(config);
+        libusb_device_handle* handle = plugIn(config);
         EXPECT_EQ(readIn(handle, c.request, 0, 0, c.length), c.reply);
     }
 }
@@ -114,9 +114,9 @@ TEST_F(RequestTest, FpgaVersionRegistersInBothLayouts)
         {FpgaVersion::newerLayout(0x0105, 0x12, 0x34), {3, 0x05, 0x01, 0, 0x12, 0x34}},
     };
     for (const Case& c : cases) {
-        CameraSpec spec;
-        spec.fpgaVersion = c.version;
-        libusb_device_handle* handle = plugIn(spec);
+        CameraConfig config;
+        config.fpgaVersion = c.version;
+        libusb_device_handle* handle = plugIn(config);
         EXPECT_EQ(vendorOut(handle, 0xBD, 29, 0x77), 0);  // read-only: ignored
         Bytes read;
         for (uint16_t reg = 28; reg <= 33; ++reg)
@@ -138,9 +138,9 @@ TEST_F(RequestTest, FpgaRegistersAndDdrSelfTest)
         {DdrBehaviour::NeverReady, 0x80, false},
     };
     for (const Case& c : cases) {
-        CameraSpec spec;
-        spec.ddr = c.ddr;
-        libusb_device_handle* handle = plugIn(spec);
+        CameraConfig config;
+        config.ddr = c.ddr;
+        libusb_device_handle* handle = plugIn(config);
         EXPECT_EQ(readFpga(handle, 35) & 1, 0);
         EXPECT_EQ(vendorOut(handle, 0xBD, 24, c.testValue), 0);
         EXPECT_EQ((readFpga(handle, 35) & 1) != 0, c.readyAfterwards);
@@ -158,9 +158,9 @@ TEST_F(RequestTest, FpgaRegistersAndDdrSelfTest)
 
 TEST_F(RequestTest, SpiFlashProgramsLikeNorAndErasesWithBusyPolls)
 {
-    CameraSpec spec;
-    spec.flashBusyPolls = 3;
-    libusb_device_handle* handle = plugIn(spec);
+    CameraConfig config;
+    config.flashBusyPolls = 3;
+    libusb_device_handle* handle = plugIn(config);
     const uint16_t page = 0x0700;  // address 0x70000, sector 7
 
     EXPECT_EQ(vendorOut(handle, 0xC2, 0, page, {0xF0, 0xFF, 0x0F}), 3);
@@ -197,7 +197,7 @@ TEST_F(RequestTest, I2cEeprom)
 
 TEST_F(RequestTest, Fx2RamDownloadAndEepromLoader)
 {
-    libusb_device_handle* handle = plugIn(CameraSpec::usb2Camera(0x0801));
+    libusb_device_handle* handle = plugIn(CameraConfig::usb2Camera(0x0801));
     Bytes loader(2048, 0x11);
     const char signature[] = "ORU-EEPROM-LOADER";
     std::memcpy(loader.data() + 3, signature, 17);
@@ -240,7 +240,7 @@ TEST_F(RequestTest, Fx2StartsWhatItsRamHolds)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        CameraSpec description = CameraSpec::usb2Camera(0x0801);
+        CameraConfig description = CameraConfig::usb2Camera(0x0801);
         description.firmwareVersion = 0x2F;
         libusb_device_handle* handle = plugIn(description);
         const PortAddress port = camera->address();
@@ -273,7 +273,7 @@ TEST_F(RequestTest, Fx2StartsWhatItsRamHolds)
 
 TEST_F(RequestTest, Fx2BootsACameraFirmwareFromItsEeprom)
 {
-    plugIn(CameraSpec::usb2Camera(0x0801));
+    plugIn(CameraConfig::usb2Camera(0x0801));
     // A boot image with one record: the camera firmware's identification.
     Bytes image{0xC2, 0x7E, 0x3A, 0x01, 0x08, 0x01, 0x00, 0x04, 0x00, 0x12, 0x00, 0x00, 0x02, 0x00, 0x80};
     for (char letter : std::string("ORU-FX2-CAMERA"))
@@ -287,9 +287,9 @@ TEST_F(RequestTest, Fx2BootsACameraFirmwareFromItsEeprom)
 
 TEST_F(RequestTest, Fx3BootLoader)
 {
-    CameraSpec spec;
-    spec.controller = ControllerKind::FX3BootLoader;
-    libusb_device_handle* handle = plugIn(spec);
+    CameraConfig config;
+    config.controller = ControllerKind::FX3BootLoader;
+    libusb_device_handle* handle = plugIn(config);
     EXPECT_EQ(readIn(handle, 0xA0, 0, 0, 1).size(), 1u) << "boot loader probe";
     Bytes code{0xDE, 0xAD, 0xBE, 0xEF};
     EXPECT_EQ(vendorOut(handle, 0xA0, 0x0010, 0x4000, code), 4);  // address 0x40000010

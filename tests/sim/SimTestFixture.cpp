@@ -14,9 +14,9 @@ SimTestFixture::~SimTestFixture()
     libusb_exit(context_);
 }
 
-SimulatedCamera& SimTestFixture::addCamera(CameraSpec spec)
+SimulatedCamera& SimTestFixture::addCamera(CameraConfig config)
 {
-    return bus_.addCamera(spec);
+    return bus_.addCamera(config);
 }
 
 libusb_device* SimTestFixture::findDevice(const SimulatedCamera& camera)

@@ -24,7 +24,7 @@ protected:
     libusb_device* findDevice(const oru_sim::SimulatedCamera& camera);
     // Opens the camera and claims interface 0; fails the test if it cannot.
     libusb_device_handle* open(const oru_sim::SimulatedCamera& camera);
-    oru_sim::SimulatedCamera& addCamera(oru_sim::CameraSpec spec = {});
+    oru_sim::SimulatedCamera& addCamera(oru_sim::CameraConfig config = {});
 
     // A vendor request; returns the libusb result, the reply in `reply`.
     int vendorIn(libusb_device_handle* handle, uint8_t request, uint16_t value, uint16_t index,

@@ -50,7 +50,7 @@ enum class CoolerDrive {
 using SerialNumber = std::array<uint8_t, 8>;
 using CameraId = std::array<uint8_t, 8>;
 
-struct CameraSpec {
+struct CameraConfig {
     uint16_t productId = 0x1001;
     // Unset: the bus takes the next free port of bus 1.
     std::optional<PortAddress> address;
@@ -94,9 +94,9 @@ struct CameraSpec {
     std::string product = "ORU Camera";
 
     // A SuperSpeed FX3 camera (the defaults above).
-    static CameraSpec usb3Camera(uint16_t productId);
+    static CameraConfig usb3Camera(uint16_t productId);
     // A legacy USB2 camera: FX2 controller, high speed, bulk endpoint 0x82.
-    static CameraSpec usb2Camera(uint16_t productId);
+    static CameraConfig usb2Camera(uint16_t productId);
 };
 
 }  // namespace oru_sim
