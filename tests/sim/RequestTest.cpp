@@ -259,7 +259,8 @@ TEST_F(RequestTest, Fx2StartsWhatItsRamHolds)
             bus_.replug(*camera);
             EXPECT_EQ(readIn(open(*camera), 0xAD, 0, 0, 2), (Bytes{'V', 0x2F})) << "until replugged";
         } else {
-            for (int wait = 0; wait < 100 && camera->deviceNumber() == number; ++wait)
+            // Back when libusb lists the new device, not just when the number changes.
+            for (int wait = 0; wait < 200 && (camera->deviceNumber() == number || !findDevice(*camera)); ++wait)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             EXPECT_EQ(camera->address(), port);
             EXPECT_NE(camera->deviceNumber(), number);
