@@ -42,7 +42,6 @@ public:
     bool StopSensorStreaming();
 
 private:
-    void PlayRegisterTable(const uint16_t (*table)[2], int rows);
     // Loads the product's firmware; false when the camera did not come back.
     bool LoadFirmware(int index);
     // Integration lines for the current clock, line length and exposure.

@@ -1,9 +1,8 @@
 #include "models/CCameraUncooledColor.h"
 
-#include <unistd.h>
-
 #include "log/DbgPrint.h"
 #include "models/FpgaCaptureLoops.h"
+#include "models/ModelFamily.h"
 #include "models/UncooledRegisterTables.h"
 
 namespace {
@@ -62,16 +61,11 @@ const SensorClock *FindClock(int kHz)
     return nullptr;
 }
 
-void SleepMs(unsigned ms)
-{
-    usleep(ms * 1000);
-}
-
 } // namespace
 
 CCameraUncooledColor::ModeTiming CCameraUncooledColor::s_ModeTiming = {
     {kClockNormal.iMinHMAX},
-    {SonyModel::LinkRate(true)},
+    {ModelFamily::LinkRate(true)},
 };
 
 CCameraUncooledColor::CCameraUncooledColor()
@@ -87,12 +81,7 @@ CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name,
 
     m_szCameraName = name;
     m_szModelKey = modelKey;
-    m_iMaxWidth = 1936;
-    m_iMaxHeight = 1096;
-    m_iWidth = m_iMaxWidth;
-    m_iHeight = m_iMaxHeight;
-    m_dPixelSize = 2.9;
-    m_iBitDepth = 12;
+    ModelFamily::SetSensor(*this, 1936, 1096, 2.9, 12);
     m_iBayerPattern = ORU_BAYER_RG;
     m_bUSB3Camera = true;
     // After the base's bin 1.
@@ -102,9 +91,7 @@ CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name,
     m_Caps.bST4 = true;
 
     m_fElecPerADU = 3.6f;
-    const int gainOffsetRef[5] = {10, 10, kHCGThreshold + 1, 300, 50};
-    for (int i = 0; i < 5; ++i)
-        m_iGainOffsetRef[i] = gainOffsetRef[i];
+    ModelFamily::SetGainOffsetRef(*this, {10, 10, kHCGThreshold + 1, 300, 50});
     m_iAutoMaxGain = 300;
     m_iCMOSClk = kClockNormal.iKHz;
     m_iHMAX = kClockNormal.iMinHMAX;
@@ -119,10 +106,7 @@ CCameraUncooledColor::~CCameraUncooledColor()
 {
     DbgPrint(-1, "~CCameraUncooledColor", "CCAMERA::~CCAMERA()\n");
     CloseCamera();
-    // These threads call this class's overrides, so they end before it does.
-    m_WorkThread.Stop();
-    m_TrigThread.Stop();
-    m_AutoCtrlThread.Stop();
+    ModelFamily::StopThreads(*this);
 }
 
 bool CCameraUncooledColor::InitCamera()
@@ -136,11 +120,11 @@ bool CCameraUncooledColor::InitCamera()
     InitVariable();
     SetHPCStates(true);
     GetFPGAVer();
-    SleepMs(10);
+    ModelFamily::SleepMs(10);
     SonyModel::PlayRegisterTable(*this, kUncooledInitTable, kUncooledInitRows);
 
     FPGAReset();
-    SleepMs(20);
+    ModelFamily::SleepMs(20);
     SendCMD(kRequestAfterFPGAReset);
     SetFPGAAsMaster(true);
     FPGAStop();
@@ -168,7 +152,7 @@ bool CCameraUncooledColor::InitCamera()
 
 bool CCameraUncooledColor::InitSensorMode(bool highSpeed, IMAGE_TYPE type)
 {
-    const bool wide = type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16;
+    const bool wide = ModelFamily::IsWide(type);
     DbgPrint(-1, "InitSensorMode", "HighSpeed:%d b16Bit:%d\n", highSpeed, wide);
     SonyModel::PlayRegisterTable(*this, kUncooledInitTable, kUncooledInitRows);
     // High-speed 8-bit output reads the sensor with its 10-bit ADC.
@@ -180,7 +164,7 @@ bool CCameraUncooledColor::InitSensorMode(bool highSpeed, IMAGE_TYPE type)
 
 bool CCameraUncooledColor::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
 {
-    if (!SonyModel::RoiAcceptable(*this, width, height, bin, type))
+    if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
     m_iWidth = width;
     m_iHeight = height;
@@ -188,9 +172,9 @@ bool CCameraUncooledColor::SetResolution(int width, int height, int bin, IMAGE_T
         InitSensorMode(m_bHighSpeed, type);
     m_iBin = bin;
     m_ImgType = type;
-    SonyModel::CentreRoi(*this, width, height, bin);
+    ModelFamily::CentreRoi(*this, width, height, bin);
 
-    SetOutput16Bits(type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16);
+    SetOutput16Bits(ModelFamily::IsWide(type));
     Cam_SetResolution();
     SetCMOSClk();
     SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
@@ -200,22 +184,8 @@ bool CCameraUncooledColor::SetResolution(int width, int height, int bin, IMAGE_T
 
 bool CCameraUncooledColor::SetStartPos(int x, int y)
 {
-    const int bin = m_iBin;
     // Even rows and columns in steps of 4 keep the mosaic's phase.
-    x = x < 0 ? 0 : x / 4 * 4;
-    y = y < 0 ? 0 : y / 2 * 2;
-    if (y + m_iHeight * bin > m_iMaxHeight)
-        y = m_iMaxHeight - m_iHeight * bin;
-    if (x + m_iWidth * bin > m_iMaxWidth)
-        x = m_iMaxWidth - m_iWidth * bin;
-    m_iStartX = x;
-    m_iStartY = y;
-
-    if (m_bCutDark)
-        AdjustDarkBuff();
-    if (m_bHPC)
-        AdjustHPCTable();
-    DbgPrint(-1, "SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
+    ModelFamily::PlaceStart(*this, x, y, 4, 2);
 
     SetFPGAVBLK(kFPGAVBLK);
     SetFPGAHBLK(kFPGAHBLK);
@@ -291,7 +261,7 @@ void CCameraUncooledColor::SetOutput16Bits(bool on)
     m_b16Bit = on;
     const bool narrowADC = m_bHighSpeed && !on;
     SetFPGAADCWidthOutputWidth(narrowADC ? ADC_BIT_NARROW : ADC_BIT_WIDE, on);
-    s_ModeTiming.iLinkRate = SonyModel::LinkRate(m_bUSB3Host);
+    s_ModeTiming.iLinkRate = ModelFamily::LinkRate(m_bUSB3Host);
 }
 
 bool CCameraUncooledColor::CamSetStandby(bool on)
@@ -308,9 +278,9 @@ bool CCameraUncooledColor::StartSensorStreaming()
 {
     FPGAStop();
     CamSetStandby(false);
-    SleepMs(10);
+    ModelFamily::SleepMs(10);
     CamSetWakeup(true);
-    SleepMs(15);
+    ModelFamily::SleepMs(15);
     return FPGAStart() != 0;
 }
 
@@ -393,9 +363,7 @@ bool CCameraUncooledColor::SetExp(uint64_t us, bool autoExp)
 
 bool CCameraUncooledColor::SetGain(int gain, bool autoGain)
 {
-    m_bAutoGain = autoGain;
-    gain = gain < 0 ? 0 : (gain > kMaxGain ? kMaxGain : gain);
-    m_iGain = gain;
+    gain = ModelFamily::StoreGain(*this, gain, autoGain, kMaxGain);
     const int analogue = gain > kHCGThreshold ? gain - kHCGGain : gain;
     WriteClockRegister();
     WriteSONYREG(kRegGain, static_cast<uint8_t>(analogue / kGainStep));
@@ -411,7 +379,7 @@ bool CCameraUncooledColor::SetBrightness(int offset)
 
 bool CCameraUncooledColor::SetRGBBalance(int red, int blue, bool autoWB)
 {
-    return SonyModel::SetRGBBalance(*this, red, blue, autoWB);
+    return ModelFamily::SetRGBBalance(*this, red, blue, autoWB);
 }
 
 bool CCameraUncooledColor::GetImage(unsigned char *buffer, int size, int waitMs)

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "engine/CCameraBase.h"
+#include "models/ModelFamily.h"
 #include "models/SonyRegisterTable.h"
 
 namespace SonyModel {
@@ -20,10 +21,9 @@ constexpr uint64_t kMinExposureUs = 32;
 constexpr uint64_t kMaxExposureUs = 2000000000;
 
 // What the Sony-style models declare alike, for their constructors: the
-// capabilities that follow the colour mosaic, raw 8- and 16-bit output,
-// gain, exposure, offset, bandwidth with its automatic mode, temperature and
-// high-speed mode; gain limits 0..gainMax starting at gainDefault; and the
-// limits and start values of exposure, gamma, white balance, offset and
+// capabilities that follow the colour mosaic, the family's usual controls
+// and temperature; gain limits 0..gainMax starting at gainDefault; and the
+// Sony-style limits and start values of exposure, white balance, offset and
 // bandwidth.
 void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax);
 
@@ -36,14 +36,6 @@ bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on);
 
 // Plays a table of the form of SonyRegisterTable.h.
 void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows);
-
-// The checks of SetResolution that every model makes: a bin from the
-// supported list, a window inside the sensor, a known image type, an even
-// height and a width that is a multiple of 8 at full resolution.
-bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type);
-
-// Centres the ROI just stored on the sensor through the model's SetStartPos.
-void CentreRoi(CCameraBase &camera, int width, int height, int bin);
 
 // Stops capture, runs the mode step, re-applies the ROI keeping its start
 // position, and restarts video if it was running.
@@ -62,11 +54,6 @@ bool Reconfigure(CCameraBase &camera, ModeStep step)
     return true;
 }
 
-// White balance through the FPGA's colour gains (128 = unity) on the R and
-// B sites; values are clamped to 1..99. A sensor without the colour mosaic
-// keeps unity gains everywhere.
-bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB);
-
 // The frame the sensor puts out and how it travels.
 struct FrameGeometry {
     int iWidth;         // sensor output, pixels
@@ -75,10 +62,6 @@ struct FrameGeometry {
     int iOverheadLines; // lines of a frame beyond the sensor height
     bool bDDR;          // frames go through the FPGA's DDR buffer
 };
-
-// Bytes per second per percent of bandwidth, divided by 10, of a USB3 host
-// link or of a USB2 one.
-int LinkRate(bool usb3Host);
 
 // Frame time at the current HMAX and, through the DDR, transfer time.
 void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame);
