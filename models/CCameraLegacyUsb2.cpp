@@ -186,9 +186,7 @@ bool CCameraLegacyUsb2::InitCamera()
     // share this class.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(WorkingFunc);
-    m_TrigThread.InitFuncPt(NoTriggerFunc);
-    InitVariable();
+    ModelFamily::BeginInit(*this, WorkingFunc, NoTriggerFunc);
 
     SendCMD(kReqClockSwitching);
     m_iCMOSClk = kInitClockMHz;
@@ -213,11 +211,7 @@ bool CCameraLegacyUsb2::SetResolution(int width, int height, int bin, IMAGE_TYPE
 {
     if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
-    m_iWidth = width;
-    m_iHeight = height;
-    m_iBin = bin;
-    m_ImgType = type;
-    ModelFamily::CentreRoi(*this, width, height, bin);
+    ModelFamily::StoreRoi(*this, width, height, bin, type);
     SetOutput16Bits(ModelFamily::IsWide(type));
     return Cam_SetResolution();
 }

@@ -42,8 +42,6 @@ constexpr uint16_t kRegOutputWidthLow = 0x1DD;
 constexpr uint16_t kRegOutputWidthHigh = 0x1DE;
 constexpr uint16_t kRegStreamControl = 0x1EE;
 
-constexpr uint8_t kRequestAfterFPGAReset = 0xAF;
-
 // The sensor itself bins (fully for 2 and 3, 2 x 2 for 4).
 bool SensorBins(bool hardwareBin, int bin)
 {
@@ -120,10 +118,7 @@ bool CCameraProColor::InitCamera()
     // products share this class.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(FpgaCaptureLoops<CCameraProColor>::WorkingFunc);
-    m_TrigThread.InitFuncPt(NoTriggerFunc);
-
-    InitVariable();
+    ModelFamily::BeginInit(*this, FpgaCaptureLoops<CCameraProColor>::WorkingFunc, NoTriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
     ModelFamily::SleepMs(10);
@@ -136,18 +131,10 @@ bool CCameraProColor::InitCamera()
     WriteSONYREG(0x048, 0x0F);
     WriteSONYREG(0x051, 0x08);
 
-    FPGAReset();
-    ModelFamily::SleepMs(20);
-    SendCMD(kRequestAfterFPGAReset);
+    SonyModel::ResetFPGA(*this);
     if (!FPGADDRTest())
         return false;
-
-    SetFPGAAsMaster(true);
-    FPGAStop();
-    EnableFPGADDR(m_bEnableDDR);
-    SetFPGAADCWidthOutputWidth(ADC_BIT_WIDE, false);
-    SetFPGABinMode(FPGA_BIN_MODE_0);
-    SetFPGAGain(128, 128, 128, 128);
+    SonyModel::SetUpFPGA(*this, m_bEnableDDR);
 
     InitCooling(40);
     StartAutoTempThr();
@@ -204,20 +191,9 @@ bool CCameraProColor::SetResolution(int width, int height, int bin, IMAGE_TYPE t
         return false;
     if (SensorBins(m_bHardwareBin, bin) && (height % 2 != 0 || width % 8 != 0))
         return false;
-
-    m_iWidth = width;
-    m_iHeight = height;
-    if (type != m_ImgType || bin != m_iBin)
+    SonyModel::ApplyRoi(*this, width, height, bin, type, [this, bin, type] {
         InitSensorMode(m_bHardwareBin, bin, m_bHighSpeed, type);
-    m_iBin = bin;
-    m_ImgType = type;
-    ModelFamily::CentreRoi(*this, width, height, bin);
-
-    SetOutput16Bits(ModelFamily::IsWide(type));
-    Cam_SetResolution();
-    SetCMOSClk();
-    SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
-    SetExp(m_lExposure, m_bAutoExp);
+    });
     return true;
 }
 
@@ -269,38 +245,23 @@ void CCameraProColor::GetSensorOutputSize(int *width, int *height)
 
 int CCameraProColor::GetRealImageSize()
 {
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    return width * height * (m_b16Bit ? 2 : 1);
+    return ModelFamily::RealImageSize(*this);
 }
 
 bool CCameraProColor::Cam_SetResolution()
 {
-    DbgPrint(-1, "Cam_SetResolution", "SetResolution!\n");
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    const bool snap = m_bSnap;
-    if (snap)
-        CamSetStandby(true);
-
-    WriteSONYREG(kRegWindowUpdate, 1);
-    SetFPGABinDataLen(static_cast<uint32_t>(GetRealImageSize()) / 4);
-    const bool sensorBins = SensorBins(m_bHardwareBin, m_iBin);
-    WriteSONYREG(kRegVerticalBinning, sensorBins ? 0 : 4);
-    const int rows = height + (sensorBins ? 2 : 0);
-    WriteSONYREG(kRegHeightLow, static_cast<uint8_t>(rows & 0xFF));
-    WriteSONYREG(kRegHeightHigh, static_cast<uint8_t>((rows >> 8) & 0xFF));
-    const int outputWidth = width / 4 * 4 + 24;
-    WriteSONYREG(kRegOutputWidthLow, static_cast<uint8_t>(outputWidth & 0xFC));
-    WriteSONYREG(kRegOutputWidthHigh, static_cast<uint8_t>((outputWidth >> 8) & 0xFF));
-
-    if (snap)
-        CamSetStandby(false);
-    SetFPGAHeight(height);
-    SetFPGAWidth(width);
-    return true;
+    return SonyModel::SetOutputWindow(*this, [this](int width, int height) {
+        WriteSONYREG(kRegWindowUpdate, 1);
+        SetFPGABinDataLen(static_cast<uint32_t>(GetRealImageSize()) / 4);
+        const bool sensorBins = SensorBins(m_bHardwareBin, m_iBin);
+        WriteSONYREG(kRegVerticalBinning, sensorBins ? 0 : 4);
+        const int rows = height + (sensorBins ? 2 : 0);
+        WriteSONYREG(kRegHeightLow, static_cast<uint8_t>(rows & 0xFF));
+        WriteSONYREG(kRegHeightHigh, static_cast<uint8_t>((rows >> 8) & 0xFF));
+        const int outputWidth = width / 4 * 4 + 24;
+        WriteSONYREG(kRegOutputWidthLow, static_cast<uint8_t>(outputWidth & 0xFC));
+        WriteSONYREG(kRegOutputWidthHigh, static_cast<uint8_t>((outputWidth >> 8) & 0xFF));
+    });
 }
 
 bool CCameraProColor::SetHardwareBin(bool on)
@@ -396,12 +357,7 @@ bool CCameraProColor::SetCMOSClk()
 
 SonyModel::FrameGeometry CCameraProColor::Geometry()
 {
-    SonyModel::FrameGeometry frame{};
-    GetSensorOutputSize(&frame.iWidth, &frame.iHeight);
-    frame.iBytesPerPixel = m_b16Bit ? 2 : 1;
-    frame.iOverheadLines = s_ModeTiming.iOverheadLines;
-    frame.bDDR = m_bEnableDDR;
-    return frame;
+    return SonyModel::Geometry(*this, s_ModeTiming.iOverheadLines, m_bEnableDDR);
 }
 
 void CCameraProColor::CalcFrameTime()

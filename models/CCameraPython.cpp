@@ -194,9 +194,7 @@ bool CCameraPython::InitCamera()
     // The product ID stays the one the camera was opened with.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(WorkingFunc);
-    m_TrigThread.InitFuncPt(NoTriggerFunc);
-    InitVariable();
+    ModelFamily::BeginInit(*this, WorkingFunc, NoTriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
 
@@ -242,11 +240,7 @@ bool CCameraPython::SetResolution(int width, int height, int bin, IMAGE_TYPE typ
 {
     if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
-    m_iWidth = width;
-    m_iHeight = height;
-    m_iBin = bin;
-    m_ImgType = type;
-    ModelFamily::CentreRoi(*this, width, height, bin);
+    ModelFamily::StoreRoi(*this, width, height, bin, type);
     SetOutput16Bits(ModelFamily::IsWide(type));
     Cam_SetResolution();
     // Re-applies the exposure and the timing of the new size as well.

@@ -35,7 +35,6 @@ constexpr uint16_t kRegWindowX = 0x3040;      // low, high
 constexpr uint16_t kRegWindowWidth = 0x3042;  // low, high
 constexpr uint8_t kHCGBit = 0x10;
 
-constexpr uint8_t kRequestAfterFPGAReset = 0xAF;
 // The FPGA of this board wants register 26 = 4 once the colour gains are set.
 constexpr uint16_t kFPGARegOutputSetup = 26;
 constexpr uint8_t kFPGAOutputSetup = 4;
@@ -114,24 +113,15 @@ bool CCameraUncooledColor::InitCamera()
     // The product ID stays the one the camera was opened with.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(FpgaCaptureLoops<CCameraUncooledColor>::WorkingFunc);
-    m_TrigThread.InitFuncPt(FpgaCaptureLoops<CCameraUncooledColor>::TriggerFunc);
-
-    InitVariable();
+    ModelFamily::BeginInit(*this, FpgaCaptureLoops<CCameraUncooledColor>::WorkingFunc,
+                           FpgaCaptureLoops<CCameraUncooledColor>::TriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
     ModelFamily::SleepMs(10);
     SonyModel::PlayRegisterTable(*this, kUncooledInitTable, kUncooledInitRows);
 
-    FPGAReset();
-    ModelFamily::SleepMs(20);
-    SendCMD(kRequestAfterFPGAReset);
-    SetFPGAAsMaster(true);
-    FPGAStop();
-    EnableFPGADDR(false);
-    SetFPGAADCWidthOutputWidth(ADC_BIT_WIDE, false);
-    SetFPGABinMode(FPGA_BIN_MODE_0);
-    SetFPGAGain(128, 128, 128, 128);
+    SonyModel::ResetFPGA(*this);
+    SonyModel::SetUpFPGA(*this, false);
 
     SetGamma(m_iGamma);
     SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
@@ -166,19 +156,8 @@ bool CCameraUncooledColor::SetResolution(int width, int height, int bin, IMAGE_T
 {
     if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
-    m_iWidth = width;
-    m_iHeight = height;
-    if (type != m_ImgType || bin != m_iBin)
-        InitSensorMode(m_bHighSpeed, type);
-    m_iBin = bin;
-    m_ImgType = type;
-    ModelFamily::CentreRoi(*this, width, height, bin);
-
-    SetOutput16Bits(ModelFamily::IsWide(type));
-    Cam_SetResolution();
-    SetCMOSClk();
-    SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
-    SetExp(m_lExposure, m_bAutoExp);
+    SonyModel::ApplyRoi(*this, width, height, bin, type,
+                        [this, type] { InitSensorMode(m_bHighSpeed, type); });
     return true;
 }
 
@@ -205,10 +184,7 @@ void CCameraUncooledColor::GetSensorOutputSize(int *width, int *height)
 
 int CCameraUncooledColor::GetRealImageSize()
 {
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    return width * height * (m_b16Bit ? 2 : 1);
+    return ModelFamily::RealImageSize(*this);
 }
 
 bool CCameraUncooledColor::IsHardBinRun()
@@ -218,25 +194,13 @@ bool CCameraUncooledColor::IsHardBinRun()
 
 bool CCameraUncooledColor::Cam_SetResolution()
 {
-    DbgPrint(-1, "Cam_SetResolution", "SetResolution!\n");
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    const bool snap = m_bSnap;
-    if (snap)
-        CamSetStandby(true);
-
-    SetFPGABinDataLen(static_cast<uint32_t>(GetRealImageSize()) / 4);
-    WriteSONYREG(kRegWindowHeight, static_cast<uint8_t>(height & 0xFF));
-    WriteSONYREG(kRegWindowHeight + 1, static_cast<uint8_t>((height >> 8) & 0xFF));
-    WriteSONYREG(kRegWindowWidth, static_cast<uint8_t>(width & 0xFF));
-    WriteSONYREG(kRegWindowWidth + 1, static_cast<uint8_t>((width >> 8) & 0xFF));
-
-    if (snap)
-        CamSetStandby(false);
-    SetFPGAHeight(height);
-    SetFPGAWidth(width);
-    return true;
+    return SonyModel::SetOutputWindow(*this, [this](int width, int height) {
+        SetFPGABinDataLen(static_cast<uint32_t>(GetRealImageSize()) / 4);
+        WriteSONYREG(kRegWindowHeight, static_cast<uint8_t>(height & 0xFF));
+        WriteSONYREG(kRegWindowHeight + 1, static_cast<uint8_t>((height >> 8) & 0xFF));
+        WriteSONYREG(kRegWindowWidth, static_cast<uint8_t>(width & 0xFF));
+        WriteSONYREG(kRegWindowWidth + 1, static_cast<uint8_t>((width >> 8) & 0xFF));
+    });
 }
 
 bool CCameraUncooledColor::SetHardwareBin(bool)
@@ -328,12 +292,7 @@ void CCameraUncooledColor::WriteClockRegister()
 
 SonyModel::FrameGeometry CCameraUncooledColor::Geometry()
 {
-    SonyModel::FrameGeometry frame{};
-    GetSensorOutputSize(&frame.iWidth, &frame.iHeight);
-    frame.iBytesPerPixel = m_b16Bit ? 2 : 1;
-    frame.iOverheadLines = kOverheadLines;
-    frame.bDDR = false;
-    return frame;
+    return SonyModel::Geometry(*this, kOverheadLines, false);
 }
 
 void CCameraUncooledColor::CalcFrameTime()

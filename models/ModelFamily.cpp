@@ -115,6 +115,13 @@ void StopThreads(CCameraBase &camera)
     camera.m_AutoCtrlThread.Stop();
 }
 
+void BeginInit(CCameraBase &camera, ThreadFunc working, ThreadFunc trigger)
+{
+    camera.m_WorkThread.InitFuncPt(working);
+    camera.m_TrigThread.InitFuncPt(trigger);
+    camera.InitVariable();
+}
+
 bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
 {
     bool binSupported = false;
@@ -141,6 +148,15 @@ void CentreRoi(CCameraBase &camera, int width, int height, int bin)
     camera.m_iStartX = (camera.m_iMaxWidth - width * bin) / 2;
     camera.m_iStartY = (camera.m_iMaxHeight - height * bin) / 2;
     camera.SetStartPos(camera.m_iStartX, camera.m_iStartY);
+}
+
+void StoreRoi(CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
+{
+    camera.m_iWidth = width;
+    camera.m_iHeight = height;
+    camera.m_iBin = bin;
+    camera.m_ImgType = type;
+    CentreRoi(camera, width, height, bin);
 }
 
 void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep)

@@ -72,6 +72,10 @@ void LoadSettings(CCameraBase &camera, int maxAutoExpMs);
 // threads call the model's overrides.
 void StopThreads(CCameraBase &camera);
 
+// The start of InitCamera on an open camera: the working and trigger
+// threads get their bodies and the camera's variables their first values.
+void BeginInit(CCameraBase &camera, ThreadFunc working, ThreadFunc trigger);
+
 // The checks of SetResolution that every model makes: a bin from the
 // supported list, a window inside the sensor, a known image type, an even
 // height and a width that is a multiple of 8 at full resolution.
@@ -79,12 +83,26 @@ bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IM
 
 // Centres the ROI just stored on the sensor through the model's SetStartPos.
 void CentreRoi(CCameraBase &camera, int width, int height, int bin);
+// Stores an ROI that passed the checks, with its bin and image type, and
+// centres it.
+void StoreRoi(CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type);
 
 // The start-position rule of SetStartPos: x and y from 0 in steps of xStep
 // and yStep, kept inside the sensor (a start pushed back from the right
 // edge stays on an xStep), stored, with the dark frame and the hot-pixel
 // table following. x and y come back as stored.
 void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep);
+
+// Bytes of one frame as the camera sends it: the sensor's output size, one
+// or two bytes a pixel.
+template <typename Model>
+int RealImageSize(Model &camera)
+{
+    int width = 0;
+    int height = 0;
+    camera.GetSensorOutputSize(&width, &height);
+    return width * height * (camera.m_b16Bit ? 2 : 1);
+}
 
 // Each stores the value clamped to the model's range and its automatic
 // flag, and returns the clamped value.

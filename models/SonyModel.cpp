@@ -6,6 +6,9 @@ namespace SonyModel {
 
 namespace {
 
+constexpr uint8_t kRequestAfterFPGAReset = 0xAF;
+constexpr int kUnityColourGain = 128;
+
 constexpr uint64_t kLongExposureUs = 1000000;
 // Long exposures program a frame this much longer than the sensor frame; the
 // capture loop times the real exposure.
@@ -84,6 +87,23 @@ void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows)
         camera.WriteSONYREG(address, static_cast<uint8_t>(value & 0xFF));
     };
     ModelFamily::PlayRegisterTable(table, rows, kRegisterPause, write);
+}
+
+void ResetFPGA(CCameraFX3 &camera)
+{
+    camera.FPGAReset();
+    ModelFamily::SleepMs(20);
+    camera.SendCMD(kRequestAfterFPGAReset);
+}
+
+void SetUpFPGA(CCameraFX3 &camera, bool ddr)
+{
+    camera.SetFPGAAsMaster(true);
+    camera.FPGAStop();
+    camera.EnableFPGADDR(ddr);
+    camera.SetFPGAADCWidthOutputWidth(ADC_BIT_WIDE, false);
+    camera.SetFPGABinMode(FPGA_BIN_MODE_0);
+    camera.SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain, kUnityColourGain);
 }
 
 void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame)
