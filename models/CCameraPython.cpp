@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "log/DbgPrint.h"
+#include "models/FpgaCaptureLoops.h"
 #include "models/ModelFamily.h"
 #include "models/PythonRegisterTables.h"
 
@@ -41,6 +42,8 @@ constexpr uint16_t kFPGARegFirstGain = 12;
 constexpr uint8_t kFPGARunning = 0x01;
 constexpr uint8_t kFPGAStopped = 0x11;
 constexpr uint8_t kUnityColourGain = 128;
+
+using Loops = FpgaCaptureLoops<CCameraPython, FpgaKind::Plain>;
 
 } // namespace
 
@@ -194,7 +197,7 @@ bool CCameraPython::InitCamera()
     // The product ID stays the one the camera was opened with.
     if (!m_bOpen)
         return false;
-    ModelFamily::BeginInit(*this, WorkingFunc, NoTriggerFunc);
+    ModelFamily::BeginInit(*this, Loops::WorkingFunc, NoTriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
 
@@ -286,8 +289,19 @@ void CCameraPython::SetOutput16Bits(bool on)
 
 int CCameraPython::GetRealImageSize()
 {
+    return ModelFamily::RealImageSize(*this);
+}
+
+void CCameraPython::GetSensorOutputSize(int *width, int *height)
+{
     const int bin = m_iBin;
-    return m_iWidth * bin * m_iHeight * bin * (m_b16Bit ? 2 : 1);
+    *width = m_iWidth * bin;
+    *height = m_iHeight * bin;
+}
+
+bool CCameraPython::GetImage(unsigned char *buffer, int size, int waitMs)
+{
+    return Loops::GetImage(*this, buffer, size, waitMs);
 }
 
 bool CCameraPython::StartSensorStreaming()

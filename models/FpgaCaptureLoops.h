@@ -12,6 +12,7 @@
 //   bool StopSensorStreaming();
 //   void SetSensorIdle(bool idle);   the sensor idles for the rest of a long
 //                                    exposure, and wakes for its read-out
+//                                    (FpgaKind::Full only)
 // Each model class has loops of its own, and so its own record of whether
 // automatic bandwidth was on.
 //
@@ -27,7 +28,14 @@
 
 #include "engine/CCameraBase.h"
 
-template <typename Model>
+// What the model's FPGA does beyond framing the sensor's data. The full one
+// keeps its buffer status in register 35, holds long exposures for the
+// trigger scheme and reloads a frame held in its DDR buffer; the plain one
+// does none of these, and its working loop neither reads register 35 nor
+// times long exposures.
+enum class FpgaKind { Full, Plain };
+
+template <typename Model, FpgaKind kFpga = FpgaKind::Full>
 class FpgaCaptureLoops {
 public:
     // arg is the camera as the CCameraBase that started the thread.
@@ -73,9 +81,14 @@ private:
     {
     }
 
+    static constexpr bool kFullFpga = kFpga == FpgaKind::Full;
+
     void WorkingLoop();
     // One pass of the loop; false ends the run.
     bool RunPass();
+    // Sets how long the pass waits for its frame, after timing a long
+    // exposure; false ends the run.
+    bool PrepareWait(uint32_t periodUs);
     bool FrameAccepted();
     // A transfer that brought less than a frame; false when the pass ends
     // here without counting a lost frame.
@@ -125,11 +138,11 @@ private:
     static std::atomic<bool> s_bLastAutoBandwidth;
 };
 
-template <typename Model>
-std::atomic<bool> FpgaCaptureLoops<Model>::s_bLastAutoBandwidth{false};
+template <typename Model, FpgaKind kFpga>
+std::atomic<bool> FpgaCaptureLoops<Model, kFpga>::s_bLastAutoBandwidth{false};
 
-template <typename Model>
-void FpgaCaptureLoops<Model>::WorkingLoop()
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::WorkingLoop()
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
@@ -176,15 +189,15 @@ void FpgaCaptureLoops<Model>::WorkingLoop()
     PublishExposureStatus();
 }
 
-template <typename Model>
-void FpgaCaptureLoops<Model>::PublishExposureStatus()
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::PublishExposureStatus()
 {
     const int result = m_Camera.m_iSnapResult;
     m_Camera.m_iExpStatus = result == ORU_EXP_WORKING ? ORU_EXP_FAILED : result;
 }
 
-template <typename Model>
-bool FpgaCaptureLoops<Model>::RunPass()
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::RunPass()
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
@@ -195,32 +208,19 @@ bool FpgaCaptureLoops<Model>::RunPass()
     }
 
     const uint32_t periodUs = cam.m_iFrameTimeUs + cam.m_iTransferTimeUs;
-    const uint64_t exposureUs = cam.m_lExposure;
-    const bool longExposure = cam.m_bLongExpMode;
-    if (longExposure && m_bReload) {
-        cam.FPGABufReload();
-        cam.DbgPrint2(tag, "Reload long exp data.\n");
-        m_lWaitMs = 1000;
-    } else if (longExposure) {
-        if (!LongExposure())
-            return false;
-        // A stop during the exposure ends the run without the read-out.
-        if (!*m_pRunning)
-            return false;
-    } else if (exposureUs >= periodUs) {
-        m_lWaitMs = static_cast<uint32_t>(exposureUs / 1000 + (exposureUs <= 999999 ? 1000 : 2000));
-    } else {
-        m_lWaitMs = periodUs / 500 + 50;
-    }
+    if (!PrepareWait(periodUs))
+        return false;
 
     int received = 0;
     cam.startAsyncXfer(m_lWaitMs, periodUs / 1000 / m_iPieces + 100, &received, nullptr,
                        m_iFrameSize);
     if (!cam.m_bAutoBandwidth)
         s_bLastAutoBandwidth = false;
-    ReadBufferStatus();
-    if (m_ucBufferStatus != kBufferIdle)
-        cam.DbgPrint2(tag, "buff status:0x%x\n", m_ucBufferStatus);
+    if constexpr (kFullFpga) {
+        ReadBufferStatus();
+        if (m_ucBufferStatus != kBufferIdle)
+            cam.DbgPrint2(tag, "buff status:0x%x\n", m_ucBufferStatus);
+    }
 
     if (received >= m_iFrameSize) {
         const int words = m_iFrameSize / 2;
@@ -245,8 +245,32 @@ bool FpgaCaptureLoops<Model>::RunPass()
     return true;
 }
 
-template <typename Model>
-bool FpgaCaptureLoops<Model>::ReleaseFrameBuffer(int frameSize)
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::PrepareWait(uint32_t periodUs)
+{
+    Model &cam = m_Camera;
+    const uint64_t exposureUs = cam.m_lExposure;
+    if constexpr (kFullFpga) {
+        const bool longExposure = cam.m_bLongExpMode;
+        if (longExposure && m_bReload) {
+            cam.FPGABufReload();
+            cam.DbgPrint2("WorkingFunc", "Reload long exp data.\n");
+            m_lWaitMs = 1000;
+            return true;
+        }
+        // A stop during the exposure ends the run without the read-out.
+        if (longExposure)
+            return LongExposure() && *m_pRunning;
+    }
+    if (exposureUs >= periodUs)
+        m_lWaitMs = static_cast<uint32_t>(exposureUs / 1000 + (exposureUs <= 999999 ? 1000 : 2000));
+    else
+        m_lWaitMs = periodUs / 500 + 50;
+    return true;
+}
+
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::ReleaseFrameBuffer(int frameSize)
 {
     Model &cam = m_Camera;
     // The ring copies the frame on its own thread; the buffer is ours again
@@ -261,8 +285,8 @@ bool FpgaCaptureLoops<Model>::ReleaseFrameBuffer(int frameSize)
     return true;
 }
 
-template <typename Model>
-bool FpgaCaptureLoops<Model>::FrameAccepted()
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::FrameAccepted()
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
@@ -284,13 +308,13 @@ bool FpgaCaptureLoops<Model>::FrameAccepted()
     return true;
 }
 
-template <typename Model>
-bool FpgaCaptureLoops<Model>::ShortFrame(int received, uint32_t periodUs)
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
     cam.DbgPrint2(tag, "data length wanted: %d, data length got: %d\n", m_iFrameSize, received);
-    if (cam.m_bLongExpMode && cam.m_bEnableDDR) {
+    if (kFullFpga && cam.m_bLongExpMode && cam.m_bEnableDDR) {
         ReadBufferStatus();
         cam.DbgPrint2(tag, "Buffer status:%x\n", m_ucBufferStatus);
         const bool held = (m_ucBufferStatus & kBufferHoldsFrame) != 0;
@@ -342,8 +366,8 @@ bool FpgaCaptureLoops<Model>::ShortFrame(int received, uint32_t periodUs)
     return false;
 }
 
-template <typename Model>
-void FpgaCaptureLoops<Model>::Supervise()
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::Supervise()
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
@@ -373,15 +397,15 @@ void FpgaCaptureLoops<Model>::Supervise()
     m_iEmpty = 0;
 }
 
-template <typename Model>
-void FpgaCaptureLoops<Model>::ReadBufferStatus()
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::ReadBufferStatus()
 {
     m_ucBufferStatus = 0;
     m_Camera.ReadFPGAREG(kRegBufferStatus, &m_ucBufferStatus);
 }
 
-template <typename Model>
-bool FpgaCaptureLoops<Model>::LongExposure()
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
@@ -435,8 +459,8 @@ bool FpgaCaptureLoops<Model>::LongExposure()
     return true;
 }
 
-template <typename Model>
-void FpgaCaptureLoops<Model>::TriggerLoop()
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
 {
     static const char *const tag = "TriggerFunc";
     Model &cam = m_Camera;
@@ -491,8 +515,8 @@ void FpgaCaptureLoops<Model>::TriggerLoop()
     cam.DbgPrint2(tag, "Trig working thread exit!\n");
 }
 
-template <typename Model>
-bool FpgaCaptureLoops<Model>::TriggeredFrame(int frameSize, int pieces)
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
 {
     static const char *const tag = "TriggerFunc";
     Model &cam = m_Camera;
@@ -529,8 +553,8 @@ bool FpgaCaptureLoops<Model>::TriggeredFrame(int frameSize, int pieces)
     return ReleaseFrameBuffer(frameSize);
 }
 
-template <typename Model>
-bool FpgaCaptureLoops<Model>::GetImage(Model &cam, unsigned char *buffer, int size, int waitMs)
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer, int size, int waitMs)
 {
     const IMAGE_TYPE type = cam.m_ImgType;
     const int width = cam.m_iWidth;
