@@ -21,6 +21,12 @@ inline void SleepMs(unsigned ms)
     usleep(ms * 1000);
 }
 
+// Milliseconds from `since` to now on the wrapping tick clock.
+inline uint32_t MsSince(uint32_t since)
+{
+    return GetTickCount() - since;
+}
+
 // Whether an image type carries 16 bits a pixel from the sensor.
 inline bool IsWide(IMAGE_TYPE type)
 {
