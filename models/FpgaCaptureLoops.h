@@ -105,7 +105,6 @@ private:
     {
         return *static_cast<Model *>(static_cast<CCameraBase *>(arg));
     }
-    static void SleepMs(unsigned ms) { ModelFamily::SleepMs(ms); }
 
     Model &m_Camera;
     std::atomic<bool> *m_pRunning;
@@ -268,10 +267,10 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
         cam.DbgPrint2(tag, "no frame more than 5, reset!\n");
         cam.ResetDevice();
         m_bReload = false;
-        SleepMs(100);
+        ModelFamily::SleepMs(100);
         cam.StopSensorStreaming();
         cam.SendCMD(kReqStopStreaming);
-        SleepMs(10);
+        ModelFamily::SleepMs(10);
         cam.SendCMD(kReqStartStreaming);
         cam.StartSensorStreaming();
         m_iEmpty = 0;
@@ -304,13 +303,13 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
-    SleepMs(15);
+    ModelFamily::SleepMs(15);
     ReadBufferStatus();
     for (int restarts = 0; (m_ucBufferStatus & kBufferInSync) == 0;) {
         cam.FPGAStop();
-        SleepMs(5);
+        ModelFamily::SleepMs(5);
         cam.FPGAStart();
-        SleepMs(20);
+        ModelFamily::SleepMs(20);
         ReadBufferStatus();
         if ((m_ucBufferStatus & kBufferInSync) == 0)
             cam.DbgPrint2(tag, "EC sync status:0x%x\n", m_ucBufferStatus);
@@ -333,7 +332,7 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
             const int32_t elapsed = static_cast<int32_t>(GetTickCount() - start);
             if (static_cast<uint64_t>(elapsed < 0 ? 0 : elapsed) >= totalMs)
                 break;
-            SleepMs(100);
+            ModelFamily::SleepMs(100);
             // Sensor and FPGA idle for the rest of the exposure.
             if (step == 7)
                 cam.SetSensorIdle(true);
@@ -344,9 +343,9 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
         }
     }
     cam.EnableLowPower(false);
-    SleepMs(100);
+    ModelFamily::SleepMs(100);
     cam.SetSensorIdle(false);
-    SleepMs(100);
+    ModelFamily::SleepMs(100);
     cam.EnableFPGAXHSStop(false);
     cam.EnableFPGATriggerSignal(false);
     m_iReloadAttempts = 0;
@@ -360,7 +359,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
     static const char *const tag = "TriggerFunc";
     Model &cam = m_Camera;
     cam.ResetDevice();
-    SleepMs(50);
+    ModelFamily::SleepMs(50);
     cam.SendCMD(kReqStopStreaming);
     cam.StopSensorStreaming();
     cam.DbgPrint2(tag, "Trigger working thread begin!\n");
@@ -425,7 +424,7 @@ bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
         if (!*m_pRunning)
             return false;
         if (result != LIBUSB_ERROR_TIMEOUT) {
-            SleepMs(kTriggerErrorPauseMs);
+            ModelFamily::SleepMs(kTriggerErrorPauseMs);
             return false;
         }
         result = cam.waitForAsyncXfer(0, &received);
