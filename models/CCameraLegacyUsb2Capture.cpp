@@ -204,8 +204,7 @@ bool CCameraLegacyUsb2::GetImage(unsigned char *buffer, int size, int waitMs)
     const int width = m_iWidth;
     const int height = m_iHeight;
     const int bin = m_iBin;
-    const int outputBytes = width * height * OutputBytesPerPixel(type);
-    if (buffer == nullptr || size < outputBytes || m_pCirBuf == nullptr || m_pImgBuf == nullptr)
+    if (!ModelFamily::CanDeliver(*this, buffer, size, width, height, type))
         return false;
 
     const int sensorWidth = width * bin;

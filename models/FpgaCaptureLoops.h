@@ -453,9 +453,7 @@ bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer,
     const IMAGE_TYPE type = cam.m_ImgType;
     const int width = cam.m_iWidth;
     const int height = cam.m_iHeight;
-    const int outputBytes = width * height * Model::OutputBytesPerPixel(type);
-    if (buffer == nullptr || size < outputBytes || cam.m_pCirBuf == nullptr ||
-        cam.m_pImgBuf == nullptr)
+    if (!ModelFamily::CanDeliver(cam, buffer, size, width, height, type))
         return false;
 
     int sensorWidth = 0;

@@ -178,6 +178,14 @@ void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep)
     camera.DbgPrint2("SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
 }
 
+bool CanDeliver(const CCameraBase &camera, const unsigned char *buffer, int size, int width,
+                int height, IMAGE_TYPE type)
+{
+    const int outputBytes = width * height * CCameraBase::OutputBytesPerPixel(type);
+    return buffer != nullptr && size >= outputBytes && camera.m_pCirBuf != nullptr &&
+           camera.m_pImgBuf != nullptr;
+}
+
 int StoreGain(CCameraBase &camera, int gain, bool autoGain, int maxGain)
 {
     camera.m_bAutoGain = autoGain;

@@ -99,6 +99,12 @@ void StoreRoi(CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE ty
 // table following. x and y come back as stored.
 void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep);
 
+// Whether GetImage can deliver a width x height image of type into buffer
+// (size bytes): the buffer is large enough and the camera has its frame
+// ring and image buffer.
+bool CanDeliver(const CCameraBase &camera, const unsigned char *buffer, int size, int width,
+                int height, IMAGE_TYPE type);
+
 // Bytes of one frame as the camera sends it: the sensor's output size, one
 // or two bytes a pixel.
 template <typename Model>
