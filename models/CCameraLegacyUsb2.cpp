@@ -7,6 +7,7 @@
 #include "log/DbgPrint.h"
 #include "models/LegacyUsb2Firmware.h"
 #include "models/LegacyUsb2RegisterTables.h"
+#include "models/ModelFamily.h"
 
 namespace {
 
@@ -80,13 +81,6 @@ constexpr uint64_t kMaxExposureUs = 2000000000;
 
 constexpr int kMaxGain = 100;
 constexpr int kWBUnity = 55;
-// Bytes per second per percent of bandwidth, divided by 10.
-constexpr int kLinkRateUSB2 = 43272;
-
-void SleepMs(unsigned ms)
-{
-    usleep(ms * 1000);
-}
 
 const LegacyPllRow *FindPllRow(int mhz)
 {
@@ -123,63 +117,23 @@ CCameraLegacyUsb2::CCameraLegacyUsb2()
 
     m_szCameraName = "ORU120";
     m_szModelKey = "ORU120";
-    m_iMaxWidth = kMaxWidth;
-    m_iMaxHeight = kMaxHeight;
-    m_iWidth = m_iMaxWidth;
-    m_iHeight = m_iMaxHeight;
-    m_dPixelSize = 3.75;
-    m_iBitDepth = 12;
+    ModelFamily::SetSensor(*this, kMaxWidth, kMaxHeight, 3.75, 12);
     m_iBayerPattern = ORU_BAYER_RG;
     m_bUSB3Camera = false;
     m_SupportedBins[1] = 2;
 
-    m_Caps.bColor = true;
-    m_Caps.bRaw8 = true;
-    m_Caps.bRGB24 = true;
-    m_Caps.bY8 = true;
-    m_Caps.bRaw16 = true;
-    m_Caps.bGain = true;
-    m_Caps.bExposure = true;
-    m_Caps.bWBRed = true;
-    m_Caps.bWBBlue = true;
-    m_Caps.bOffset = true;
-    m_Caps.bBandwidth = true;
-    m_Caps.bAutoBandwidth = true;
-    m_Caps.bHighSpeed = true;
-
-    m_Limits.iGainDefault = 10;
-    m_Limits.iGainMax = kMaxGain;
-    m_Limits.iGainMin = 0;
-    m_Limits.lExpDefault = 10000;
-    m_Limits.lExpMax = kMaxExposureUs;
-    m_Limits.lExpMin = kMinExposureUs;
-    m_Limits.iGammaDefault = 50;
-    m_Limits.iGammaMax = 100;
-    m_Limits.iGammaMin = 1;
-    m_Limits.iWBRDefault = 65;
-    m_Limits.iWBBDefault = 90;
-    m_Limits.iWBMax = 100;
-    m_Limits.iWBMin = 1;
-    m_Limits.iOffsetDefault = 10;
-    m_Limits.iOffsetMax = 240;
-    m_Limits.iOffsetMin = 0;
-    m_Limits.iBandwidthMin = 40;
-    m_Limits.iBandwidthMax = 100;
-
-    m_iGain = 10;
-    m_lExposure = 10000;
-    m_iGamma = 50;
-    m_iWB_R = 65;
-    m_iWB_B = 90;
-    m_iOffset = 10;
-    m_iBandwidth = 80;
-    m_bAutoBandwidth = true;
-    // A USB2 camera keeps its link rate on a USB3 host.
-    m_iBandwidthUSB3 = 80;
+    ModelFamily::SetColour(*this, true);
+    const ModelFamily::ControlDefaults defaults = {
+        10, kMaxGain,                   // gain: start, maximum
+        kMinExposureUs, kMaxExposureUs, // exposure
+        65, 90, 100,                    // white balance: red, blue, maximum
+        10, 240,                        // offset: start, maximum
+        // A USB2 camera keeps its link rate on a USB3 host.
+        80,
+    };
+    ModelFamily::SetControls(*this, defaults);
     m_fElecPerADU = 2.4f;
-    const int gainOffsetRef[5] = {10, 10, 32, 64, 20};
-    for (int i = 0; i < 5; ++i)
-        m_iGainOffsetRef[i] = gainOffsetRef[i];
+    ModelFamily::SetGainOffsetRef(*this, {10, 10, 32, 64, 20});
     m_iAutoMaxGain = 60;
     m_iCMOSClk = kInitClockMHz;
     m_iHMAX = kMinHMAX;
@@ -192,10 +146,7 @@ CCameraLegacyUsb2::~CCameraLegacyUsb2()
 {
     DbgPrint(-1, "~CCameraLegacyUsb2", "CCAMERA::~CCAMERA()\n");
     CCameraBase::CloseCamera();
-    // These threads call this class's overrides, so they end before it does.
-    m_WorkThread.Stop();
-    m_TrigThread.Stop();
-    m_AutoCtrlThread.Stop();
+    ModelFamily::StopThreads(*this);
 }
 
 bool CCameraLegacyUsb2::OpenCamera(int index)
@@ -235,15 +186,14 @@ bool CCameraLegacyUsb2::InitCamera()
     // share this class.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(WorkingFunc);
-    m_TrigThread.InitFuncPt(NoTriggerFunc);
-    InitVariable();
+    ModelFamily::BeginInit(*this, WorkingFunc, NoTriggerFunc);
 
     SendCMD(kReqClockSwitching);
     m_iCMOSClk = kInitClockMHz;
     SendCMD(kReqPixels8Bit);
     SendCMD(kReqStopStreaming);
-    PlayRegisterTable(kLegacyInitTable, kLegacyInitRows);
+    auto write = [this](uint16_t address, uint16_t value) { WriteCameraRegister(address, value); };
+    ModelFamily::PlayRegisterTable(kLegacyInitTable, kLegacyInitRows, kLegacyPause, write);
 
     GetSensorTempInside();
     SetGamma(m_iGamma);
@@ -257,62 +207,19 @@ bool CCameraLegacyUsb2::InitCamera()
     return true;
 }
 
-void CCameraLegacyUsb2::PlayRegisterTable(const uint16_t (*table)[2], int rows)
-{
-    for (int i = 0; i < rows; ++i) {
-        if (table[i][0] == kLegacyPause)
-            SleepMs(table[i][1]);
-        else
-            WriteCameraRegister(table[i][0], table[i][1]);
-    }
-}
-
 bool CCameraLegacyUsb2::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
 {
-    bool binSupported = false;
-    for (int i = 0; i < 16 && m_SupportedBins[i] != 0; ++i)
-        binSupported = binSupported || m_SupportedBins[i] == bin;
-    if (!binSupported)
+    if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
-    // 64-bit, so that no caller's width or height can overflow the checks.
-    const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
-    const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
-    const int typeCode = static_cast<int>(type);
-    if (sensorWidth > m_iMaxWidth || sensorHeight > m_iMaxHeight || sensorWidth < 1 ||
-        sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT || typeCode > IMAGE_TYPE_RAW16)
-        return false;
-    if (sensorHeight % 2 != 0 || sensorWidth % 8 != 0)
-        return false;
-
-    DbgPrint2("SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
-              m_iStartX.load(), m_iStartY.load(), width, height, bin);
-    m_iWidth = width;
-    m_iHeight = height;
-    m_iBin = bin;
-    m_ImgType = type;
-    m_iStartX = (m_iMaxWidth - width * bin) / 2;
-    m_iStartY = (m_iMaxHeight - height * bin) / 2;
-    SetStartPos(m_iStartX, m_iStartY);
-    SetOutput16Bits(type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16);
+    ModelFamily::StoreRoi(*this, width, height, bin, type);
+    SetOutput16Bits(ModelFamily::IsWide(type));
     return Cam_SetResolution();
 }
 
 bool CCameraLegacyUsb2::SetStartPos(int x, int y)
 {
     const int bin = m_iBin;
-    x = (x < 0 ? 0 : x) / 2 * 2;
-    y = (y < 0 ? 0 : y) / 2 * 2;
-    if (y + m_iHeight * bin > m_iMaxHeight)
-        y = m_iMaxHeight - m_iHeight * bin;
-    if (x + m_iWidth * bin > m_iMaxWidth)
-        x = m_iMaxWidth - m_iWidth * bin;
-    m_iStartX = x;
-    m_iStartY = y;
-    if (m_bCutDark)
-        AdjustDarkBuff();
-    if (m_bHPC)
-        AdjustHPCTable();
-    DbgPrint2("SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
+    ModelFamily::PlaceStart(*this, x, y, 2, 2);
 
     // A running stream holds while its window moves.
     const bool live = IsCaptureRunning();
@@ -397,7 +304,7 @@ bool CCameraLegacyUsb2::SetCMOSClk(int mhz)
         gain |= kGainBaseCrystal;
         WriteCameraRegister(kRegAnalogueGain, gain);
         WriteCameraRegister(kRegStreamControl, kStreamHold);
-        SleepMs(200);
+        ModelFamily::SleepMs(200);
         WriteCameraRegister(kRegAnalogueGain, gain);
         WriteCameraRegister(kRegStreamControl, kStreamOn);
         SendCMD(kReqClockReprogrammed);
@@ -418,9 +325,9 @@ bool CCameraLegacyUsb2::SetCMOSClk(int mhz)
     if (m_bLongExpMode) {
         const unsigned ms = static_cast<unsigned>((m_iHMAX * kLongExposureLines + 26) / 24000);
         DbgPrint2(tag, "set clk from long exp, sleep %dms!\n", ms);
-        SleepMs(ms);
+        ModelFamily::SleepMs(ms);
     } else {
-        SleepMs(static_cast<unsigned>(m_lExposure / 500));
+        ModelFamily::SleepMs(static_cast<unsigned>(m_lExposure / 500));
     }
 
     const LegacyPllRow *row = FindPllRow(mhz);
@@ -432,7 +339,7 @@ bool CCameraLegacyUsb2::SetCMOSClk(int mhz)
         WriteCameraRegister(kRegPreDiv, m_bHighSpeed ? row->usPreDivHighSpeed : row->usPreDivNormal);
         WriteCameraRegister(kRegMultiplier, row->usMultiplier);
     }
-    SleepMs(10);
+    ModelFamily::SleepMs(10);
     WriteCameraRegister(kRegStreamControl, kStreamOn);
     return true;
 }
@@ -467,20 +374,13 @@ void CCameraLegacyUsb2::CalcFrameTime()
 
 bool CCameraLegacyUsb2::SetFPSPerc(int percent, bool autoBandwidth)
 {
-    percent = percent < 40 ? 40 : (percent > 100 ? 100 : percent);
-    int bandwidth = percent;
-    // Switching auto on starts from the link's full rate; while it is on the
-    // capture loop lowers the bandwidth through the percentage.
-    if (autoBandwidth && !m_bAutoBandwidth)
-        bandwidth = m_bUSB3Host ? 100 : 80;
-    m_iBandwidth = bandwidth;
-    m_bAutoBandwidth = autoBandwidth;
+    const int bandwidth = ModelFamily::StoreBandwidth(*this, percent, autoBandwidth);
 
     // The sensor's line rate paces the stream to what the USB2 link moves at
     // full rate; a lower bandwidth lengthens the line.
     const int clock = m_iCMOSClk;
     const double lineBytes = static_cast<double>(m_iBin * m_iWidth) * (m_b16Bit ? 2 : 1);
-    const double linkBytesPerUs = kLinkRateUSB2 * 100.0 * 10 / 1e6;
+    const double linkBytesPerUs = ModelFamily::LinkRate(false) * 100.0 * 10 / 1e6;
     const int linkHMAX = static_cast<int>(clock * lineBytes / linkBytesPerUs);
     int hmax = 100 * (linkHMAX > kMinHMAX ? linkHMAX : kMinHMAX) / bandwidth;
     hmax = hmax > kMaxHMAX ? kMaxHMAX : hmax;
@@ -497,9 +397,7 @@ bool CCameraLegacyUsb2::SetFPSPerc(int percent, bool autoBandwidth)
 bool CCameraLegacyUsb2::SetExp(uint64_t us, bool autoExp)
 {
     static const char *const tag = "SetExp";
-    m_bAutoExp = autoExp;
-    us = us < kMinExposureUs ? kMinExposureUs : (us > kMaxExposureUs ? kMaxExposureUs : us);
-    m_lExposure = us;
+    us = ModelFamily::StoreExposure(*this, us, autoExp, kMinExposureUs, kMaxExposureUs);
     if (us >= kLongExposureUs && !m_bLongExpMode) {
         m_bLongExpMode = true;
         DbgPrint2(tag, "-----Enter long exp mode\n");
@@ -538,8 +436,7 @@ void CCameraLegacyUsb2::LengthenLine()
 
 bool CCameraLegacyUsb2::SetGain(int gain, bool autoGain)
 {
-    m_bAutoGain = autoGain;
-    m_iGain = gain < 0 ? 0 : (gain > kMaxGain ? kMaxGain : gain);
+    ModelFamily::StoreGain(*this, gain, autoGain, kMaxGain);
     WriteGainRegisters();
     return true;
 }

@@ -42,7 +42,6 @@ public:
     bool StopSensorStreaming();
 
 private:
-    void PlayRegisterTable(const uint16_t (*table)[2], int rows);
     // Loads the product's firmware; false when the camera did not come back.
     bool LoadFirmware(int index);
     // Integration lines for the current clock, line length and exposure.
@@ -52,22 +51,18 @@ private:
     void LengthenLine();
     bool PllBypassed();
 
-    // Counters and timers of one run of the working loop.
+    // One run of the working loop: CaptureRun's counters and timers and
+    // this model's own.
     struct WorkingRun;
 
     static void WorkingFunc(std::atomic<bool> *running, void *arg);
     void WorkingLoop(std::atomic<bool> *running);
     // One pass of the loop; false ends the run.
-    bool RunPass(std::atomic<bool> *running, WorkingRun &run);
-    bool FrameReceived(std::atomic<bool> *running, WorkingRun &run);
+    bool RunPass(WorkingRun &run);
+    bool FrameReceived(WorkingRun &run);
     void CountFailure(WorkingRun &run);
     void Supervise(WorkingRun &run);
     // Times one exposure with the sensor clock stopped; false when the run
     // was stopped meanwhile.
-    bool LongExposure(std::atomic<bool> *running, WorkingRun &run);
-    void PublishExposureStatus();
-
-    // Whether automatic bandwidth was on at the last pass of any camera of
-    // this model.
-    static std::atomic<bool> s_bLastAutoBandwidth;
+    bool LongExposure(WorkingRun &run);
 };

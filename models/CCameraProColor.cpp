@@ -1,12 +1,11 @@
 #include "models/CCameraProColor.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
 
 #include "log/DbgPrint.h"
 #include "models/FpgaCaptureLoops.h"
+#include "models/ModelFamily.h"
 #include "models/ProColorRegisterTables.h"
 #include "models/SonyModel.h"
 
@@ -43,17 +42,10 @@ constexpr uint16_t kRegOutputWidthLow = 0x1DD;
 constexpr uint16_t kRegOutputWidthHigh = 0x1DE;
 constexpr uint16_t kRegStreamControl = 0x1EE;
 
-constexpr uint8_t kRequestAfterFPGAReset = 0xAF;
-
 // The sensor itself bins (fully for 2 and 3, 2 x 2 for 4).
 bool SensorBins(bool hardwareBin, int bin)
 {
     return hardwareBin && bin >= 2 && bin <= 4;
-}
-
-void SleepMs(unsigned ms)
-{
-    usleep(ms * 1000);
 }
 
 } // namespace
@@ -61,7 +53,7 @@ void SleepMs(unsigned ms)
 CCameraProColor::ModeTiming CCameraProColor::s_ModeTiming = {
     {kProColorAllPixelNormal.iFPGAVBLK},      {kProColorAllPixelNormal.iFPGAHBLK},
     {kProColorAllPixelNormal.iMinHMAX},       {kProColorAllPixelNormal.iOverheadLines},
-    {SonyModel::LinkRate(true)},
+    {ModelFamily::LinkRate(true)},
 };
 
 CCameraProColor::CCameraProColor()
@@ -77,12 +69,7 @@ CCameraProColor::CCameraProColor(int productId, const char *name, const char *mo
 
     m_szCameraName = name;
     m_szModelKey = modelKey;
-    m_iMaxWidth = 6248;
-    m_iMaxHeight = 4176;
-    m_iWidth = m_iMaxWidth;
-    m_iHeight = m_iMaxHeight;
-    m_dPixelSize = 3.76;
-    m_iBitDepth = 16;
+    ModelFamily::SetSensor(*this, 6248, 4176, 3.76, 16);
     m_iBayerPattern = ORU_BAYER_RG;
     m_bUSB3Camera = true;
     // After the base's bin 1.
@@ -95,9 +82,7 @@ CCameraProColor::CCameraProColor(int productId, const char *name, const char *mo
     m_Caps.bAntiDewHeater = true;
 
     m_fElecPerADU = 0.768f;
-    const int gainOffsetRef[5] = {10, 10, 100, 300, 50};
-    for (int i = 0; i < 5; ++i)
-        m_iGainOffsetRef[i] = gainOffsetRef[i];
+    ModelFamily::SetGainOffsetRef(*this, {10, 10, 100, 300, 50});
     m_iAutoMaxGain = 350;
     m_iCMOSClk = kSensorClockKHz;
     m_iHMAX = kProColorAllPixelNormal.iMinHMAX;
@@ -124,10 +109,7 @@ CCameraProColor::~CCameraProColor()
 {
     DbgPrint(-1, "~CCameraProColor", "CCAMERA::~CCAMERA()\n");
     CCameraCool::CloseCamera();
-    // These threads call this class's overrides, so they end before it does.
-    m_WorkThread.Stop();
-    m_TrigThread.Stop();
-    m_AutoCtrlThread.Stop();
+    ModelFamily::StopThreads(*this);
 }
 
 bool CCameraProColor::InitCamera()
@@ -136,15 +118,12 @@ bool CCameraProColor::InitCamera()
     // products share this class.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(FpgaCaptureLoops<CCameraProColor>::WorkingFunc);
-    m_TrigThread.InitFuncPt(NoTriggerFunc);
-
-    InitVariable();
+    ModelFamily::BeginInit(*this, FpgaCaptureLoops<CCameraProColor>::WorkingFunc, NoTriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
-    SleepMs(10);
+    ModelFamily::SleepMs(10);
 
-    PlayRegisterTable(kProColorInitTable, kProColorInitRows);
+    SonyModel::PlayRegisterTable(*this, kProColorInitTable, kProColorInitRows);
     WriteSONYREG(0x003, 0x10);
     WriteSONYREG(kRegWindowUpdate, 1);
     WriteSONYREG(kRegSensorCrop, 1);
@@ -152,18 +131,10 @@ bool CCameraProColor::InitCamera()
     WriteSONYREG(0x048, 0x0F);
     WriteSONYREG(0x051, 0x08);
 
-    FPGAReset();
-    SleepMs(20);
-    SendCMD(kRequestAfterFPGAReset);
+    SonyModel::ResetFPGA(*this);
     if (!FPGADDRTest())
         return false;
-
-    SetFPGAAsMaster(true);
-    FPGAStop();
-    EnableFPGADDR(m_bEnableDDR);
-    SetFPGAADCWidthOutputWidth(ADC_BIT_WIDE, false);
-    SetFPGABinMode(FPGA_BIN_MODE_0);
-    SetFPGAGain(128, 128, 128, 128);
+    SonyModel::SetUpFPGA(*this, m_bEnableDDR);
 
     InitCooling(40);
     StartAutoTempThr();
@@ -186,17 +157,12 @@ bool CCameraProColor::InitCamera()
     return true;
 }
 
-void CCameraProColor::PlayRegisterTable(const uint16_t (*table)[2], int rows)
-{
-    SonyModel::PlayRegisterTable(*this, table, rows);
-}
-
 bool CCameraProColor::InitSensorMode(bool hardwareBin, int bin, bool highSpeed, IMAGE_TYPE type)
 {
     m_iBin = bin;
-    const bool wide = type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16;
+    const bool wide = ModelFamily::IsWide(type);
     DbgPrint(-1, "InitSensorMode", "HardwareBin:%d Bin:%d b16Bit:%d\n", hardwareBin, bin, wide);
-    PlayRegisterTable(kProColorInitTable, kProColorInitRows);
+    SonyModel::PlayRegisterTable(*this, kProColorInitTable, kProColorInitRows);
 
     const ProColorSensorMode *mode = nullptr;
     if (bin == 1 || !hardwareBin)
@@ -214,31 +180,20 @@ bool CCameraProColor::InitSensorMode(bool hardwareBin, int bin, bool highSpeed, 
     s_ModeTiming.iFPGAHBLK = mode->iFPGAHBLK;
     s_ModeTiming.iMinHMAX = mode->iMinHMAX;
     s_ModeTiming.iOverheadLines = mode->iOverheadLines;
-    PlayRegisterTable(mode->pTable, kProColorModeRows);
+    SonyModel::PlayRegisterTable(*this, mode->pTable, kProColorModeRows);
     SetFPGAADCWidthOutputWidth(mode->adcWidth, wide);
     return true;
 }
 
 bool CCameraProColor::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
 {
-    if (!SonyModel::RoiAcceptable(*this, width, height, bin, type))
+    if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
     if (SensorBins(m_bHardwareBin, bin) && (height % 2 != 0 || width % 8 != 0))
         return false;
-
-    m_iWidth = width;
-    m_iHeight = height;
-    if (type != m_ImgType || bin != m_iBin)
+    SonyModel::ApplyRoi(*this, width, height, bin, type, [this, bin, type] {
         InitSensorMode(m_bHardwareBin, bin, m_bHighSpeed, type);
-    m_iBin = bin;
-    m_ImgType = type;
-    SonyModel::CentreRoi(*this, width, height, bin);
-
-    SetOutput16Bits(type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16);
-    Cam_SetResolution();
-    SetCMOSClk();
-    SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
-    SetExp(m_lExposure, m_bAutoExp);
+    });
     return true;
 }
 
@@ -246,35 +201,18 @@ bool CCameraProColor::SetStartPos(int x, int y)
 {
     const int bin = m_iBin;
     const bool hardwareBin = m_bHardwareBin;
-    x = x < 0 ? 0 : x;
-    y = y < 0 ? 0 : y;
-
     int rowOffset = 25;
+    int yStep = 2;
     if (hardwareBin && bin == 3) {
-        y = y / 6 * 6;
+        yStep = 6;
         rowOffset = 27;
     } else if (SensorBins(hardwareBin, bin)) {
-        y = y / 4 * 4;
-    } else {
-        y = y / 2 * 2;
+        yStep = 4;
     }
-    x = x / 16 * 16;
-
-    if (y + m_iHeight * bin > m_iMaxHeight)
-        y = m_iMaxHeight - m_iHeight * bin;
     // The sensor takes x in steps of 16 and the sensor width is not a
     // multiple of 16, so a start pushed back from the right edge is aligned
     // again to stay where the sensor actually starts.
-    if (x + m_iWidth * bin > m_iMaxWidth)
-        x = (m_iMaxWidth - m_iWidth * bin) / 16 * 16;
-    m_iStartX = x;
-    m_iStartY = y;
-
-    if (m_bCutDark)
-        AdjustDarkBuff();
-    if (m_bHPC)
-        AdjustHPCTable();
-    DbgPrint(-1, "SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
+    ModelFamily::PlaceStart(*this, x, y, 16, yStep);
 
     SetFPGAVBLK(static_cast<uint16_t>(s_ModeTiming.iFPGAVBLK));
     if (SensorBins(hardwareBin, bin)) {
@@ -307,38 +245,23 @@ void CCameraProColor::GetSensorOutputSize(int *width, int *height)
 
 int CCameraProColor::GetRealImageSize()
 {
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    return width * height * (m_b16Bit ? 2 : 1);
+    return ModelFamily::RealImageSize(*this);
 }
 
 bool CCameraProColor::Cam_SetResolution()
 {
-    DbgPrint(-1, "Cam_SetResolution", "SetResolution!\n");
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    const bool snap = m_bSnap;
-    if (snap)
-        CamSetStandby(true);
-
-    WriteSONYREG(kRegWindowUpdate, 1);
-    SetFPGABinDataLen(static_cast<uint32_t>(GetRealImageSize()) / 4);
-    const bool sensorBins = SensorBins(m_bHardwareBin, m_iBin);
-    WriteSONYREG(kRegVerticalBinning, sensorBins ? 0 : 4);
-    const int rows = height + (sensorBins ? 2 : 0);
-    WriteSONYREG(kRegHeightLow, static_cast<uint8_t>(rows & 0xFF));
-    WriteSONYREG(kRegHeightHigh, static_cast<uint8_t>((rows >> 8) & 0xFF));
-    const int outputWidth = width / 4 * 4 + 24;
-    WriteSONYREG(kRegOutputWidthLow, static_cast<uint8_t>(outputWidth & 0xFC));
-    WriteSONYREG(kRegOutputWidthHigh, static_cast<uint8_t>((outputWidth >> 8) & 0xFF));
-
-    if (snap)
-        CamSetStandby(false);
-    SetFPGAHeight(height);
-    SetFPGAWidth(width);
-    return true;
+    return SonyModel::SetOutputWindow(*this, [this](int width, int height) {
+        WriteSONYREG(kRegWindowUpdate, 1);
+        SetFPGABinDataLen(static_cast<uint32_t>(GetRealImageSize()) / 4);
+        const bool sensorBins = SensorBins(m_bHardwareBin, m_iBin);
+        WriteSONYREG(kRegVerticalBinning, sensorBins ? 0 : 4);
+        const int rows = height + (sensorBins ? 2 : 0);
+        WriteSONYREG(kRegHeightLow, static_cast<uint8_t>(rows & 0xFF));
+        WriteSONYREG(kRegHeightHigh, static_cast<uint8_t>((rows >> 8) & 0xFF));
+        const int outputWidth = width / 4 * 4 + 24;
+        WriteSONYREG(kRegOutputWidthLow, static_cast<uint8_t>(outputWidth & 0xFC));
+        WriteSONYREG(kRegOutputWidthHigh, static_cast<uint8_t>((outputWidth >> 8) & 0xFF));
+    });
 }
 
 bool CCameraProColor::SetHardwareBin(bool on)
@@ -355,13 +278,15 @@ bool CCameraProColor::SetHardwareBin(bool on)
     if ((height * bin) % 2 != 0 || (width * bin) % 8 != 0)
         return false;
     m_bHardwareBin = on;
-    return SonyModel::Reconfigure(*this, [this, on, bin] { InitSensorMode(on, bin, m_bHighSpeed, m_ImgType); });
+    return SonyModel::Reconfigure(
+        *this, [this, on, bin] { InitSensorMode(on, bin, m_bHighSpeed, m_ImgType); });
 }
 
 bool CCameraProColor::SetHighSpeedMode(bool on)
 {
     m_bHighSpeed = on;
-    return SonyModel::Reconfigure(*this, [this, on] { InitSensorMode(m_bHardwareBin, m_iBin, on, m_ImgType); });
+    return SonyModel::Reconfigure(
+        *this, [this, on] { InitSensorMode(m_bHardwareBin, m_iBin, on, m_ImgType); });
 }
 
 bool CCameraProColor::SetEnableDDR(bool on)
@@ -375,7 +300,7 @@ void CCameraProColor::SetOutput16Bits(bool on)
     m_b16Bit = on;
     const bool narrowADC = SensorBins(m_bHardwareBin, m_iBin) || m_bHighSpeed;
     SetFPGAADCWidthOutputWidth(narrowADC ? ADC_BIT_NARROW : ADC_BIT_WIDE, on);
-    s_ModeTiming.iLinkRate = SonyModel::LinkRate(m_bUSB3Host);
+    s_ModeTiming.iLinkRate = ModelFamily::LinkRate(m_bUSB3Host);
 }
 
 bool CCameraProColor::CamSetStandby(bool on)
@@ -393,9 +318,9 @@ bool CCameraProColor::StartSensorStreaming()
     FPGAStop();
     WriteSONYREG(kRegStreamControl, 1);
     CamSetWakeup(true);
-    SleepMs(10);
+    ModelFamily::SleepMs(10);
     CamSetStandby(false);
-    SleepMs(15);
+    ModelFamily::SleepMs(15);
     return FPGAStart() != 0;
 }
 
@@ -432,12 +357,7 @@ bool CCameraProColor::SetCMOSClk()
 
 SonyModel::FrameGeometry CCameraProColor::Geometry()
 {
-    SonyModel::FrameGeometry frame{};
-    GetSensorOutputSize(&frame.iWidth, &frame.iHeight);
-    frame.iBytesPerPixel = m_b16Bit ? 2 : 1;
-    frame.iOverheadLines = s_ModeTiming.iOverheadLines;
-    frame.bDDR = m_bEnableDDR;
-    return frame;
+    return SonyModel::Geometry(*this, s_ModeTiming.iOverheadLines, m_bEnableDDR);
 }
 
 void CCameraProColor::CalcFrameTime()
@@ -479,10 +399,7 @@ bool CCameraProColor::SetExp(uint64_t us, bool autoExp)
 
 bool CCameraProColor::SetGain(int gain, bool autoGain)
 {
-    m_bAutoGain = autoGain;
-    gain = gain < 0 ? 0 : (gain > kMaxGain ? kMaxGain : gain);
-    m_iGain = gain;
-
+    gain = ModelFamily::StoreGain(*this, gain, autoGain, kMaxGain);
     int analogue = gain;
     uint8_t hcg = 0;
     uint8_t digital = 0;
@@ -521,7 +438,7 @@ bool CCameraProColor::SetBrightness(int offset)
 
 bool CCameraProColor::SetRGBBalance(int red, int blue, bool autoWB)
 {
-    return SonyModel::SetRGBBalance(*this, red, blue, autoWB);
+    return ModelFamily::SetRGBBalance(*this, red, blue, autoWB);
 }
 
 float CCameraProColor::GetSensorTempInside()

@@ -63,7 +63,6 @@ protected:
     CCameraProColor(int productId, const char *name, const char *modelKey, bool colour);
 
 private:
-    void PlayRegisterTable(const uint16_t (*table)[2], int rows);
     // The frame as the sensor puts it out now, for the shared timing rules.
     SonyModel::FrameGeometry Geometry();
 };

@@ -1,11 +1,11 @@
 #include "models/CCameraPython.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdint>
 
 #include "log/DbgPrint.h"
+#include "models/FpgaCaptureLoops.h"
+#include "models/ModelFamily.h"
 #include "models/PythonRegisterTables.h"
 
 namespace {
@@ -25,10 +25,6 @@ constexpr int kMaxAnalogueStage = 3;
 constexpr double kUnityDigitalGain = 128.0;
 constexpr int kMaxOffset = 255;
 
-// Bytes per second per percent of bandwidth, divided by 10.
-constexpr int kLinkRateUSB3 = 390000;
-constexpr int kLinkRateUSB2 = 43272;
-
 // Line time of the sensor: the window width plus 16 columns at 36 columns
 // per 125 ns, plus a row overhead, never below a floor.
 constexpr int kExtraColumns = 16;
@@ -47,15 +43,7 @@ constexpr uint8_t kFPGARunning = 0x01;
 constexpr uint8_t kFPGAStopped = 0x11;
 constexpr uint8_t kUnityColourGain = 128;
 
-int LinkConstant(bool usb3Host)
-{
-    return usb3Host ? kLinkRateUSB3 : kLinkRateUSB2;
-}
-
-void SleepMs(unsigned ms)
-{
-    usleep(ms * 1000);
-}
+using Loops = FpgaCaptureLoops<CCameraPython, FpgaKind::Plain>;
 
 } // namespace
 
@@ -64,57 +52,26 @@ void SleepMs(unsigned ms)
 CCameraPython::CCameraPython()
 {
     DbgPrint(-1, "CCameraPython", "CCAMERA::CCAMERA()\n");
-    m_iMaxWidth = 1280;
-    m_iMaxHeight = 1024;
-    m_iWidth = m_iMaxWidth;
-    m_iHeight = m_iMaxHeight;
-    m_dPixelSize = 4.8;
-    m_iBitDepth = 10;
+    ModelFamily::SetSensor(*this, 1280, 1024, 4.8, 10);
     m_bUSB3Camera = true;
     // After the base's bin 1; all binning is done in software.
     m_SupportedBins[1] = 2;
     m_SupportedBins[2] = 3;
     m_SupportedBins[3] = 4;
 
-    m_Caps.bRaw8 = true;
-    m_Caps.bRaw16 = true;
-    m_Caps.bGain = true;
-    m_Caps.bExposure = true;
-    m_Caps.bOffset = true;
-    m_Caps.bBandwidth = true;
-    m_Caps.bAutoBandwidth = true;
-    m_Caps.bHighSpeed = true;
+    // The colour twin sets its own white balance.
+    const ModelFamily::ControlDefaults defaults = {
+        60, kMaxGain,                   // gain: start, maximum
+        kMinExposureUs, kMaxExposureUs, // exposure
+        0, 0, 99,                       // white balance: red, blue, maximum
+        8, kMaxOffset,                  // offset: start, maximum
+        100,                            // bandwidth on a USB3 host
+    };
+    ModelFamily::SetControls(*this, defaults);
     m_Caps.bST4 = true;
-
-    m_Limits.iGainDefault = 60;
-    m_Limits.iGainMax = kMaxGain;
-    m_Limits.iGainMin = 0;
-    m_Limits.lExpDefault = 10000;
-    m_Limits.lExpMax = kMaxExposureUs;
-    m_Limits.lExpMin = kMinExposureUs;
-    m_Limits.iGammaDefault = 50;
-    m_Limits.iGammaMax = 100;
-    m_Limits.iGammaMin = 1;
-    m_Limits.iWBMax = 99;
-    m_Limits.iWBMin = 1;
-    m_Limits.iOffsetDefault = 8;
-    m_Limits.iOffsetMax = kMaxOffset;
-    m_Limits.iOffsetMin = 0;
-    m_Limits.iBandwidthMin = 40;
-    m_Limits.iBandwidthMax = 100;
-
-    m_iGain = 60;
-    m_lExposure = 10000;
-    m_iGamma = 50;
-    m_iOffset = 8;
-    m_iBandwidth = 80;
-    m_bAutoBandwidth = true;
-    m_iBandwidthUSB3 = 100;
     // Full well of about 10000 electrons over the 10-bit range.
     m_fElecPerADU = 9.78f;
-    const int gainOffsetRef[5] = {8, 8, 60, 180, 12};
-    for (int i = 0; i < 5; ++i)
-        m_iGainOffsetRef[i] = gainOffsetRef[i];
+    ModelFamily::SetGainOffsetRef(*this, {8, 8, 60, 180, 12});
     m_iAutoMaxGain = 180;
     m_iCMOSClk = kSensorClockMHz * 1000;
     m_bEnableDDR = false;
@@ -122,22 +79,16 @@ CCameraPython::CCameraPython()
 
 void CCameraPython::LoadModelSettings()
 {
-    LoadSetting();
-    if (m_iAutoMaxExpMs > kMaxAutoExposureMs)
-        m_iAutoMaxExpMs = kMaxAutoExposureMs;
+    ModelFamily::LoadSettings(*this, kMaxAutoExposureMs);
     // These models have no hardware binning; a stored flag does not apply.
     m_bHardwareBin = false;
-    SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
 }
 
 CCameraPython::~CCameraPython()
 {
     DbgPrint(-1, "~CCameraPython", "CCAMERA::~CCAMERA()\n");
     CCameraPython::CloseCamera();
-    // These threads call this class's overrides, so they end before it does.
-    m_WorkThread.Stop();
-    m_TrigThread.Stop();
-    m_AutoCtrlThread.Stop();
+    ModelFamily::StopThreads(*this);
 }
 
 int CCameraPython::PlayWrites(const PythonWriteList &writes)
@@ -246,14 +197,12 @@ bool CCameraPython::InitCamera()
     // The product ID stays the one the camera was opened with.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(WorkingFunc);
-    m_TrigThread.InitFuncPt(NoTriggerFunc);
-    InitVariable();
+    ModelFamily::BeginInit(*this, Loops::WorkingFunc, NoTriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
 
     SoftReset();
-    SleepMs(10);
+    ModelFamily::SleepMs(10);
     EnableClockMngmnt1();
     EnableClockMngmnt2();
     RequiredUploads();
@@ -264,7 +213,7 @@ bool CCameraPython::InitCamera()
     WriteCameraRegister_B(kRegPLLLock, 0, 0, 1);
 
     WriteFPGAREG(kFPGARegControl, 0);
-    SleepMs(20);
+    ModelFamily::SleepMs(20);
     WriteFPGAREG(kFPGARegControl, 0x10);
     WriteFPGAREG(kFPGARegOutput, 1);
     WriteFPGAREG(kFPGAHold, 1);
@@ -292,33 +241,10 @@ void CCameraPython::CloseCamera()
 
 bool CCameraPython::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
 {
-    bool binSupported = false;
-    for (int i = 0; i < 16 && m_SupportedBins[i] != 0; ++i)
-        binSupported = binSupported || m_SupportedBins[i] == bin;
-    if (!binSupported)
+    if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
-
-    // 64-bit, so that no caller's width or height can overflow the checks.
-    const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
-    const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
-    const int typeCode = static_cast<int>(type);
-    if (sensorWidth > m_iMaxWidth || sensorHeight > m_iMaxHeight || sensorWidth < 1 ||
-        sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT || typeCode > IMAGE_TYPE_RAW16)
-        return false;
-    if (sensorHeight % 2 != 0 || sensorWidth % 8 != 0)
-        return false;
-
-    m_iWidth = width;
-    m_iHeight = height;
-    m_iBin = bin;
-    m_ImgType = type;
-    DbgPrint(-1, "SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
-             m_iStartX.load(), m_iStartY.load(), width, height, bin);
-
-    m_iStartX = (m_iMaxWidth - width * bin) / 2;
-    m_iStartY = (m_iMaxHeight - height * bin) / 2;
-    SetStartPos(m_iStartX, m_iStartY);
-    SetOutput16Bits(type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16);
+    ModelFamily::StoreRoi(*this, width, height, bin, type);
+    SetOutput16Bits(ModelFamily::IsWide(type));
     Cam_SetResolution();
     // Re-applies the exposure and the timing of the new size as well.
     SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
@@ -327,23 +253,9 @@ bool CCameraPython::SetResolution(int width, int height, int bin, IMAGE_TYPE typ
 
 bool CCameraPython::SetStartPos(int x, int y)
 {
-    const int bin = m_iBin;
     // Columns in steps of the sensor's 8-column kernels, rows even to keep
     // the colour phase.
-    x = x < 0 ? 0 : x / 8 * 8;
-    y = y < 0 ? 0 : y / 2 * 2;
-    if (y + m_iHeight * bin > m_iMaxHeight)
-        y = m_iMaxHeight - m_iHeight * bin;
-    if (x + m_iWidth * bin > m_iMaxWidth)
-        x = m_iMaxWidth - m_iWidth * bin;
-    m_iStartX = x;
-    m_iStartY = y;
-
-    if (m_bCutDark)
-        AdjustDarkBuff();
-    if (m_bHPC)
-        AdjustHPCTable();
-    DbgPrint(-1, "SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
+    ModelFamily::PlaceStart(*this, x, y, 8, 2);
     WriteSensorWindow();
     return true;
 }
@@ -377,8 +289,19 @@ void CCameraPython::SetOutput16Bits(bool on)
 
 int CCameraPython::GetRealImageSize()
 {
+    return ModelFamily::RealImageSize(*this);
+}
+
+void CCameraPython::GetSensorOutputSize(int *width, int *height)
+{
     const int bin = m_iBin;
-    return m_iWidth * bin * m_iHeight * bin * (m_b16Bit ? 2 : 1);
+    *width = m_iWidth * bin;
+    *height = m_iHeight * bin;
+}
+
+bool CCameraPython::GetImage(unsigned char *buffer, int size, int waitMs)
+{
+    return Loops::GetImage(*this, buffer, size, waitMs);
 }
 
 bool CCameraPython::StartSensorStreaming()
@@ -408,24 +331,18 @@ void CCameraPython::CalcFrameTime()
     m_iFrameTimeUs = kFrameOverheadUs + static_cast<uint32_t>(height * lineNs / 1000);
 
     // MB/s (10^6 bytes) the link moves at the current bandwidth.
-    const double linkMBs = static_cast<double>(LinkConstant(m_bUSB3Host)) * m_iBandwidth * 10 / 1e6;
+    const double linkMBs =
+        static_cast<double>(ModelFamily::LinkRate(m_bUSB3Host)) * m_iBandwidth * 10 / 1e6;
     const double frameBytes = static_cast<double>(width) * height * (m_b16Bit ? 2 : 1);
     m_iTransferTimeUs = static_cast<uint32_t>(frameBytes / linkMBs);
 }
 
 bool CCameraPython::SetFPSPerc(int percent, bool autoBandwidth)
 {
-    percent = percent < 40 ? 40 : (percent > 100 ? 100 : percent);
-    int bandwidth = percent;
-    // Switching auto on starts from the link's full rate; while it is on the
-    // capture loop lowers the bandwidth through the percentage.
-    if (autoBandwidth && !m_bAutoBandwidth)
-        bandwidth = m_bUSB3Host ? 100 : 80;
-    m_iBandwidth = bandwidth;
-    m_bAutoBandwidth = autoBandwidth;
-
+    const int bandwidth = ModelFamily::StoreBandwidth(*this, percent, autoBandwidth);
     // The FPGA paces its output to this share of the link.
-    const float fpgaBandwidth = static_cast<float>(LinkConstant(m_bUSB3Host)) * bandwidth / 400000;
+    const float fpgaBandwidth =
+        static_cast<float>(ModelFamily::LinkRate(m_bUSB3Host)) * bandwidth / 400000;
     SetFPGABandWidth(fpgaBandwidth);
     DbgPrint(-1, "SetFPSPerc", "value:%d fPercent:%2.2f\n", percent, fpgaBandwidth);
     SetExp(m_lExposure, m_bAutoExp);
@@ -434,9 +351,7 @@ bool CCameraPython::SetFPSPerc(int percent, bool autoBandwidth)
 
 bool CCameraPython::SetExp(uint64_t us, bool autoExp)
 {
-    m_bAutoExp = autoExp;
-    us = us < kMinExposureUs ? kMinExposureUs : (us > kMaxExposureUs ? kMaxExposureUs : us);
-    m_lExposure = us;
+    us = ModelFamily::StoreExposure(*this, us, autoExp, kMinExposureUs, kMaxExposureUs);
     CalcFrameTime();
     DbgPrint(-1, "SetExp", "exp:%dus frame:%dus transfer:%dus\n", static_cast<int>(us),
              static_cast<int>(m_iFrameTimeUs.load()), static_cast<int>(m_iTransferTimeUs.load()));
@@ -445,9 +360,7 @@ bool CCameraPython::SetExp(uint64_t us, bool autoExp)
 
 bool CCameraPython::SetGain(int gain, bool autoGain)
 {
-    m_bAutoGain = autoGain;
-    gain = gain < 0 ? 0 : (gain > kMaxGain ? kMaxGain : gain);
-    m_iGain = gain;
+    gain = ModelFamily::StoreGain(*this, gain, autoGain, kMaxGain);
     int stage = gain / kAnalogueStepGain;
     stage = stage > kMaxAnalogueStage ? kMaxAnalogueStage : stage;
     const int digitalGain = gain - stage * kAnalogueStepGain;
@@ -466,28 +379,7 @@ bool CCameraPython::SetBrightness(int offset)
 
 bool CCameraPython::SetRGBBalance(int red, int blue, bool autoWB)
 {
-    m_bAutoWB = autoWB;
-    // Clamps the value to 1..99 and returns its FPGA colour gain (128 = 1).
-    auto colourGain = [](int &value) {
-        if (value < 1) {
-            value = 1;
-            return 2;
-        }
-        if (value > 99) {
-            value = 99;
-            return 253;
-        }
-        return value * 256 / 100;
-    };
-    const int redGain = colourGain(red);
-    const int blueGain = colourGain(blue);
-    m_iWB_R = red;
-    m_iWB_B = blue;
-    // A mono sensor has no colour sites to weigh.
-    if (!m_Caps.bColor)
-        return SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain,
-                           kUnityColourGain) != 0;
-    return SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain) != 0;
+    return ModelFamily::SetRGBBalance(*this, red, blue, autoWB);
 }
 
 bool CCameraPython::SetHighSpeedMode(bool on)

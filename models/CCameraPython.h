@@ -3,15 +3,14 @@
 // FX3 controller and an FPGA that frames the data. This class holds the
 // sensor's power, clock and readout-mode sequences and everything the mono
 // and colour twins share: initialisation, window, exposure, gain, offset,
-// bandwidth, high-speed mode, the working loop and the image read-out. The
-// twins set their identity and colour in their constructors.
+// bandwidth and high-speed mode. The twins set their identity and colour in
+// their constructors. Capture runs the FPGA models' loops on a plain FPGA.
 //
 // These models have no hardware binning, no DDR reloads and no long-exposure
 // mode: exposures stay within 16..64000 us, timed by the sensor itself.
 // Thread safety: as CCameraBase.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "engine/CCameraBase.h"
@@ -61,6 +60,8 @@ public:
     void CalcFrameTime();
     void SetOutput16Bits(bool on);
     int GetRealImageSize();
+    // The whole binned area: binning is done in the read-out.
+    void GetSensorOutputSize(int *width, int *height);
     bool StartSensorStreaming();
     bool StopSensorStreaming();
 
@@ -75,22 +76,4 @@ private:
     int RunReadoutMode(const PythonReadoutMode &mode);
     // Sensor window registers from the start position and window size.
     int WriteSensorWindow();
-
-    // Counters and timers of one run of the working loop.
-    struct WorkingRun;
-
-    static void WorkingFunc(std::atomic<bool> *running, void *arg);
-    void WorkingLoop(std::atomic<bool> *running);
-    // One pass of the loop; false ends the run.
-    bool RunPass(std::atomic<bool> *running, WorkingRun &run);
-    bool FrameAccepted(std::atomic<bool> *running, WorkingRun &run);
-    // A transfer that brought less than a frame; false when the pass ends
-    // here without counting a lost frame.
-    bool ShortFrame(int received, uint32_t periodUs, WorkingRun &run);
-    // Bad-frame bookkeeping and automatic bandwidth after a lost frame.
-    void Supervise(WorkingRun &run);
-    void PublishExposureStatus();
-
-    // Whether automatic bandwidth was on at the last pass of any PYTHON camera.
-    static std::atomic<bool> s_bLastAutoBandwidth;
 };

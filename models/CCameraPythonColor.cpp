@@ -1,16 +1,14 @@
 #include "models/CCameraPythonColor.h"
 
+#include "models/ModelFamily.h"
+
 CCameraPythonColor::CCameraPythonColor()
 {
     CameraPID(0x100A);
     m_szCameraName = "TAV ORU174MC";
     m_szModelKey = "ORU174MC";
     m_iBayerPattern = ORU_BAYER_RG;
-    m_Caps.bColor = true;
-    m_Caps.bRGB24 = true;
-    m_Caps.bY8 = true;
-    m_Caps.bWBRed = true;
-    m_Caps.bWBBlue = true;
+    ModelFamily::SetColour(*this, true);
     m_Limits.iWBRDefault = 60;
     m_Limits.iWBBDefault = 80;
     m_iWB_R = 60;

@@ -1,9 +1,8 @@
 #include "models/CCameraUncooledColor.h"
 
-#include <unistd.h>
-
 #include "log/DbgPrint.h"
 #include "models/FpgaCaptureLoops.h"
+#include "models/ModelFamily.h"
 #include "models/UncooledRegisterTables.h"
 
 namespace {
@@ -36,7 +35,6 @@ constexpr uint16_t kRegWindowX = 0x3040;      // low, high
 constexpr uint16_t kRegWindowWidth = 0x3042;  // low, high
 constexpr uint8_t kHCGBit = 0x10;
 
-constexpr uint8_t kRequestAfterFPGAReset = 0xAF;
 // The FPGA of this board wants register 26 = 4 once the colour gains are set.
 constexpr uint16_t kFPGARegOutputSetup = 26;
 constexpr uint8_t kFPGAOutputSetup = 4;
@@ -62,16 +60,11 @@ const SensorClock *FindClock(int kHz)
     return nullptr;
 }
 
-void SleepMs(unsigned ms)
-{
-    usleep(ms * 1000);
-}
-
 } // namespace
 
 CCameraUncooledColor::ModeTiming CCameraUncooledColor::s_ModeTiming = {
     {kClockNormal.iMinHMAX},
-    {SonyModel::LinkRate(true)},
+    {ModelFamily::LinkRate(true)},
 };
 
 CCameraUncooledColor::CCameraUncooledColor()
@@ -87,12 +80,7 @@ CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name,
 
     m_szCameraName = name;
     m_szModelKey = modelKey;
-    m_iMaxWidth = 1936;
-    m_iMaxHeight = 1096;
-    m_iWidth = m_iMaxWidth;
-    m_iHeight = m_iMaxHeight;
-    m_dPixelSize = 2.9;
-    m_iBitDepth = 12;
+    ModelFamily::SetSensor(*this, 1936, 1096, 2.9, 12);
     m_iBayerPattern = ORU_BAYER_RG;
     m_bUSB3Camera = true;
     // After the base's bin 1.
@@ -102,9 +90,7 @@ CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name,
     m_Caps.bST4 = true;
 
     m_fElecPerADU = 3.6f;
-    const int gainOffsetRef[5] = {10, 10, kHCGThreshold + 1, 300, 50};
-    for (int i = 0; i < 5; ++i)
-        m_iGainOffsetRef[i] = gainOffsetRef[i];
+    ModelFamily::SetGainOffsetRef(*this, {10, 10, kHCGThreshold + 1, 300, 50});
     m_iAutoMaxGain = 300;
     m_iCMOSClk = kClockNormal.iKHz;
     m_iHMAX = kClockNormal.iMinHMAX;
@@ -119,10 +105,7 @@ CCameraUncooledColor::~CCameraUncooledColor()
 {
     DbgPrint(-1, "~CCameraUncooledColor", "CCAMERA::~CCAMERA()\n");
     CloseCamera();
-    // These threads call this class's overrides, so they end before it does.
-    m_WorkThread.Stop();
-    m_TrigThread.Stop();
-    m_AutoCtrlThread.Stop();
+    ModelFamily::StopThreads(*this);
 }
 
 bool CCameraUncooledColor::InitCamera()
@@ -130,24 +113,15 @@ bool CCameraUncooledColor::InitCamera()
     // The product ID stays the one the camera was opened with.
     if (!m_bOpen)
         return false;
-    m_WorkThread.InitFuncPt(FpgaCaptureLoops<CCameraUncooledColor>::WorkingFunc);
-    m_TrigThread.InitFuncPt(FpgaCaptureLoops<CCameraUncooledColor>::TriggerFunc);
-
-    InitVariable();
+    ModelFamily::BeginInit(*this, FpgaCaptureLoops<CCameraUncooledColor>::WorkingFunc,
+                           FpgaCaptureLoops<CCameraUncooledColor>::TriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
-    SleepMs(10);
+    ModelFamily::SleepMs(10);
     SonyModel::PlayRegisterTable(*this, kUncooledInitTable, kUncooledInitRows);
 
-    FPGAReset();
-    SleepMs(20);
-    SendCMD(kRequestAfterFPGAReset);
-    SetFPGAAsMaster(true);
-    FPGAStop();
-    EnableFPGADDR(false);
-    SetFPGAADCWidthOutputWidth(ADC_BIT_WIDE, false);
-    SetFPGABinMode(FPGA_BIN_MODE_0);
-    SetFPGAGain(128, 128, 128, 128);
+    SonyModel::ResetFPGA(*this);
+    SonyModel::SetUpFPGA(*this, false);
 
     SetGamma(m_iGamma);
     SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
@@ -168,7 +142,7 @@ bool CCameraUncooledColor::InitCamera()
 
 bool CCameraUncooledColor::InitSensorMode(bool highSpeed, IMAGE_TYPE type)
 {
-    const bool wide = type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16;
+    const bool wide = ModelFamily::IsWide(type);
     DbgPrint(-1, "InitSensorMode", "HighSpeed:%d b16Bit:%d\n", highSpeed, wide);
     SonyModel::PlayRegisterTable(*this, kUncooledInitTable, kUncooledInitRows);
     // High-speed 8-bit output reads the sensor with its 10-bit ADC.
@@ -180,42 +154,17 @@ bool CCameraUncooledColor::InitSensorMode(bool highSpeed, IMAGE_TYPE type)
 
 bool CCameraUncooledColor::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
 {
-    if (!SonyModel::RoiAcceptable(*this, width, height, bin, type))
+    if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
-    m_iWidth = width;
-    m_iHeight = height;
-    if (type != m_ImgType || bin != m_iBin)
-        InitSensorMode(m_bHighSpeed, type);
-    m_iBin = bin;
-    m_ImgType = type;
-    SonyModel::CentreRoi(*this, width, height, bin);
-
-    SetOutput16Bits(type == IMAGE_TYPE_WORD32 || type == IMAGE_TYPE_RAW16);
-    Cam_SetResolution();
-    SetCMOSClk();
-    SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
-    SetExp(m_lExposure, m_bAutoExp);
+    SonyModel::ApplyRoi(*this, width, height, bin, type,
+                        [this, type] { InitSensorMode(m_bHighSpeed, type); });
     return true;
 }
 
 bool CCameraUncooledColor::SetStartPos(int x, int y)
 {
-    const int bin = m_iBin;
     // Even rows and columns in steps of 4 keep the mosaic's phase.
-    x = x < 0 ? 0 : x / 4 * 4;
-    y = y < 0 ? 0 : y / 2 * 2;
-    if (y + m_iHeight * bin > m_iMaxHeight)
-        y = m_iMaxHeight - m_iHeight * bin;
-    if (x + m_iWidth * bin > m_iMaxWidth)
-        x = m_iMaxWidth - m_iWidth * bin;
-    m_iStartX = x;
-    m_iStartY = y;
-
-    if (m_bCutDark)
-        AdjustDarkBuff();
-    if (m_bHPC)
-        AdjustHPCTable();
-    DbgPrint(-1, "SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
+    ModelFamily::PlaceStart(*this, x, y, 4, 2);
 
     SetFPGAVBLK(kFPGAVBLK);
     SetFPGAHBLK(kFPGAHBLK);
@@ -235,10 +184,7 @@ void CCameraUncooledColor::GetSensorOutputSize(int *width, int *height)
 
 int CCameraUncooledColor::GetRealImageSize()
 {
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    return width * height * (m_b16Bit ? 2 : 1);
+    return ModelFamily::RealImageSize(*this);
 }
 
 bool CCameraUncooledColor::IsHardBinRun()
@@ -248,25 +194,13 @@ bool CCameraUncooledColor::IsHardBinRun()
 
 bool CCameraUncooledColor::Cam_SetResolution()
 {
-    DbgPrint(-1, "Cam_SetResolution", "SetResolution!\n");
-    int width = 0;
-    int height = 0;
-    GetSensorOutputSize(&width, &height);
-    const bool snap = m_bSnap;
-    if (snap)
-        CamSetStandby(true);
-
-    SetFPGABinDataLen(static_cast<uint32_t>(GetRealImageSize()) / 4);
-    WriteSONYREG(kRegWindowHeight, static_cast<uint8_t>(height & 0xFF));
-    WriteSONYREG(kRegWindowHeight + 1, static_cast<uint8_t>((height >> 8) & 0xFF));
-    WriteSONYREG(kRegWindowWidth, static_cast<uint8_t>(width & 0xFF));
-    WriteSONYREG(kRegWindowWidth + 1, static_cast<uint8_t>((width >> 8) & 0xFF));
-
-    if (snap)
-        CamSetStandby(false);
-    SetFPGAHeight(height);
-    SetFPGAWidth(width);
-    return true;
+    return SonyModel::SetOutputWindow(*this, [this](int width, int height) {
+        SetFPGABinDataLen(static_cast<uint32_t>(GetRealImageSize()) / 4);
+        WriteSONYREG(kRegWindowHeight, static_cast<uint8_t>(height & 0xFF));
+        WriteSONYREG(kRegWindowHeight + 1, static_cast<uint8_t>((height >> 8) & 0xFF));
+        WriteSONYREG(kRegWindowWidth, static_cast<uint8_t>(width & 0xFF));
+        WriteSONYREG(kRegWindowWidth + 1, static_cast<uint8_t>((width >> 8) & 0xFF));
+    });
 }
 
 bool CCameraUncooledColor::SetHardwareBin(bool)
@@ -291,7 +225,7 @@ void CCameraUncooledColor::SetOutput16Bits(bool on)
     m_b16Bit = on;
     const bool narrowADC = m_bHighSpeed && !on;
     SetFPGAADCWidthOutputWidth(narrowADC ? ADC_BIT_NARROW : ADC_BIT_WIDE, on);
-    s_ModeTiming.iLinkRate = SonyModel::LinkRate(m_bUSB3Host);
+    s_ModeTiming.iLinkRate = ModelFamily::LinkRate(m_bUSB3Host);
 }
 
 bool CCameraUncooledColor::CamSetStandby(bool on)
@@ -308,9 +242,9 @@ bool CCameraUncooledColor::StartSensorStreaming()
 {
     FPGAStop();
     CamSetStandby(false);
-    SleepMs(10);
+    ModelFamily::SleepMs(10);
     CamSetWakeup(true);
-    SleepMs(15);
+    ModelFamily::SleepMs(15);
     return FPGAStart() != 0;
 }
 
@@ -358,12 +292,7 @@ void CCameraUncooledColor::WriteClockRegister()
 
 SonyModel::FrameGeometry CCameraUncooledColor::Geometry()
 {
-    SonyModel::FrameGeometry frame{};
-    GetSensorOutputSize(&frame.iWidth, &frame.iHeight);
-    frame.iBytesPerPixel = m_b16Bit ? 2 : 1;
-    frame.iOverheadLines = kOverheadLines;
-    frame.bDDR = false;
-    return frame;
+    return SonyModel::Geometry(*this, kOverheadLines, false);
 }
 
 void CCameraUncooledColor::CalcFrameTime()
@@ -393,9 +322,7 @@ bool CCameraUncooledColor::SetExp(uint64_t us, bool autoExp)
 
 bool CCameraUncooledColor::SetGain(int gain, bool autoGain)
 {
-    m_bAutoGain = autoGain;
-    gain = gain < 0 ? 0 : (gain > kMaxGain ? kMaxGain : gain);
-    m_iGain = gain;
+    gain = ModelFamily::StoreGain(*this, gain, autoGain, kMaxGain);
     const int analogue = gain > kHCGThreshold ? gain - kHCGGain : gain;
     WriteClockRegister();
     WriteSONYREG(kRegGain, static_cast<uint8_t>(analogue / kGainStep));
@@ -411,7 +338,7 @@ bool CCameraUncooledColor::SetBrightness(int offset)
 
 bool CCameraUncooledColor::SetRGBBalance(int red, int blue, bool autoWB)
 {
-    return SonyModel::SetRGBBalance(*this, red, blue, autoWB);
+    return ModelFamily::SetRGBBalance(*this, red, blue, autoWB);
 }
 
 bool CCameraUncooledColor::GetImage(unsigned char *buffer, int size, int waitMs)

@@ -1,16 +1,13 @@
 #include "models/SonyModel.h"
 
-#include <unistd.h>
-
 #include "log/DbgPrint.h"
 
 namespace SonyModel {
 
 namespace {
 
-// Bytes per second per percent of bandwidth, divided by 10.
-constexpr int kLinkRateUSB3 = 390000;
-constexpr int kLinkRateUSB2 = 43272;
+constexpr uint8_t kRequestAfterFPGAReset = 0xAF;
+constexpr int kUnityColourGain = 128;
 
 constexpr uint64_t kLongExposureUs = 1000000;
 // Long exposures program a frame this much longer than the sensor frame; the
@@ -20,32 +17,17 @@ constexpr uint32_t kLongExposureMarginUs = 5000;
 constexpr uint64_t kMaxFPSExposureLimitUs = 99999;
 constexpr uint32_t kMaxVMAX = 0xFFFFFF;
 constexpr uint32_t kMaxSHS = 0x1FFFE;
-
-constexpr int kUnityColourGain = 128;
+constexpr int kMaxAutoExpMs = 2000000;
 
 // MB/s (10^6 bytes) the link moves at this bandwidth percentage.
 double LinkMBPerSecond(bool usb3Host, int bandwidth)
 {
-    return static_cast<double>(LinkRate(usb3Host)) * bandwidth * 10 / 1000 / 1000;
+    return static_cast<double>(ModelFamily::LinkRate(usb3Host)) * bandwidth * 10 / 1000 / 1000;
 }
 
 double FrameBytes(const FrameGeometry &frame)
 {
     return static_cast<double>(frame.iWidth) * frame.iHeight * frame.iBytesPerPixel;
-}
-
-// Clamps value to 1..99 and returns its FPGA colour gain.
-int ColourGain(int &value)
-{
-    if (value < 1) {
-        value = 1;
-        return 2;
-    }
-    if (value > 99) {
-        value = 99;
-        return 253;
-    }
-    return value * 256 / 100;
 }
 
 // Enters long-exposure mode from one second on and leaves it below. A
@@ -72,66 +54,23 @@ void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
 
 } // namespace
 
-int LinkRate(bool usb3Host)
-{
-    return usb3Host ? kLinkRateUSB3 : kLinkRateUSB2;
-}
-
 void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax)
 {
-    CameraCaps &caps = camera.m_Caps;
-    caps.bColor = colour;
-    caps.bRGB24 = colour;
-    caps.bY8 = colour;
-    caps.bWBRed = colour;
-    caps.bWBBlue = colour;
-    caps.bRaw8 = true;
-    caps.bRaw16 = true;
-    caps.bGain = true;
-    caps.bExposure = true;
-    caps.bOffset = true;
-    caps.bBandwidth = true;
-    caps.bAutoBandwidth = true;
-    caps.bTemperature = true;
-    caps.bHighSpeed = true;
-
-    ControlLimits &limits = camera.m_Limits;
-    limits.iGainDefault = gainDefault;
-    limits.iGainMax = gainMax;
-    limits.iGainMin = 0;
-    limits.lExpDefault = 10000;
-    limits.lExpMax = kMaxExposureUs;
-    limits.lExpMin = kMinExposureUs;
-    limits.iGammaDefault = 50;
-    limits.iGammaMax = 100;
-    limits.iGammaMin = 1;
-    limits.iWBRDefault = 52;
-    limits.iWBBDefault = 95;
-    limits.iWBMax = 99;
-    limits.iWBMin = 1;
-    limits.iOffsetDefault = 1;
-    limits.iOffsetMax = 240;
-    limits.iOffsetMin = 0;
-    limits.iBandwidthMin = 40;
-    limits.iBandwidthMax = 100;
-
-    camera.m_iGain = gainDefault;
-    camera.m_lExposure = 10000;
-    camera.m_iGamma = 50;
-    camera.m_iWB_R = 52;
-    camera.m_iWB_B = 95;
-    camera.m_iOffset = 1;
-    camera.m_iBandwidth = 80;
-    camera.m_bAutoBandwidth = true;
-    camera.m_iBandwidthUSB3 = 100;
+    ModelFamily::SetColour(camera, colour);
+    const ModelFamily::ControlDefaults defaults = {
+        gainDefault, gainMax,           // gain: start, maximum
+        kMinExposureUs, kMaxExposureUs, // exposure
+        52, 95, 99,                     // white balance: red, blue, maximum
+        1, 240,                         // offset: start, maximum
+        100,                            // bandwidth on a USB3 host
+    };
+    ModelFamily::SetControls(camera, defaults);
+    camera.m_Caps.bTemperature = true;
 }
 
 void LoadSettings(CCameraBase &camera)
 {
-    camera.LoadSetting();
-    if (camera.m_iAutoMaxExpMs > 2000000)
-        camera.m_iAutoMaxExpMs = 2000000;
-    camera.SetRGBBalance(camera.m_iWB_R, camera.m_iWB_B, camera.m_bAutoWB);
+    ModelFamily::LoadSettings(camera, kMaxAutoExpMs);
 }
 
 bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on)
@@ -144,54 +83,27 @@ bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on)
 
 void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows)
 {
-    for (int i = 0; i < rows; ++i) {
-        if (table[i][0] == kRegisterPause)
-            usleep(table[i][1] * 1000u);
-        else
-            camera.WriteSONYREG(table[i][0], static_cast<uint8_t>(table[i][1] & 0xFF));
-    }
+    auto write = [&camera](uint16_t address, uint16_t value) {
+        camera.WriteSONYREG(address, static_cast<uint8_t>(value & 0xFF));
+    };
+    ModelFamily::PlayRegisterTable(table, rows, kRegisterPause, write);
 }
 
-bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
+void ResetFPGA(CCameraFX3 &camera)
 {
-    bool binSupported = false;
-    for (int i = 0; i < 16 && camera.m_SupportedBins[i] != 0; ++i)
-        binSupported = binSupported || camera.m_SupportedBins[i] == bin;
-    if (!binSupported)
-        return false;
-
-    // 64-bit, so that no caller's width or height can overflow the checks.
-    const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
-    const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
-    const int typeCode = static_cast<int>(type);
-    if (sensorWidth > camera.m_iMaxWidth || sensorHeight > camera.m_iMaxHeight ||
-        sensorWidth < 1 || sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT ||
-        typeCode > IMAGE_TYPE_RAW16)
-        return false;
-    return sensorHeight % 2 == 0 && sensorWidth % 8 == 0;
+    camera.FPGAReset();
+    ModelFamily::SleepMs(20);
+    camera.SendCMD(kRequestAfterFPGAReset);
 }
 
-void CentreRoi(CCameraBase &camera, int width, int height, int bin)
+void SetUpFPGA(CCameraFX3 &camera, bool ddr)
 {
-    camera.DbgPrint2("SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
-                     camera.m_iStartX.load(), camera.m_iStartY.load(), width, height, bin);
-    camera.m_iStartX = (camera.m_iMaxWidth - width * bin) / 2;
-    camera.m_iStartY = (camera.m_iMaxHeight - height * bin) / 2;
-    camera.SetStartPos(camera.m_iStartX, camera.m_iStartY);
-}
-
-bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB)
-{
-    camera.m_bAutoWB = autoWB;
-    const int redGain = ColourGain(red);
-    const int blueGain = ColourGain(blue);
-    camera.m_iWB_R = red;
-    camera.m_iWB_B = blue;
-    // The FPGA would multiply every other pixel of a mono sensor.
-    if (!camera.m_Caps.bColor)
-        return camera.SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain,
-                                  kUnityColourGain) != 0;
-    return camera.SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain) != 0;
+    camera.SetFPGAAsMaster(true);
+    camera.FPGAStop();
+    camera.EnableFPGADDR(ddr);
+    camera.SetFPGAADCWidthOutputWidth(ADC_BIT_WIDE, false);
+    camera.SetFPGABinMode(FPGA_BIN_MODE_0);
+    camera.SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain, kUnityColourGain);
 }
 
 void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame)
@@ -232,14 +144,7 @@ void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
 void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const FrameGeometry &frame,
                 int minHMAX, int linkRate)
 {
-    percent = percent < 40 ? 40 : (percent > 100 ? 100 : percent);
-    int bandwidth = percent;
-    // Switching auto on starts from the link's full rate; while it is on the
-    // capture loop lowers the bandwidth through the percentage.
-    if (autoBandwidth && !camera.m_bAutoBandwidth)
-        bandwidth = camera.m_bUSB3Host ? 100 : 80;
-    camera.m_iBandwidth = bandwidth;
-    camera.m_bAutoBandwidth = autoBandwidth;
+    const int bandwidth = ModelFamily::StoreBandwidth(camera, percent, autoBandwidth);
 
     const int clock = camera.m_iCMOSClk;
     const int frameLines = frame.iHeight + frame.iOverheadLines;
@@ -256,7 +161,8 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
     } else {
         // The sensor runs at its fastest line rate into the DDR buffer and
         // the FPGA paces the USB output.
-        fpgaBandwidth = static_cast<float>(LinkRate(camera.m_bUSB3Host)) * bandwidth / 400000;
+        fpgaBandwidth =
+            static_cast<float>(ModelFamily::LinkRate(camera.m_bUSB3Host)) * bandwidth / 400000;
     }
     camera.m_iHMAX = hmax;
     camera.SetFPGAHMAX(static_cast<uint16_t>(hmax));
@@ -279,9 +185,7 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
 
 Shutter SetExp(CCameraBase &camera, uint64_t us, bool autoExp, const FrameGeometry &frame)
 {
-    camera.m_bAutoExp = autoExp;
-    us = us < kMinExposureUs ? kMinExposureUs : (us > kMaxExposureUs ? kMaxExposureUs : us);
-    camera.m_lExposure = us;
+    us = ModelFamily::StoreExposure(camera, us, autoExp, kMinExposureUs, kMaxExposureUs);
     UpdateLongExposureMode(camera, us);
     // Edge triggers expose for the FPGA's trigger exposure time.
     if (camera.m_iCameraMode != MODE_NORMAL)

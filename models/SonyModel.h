@@ -1,16 +1,21 @@
 // What the FX3 models with Sony-style sensors share: register tables played
-// row by row, the ROI checks, the reconfiguration around a mode change, the
-// FPGA colour gains, and the line timing in which a frame is VMAX lines of
-// HMAX sensor clocks and the exposure ends SHS lines into it, with the
+// row by row, the FPGA's set-up, the steps of SetResolution and
+// Cam_SetResolution around the model's own registers, the reconfiguration
+// around a mode change, and the line timing in which a frame is VMAX lines
+// of HMAX sensor clocks and the exposure ends SHS lines into it, with the
 // FPGA's long-exposure mode above one second.
 //
 // Every function works on the camera object it is given, on the caller's
-// thread, as the model operation that calls it would.
+// thread, as the model operation that calls it would. The templates take
+// the model class for its own operations (SetOutput16Bits,
+// Cam_SetResolution, SetCMOSClk, GetSensorOutputSize, CamSetStandby).
 #pragma once
 
 #include <cstdint>
 
 #include "engine/CCameraBase.h"
+#include "log/DbgPrint.h"
+#include "models/ModelFamily.h"
 #include "models/SonyRegisterTable.h"
 
 namespace SonyModel {
@@ -20,10 +25,9 @@ constexpr uint64_t kMinExposureUs = 32;
 constexpr uint64_t kMaxExposureUs = 2000000000;
 
 // What the Sony-style models declare alike, for their constructors: the
-// capabilities that follow the colour mosaic, raw 8- and 16-bit output,
-// gain, exposure, offset, bandwidth with its automatic mode, temperature and
-// high-speed mode; gain limits 0..gainMax starting at gainDefault; and the
-// limits and start values of exposure, gamma, white balance, offset and
+// capabilities that follow the colour mosaic, the family's usual controls
+// and temperature; gain limits 0..gainMax starting at gainDefault; and the
+// Sony-style limits and start values of exposure, white balance, offset and
 // bandwidth.
 void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax);
 
@@ -37,13 +41,54 @@ bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on);
 // Plays a table of the form of SonyRegisterTable.h.
 void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows);
 
-// The checks of SetResolution that every model makes: a bin from the
-// supported list, a window inside the sensor, a known image type, an even
-// height and a width that is a multiple of 8 at full resolution.
-bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type);
+// Resets the FPGA and tells the controller it did.
+void ResetFPGA(CCameraFX3 &camera);
+// The FPGA as InitCamera leaves it: master, stopped, DDR buffer in use or
+// not, wide ADC and 8-bit output, no binning, unity colour gains.
+void SetUpFPGA(CCameraFX3 &camera, bool ddr);
 
-// Centres the ROI just stored on the sensor through the model's SetStartPos.
-void CentreRoi(CCameraBase &camera, int width, int height, int bin);
+// SetResolution once the model has checked the ROI: stores it, runs the
+// sensor mode step when the image type or the bin changes, centres the ROI,
+// and sets output depth, sensor window, sensor clock, bandwidth and
+// exposure again.
+template <typename Model, typename ModeStep>
+void ApplyRoi(Model &camera, int width, int height, int bin, IMAGE_TYPE type, ModeStep modeStep)
+{
+    camera.m_iWidth = width;
+    camera.m_iHeight = height;
+    if (type != camera.m_ImgType || bin != camera.m_iBin)
+        modeStep();
+    camera.m_iBin = bin;
+    camera.m_ImgType = type;
+    ModelFamily::CentreRoi(camera, width, height, bin);
+
+    camera.SetOutput16Bits(ModelFamily::IsWide(type));
+    camera.Cam_SetResolution();
+    camera.SetCMOSClk();
+    camera.SetFPSPerc(camera.m_iBandwidth, camera.m_bAutoBandwidth);
+    camera.SetExp(camera.m_lExposure, camera.m_bAutoExp);
+}
+
+// Cam_SetResolution: writeWindow(width, height) writes the sensor's output
+// window, in standby while a snap is set up; then the FPGA takes the frame
+// size.
+template <typename Model, typename WriteWindow>
+bool SetOutputWindow(Model &camera, WriteWindow writeWindow)
+{
+    DbgPrint(-1, "Cam_SetResolution", "SetResolution!\n");
+    int width = 0;
+    int height = 0;
+    camera.GetSensorOutputSize(&width, &height);
+    const bool snap = camera.m_bSnap;
+    if (snap)
+        camera.CamSetStandby(true);
+    writeWindow(width, height);
+    if (snap)
+        camera.CamSetStandby(false);
+    camera.SetFPGAHeight(height);
+    camera.SetFPGAWidth(width);
+    return true;
+}
 
 // Stops capture, runs the mode step, re-applies the ROI keeping its start
 // position, and restarts video if it was running.
@@ -62,11 +107,6 @@ bool Reconfigure(CCameraBase &camera, ModeStep step)
     return true;
 }
 
-// White balance through the FPGA's colour gains (128 = unity) on the R and
-// B sites; values are clamped to 1..99. A sensor without the colour mosaic
-// keeps unity gains everywhere.
-bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB);
-
 // The frame the sensor puts out and how it travels.
 struct FrameGeometry {
     int iWidth;         // sensor output, pixels
@@ -76,9 +116,17 @@ struct FrameGeometry {
     bool bDDR;          // frames go through the FPGA's DDR buffer
 };
 
-// Bytes per second per percent of bandwidth, divided by 10, of a USB3 host
-// link or of a USB2 one.
-int LinkRate(bool usb3Host);
+// The frame as the model's sensor puts it out now.
+template <typename Model>
+FrameGeometry Geometry(Model &camera, int overheadLines, bool ddr)
+{
+    FrameGeometry frame{};
+    camera.GetSensorOutputSize(&frame.iWidth, &frame.iHeight);
+    frame.iBytesPerPixel = camera.m_b16Bit ? 2 : 1;
+    frame.iOverheadLines = overheadLines;
+    frame.bDDR = ddr;
+    return frame;
+}
 
 // Frame time at the current HMAX and, through the DDR, transfer time.
 void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame);

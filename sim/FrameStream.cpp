@@ -53,46 +53,14 @@ std::optional<Time> earliest(std::optional<Time> a, std::optional<Time> b)
 
 }  // namespace
 
-FrameStream::FrameStream(SimulatedCamera& camera)
-    : camera_(camera), renderer_(camera.config().hotPixels), worker_([this] { run(); })
+FrameStream::FrameStream(SimulatedCamera& camera) : FrameStreamBase(camera)
 {
+    startWorker();
 }
 
 FrameStream::~FrameStream()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
-    }
-    wakeUp_.notify_all();
-    worker_.join();
-}
-
-void FrameStream::wake()
-{
-    changed_ = true;
-    wakeUp_.notify_all();
-}
-
-void FrameStream::streamingStarted(SimulatedCamera&)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    controllerStreaming_ = true;
-    wake();
-}
-
-void FrameStream::streamingStopped(SimulatedCamera&)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    controllerStreaming_ = false;
-    endOutput();
-    wake();
-}
-
-void FrameStream::transferQueued(SimulatedCamera&)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    wake();
+    stopWorker();
 }
 
 void FrameStream::registerWritten(SimulatedCamera&, RegisterSpace space, uint16_t address, uint16_t value)
@@ -155,20 +123,6 @@ void FrameStream::powerCycled(SimulatedCamera&)
     wake();
 }
 
-void FrameStream::keepSentFrames(size_t count)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    keep_ = count;
-    while (sent_.size() > keep_)
-        sent_.pop_front();
-}
-
-std::vector<SentFrame> FrameStream::sentFrames() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::vector<SentFrame>(sent_.begin(), sent_.end());
-}
-
 std::vector<SyncPulse> FrameStream::syncPulses() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -186,20 +140,6 @@ std::vector<uint8_t> FrameStream::expectedFrame(uint16_t counter) const
             frame[word.offset + 1] = static_cast<uint8_t>(word.value >> 8);
         }
     return frame;
-}
-
-void FrameStream::run()
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!quit_) {
-        changed_ = false;
-        std::optional<Clock::time_point> next = step(lock);
-        auto told = [this] { return quit_ || changed_; };
-        if (next)
-            wakeUp_.wait_until(lock, *next, told);
-        else
-            wakeUp_.wait(lock, told);
-    }
 }
 
 bool FrameStream::flowing(const FrameSettings& settings) const
@@ -342,7 +282,7 @@ void FrameStream::beginOutput(Frame frame, std::unique_lock<std::mutex>& lock)
         return;
     size_t size = pixels->size() - std::min(faults.shortBy, pixels->size());
     output_ = Output{std::move(frame), std::move(pixels), size, 0, faults.marker, faults.unplugAfter, {}};
-    if (keep_ > 0)
+    if (sent_.keeping())
         output_->record.reserve(size);
     transferDue_.reset();
 }
@@ -377,7 +317,7 @@ std::optional<FrameStream::Clock::time_point> FrameStream::sendNext(const FrameS
     if (now < *transferDue_)
         return transferDue_;
 
-    bool keep = keep_ > 0;
+    bool keep = sent_.keeping();
     Output& output = *output_;
     camera_.completeBulkTransfer([&output, keep](uint8_t* destination, size_t room) {
         size_t filled = std::min(room, output.size - output.sent);
@@ -423,12 +363,8 @@ void FrameStream::endOutput()
     transferDue_.reset();
     if (!output_)
         return;
-    if (keep_ > 0 && output_->sent > 0) {
-        sent_.push_back(
-            SentFrame{output_->frame.counter, std::move(output_->record), output_->frame.image.exposureUs});
-        while (sent_.size() > keep_)
-            sent_.pop_front();
-    }
+    if (sent_.keeping() && output_->sent > 0)
+        sent_.add(SentFrame{output_->frame.counter, std::move(output_->record), output_->frame.image.exposureUs});
     output_.reset();
 }
 

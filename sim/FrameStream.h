@@ -36,17 +36,15 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
-#include "sim/BulkDataSource.h"
 #include "sim/FrameRenderer.h"
 #include "sim/FrameSettings.h"
+#include "sim/FrameStreamBase.h"
+#include "sim/SentFrameLog.h"
 #include "sim/StreamFaults.h"
 
 namespace oru_sim {
@@ -66,36 +64,27 @@ struct SyncPulse {
     uint32_t durationUs = 0;
 };
 
-class FrameStream : public BulkDataSource {
+class FrameStream final : public FrameStreamBase {
 public:
     static constexpr uint16_t kHeadMarker = 0x5A7E;
     static constexpr uint16_t kTailMarker = 0x3CF0;
 
     explicit FrameStream(SimulatedCamera& camera);
     ~FrameStream() override;
-    FrameStream(const FrameStream&) = delete;
-    FrameStream& operator=(const FrameStream&) = delete;
 
-    void streamingStarted(SimulatedCamera& camera) override;
-    void streamingStopped(SimulatedCamera& camera) override;
-    void transferQueued(SimulatedCamera& camera) override;
     void registerWritten(SimulatedCamera& camera, RegisterSpace space, uint16_t address, uint16_t value) override;
     void triggerInputChanged(SimulatedCamera& camera, bool high) override;
     void powerCycled(SimulatedCamera& camera) override;
 
-    StreamFaults& faults() { return faults_; }
-
     // Keeps the last `count` frames sent, reloads included (0, the
     // default, keeps none).
-    void keepSentFrames(size_t count);
-    std::vector<SentFrame> sentFrames() const;
+    void keepSentFrames(size_t count) { sent_.keep(count); }
+    std::vector<SentFrame> sentFrames() const { return sent_.frames(); }
     // The frame with `counter` as the camera would send it now, faults aside.
     std::vector<uint8_t> expectedFrame(uint16_t counter) const;
     std::vector<SyncPulse> syncPulses() const;
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     struct Frame {
         uint16_t counter;
         ImageParameters image;
@@ -112,9 +101,7 @@ private:
         void copyOut(uint8_t* destination, size_t bytes, bool keep);
     };
 
-    void run();
-    // One look at the camera; returns when to look again (none: when told).
-    std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock);
+    std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock) override;
     bool flowing(const FrameSettings& settings) const;
     // Triggers follow the software signal and the input line.
     void followTrigger(const FrameSettings& settings);
@@ -126,21 +113,10 @@ private:
     // Unlocks while it renders: takes its frame by value.
     void beginOutput(Frame frame, std::unique_lock<std::mutex>& lock);
     std::optional<Clock::time_point> sendNext(const FrameSettings& settings, std::unique_lock<std::mutex>& lock);
-    void endOutput();
+    void endOutput() override;
     void forgetHeldFrame();
     void publishStatus(const FrameSettings& settings);
-    void wake();
 
-    SimulatedCamera& camera_;
-    StreamFaults faults_;
-    mutable FrameRenderer renderer_;
-
-    mutable std::mutex mutex_;
-    std::condition_variable wakeUp_;
-    bool quit_ = false;
-    bool changed_ = false;
-    uint64_t epoch_ = 0;  // advances whenever output is cut off
-    bool controllerStreaming_ = false;
     uint16_t nextCounter_ = 0;
     std::optional<Clock::time_point> nextExposureEnd_;  // free-running sensor
     bool triggerSignal_ = false;  // register 11 bit 0
@@ -154,12 +130,7 @@ private:
     std::optional<Frame> held_;                          // in DDR
     bool heldUnsent_ = false;
     std::optional<Output> output_;
-    Clock::time_point linkFreeAt_{};
-    std::optional<Clock::time_point> transferDue_;
-    size_t keep_ = 0;
-    std::deque<SentFrame> sent_;
-
-    std::thread worker_;  // last: starts when everything else is ready
+    SentFrameLog<SentFrame> sent_;
 };
 
 }  // namespace oru_sim

@@ -37,46 +37,14 @@ int colourGain(uint16_t site, uint16_t green)
 
 }  // namespace
 
-LegacyFrameStream::LegacyFrameStream(SimulatedCamera& camera)
-    : camera_(camera), renderer_(camera.config().hotPixels), worker_([this] { run(); })
+LegacyFrameStream::LegacyFrameStream(SimulatedCamera& camera) : FrameStreamBase(camera)
 {
+    startWorker();
 }
 
 LegacyFrameStream::~LegacyFrameStream()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        quit_ = true;
-    }
-    wakeUp_.notify_all();
-    worker_.join();
-}
-
-void LegacyFrameStream::wake()
-{
-    changed_ = true;
-    wakeUp_.notify_all();
-}
-
-void LegacyFrameStream::streamingStarted(SimulatedCamera&)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    controllerStreaming_ = true;
-    wake();
-}
-
-void LegacyFrameStream::streamingStopped(SimulatedCamera&)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    controllerStreaming_ = false;
-    endOutput();
-    wake();
-}
-
-void LegacyFrameStream::transferQueued(SimulatedCamera&)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    wake();
+    stopWorker();
 }
 
 void LegacyFrameStream::registerWritten(SimulatedCamera&, RegisterSpace space, uint16_t address, uint16_t)
@@ -115,34 +83,6 @@ void LegacyFrameStream::powerCycled(SimulatedCamera&)
     controllerStreaming_ = false;
     clockStoppedAt_.reset();
     wake();
-}
-
-void LegacyFrameStream::keepSentFrames(size_t count)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    keep_ = count;
-    while (sent_.size() > keep_)
-        sent_.pop_front();
-}
-
-std::vector<SentLegacyFrame> LegacyFrameStream::sentFrames() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::vector<SentLegacyFrame>(sent_.begin(), sent_.end());
-}
-
-void LegacyFrameStream::run()
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!quit_) {
-        changed_ = false;
-        std::optional<Clock::time_point> next = step(lock);
-        auto told = [this] { return quit_ || changed_; };
-        if (next)
-            wakeUp_.wait_until(lock, *next, told);
-        else
-            wakeUp_.wait(lock, told);
-    }
 }
 
 std::optional<LegacyFrameStream::Clock::time_point> LegacyFrameStream::step(std::unique_lock<std::mutex>& lock)
@@ -268,11 +208,9 @@ void LegacyFrameStream::endOutput()
     transferDue_.reset();
     if (!output_)
         return;
-    if (keep_ > 0 && output_->sent > 0) {
+    if (sent_.keeping() && output_->sent > 0) {
         output_->bytes.resize(output_->sent);
-        sent_.push_back(SentLegacyFrame{output_->exposureUs, std::move(output_->bytes)});
-        while (sent_.size() > keep_)
-            sent_.pop_front();
+        sent_.add(SentLegacyFrame{output_->exposureUs, std::move(output_->bytes)});
     }
     output_.reset();
 }

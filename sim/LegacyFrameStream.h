@@ -18,17 +18,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
-#include "sim/BulkDataSource.h"
-#include "sim/FrameRenderer.h"
+#include "sim/FrameStreamBase.h"
+#include "sim/SentFrameLog.h"
 #include "sim/StreamFaults.h"
 
 namespace oru_sim {
@@ -39,33 +35,25 @@ struct SentLegacyFrame {
     std::vector<uint8_t> bytes;  // fewer than a frame when it was cut short
 };
 
-class LegacyFrameStream : public BulkDataSource {
+// Of the fault switches (faults()), short frames, a bad head
+// (MarkerFault::HeadMarker; the other marker faults do not apply), withheld
+// frames and stalls apply.
+class LegacyFrameStream final : public FrameStreamBase {
 public:
     static constexpr uint32_t kFrameHead = 0xBB00AA11;
 
     explicit LegacyFrameStream(SimulatedCamera& camera);
     ~LegacyFrameStream() override;
-    LegacyFrameStream(const LegacyFrameStream&) = delete;
-    LegacyFrameStream& operator=(const LegacyFrameStream&) = delete;
 
-    void streamingStarted(SimulatedCamera& camera) override;
-    void streamingStopped(SimulatedCamera& camera) override;
-    void transferQueued(SimulatedCamera& camera) override;
     void registerWritten(SimulatedCamera& camera, RegisterSpace space, uint16_t address, uint16_t value) override;
     void sensorClockChanged(SimulatedCamera& camera, bool running) override;
     void powerCycled(SimulatedCamera& camera) override;
 
-    // Short frames, a bad head (MarkerFault::HeadMarker; the other marker
-    // faults do not apply), withheld frames and stalls.
-    StreamFaults& faults() { return faults_; }
-
     // Keeps the last `count` frames sent (0, the default, keeps none).
-    void keepSentFrames(size_t count);
-    std::vector<SentLegacyFrame> sentFrames() const;
+    void keepSentFrames(size_t count) { sent_.keep(count); }
+    std::vector<SentLegacyFrame> sentFrames() const { return sent_.frames(); }
 
 private:
-    using Clock = std::chrono::steady_clock;
-
     struct Output {
         std::vector<uint8_t> bytes;
         size_t size = 0;  // bytes to send; a full frame unless cut short
@@ -73,37 +61,19 @@ private:
         double exposureUs = 0;
     };
 
-    void run();
-    // One look at the camera; returns when to look again (none: when told).
-    std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock);
+    std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock) override;
     // Unlocks while it renders.
     void expose(double exposureUs, std::unique_lock<std::mutex>& lock);
     std::vector<uint8_t> render(double exposureUs) const;
     std::optional<Clock::time_point> sendNext();
-    void endOutput();
+    void endOutput() override;
     void restartFrame();
-    void wake();
 
-    SimulatedCamera& camera_;
-    StreamFaults faults_;
-    mutable FrameRenderer renderer_;
-
-    mutable std::mutex mutex_;
-    std::condition_variable wakeUp_;
-    bool quit_ = false;
-    bool changed_ = false;
-    uint64_t epoch_ = 0;  // advances whenever output is cut off
-    bool controllerStreaming_ = false;
     std::optional<Clock::time_point> frameEnd_;  // of the frame being exposed
     Clock::duration stoppedDuringFrame_{};       // clock stops within that frame
     std::optional<Clock::time_point> clockStoppedAt_;
     std::optional<Output> output_;
-    Clock::time_point linkFreeAt_{};
-    std::optional<Clock::time_point> transferDue_;
-    size_t keep_ = 0;
-    std::deque<SentLegacyFrame> sent_;
-
-    std::thread worker_;  // last: starts when everything else is ready
+    SentFrameLog<SentLegacyFrame> sent_;
 };
 
 }  // namespace oru_sim

@@ -1,0 +1,231 @@
+// One run of a model's working loop: the counters and timers it keeps, and
+// the steps every model's working loop takes alike: the start-up and exit
+// around the bulk transfers, the time limit of a snap, what follows a frame
+// the ring accepted, the automatic bandwidth that bursts of lost frames
+// lower, and the exposure status the run leaves.
+//
+// Model is a CCameraBase descendant with these public members:
+//   int GetRealImageSize();          bytes of one frame as the camera sends it
+//   bool StartSensorStreaming();
+//   bool StopSensorStreaming();
+// Each model class has runs of its own, and so its own record of whether
+// automatic bandwidth was on.
+//
+// Thread safety: a run lives on the camera's working thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "engine/CCameraBase.h"
+#include "models/ModelFamily.h"
+
+template <typename Model>
+class CaptureRun {
+public:
+    static constexpr uint8_t kReqStartStreaming = 0xA9;
+    static constexpr uint8_t kReqStopStreaming = 0xAA;
+
+    // Frames come from endpoint in pieces of pieceBytes.
+    CaptureRun(Model &camera, std::atomic<bool> *running, uint8_t endpoint, int pieceBytes)
+        : m_Camera(camera), m_pRunning(running), m_ucEndpoint(endpoint), m_iPieceBytes(pieceBytes)
+    {
+    }
+
+    // Resets the device and lets it settle for settleMs, stops any stream,
+    // sizes the frame, empties the ring and starts the automatic controls
+    // of video. False, with the exposure status published, when the camera
+    // has no frame buffers.
+    bool Prepare(unsigned settleMs);
+    // Once the model has started the controller's stream: starts the sensor
+    // and the transfers.
+    void Start();
+    // Stops the sensor, the stream, the transfers and the automatic
+    // controls, and publishes the exposure status.
+    void Finish();
+
+    bool Running() const { return *m_pRunning; }
+    // A snap not done within its retry time fails; true ends the run.
+    bool SnapTimedOut();
+    // After each transfer: while automatic bandwidth is off, its next switch
+    // on starts a new regulation window.
+    void AfterTransfer();
+    // Waits until the ring has copied the frame just accepted; false when
+    // the run was stopped meanwhile.
+    bool WaitForRingCopy();
+    // After a frame the ring accepted: a snap succeeds, and false ends the
+    // run; video regulates exposure, gain and white balance of long frames
+    // on this thread.
+    bool FrameDone();
+    // Within the first 20 s of automatic bandwidth, lowers the bandwidth
+    // when bursts of lost frames come close together; false while
+    // automatic bandwidth does not regulate.
+    bool RegulateBandwidth();
+
+    Model &m_Camera;
+    std::atomic<bool> *m_pRunning;
+    uint8_t m_ucEndpoint;
+    int m_iPieceBytes;
+
+    bool m_bSnap = false;
+    int m_iFrameSize = 0;
+    int m_iPieces = 0;
+    uint32_t m_lSnapStart = 0;
+    uint32_t m_lLastBad = 0;
+    uint32_t m_lAutoStart = 0;
+    uint32_t m_lWaitMs = 0;
+    int m_iBad = 0; // frames lost since the last regulation
+
+private:
+    // A snap retries a failed transfer only this long after it started.
+    static constexpr uint32_t kSnapRetryMs = 1000;
+    // Frames at least this long are regulated on the working thread.
+    static constexpr uint64_t kAutoOnLoopUs = 100000;
+    static constexpr uint32_t kAutoBandwidthWindowMs = 19999;
+    static constexpr uint32_t kAutoBandwidthEventMs = 4999;
+    static constexpr int kAutoBandwidthStep = 4;
+
+    void PublishExposureStatus();
+
+    // Whether automatic bandwidth was on at the last pass of any camera of
+    // this model.
+    static std::atomic<bool> s_bLastAutoBandwidth;
+};
+
+template <typename Model>
+std::atomic<bool> CaptureRun<Model>::s_bLastAutoBandwidth{false};
+
+template <typename Model>
+bool CaptureRun<Model>::Prepare(unsigned settleMs)
+{
+    static const char *const tag = "WorkingFunc";
+    Model &cam = m_Camera;
+    m_bSnap = cam.m_bSnap;
+    m_lLastBad = m_lAutoStart = GetTickCount();
+    cam.ResetDevice();
+    ModelFamily::SleepMs(settleMs);
+    cam.SendCMD(kReqStopStreaming);
+    cam.StopSensorStreaming();
+    cam.DbgPrint2(tag, "working thread begin!\n");
+
+    m_iFrameSize = cam.GetRealImageSize();
+    cam.m_iDroppedFrames = 0;
+    if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr) {
+        cam.DbgPrint2(tag, "no frame buffers\n");
+        PublishExposureStatus();
+        return false;
+    }
+    cam.m_pCirBuf->ResetCirBuff();
+    m_iPieces = (m_iFrameSize + m_iPieceBytes - 1) / m_iPieceBytes;
+    if (!m_bSnap) {
+        cam.m_iAutoExpLimitUs = static_cast<int>(kAutoOnLoopUs);
+        cam.StartAutoControlThr();
+    }
+    return true;
+}
+
+template <typename Model>
+void CaptureRun<Model>::Start()
+{
+    Model &cam = m_Camera;
+    cam.StartSensorStreaming();
+    cam.ResetEndPoint(m_ucEndpoint);
+    cam.initAsyncXfer(m_iFrameSize, m_iPieces, m_iPieceBytes, m_ucEndpoint, cam.m_pFrameBuf);
+    m_lSnapStart = GetTickCount();
+}
+
+template <typename Model>
+void CaptureRun<Model>::Finish()
+{
+    Model &cam = m_Camera;
+    cam.m_iDroppedFrames = 0;
+    cam.StopSensorStreaming();
+    cam.SendCMD(kReqStopStreaming);
+    cam.ResetEndPoint(m_ucEndpoint);
+    if (!m_bSnap)
+        cam.m_pCirBuf->ResetCirBuff();
+    cam.releaseAsyncXfer();
+    if (!m_bSnap)
+        cam.StopAutoControlThr();
+    cam.DbgPrint2("WorkingFunc", "working thread exit!\n");
+    PublishExposureStatus();
+}
+
+template <typename Model>
+void CaptureRun<Model>::PublishExposureStatus()
+{
+    const int result = m_Camera.m_iSnapResult;
+    m_Camera.m_iExpStatus = result == ORU_EXP_WORKING ? ORU_EXP_FAILED : result;
+}
+
+template <typename Model>
+bool CaptureRun<Model>::SnapTimedOut()
+{
+    if (!m_bSnap || ModelFamily::MsSince(m_lSnapStart) <= kSnapRetryMs)
+        return false;
+    m_Camera.DbgPrint2("WorkingFunc", "snap Exp: EXP_FAILED:%d\n", m_iBad);
+    m_Camera.m_iSnapResult = ORU_EXP_FAILED;
+    return true;
+}
+
+template <typename Model>
+void CaptureRun<Model>::AfterTransfer()
+{
+    if (!m_Camera.m_bAutoBandwidth)
+        s_bLastAutoBandwidth = false;
+}
+
+template <typename Model>
+bool CaptureRun<Model>::WaitForRingCopy()
+{
+    // The ring copies the frame on its own thread; the buffer is ours again
+    // only once that copy is done.
+    while (!m_Camera.m_pCirBuf->WaitInsertIdle(100)) {
+        if (!*m_pRunning)
+            return false;
+    }
+    return true;
+}
+
+template <typename Model>
+bool CaptureRun<Model>::FrameDone()
+{
+    Model &cam = m_Camera;
+    if (m_bSnap) {
+        cam.DbgPrint2("WorkingFunc", "snap: EXP_SUCCESS\n");
+        cam.m_iSnapResult = ORU_EXP_SUCCESS;
+        return false;
+    }
+    const uint64_t periodUs = uint64_t(cam.m_iFrameTimeUs) + cam.m_iTransferTimeUs;
+    if (cam.m_lExposure >= kAutoOnLoopUs || periodUs >= kAutoOnLoopUs) {
+        if (cam.m_bAutoExp || cam.m_bAutoGain)
+            cam.AutoExpGain(cam.m_pFrameBuf);
+        if (cam.m_bAutoWB)
+            cam.AutoWhiBal(cam.m_pFrameBuf);
+    }
+    return true;
+}
+
+template <typename Model>
+bool CaptureRun<Model>::RegulateBandwidth()
+{
+    static const char *const tag = "WorkingFunc";
+    Model &cam = m_Camera;
+    const uint32_t now = GetTickCount();
+    const bool autoBandwidth = cam.m_bAutoBandwidth;
+    if (autoBandwidth && !s_bLastAutoBandwidth.exchange(true))
+        m_lAutoStart = now;
+    if (!autoBandwidth || now - m_lAutoStart > kAutoBandwidthWindowMs)
+        return false;
+    if (m_iBad > 2) {
+        const uint32_t delta = now - m_lLastBad;
+        m_lLastBad = now;
+        if (delta <= kAutoBandwidthEventMs) {
+            cam.DbgPrint2(tag, "time from start:%d   time_delta:%d \n", now - m_lAutoStart, delta);
+            cam.SetFPSPerc(cam.m_iBandwidth - kAutoBandwidthStep, cam.m_bAutoBandwidth);
+        }
+        cam.DbgPrint2(tag, "BAD delta time:%d pkg:%x\n", delta, cam.m_iHMAX.load());
+        m_iBad = 0;
+    }
+    return true;
+}

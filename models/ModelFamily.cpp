@@ -1,0 +1,231 @@
+#include "models/ModelFamily.h"
+
+namespace ModelFamily {
+
+namespace {
+
+// Bytes per second per percent of bandwidth, divided by 10.
+constexpr int kLinkRateUSB3 = 390000;
+constexpr int kLinkRateUSB2 = 43272;
+
+constexpr int kUnityColourGain = 128;
+
+// Clamps value to 1..99 and returns its FPGA colour gain.
+int ColourGain(int &value)
+{
+    if (value < 1) {
+        value = 1;
+        return 2;
+    }
+    if (value > 99) {
+        value = 99;
+        return 253;
+    }
+    return value * 256 / 100;
+}
+
+} // namespace
+
+int LinkRate(bool usb3Host)
+{
+    return usb3Host ? kLinkRateUSB3 : kLinkRateUSB2;
+}
+
+void SetSensor(CCameraBase &camera, int width, int height, double pixelSizeUm, int bitDepth)
+{
+    camera.m_iMaxWidth = width;
+    camera.m_iMaxHeight = height;
+    camera.m_iWidth = width;
+    camera.m_iHeight = height;
+    camera.m_dPixelSize = pixelSizeUm;
+    camera.m_iBitDepth = bitDepth;
+}
+
+void SetColour(CCameraBase &camera, bool colour)
+{
+    CameraCaps &caps = camera.m_Caps;
+    caps.bColor = colour;
+    caps.bRGB24 = colour;
+    caps.bY8 = colour;
+    caps.bWBRed = colour;
+    caps.bWBBlue = colour;
+}
+
+void SetGainOffsetRef(CCameraBase &camera, const std::array<int, 5> &values)
+{
+    for (size_t i = 0; i < values.size(); ++i)
+        camera.m_iGainOffsetRef[i] = values[i];
+}
+
+void SetControls(CCameraBase &camera, const ControlDefaults &defaults)
+{
+    CameraCaps &caps = camera.m_Caps;
+    caps.bRaw8 = true;
+    caps.bRaw16 = true;
+    caps.bGain = true;
+    caps.bExposure = true;
+    caps.bOffset = true;
+    caps.bBandwidth = true;
+    caps.bAutoBandwidth = true;
+    caps.bHighSpeed = true;
+
+    ControlLimits &limits = camera.m_Limits;
+    limits.iGainDefault = defaults.iGain;
+    limits.iGainMax = defaults.iGainMax;
+    limits.iGainMin = 0;
+    limits.lExpDefault = 10000;
+    limits.lExpMax = static_cast<int64_t>(defaults.lExpMax);
+    limits.lExpMin = static_cast<int64_t>(defaults.lExpMin);
+    limits.iGammaDefault = 50;
+    limits.iGammaMax = 100;
+    limits.iGammaMin = 1;
+    limits.iWBRDefault = defaults.iWBRed;
+    limits.iWBBDefault = defaults.iWBBlue;
+    limits.iWBMax = defaults.iWBMax;
+    limits.iWBMin = 1;
+    limits.iOffsetDefault = defaults.iOffset;
+    limits.iOffsetMax = defaults.iOffsetMax;
+    limits.iOffsetMin = 0;
+    limits.iBandwidthMin = 40;
+    limits.iBandwidthMax = 100;
+
+    camera.m_iGain = defaults.iGain;
+    camera.m_lExposure = 10000;
+    camera.m_iGamma = 50;
+    camera.m_iWB_R = defaults.iWBRed;
+    camera.m_iWB_B = defaults.iWBBlue;
+    camera.m_iOffset = defaults.iOffset;
+    camera.m_iBandwidth = 80;
+    camera.m_bAutoBandwidth = true;
+    camera.m_iBandwidthUSB3 = defaults.iBandwidthUSB3;
+}
+
+void LoadSettings(CCameraBase &camera, int maxAutoExpMs)
+{
+    camera.LoadSetting();
+    if (camera.m_iAutoMaxExpMs > maxAutoExpMs)
+        camera.m_iAutoMaxExpMs = maxAutoExpMs;
+    camera.SetRGBBalance(camera.m_iWB_R, camera.m_iWB_B, camera.m_bAutoWB);
+}
+
+void StopThreads(CCameraBase &camera)
+{
+    camera.m_WorkThread.Stop();
+    camera.m_TrigThread.Stop();
+    camera.m_AutoCtrlThread.Stop();
+}
+
+void BeginInit(CCameraBase &camera, ThreadFunc working, ThreadFunc trigger)
+{
+    camera.m_WorkThread.InitFuncPt(working);
+    camera.m_TrigThread.InitFuncPt(trigger);
+    camera.InitVariable();
+}
+
+bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
+{
+    bool binSupported = false;
+    for (int i = 0; i < 16 && camera.m_SupportedBins[i] != 0; ++i)
+        binSupported = binSupported || camera.m_SupportedBins[i] == bin;
+    if (!binSupported)
+        return false;
+
+    // 64-bit, so that no caller's width or height can overflow the checks.
+    const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
+    const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
+    const int typeCode = static_cast<int>(type);
+    if (sensorWidth > camera.m_iMaxWidth || sensorHeight > camera.m_iMaxHeight ||
+        sensorWidth < 1 || sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT ||
+        typeCode > IMAGE_TYPE_RAW16)
+        return false;
+    return sensorHeight % 2 == 0 && sensorWidth % 8 == 0;
+}
+
+void CentreRoi(CCameraBase &camera, int width, int height, int bin)
+{
+    camera.DbgPrint2("SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
+                     camera.m_iStartX.load(), camera.m_iStartY.load(), width, height, bin);
+    camera.m_iStartX = (camera.m_iMaxWidth - width * bin) / 2;
+    camera.m_iStartY = (camera.m_iMaxHeight - height * bin) / 2;
+    camera.SetStartPos(camera.m_iStartX, camera.m_iStartY);
+}
+
+void StoreRoi(CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
+{
+    camera.m_iWidth = width;
+    camera.m_iHeight = height;
+    camera.m_iBin = bin;
+    camera.m_ImgType = type;
+    CentreRoi(camera, width, height, bin);
+}
+
+void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep)
+{
+    const int bin = camera.m_iBin;
+    x = (x < 0 ? 0 : x) / xStep * xStep;
+    y = (y < 0 ? 0 : y) / yStep * yStep;
+    if (y + camera.m_iHeight * bin > camera.m_iMaxHeight)
+        y = camera.m_iMaxHeight - camera.m_iHeight * bin;
+    if (x + camera.m_iWidth * bin > camera.m_iMaxWidth)
+        x = (camera.m_iMaxWidth - camera.m_iWidth * bin) / xStep * xStep;
+    camera.m_iStartX = x;
+    camera.m_iStartY = y;
+
+    if (camera.m_bCutDark)
+        camera.AdjustDarkBuff();
+    if (camera.m_bHPC)
+        camera.AdjustHPCTable();
+    camera.DbgPrint2("SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
+}
+
+bool CanDeliver(const CCameraBase &camera, const unsigned char *buffer, int size, int width,
+                int height, IMAGE_TYPE type)
+{
+    const int outputBytes = width * height * CCameraBase::OutputBytesPerPixel(type);
+    return buffer != nullptr && size >= outputBytes && camera.m_pCirBuf != nullptr &&
+           camera.m_pImgBuf != nullptr;
+}
+
+int StoreGain(CCameraBase &camera, int gain, bool autoGain, int maxGain)
+{
+    camera.m_bAutoGain = autoGain;
+    gain = gain < 0 ? 0 : (gain > maxGain ? maxGain : gain);
+    camera.m_iGain = gain;
+    return gain;
+}
+
+uint64_t StoreExposure(CCameraBase &camera, uint64_t us, bool autoExp, uint64_t minUs,
+                       uint64_t maxUs)
+{
+    camera.m_bAutoExp = autoExp;
+    us = us < minUs ? minUs : (us > maxUs ? maxUs : us);
+    camera.m_lExposure = us;
+    return us;
+}
+
+int StoreBandwidth(CCameraBase &camera, int &percent, bool autoBandwidth)
+{
+    percent = percent < 40 ? 40 : (percent > 100 ? 100 : percent);
+    int bandwidth = percent;
+    if (autoBandwidth && !camera.m_bAutoBandwidth)
+        bandwidth = camera.m_bUSB3Host ? 100 : 80;
+    camera.m_iBandwidth = bandwidth;
+    camera.m_bAutoBandwidth = autoBandwidth;
+    return bandwidth;
+}
+
+bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB)
+{
+    camera.m_bAutoWB = autoWB;
+    const int redGain = ColourGain(red);
+    const int blueGain = ColourGain(blue);
+    camera.m_iWB_R = red;
+    camera.m_iWB_B = blue;
+    // The FPGA would multiply every other pixel of a mono sensor.
+    if (!camera.m_Caps.bColor)
+        return camera.SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain,
+                                  kUnityColourGain) != 0;
+    return camera.SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain) != 0;
+}
+
+} // namespace ModelFamily
