@@ -74,7 +74,7 @@ bench: deps
 	for b in $(BENCH_BUILD)/bench/*; do \
 		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; \
 	done
-	$(BENCH_BUILD)/sim/oru-sim --camera 0x1001 -- $(BENCH_BUILD)/bench/sim_bench
+	$(BENCH_BUILD)/sim/oru-sim --camera 0x1001 --counting-pattern -- $(BENCH_BUILD)/bench/sim_bench
 
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD) $(BENCH_BUILD)

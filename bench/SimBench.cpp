@@ -1,7 +1,9 @@
 // Speed of the camera simulator through the real libusb: control request
 // round trips and 1 MiB bulk-IN transfers, against memcpy of 1 MiB as the
 // floor. Run plainly, it hosts a simulated bus in this process; run under
-// oru-sim (oru-sim --camera 0x1001 -- sim_bench) it measures across processes.
+// oru-sim (oru-sim --camera 0x1001 --counting-pattern -- sim_bench) it measures
+// across processes. Bulk transfers are filled by a counting pattern at once,
+// so the figures are the simulator's, not a camera's frame rate.
 #include <benchmark/benchmark.h>
 #include <libusb.h>
 
@@ -11,6 +13,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "sim/CountingPatternSource.h"
 #include "sim/SimulatedBus.h"
 #include "sim/UmockdevPreload.h"
 
@@ -107,14 +110,15 @@ int main(int argc, char** argv)
     std::unique_ptr<oru_sim::SimulatedBus> bus;
     if (!underLauncher) {
         bus = std::make_unique<oru_sim::SimulatedBus>();
-        bus->addCamera(oru_sim::CameraConfig::usb3Camera(0x1001));
+        bus->addCamera(oru_sim::CameraConfig::usb3Camera(0x1001))
+            .setDataSource(std::make_shared<oru_sim::CountingPatternSource>());
     }
     benchmark::AddCustomContext("simulator", underLauncher ? "across processes (oru-sim)" : "in this process");
 
     benchmark::Initialize(&argc, argv);
     check(libusb_init(&context) == 0, "libusb_init");
     handle = libusb_open_device_with_vid_pid(context, oru_sim::kCameraVendorId, 0x1001);
-    check(handle != nullptr, "no camera 3a7e:1001 (run under oru-sim --camera 0x1001)");
+    check(handle != nullptr, "no camera 3a7e:1001 (run under oru-sim --camera 0x1001 --counting-pattern)");
     check(libusb_claim_interface(handle, 0) == 0, "claim interface 0");
     check(libusb_control_transfer(handle, 0x40, 0xA9, 0, 0, nullptr, 0, 1000) == 0, "start streaming");
     benchmark::RunSpecifiedBenchmarks();

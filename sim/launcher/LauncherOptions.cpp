@@ -43,6 +43,14 @@ void addCamera(LauncherOptions& options, const std::string& text)
 {
     options.cameras.push_back(cameraFromText(text));
     options.faults.emplace_back();
+    options.countingPattern.push_back(false);
+}
+
+void useCountingPattern(LauncherOptions& options)
+{
+    if (options.cameras.empty())
+        throw std::invalid_argument("--counting-pattern comes before any --camera");
+    options.countingPattern.back() = true;
 }
 
 }  // namespace
@@ -75,6 +83,8 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
             setFirmware(options, arguments[i]);
         } else if (argument.rfind("--firmware=", 0) == 0) {
             setFirmware(options, argument.substr(11));
+        } else if (argument == "--counting-pattern") {
+            useCountingPattern(options);
         } else if (argument == "--list-models") {
             options.listModels = true;
         } else if (argument == "--help" || argument == "-h") {
@@ -93,7 +103,8 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
 
 std::string LauncherOptions::usage()
 {
-    return "usage: oru-sim [--camera MODEL[@BUS-PORT[.PORT...]] [--fault FAULT]... [--firmware VERSION]]... [--]\n"
+    return "usage: oru-sim [--camera MODEL[@BUS-PORT[.PORT...]] [--fault FAULT]... [--firmware VERSION]\n"
+           "                [--counting-pattern]]... [--]\n"
            "               COMMAND [ARGS...]\n"
            "       oru-sim --list-models\n"
            "Runs COMMAND with simulated cameras on a simulated USB bus and returns its exit code.\n"
@@ -105,6 +116,8 @@ std::string LauncherOptions::usage()
            "  --firmware VERSION        the firmware version the camera named before it reports at\n"
            "                            power-on, e.g. 0x30 (an ORU120 with 0x2F or lower gets a firmware\n"
            "                            load from the host)\n"
+           "  --counting-pattern        the camera named before it fills every bulk transfer at once with\n"
+           "                            a counting pattern instead of sending frames (link throughput)\n"
            "  --list-models             list the models that can be simulated\n";
 }
 

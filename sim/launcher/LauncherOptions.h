@@ -1,5 +1,6 @@
 // The command line of the oru-sim launcher:
-//   oru-sim [--camera MODEL[@BUS-PORT.PORT...] [--fault FAULT]... [--firmware VERSION]]... [--]
+//   oru-sim [--camera MODEL[@BUS-PORT.PORT...] [--fault FAULT]... [--firmware VERSION]
+//           [--counting-pattern]]... [--]
 //           COMMAND ARGS...
 //   oru-sim --list-models | --help
 #pragma once
@@ -15,6 +16,9 @@ struct LauncherOptions {
     std::vector<CameraConfig> cameras;
     // Stream fault switches per camera (StreamFaults::apply), same order.
     std::vector<std::vector<std::string>> faults;
+    // Per camera, same order: a counting pattern fills bulk transfers at
+    // once, in place of the camera's frames (raw link throughput).
+    std::vector<bool> countingPattern;
     std::vector<std::string> command;
     bool listModels = false;
     bool help = false;

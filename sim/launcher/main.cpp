@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "launcher/LauncherOptions.h"
+#include "sim/CountingPatternSource.h"
 #include "sim/FrameStream.h"
 #include "sim/LegacyFrameStream.h"
 #include "sim/ModelCatalog.h"
@@ -116,6 +117,8 @@ int main(int argc, char** argv)
         SimulatedBus bus;
         for (size_t i = 0; i < options.cameras.size(); ++i) {
             SimulatedCamera& camera = bus.addCamera(options.cameras[i]);
+            if (options.countingPattern[i])
+                camera.setDataSource(std::make_shared<CountingPatternSource>());
             StreamFaults* faults = nullptr;
             if (auto stream = std::dynamic_pointer_cast<FrameStream>(camera.dataSource()))
                 faults = &stream->faults();

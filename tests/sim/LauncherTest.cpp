@@ -92,6 +92,10 @@ TEST(LauncherTest, RunsTheCommandWithTheCamerasAndReturnsItsExitCode)
         {{"--camera", "0x1001", "--fault", "short-every=2:100", SIM_PROBE_PATH, "--bulk"},
          {"3a7e:1001 1-1 5000 V30 bulk short=3 bad=0"},
          0},
+        // The counting pattern fills whole transfers: no frame is the size or carries the markers.
+        {{"--camera", "0x1001", "--counting-pattern", "--", SIM_PROBE_PATH, "--bulk"},
+         {"3a7e:1001 1-1 5000 V30 bulk short=0 bad=6"},
+         0},
         {{"--", SIM_PROBE_PATH, "--exit", "3"}, {}, 3},
         // A named model brings its chips: a TMP100 reading 20 degC ambient.
         {{"--camera", "ORU6200MC Pro", "--camera=oru6200mc-PRO@1-4", "--camera", "0x1001@1-2", SIM_PROBE_PATH,
@@ -145,6 +149,7 @@ TEST(LauncherTest, ReportsItsOwnFailures)
         {{"--camera", "0x1001"}, 125},
         {{"--camera", "ORU6200MC", "--", "true"}, 125},
         {{"--firmware", "0x30", "--camera", "oru120", "--", "true"}, 125},
+        {{"--counting-pattern", "--camera", "0x1001", "--", "true"}, 125},
         {{"--camera", "oru120", "--firmware", "0x130", "--", "true"}, 125},
         {{"--camera", "oru120", "--firmware", "--", "true"}, 125},
         {{"--", "/nonexistent/program"}, 127},
