@@ -319,9 +319,12 @@ std::optional<FrameStream::Clock::time_point> FrameStream::sendNext(const FrameS
 
     bool keep = sent_.keeping();
     Output& output = *output_;
-    camera_.completeBulkTransfer([&output, keep](uint8_t* destination, size_t room) {
+    camera_.completeBulkTransfer([this, &output, keep](uint8_t* destination, size_t room) {
         size_t filled = std::min(room, output.size - output.sent);
         output.copyOut(destination, filled, keep);
+        // Recorded before the host can reap the frame's last piece.
+        if (output.sent >= output.size)
+            recordSent();
         return filled;
     });
     linkFreeAt_ = *transferDue_;
@@ -363,9 +366,16 @@ void FrameStream::endOutput()
     transferDue_.reset();
     if (!output_)
         return;
-    if (sent_.keeping() && output_->sent > 0)
-        sent_.add(SentFrame{output_->frame.counter, std::move(output_->record), output_->frame.image.exposureUs});
+    recordSent();
     output_.reset();
+}
+
+void FrameStream::recordSent()
+{
+    if (!sent_.keeping() || output_->sent == 0 || output_->recorded)
+        return;
+    sent_.add(SentFrame{output_->frame.counter, std::move(output_->record), output_->frame.image.exposureUs});
+    output_->recorded = true;
 }
 
 void FrameStream::forgetHeldFrame()

@@ -97,9 +97,12 @@ private:
         std::optional<MarkerFault> marker;
         std::optional<size_t> unplugAfter;
         std::vector<uint8_t> record;
+        bool recorded = false;
 
         void copyOut(uint8_t* destination, size_t bytes, bool keep);
     };
+    // Adds what was sent of the frame in output to the record, once.
+    void recordSent();
 
     std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock) override;
     bool flowing(const FrameSettings& settings) const;

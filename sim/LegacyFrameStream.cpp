@@ -189,10 +189,13 @@ std::optional<LegacyFrameStream::Clock::time_point> LegacyFrameStream::sendNext(
         return transferDue_;
 
     Output& output = *output_;
-    camera_.completeBulkTransfer([&output](uint8_t* destination, size_t room) {
+    camera_.completeBulkTransfer([this, &output](uint8_t* destination, size_t room) {
         size_t filled = std::min(room, output.size - output.sent);
         std::copy_n(output.bytes.begin() + static_cast<long>(output.sent), filled, destination);
         output.sent += filled;
+        // Recorded before the host can reap the frame's last piece.
+        if (output.sent >= output.size)
+            recordSent();
         return filled;
     });
     linkFreeAt_ = *transferDue_;
@@ -208,11 +211,17 @@ void LegacyFrameStream::endOutput()
     transferDue_.reset();
     if (!output_)
         return;
-    if (sent_.keeping() && output_->sent > 0) {
-        output_->bytes.resize(output_->sent);
-        sent_.add(SentLegacyFrame{output_->exposureUs, std::move(output_->bytes)});
-    }
+    recordSent();
     output_.reset();
+}
+
+void LegacyFrameStream::recordSent()
+{
+    if (!sent_.keeping() || output_->sent == 0 || output_->recorded)
+        return;
+    output_->bytes.resize(output_->sent);
+    sent_.add(SentLegacyFrame{output_->exposureUs, std::move(output_->bytes)});
+    output_->recorded = true;
 }
 
 void LegacyFrameStream::restartFrame()

@@ -59,7 +59,10 @@ private:
         size_t size = 0;  // bytes to send; a full frame unless cut short
         size_t sent = 0;
         double exposureUs = 0;
+        bool recorded = false;
     };
+    // Adds what was sent of the frame being sent to the record, once.
+    void recordSent();
 
     std::optional<Clock::time_point> step(std::unique_lock<std::mutex>& lock) override;
     // Unlocks while it renders.
