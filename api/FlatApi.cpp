@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr char kSdkVersion[] = "1, 26, 0, 0";
-
 // Lock number of each function within a camera's lock set.
 enum FlatLock {
     kLockNumOfControls = 2,
@@ -91,7 +89,7 @@ ORU_IMG_TYPE PublicImageType(IMAGE_TYPE internalType, bool rawOutput)
 
 const char *ORUGetSDKVersion(void)
 {
-    return kSdkVersion;
+    return ORU_SDK_VERSION;
 }
 
 ORU_ERROR_CODE ORUGetNumOfControls(int id, int *count)

@@ -180,6 +180,9 @@ typedef struct ORU_CAMERA_INFO {
     char reserved[16];
 } ORU_CAMERA_INFO;
 
+/* Version text of this library. */
+#define ORU_SDK_VERSION "1, 26, 0, 0"
+
 /* USB vendor ID of every camera of the family. */
 #define ORU_VENDOR_ID 0x3A7E
 /* Number of supported USB product IDs (see ORUGetProductIDs). */
@@ -256,7 +259,7 @@ ORU_API ORU_ERROR_CODE ORUGetTriggerOutputIOConf(int id, ORU_TRIG_OUTPUT pin, OR
 ORU_API ORU_ERROR_CODE ORUEnableDebugLog(int id, ORU_BOOL enable);
 ORU_API ORU_ERROR_CODE ORUGetDebugLogIsEnabled(int id, ORU_BOOL *enabled);
 
-/* "1, 26, 0, 0"; needs no camera. */
+/* ORU_SDK_VERSION ("1, 26, 0, 0"); needs no camera. */
 ORU_API const char *ORUGetSDKVersion(void);
 
 #ifdef __cplusplus

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "api/ORUCamera.h"
 #include "log/DbgPrint.h"
 #include "transport/LoaderFirmware.h"
 
@@ -127,7 +128,7 @@ CCameraFX3::CCameraFX3()
       m_ppStepXfer(nullptr), m_piStepXferDone(nullptr)
 {
     InitializeCriticalSection(&m_csTransport);
-    DbgPrint(-1, "CCameraFX3", "ORUCamera SDK Ver: %s, build: %s\n", "1, 26, 0, 0", "08041650");
+    DbgPrint(-1, "CCameraFX3", "ORUCamera SDK Ver: %s, build: %s\n", ORU_SDK_VERSION, "08041650");
     if (libusb_init(&m_pUsbContext) < 0) {
         m_pUsbContext = nullptr;
         DbgPrint(-1, "CCameraFX3", "libusb_init fail!\n");
