@@ -9,6 +9,9 @@ PREFIX ?= /usr/local
 DEMO_CAMERA ?= oru6200mc-pro
 OUT ?= out
 BENCH_BUILD ?= $(BUILD)-release
+# Warnings are errors in every build made here (and so in CI).
+WERROR ?= ON
+CMAKE_FLAGS = -DORU_WERROR=$(WERROR) -DPython_EXECUTABLE=$(PYTHON)
 
 export PYTHON
 
@@ -20,7 +23,7 @@ deps:
 	scripts/install-deps
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DPython_EXECUTABLE=$(PYTHON)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
 
 configure: $(BUILD)/CMakeCache.txt
 
@@ -49,7 +52,7 @@ test-python:
 TSAN_TESTS = ThreadCtrl|RunningRing|CirBuf|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl|FlatApiTest
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORU_SANITIZE_THREAD=ON \
-		-DPython_EXECUTABLE=$(PYTHON)
+		$(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(abspath tests/tsan.supp) detect_deadlocks=0 history_size=7" \
 		ctest --output-on-failure -j$(JOBS) -R '^($(TSAN_TESTS))\.'
@@ -69,7 +72,7 @@ install: configure
 
 # Release build; runs every benchmark executable of bench/.
 bench: deps
-	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPython_EXECUTABLE=$(PYTHON)
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j$(JOBS)
 	for b in $(BENCH_BUILD)/bench/*; do \
 		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; \
