@@ -179,14 +179,14 @@ void StreamFaults::apply(const std::string& setting)
 
 std::string StreamFaults::usage()
 {
-    return "  drop-every=N            every Nth frame is not sent (the host's transfers time out)\n"
-           "  short-every=N[:BYTES]   every Nth frame ends BYTES early (default 4096)\n"
-           "  stall-every=N           the first transfer of every Nth frame ends with a stall (the rest of\n"
-           "                          that frame is not sent)\n"
-           "  bad-marker-every=N[:WHICH]\n"
-           "                          every Nth frame has a broken marker: head (default), tail or counter\n"
-           "                          (the second frame-counter copy differs); an ORU120 frame breaks only\n"
-           "                          its head\n";
+    return "      drop-every=N          every Nth frame is not sent (the host's transfers time out)\n"
+           "      short-every=N[:BYTES] every Nth frame ends BYTES early (default 4096)\n"
+           "      stall-every=N         the first transfer of every Nth frame ends with a stall (the\n"
+           "                            rest of that frame is not sent)\n"
+           "      bad-marker-every=N[:WHICH]\n"
+           "                            every Nth frame has a broken marker: head (default), tail or\n"
+           "                            counter (the second frame-counter copy differs); an ORU120\n"
+           "                            frame breaks only its head\n";
 }
 
 }  // namespace oru_sim

@@ -116,8 +116,8 @@ std::string LauncherOptions::usage()
            "  --camera MODEL[@ADDRESS]  plug in a camera, e.g. oru6200mc-pro, 0x1001 or 0x1001@1-2.3 (bus 1,\n"
            "                            hub port 2, port 3); without an address it takes the next free port\n"
            "                            of bus 1. MODEL is a model name (see --list-models) or a product ID\n"
-           "  --fault FAULT             a fault of the camera named before it, in its frame stream:\n" +
-           StreamFaults::usage() + "                            or of its cable:\n" + PlugFaults::usage() +
+           "  --fault FAULT             a fault of the camera named before it; in its frame stream:\n" +
+           StreamFaults::usage() + "                            in its cable:\n" + PlugFaults::usage() +
            "  --firmware VERSION        the firmware version the camera named before it reports at\n"
            "                            power-on, e.g. 0x30 (an ORU120 with 0x2F or lower gets a firmware\n"
            "                            load from the host)\n"

@@ -44,10 +44,11 @@ void PlugFaults::check() const
 
 std::string PlugFaults::usage()
 {
-    return "  unplug-after=SECONDS    the camera is pulled out SECONDS after COMMAND starts (e.g. 2.5):\n"
-           "                          its transfers end with no-device, later calls on open handles fail\n"
-           "  replug-after=SECONDS    with unplug-after: the camera is plugged in again at the same port\n"
-           "                          SECONDS after it was pulled out, powered up afresh\n";
+    return "      unplug-after=SECONDS  the camera is pulled out SECONDS after COMMAND starts (e.g.\n"
+           "                            2.5): its transfers end with no-device, later calls on open\n"
+           "                            handles fail\n"
+           "      replug-after=SECONDS  with unplug-after: the camera is plugged in again at the same\n"
+           "                            port SECONDS after it was pulled out, powered up afresh\n";
 }
 
 }  // namespace oru_sim
