@@ -137,17 +137,22 @@ void watchReplug(libusb_context* context, double seconds)
     std::printf("removed\n");
     std::fflush(stdout);
 
+    // Back once a camera opens and answers: libusb may still list the
+    // device that went, or list the new one before it can be used.
     end = Clock::now() + limit;
-    while (!(handle = openFirstCamera(context, chain)) && Clock::now() < end)
+    for (;;) {
+        if ((handle = openFirstCamera(context, chain))) {
+            if (firmwareRequest(handle, reply) == 2)
+                break;
+            libusb_close(handle);
+        }
+        if (Clock::now() >= end) {
+            std::printf("not back\n");
+            return;
+        }
         std::this_thread::sleep_for(kPoll);
-    if (!handle) {
-        std::printf("not back\n");
-        return;
     }
-    if (firmwareRequest(handle, reply) == 2)
-        std::printf("back %s %c%02X\n", chain.c_str(), reply[0], reply[1]);
-    else
-        std::printf("back %s unanswered\n", chain.c_str());
+    std::printf("back %s %c%02X\n", chain.c_str(), reply[0], reply[1]);
     libusb_close(handle);
 }
 
