@@ -97,7 +97,8 @@ fuzz: fuzz-build
 
 fuzz-regression: fuzz-build
 	for t in $(FUZZ_TARGETS); do \
-		$(FUZZ_BUILD)/fuzz/$$t -runs=0 fuzz/corpus/$$t || exit 1; \
+		mkdir -p $(FUZZ_BUILD)/crashes && \
+		$(FUZZ_BUILD)/fuzz/$$t -runs=0 -artifact_prefix=$(FUZZ_BUILD)/crashes/$$t- fuzz/corpus/$$t || exit 1; \
 	done
 
 demo: deps
