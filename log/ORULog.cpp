@@ -1,8 +1,9 @@
 #include "log/ORULog.h"
 
-#include <sys/stat.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,12 +12,42 @@
 #include <log4cpp/RollingFileAppender.hh>
 
 #include "log/HomeDir.h"
+#include "log/PrivateFolder.h"
 
 namespace {
 constexpr size_t kPathSize = 256;
 constexpr size_t kMaxLogFileSize = 0x500000;
 constexpr int kInfoPriority = 700;
+constexpr mode_t kLogFileMode = 0644;
+
+// log4cpp opens the file by name: before it does, the name must stand for
+// this user's own plain file. A link or a stranger's file left there (by
+// anyone, while older versions kept the folder world-writable) is removed;
+// the folder is private by now, so nobody can put it back.
+bool PrepareLogFile(const char *path)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = OpenOwnFile(path, O_WRONLY | O_APPEND | O_CREAT, kLogFileMode);
+        if (fd >= 0) {
+            close(fd);
+            return true;
+        }
+        if ((errno != ELOOP && errno != EPERM) || unlink(path) != 0)
+            return false;
+    }
+    return false;
 }
+
+// Reopening after a roll-over refuses a link in the file's place as well.
+class PrivateRollingFileAppender : public log4cpp::RollingFileAppender {
+public:
+    PrivateRollingFileAppender(const std::string &name, const std::string &path)
+        : RollingFileAppender(name, path, kMaxLogFileSize, 1, true, kLogFileMode)
+    {
+        _flags |= O_NOFOLLOW | O_CLOEXEC;
+    }
+};
+} // namespace
 
 bool initLogSaveDir(char *path)
 {
@@ -26,14 +57,10 @@ bool initLogSaveDir(char *path)
         return false;
     }
     snprintf(path, kPathSize, "%s/.TAV", home.c_str());
-    if (access(path, F_OK) == 0)
-        return true;
-    if (mkdir(path, 0700) != 0) {
+    if (!EnsurePrivateFolder(path)) {
         printf("mkdir err\n");
         return false;
     }
-    if (chmod(path, 0777) != 0)
-        printf("chmod error: %s\n", path);
     return true;
 }
 
@@ -54,19 +81,26 @@ ORULog::ORULog()
     layout->setConversionPattern("%d: %p %c %x: %m%n");
 
     char path[kPathSize] = {};
-    initLogSaveDir(path);
+    bool privateFolder = initLogSaveDir(path);
     printf("the filepath is : %s\n", path);
     strncat(path, "/orucamerasdk", sizeof path - strlen(path) - 1);
     printf("the log file path is : %s\n", path);
-    if (mkdir(path, 0775) != 0)
+    if (privateFolder && !EnsurePrivateFolder(path)) {
         printf("failed to create directory\n");
+        privateFolder = false;
+    }
     strncat(path, "/orucamerasdk.log", sizeof path - strlen(path) - 1);
     printf("the log is : %s\n", path);
 
-    auto *appender = new log4cpp::RollingFileAppender("rollfileAppender", path, kMaxLogFileSize,
-                                                      1, true, 0644);
-    appender->setLayout(layout);
-    m_pCategory->addAppender(appender);
+    // Without a folder and file of this user's own the records go to
+    // standard error only.
+    if (privateFolder && PrepareLogFile(path)) {
+        auto *appender = new PrivateRollingFileAppender("rollfileAppender", path);
+        appender->setLayout(layout);
+        m_pCategory->addAppender(appender);
+    } else {
+        delete layout;
+    }
     m_pCategory->setPriority(kInfoPriority);
 }
 

@@ -28,5 +28,6 @@ private:
 };
 
 // Writes "<home>/.TAV" into path (at least 256 bytes) and creates it when
-// needed. Messages go to standard output, not through DbgPrint.
+// needed, closed to other users' writes (EnsurePrivateFolder). Messages go
+// to standard output, not through DbgPrint.
 bool initLogSaveDir(char *path);

@@ -8,6 +8,7 @@
 #include "log/DbgPrint.h"
 #include "models/CaptureRun.h"
 #include "models/ModelFamily.h"
+#include "transport/FrameMarkers.h"
 
 namespace {
 
@@ -16,9 +17,6 @@ constexpr int kPieceBytes = 307200;
 constexpr uint8_t kReqStartStreaming = CaptureRun<CCameraLegacyUsb2>::kReqStartStreaming;
 constexpr uint8_t kReqPixels16Bit = 0xAC;
 constexpr uint8_t kReqSensorClkStart = 0xAF;
-
-// The first 32-bit word of every frame the controller sends.
-constexpr uint32_t kFrameHead = 0xBB00AA11;
 
 constexpr int kFailuresBeforeLongerLine = 4;
 constexpr int kFailuresBeforeReset = 50;
@@ -31,13 +29,6 @@ constexpr uint64_t kShortFrameLimitUs = 100000;
 constexpr unsigned kLongExposureLeadMs = 200;
 constexpr uint32_t kLongExposureStepMs = 500;
 constexpr uint32_t kLongExposurePieceMs = 500;
-
-uint32_t HeadOf(const uint8_t *frame)
-{
-    uint32_t head = 0;
-    std::memcpy(&head, frame, sizeof head);
-    return head;
-}
 
 } // namespace
 
@@ -110,8 +101,8 @@ bool CCameraLegacyUsb2::FrameReceived(WorkingRun &run)
         return true;
     }
 
-    const uint32_t head = HeadOf(m_pFrameBuf);
-    const bool goodHead = head == kFrameHead;
+    const uint32_t head = FrameHeadWord(m_pFrameBuf);
+    const bool goodHead = head == kLegacyFrameHead;
     if (!goodHead)
         DbgPrint2(tag, "bad frame head:0x%x\n", head);
     // The read-out skips a bad frame; in fast video it still goes to the
@@ -215,12 +206,12 @@ bool CCameraLegacyUsb2::GetImage(unsigned char *buffer, int size, int waitMs)
     // Frames with a bad head are taken out and skipped.
     const uint32_t start = GetTickCount();
     for (;;) {
-        const bool goodHead = m_pCirBuf->IsBuffHeadCorrect(kFrameHead, waitMs);
+        const bool goodHead = m_pCirBuf->IsBuffHeadCorrect(kLegacyFrameHead, waitMs);
         if (!m_pCirBuf->ReadBuff(m_pImgBuf, frameBytes, 0, nullptr))
             return false;
-        if (goodHead || HeadOf(m_pImgBuf) == kFrameHead)
+        if (goodHead || FrameHeadWord(m_pImgBuf) == kLegacyFrameHead)
             break;
-        DbgPrint2("GetImage", "bad frame head:0x%x skipped\n", HeadOf(m_pImgBuf));
+        DbgPrint2("GetImage", "bad frame head:0x%x skipped\n", FrameHeadWord(m_pImgBuf));
         if (waitMs >= 0 && ModelFamily::MsSince(start) >= static_cast<uint32_t>(waitMs))
             return false;
     }

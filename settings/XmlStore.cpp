@@ -1,8 +1,14 @@
 #include "settings/XmlStore.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +21,7 @@
 
 #include "log/DbgPrint.h"
 #include "log/HomeDir.h"
+#include "log/PrivateFolder.h"
 
 namespace {
 
@@ -99,30 +106,122 @@ void SetOptionalAttr(TiXmlElement *element, const int *attr)
         element->SetAttribute(kAttrAttr, *attr);
 }
 
-// Writes the document next to its file and renames it over the old one, so a
-// crash or a full disk never leaves a half-written settings file.
-bool SaveAtomically(const TiXmlDocument &doc, const std::string &path)
+// Reads the file without following a link, and only when it is this user's
+// own plain file: anything else in its place counts as no file.
+bool LoadDocument(TiXmlDocument &doc)
 {
-    std::string tmpPath = path + ".XXXXXX";
-    int fd = mkstemp(tmpPath.data());
-    if (fd < 0)
-        return false;
-    struct stat old {};
-    fchmod(fd, stat(path.c_str(), &old) == 0 ? (old.st_mode & 0777) : 0644);
-    FILE *fp = fdopen(fd, "w");
+    const int fd = OpenOwnFile(doc.Value(), O_RDONLY);
+    FILE *fp = fd < 0 ? nullptr : fdopen(fd, "rb");
     if (fp == nullptr) {
-        close(fd);
-        unlink(tmpPath.c_str());
+        if (fd >= 0)
+            close(fd);
+        doc.SetError(TiXmlBase::TIXML_ERROR_OPENING_FILE, nullptr, nullptr, TIXML_ENCODING_UNKNOWN);
         return false;
     }
-    bool ok = doc.SaveFile(fp);
-    ok = fflush(fp) == 0 && ok;
-    ok = fsync(fileno(fp)) == 0 && ok;
-    ok = fclose(fp) == 0 && ok;
+    const bool loaded = doc.LoadFile(fp);
+    fclose(fp);
+    return loaded;
+}
+
+// A save writes "<file>.XXXXXX" (mkstemp: six letters or digits) and holds
+// an exclusive lock on it from just after creating it until the rename is
+// done. A save that was killed leaves its temporary behind unlocked, since
+// the kernel drops the locks of a dead process.
+bool IsTemporaryOf(const std::string &name, const std::string &file)
+{
+    return name.size() == file.size() + 7 && name.compare(0, file.size(), file) == 0 &&
+           name[file.size()] == '.' &&
+           std::all_of(name.begin() + static_cast<long>(file.size()) + 1, name.end(),
+                       [](char c) { return isalnum(static_cast<unsigned char>(c)) != 0; });
+}
+
+// Removes the temporaries of `path` that no save holds: their writers are
+// gone. A save of another process or thread that has created its temporary
+// but not locked it yet may lose it here; it finds its file unlinked once it
+// has the lock and starts again (CreateLockedTemporary).
+void RemoveStaleTemporaries(const std::string &path)
+{
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    DIR *dir = opendir(folder.c_str());
+    if (dir == nullptr)
+        return;
+    const int dirFd = dirfd(dir);
+    while (const dirent *entry = readdir(dir)) {
+        if (!IsTemporaryOf(entry->d_name, file))
+            continue;
+        const int fd = openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+            flock(fd, LOCK_EX | LOCK_NB) == 0)
+            unlinkat(dirFd, entry->d_name, 0);
+        close(fd);
+    }
+    closedir(dir);
+}
+
+// A new temporary next to `path`, locked for this save. Where the file
+// system has no locks the temporary is used unlocked (and no clean-up can
+// take it, since its lock cannot be had either).
+int CreateLockedTemporary(const std::string &path, std::string &tmpPath)
+{
+    constexpr int kAttempts = 3;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        tmpPath = path + ".XXXXXX";
+        const int fd = mkostemp(tmpPath.data(), O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        struct stat st {};
+        if (flock(fd, LOCK_EX) != 0 || (fstat(fd, &st) == 0 && st.st_nlink > 0))
+            return fd;
+        close(fd);
+    }
+    return -1;
+}
+
+// The mode of the file being replaced, less write access for others; a new
+// file gets 0644.
+mode_t SettingsFileMode(const std::string &path)
+{
+    struct stat old {};
+    if (lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) && old.st_uid == geteuid())
+        return old.st_mode & 0777 & ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
+    return 0644;
+}
+
+// Writes the document next to its file and renames it over the old one, so a
+// crash or a full disk never leaves a half-written settings file. The rename
+// replaces whatever stood at the name (a link included) without touching
+// what a link pointed to.
+bool SaveAtomically(const TiXmlDocument &doc, const std::string &path)
+{
+    std::string tmpPath;
+    const int fd = CreateLockedTemporary(path, tmpPath);
+    if (fd < 0)
+        return false;
+    bool ok = fchmod(fd, SettingsFileMode(path)) == 0;
+    // Its own descriptor keeps the lock until the rename is done.
+    const int writeFd = dup(fd);
+    FILE *fp = writeFd < 0 ? nullptr : fdopen(writeFd, "w");
+    if (fp == nullptr) {
+        if (writeFd >= 0)
+            close(writeFd);
+        ok = false;
+    } else {
+        ok = doc.SaveFile(fp) && ok;
+        ok = fflush(fp) == 0 && ok;
+        ok = fsync(fileno(fp)) == 0 && ok;
+        ok = fclose(fp) == 0 && ok;
+    }
     if (ok)
         ok = rename(tmpPath.c_str(), path.c_str()) == 0;
     if (!ok)
         unlink(tmpPath.c_str());
+    close(fd);
+    RemoveStaleTemporaries(path);
     return ok;
 }
 
@@ -135,15 +234,14 @@ bool initConfigSaveDir(char *path)
         DbgPrint(-1, "initConfigSaveDir", "get home path err\n");
         return false;
     }
-    snprintf(path, kXmlPathSize, "%s/.TAV/", home.c_str());
-    if (access(path, F_OK) == 0)
-        return true;
-    if (mkdir(path, 0700) != 0) {
+    // Checked without a trailing slash, which would make a link count as
+    // its target.
+    const std::string folder = home + "/.TAV";
+    if (!EnsurePrivateFolder(folder.c_str())) {
         DbgPrint(-1, "initConfigSaveDir", "mkdir err\n");
         return false;
     }
-    if (chmod(path, strtol("0777", nullptr, 8)) != 0)
-        DbgPrint(-1, "initConfigSaveDir", "chmod error: %s\n", strerror(errno));
+    snprintf(path, kXmlPathSize, "%s/", folder.c_str());
     return true;
 }
 
@@ -193,7 +291,7 @@ bool XMLOpenKey(const char *file, const char *keyPath, xmlHandle *handle)
     if (!ConfigFilePath(file, path))
         return false;
     auto *doc = new TiXmlDocument(path.c_str());
-    if (!doc->LoadFile()) {
+    if (!LoadDocument(*doc)) {
         DbgPrint(-1, "XMLOpenKey", "Could not load test file %s. Error='%s'. Exiting.\n",
                  path.c_str(), doc->ErrorDesc());
         delete doc;
@@ -225,7 +323,7 @@ bool XMLCreateKey(const char *file, const char *keyPath, xmlHandle *handle, cons
         return false;
 
     auto *doc = new TiXmlDocument(path.c_str());
-    if (!doc->LoadFile()) {
+    if (!LoadDocument(*doc)) {
         DbgPrint(-1, "XMLCreateKey", "Could not load test file %s. Error='%s'. Create new.\n",
                  path.c_str(), doc->ErrorDesc());
         // A damaged file is replaced as a whole by the next save.

@@ -21,7 +21,8 @@ struct xmlHandle {
 // Room for a directory path or a key path component.
 constexpr size_t kXmlPathSize = 256;
 
-// Writes "<home>/.TAV/" into path (kXmlPathSize bytes) and creates the directory.
+// Writes "<home>/.TAV/" into path (kXmlPathSize bytes) and creates the
+// directory, closed to other users' writes (EnsurePrivateFolder).
 bool initConfigSaveDir(char *path);
 
 // Replaces a character that cannot stand in an XML name by '_'.

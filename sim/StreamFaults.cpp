@@ -19,6 +19,17 @@ unsigned long number(const std::string& text, const std::string& setting)
     return value;
 }
 
+MarkerFault markerFault(const std::string& text, const std::string& setting)
+{
+    if (text == "head")
+        return MarkerFault::HeadMarker;
+    if (text == "tail")
+        return MarkerFault::TailMarker;
+    if (text == "counter")
+        return MarkerFault::CounterMismatch;
+    throw std::invalid_argument("bad marker \"" + text + "\" in stream fault \"" + setting + "\" (head, tail or counter)");
+}
+
 }  // namespace
 
 void StreamFaults::shortenNextFrame(size_t bytes)
@@ -54,6 +65,21 @@ void StreamFaults::withholdFramesPeriodically(int period)
     withholdPhase_ = 0;
 }
 
+void StreamFaults::stallFramesPeriodically(int period)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    stallPeriod_ = period > 0 ? period : 0;
+    stallPhase_ = 0;
+}
+
+void StreamFaults::corruptFramesPeriodically(MarkerFault fault, int period)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    periodicMarker_ = fault;
+    markerPeriod_ = period > 0 ? period : 0;
+    markerPhase_ = 0;
+}
+
 void StreamFaults::stallNextTransfer()
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -75,6 +101,9 @@ void StreamFaults::clear()
     marker_.reset();
     withholdCount_ = 0;
     withholdPeriod_ = 0;
+    stallPeriod_ = 0;
+    markerPeriod_ = 0;
+    periodicMarker_.reset();
     stall_ = false;
     unplugAfter_.reset();
 }
@@ -106,6 +135,10 @@ StreamFaults::FrameFaults StreamFaults::takeFrameFaults()
         faults.shortBy += shortPeriodicallyBy_;
     faults.marker = marker_;
     marker_.reset();
+    if (due(markerPeriod_, markerPhase_))
+        faults.marker = periodicMarker_;
+    if (due(stallPeriod_, stallPhase_))
+        stall_ = true;
     faults.unplugAfter = unplugAfter_;
     unplugAfter_.reset();
     return faults;
@@ -131,6 +164,14 @@ void StreamFaults::apply(const std::string& setting)
         int period = static_cast<int>(number(value.substr(0, colon), setting));
         size_t bytes = colon == std::string::npos ? kDefaultShortBy : number(value.substr(colon + 1), setting);
         shortenFramesPeriodically(bytes, period);
+    } else if (name == "stall-every") {
+        stallFramesPeriodically(static_cast<int>(number(value, setting)));
+    } else if (name == "bad-marker-every") {
+        size_t colon = value.find(':');
+        int period = static_cast<int>(number(value.substr(0, colon), setting));
+        corruptFramesPeriodically(colon == std::string::npos ? MarkerFault::HeadMarker
+                                                             : markerFault(value.substr(colon + 1), setting),
+                                  period);
     } else {
         throw std::invalid_argument("unknown stream fault \"" + setting + "\"");
     }
@@ -138,8 +179,14 @@ void StreamFaults::apply(const std::string& setting)
 
 std::string StreamFaults::usage()
 {
-    return "  drop-every=N            every Nth frame is not sent (the host's transfers time out)\n"
-           "  short-every=N[:BYTES]   every Nth frame ends BYTES early (default 4096)\n";
+    return "      drop-every=N          every Nth frame is not sent (the host's transfers time out)\n"
+           "      short-every=N[:BYTES] every Nth frame ends BYTES early (default 4096)\n"
+           "      stall-every=N         the first transfer of every Nth frame ends with a stall (the\n"
+           "                            rest of that frame is not sent)\n"
+           "      bad-marker-every=N[:WHICH]\n"
+           "                            every Nth frame has a broken marker: head (default), tail or\n"
+           "                            counter (the second frame-counter copy differs); an ORU120\n"
+           "                            frame breaks only its head\n";
 }
 
 }  // namespace oru_sim

@@ -35,6 +35,11 @@ public:
     void withholdNextFrames(int count);
     // From now on every `period`-th frame is held back; 0 switches it off.
     void withholdFramesPeriodically(int period);
+    // From now on the first transfer of every `period`-th frame stalls;
+    // 0 switches it off.
+    void stallFramesPeriodically(int period);
+    // From now on every `period`-th frame carries `fault`; 0 switches it off.
+    void corruptFramesPeriodically(MarkerFault fault, int period);
     // The next transfer that would carry frame data ends with a stall instead;
     // the rest of that frame is dropped.
     void stallNextTransfer();
@@ -43,8 +48,9 @@ public:
     void unplugDuringNextFrame(size_t afterBytes);
     void clear();
 
-    // A user's switch: "drop-every=N" or "short-every=N[:BYTES]" (default
-    // 4096 bytes). Throws std::invalid_argument for anything else.
+    // A user's switch: "drop-every=N", "short-every=N[:BYTES]" (default
+    // 4096 bytes), "stall-every=N" or "bad-marker-every=N[:head|tail|counter]"
+    // (default head). Throws std::invalid_argument for anything else.
     void apply(const std::string& setting);
     static std::string usage();
 
@@ -65,6 +71,11 @@ private:
     int withholdCount_ = 0;
     int withholdPeriod_ = 0;
     int withholdPhase_ = 0;
+    int stallPeriod_ = 0;
+    int stallPhase_ = 0;
+    std::optional<MarkerFault> periodicMarker_;
+    int markerPeriod_ = 0;
+    int markerPhase_ = 0;
     bool stall_ = false;
     std::optional<size_t> unplugAfter_;
 };

@@ -34,9 +34,11 @@ void UmockdevPreload::ensureActive(char** argv)
     }
     if (getenv(kRetryMarker))
         throw std::runtime_error(std::string("cannot load ") + kLibrary + " (is the umockdev package installed?)");
+    // After what is there: a runtime that must be the first library of the
+    // process (a sanitizer's) stays first.
     std::string preload = kLibrary;
     if (const char* existing = getenv("LD_PRELOAD"); existing && *existing)
-        preload += std::string(":") + existing;
+        preload = std::string(existing) + ":" + kLibrary;
     setenv("LD_PRELOAD", preload.c_str(), 1);
     setenv(kRetryMarker, "1", 1);
     execv("/proc/self/exe", argv);

@@ -2,6 +2,7 @@
 // under the HOME this program sets before the first test.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -23,12 +24,24 @@ std::string Prefix(const std::string &tagPart)
            tagPart + "]: ";
 }
 
-std::string LogFileText()
+std::string FileText(const std::string &path)
 {
-    std::ifstream in(g_home->path() + "/.TAV/orucamerasdk/orucamerasdk.log");
+    std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string LogFileText()
+{
+    return FileText(g_home->path() + "/.TAV/orucamerasdk/orucamerasdk.log");
+}
+
+mode_t ModeOf(const std::string &path)
+{
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode;
 }
 
 std::string CaptureDbgPrint(int level, const char *tag, const char *message)
@@ -46,6 +59,29 @@ TEST(DbgPrint, WhileSwitchedOffWritesNothingAndCreatesNoFolder)
     g_bDebugPrint = false;
     EXPECT_EQ(CaptureDbgPrint(-1, "OpenCamera", "open camera success\n"), "");
     EXPECT_FALSE(std::filesystem::exists(g_home->path() + "/.TAV"));
+}
+
+// Before the first message that opens the log: the folders as older versions
+// left them (anyone may write) and a link planted where the log file goes.
+TEST(DbgPrint, TheLogFoldersAreClosedAndALinkInPlaceOfTheFileIsNotWrittenThrough)
+{
+    const std::string folder = g_home->path() + "/.TAV";
+    const std::string logFolder = folder + "/orucamerasdk";
+    ASSERT_TRUE(std::filesystem::create_directories(logFolder));
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(logFolder.c_str(), 0777), 0);
+    const std::string target = g_home->path() + "/target";
+    std::ofstream(target) << "kept\n";
+    std::filesystem::create_symlink(target, logFolder + "/orucamerasdk.log");
+
+    g_bDebugPrint = true;
+    CaptureDbgPrint(-1, "OpenCamera", "first record\n");
+
+    EXPECT_EQ(FileText(target), "kept\n");
+    EXPECT_TRUE(S_ISREG(ModeOf(logFolder + "/orucamerasdk.log")));
+    EXPECT_NE(LogFileText().find("first record"), std::string::npos);
+    EXPECT_EQ(ModeOf(folder) & 0777, 0755u);
+    EXPECT_EQ(ModeOf(logFolder) & 0777, 0755u);
 }
 
 TEST(DbgPrint, PlainLevelGoesToStandardErrorAndToTheFileWithoutItsNewline)

@@ -44,9 +44,12 @@ int BytesPerPixel(ORU_IMG_TYPE type)
 // covered by the bytes two sensor rows away.
 std::vector<uint8_t> MarkersHidden(std::vector<uint8_t> frame, int rowBytes)
 {
-    const auto twoRows = 2 * rowBytes;
+    const size_t twoRows = 2 * static_cast<size_t>(rowBytes);
+    if (frame.size() < twoRows + 4)
+        return frame;  // too short to borrow two rows from: left as sent
+    const size_t tail = frame.size() - 4;
     std::copy_n(frame.begin() + twoRows, 4, frame.begin());
-    std::copy_n(frame.end() - 4 - twoRows, 4, frame.end() - 4);
+    std::copy_n(frame.begin() + (tail - twoRows), 4, frame.begin() + tail);
     return frame;
 }
 

@@ -1,11 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <tinyxml.h>
 
@@ -48,6 +60,41 @@ bool QueryInt(const char *key, const char *name, int32_t *value)
                                  reinterpret_cast<unsigned char *>(value), &size);
     XMLCloseKey(&handle);
     return found && type == 4 && size == 4;
+}
+
+mode_t ModeOf(const std::string &path)
+{
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    return st.st_mode;
+}
+
+std::vector<std::string> FolderEntries(const std::string &folder)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The stored "Gain" of key software\m read straight from the file, as any
+// reader would see it; -1 when the file does not parse or lacks it.
+int32_t GainInFile(const std::string &path)
+{
+    TiXmlDocument doc(path.c_str());
+    if (!doc.LoadFile())
+        return -1;
+    TiXmlElement *value = TiXmlHandle(&doc)
+                              .FirstChildElement("software")
+                              .FirstChildElement("m")
+                              .FirstChildElement("Gain")
+                              .ToElement();
+    if (value == nullptr || value->GetText() == nullptr || strlen(value->GetText()) != 8)
+        return -1;
+    // Little-endian bytes, two hex digits each.
+    const uint32_t bigEndian = static_cast<uint32_t>(std::stoul(value->GetText(), nullptr, 16));
+    return static_cast<int32_t>(__builtin_bswap32(bigEndian));
 }
 
 } // namespace
@@ -198,4 +245,123 @@ TEST_F(XmlStoreTest, SaveLeavesNoTemporaryFileBehind)
         ++entries;
     }
     EXPECT_EQ(entries, 1);
+}
+
+TEST_F(XmlStoreTest, FolderAndFileAreClosedToOtherUsersWrites)
+{
+    const std::string folder = home.path() + "/.TAV";
+    StoreInt("software\\m", "Gain", 1);
+    EXPECT_EQ(ModeOf(folder) & 022, 0u);
+    EXPECT_EQ(ModeOf(home.configFile()) & 022, 0u);
+
+    // As older versions left them: everybody may write.
+    ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(home.configFile().c_str(), 0666), 0);
+    StoreInt("software\\m", "Gain", 2);
+    EXPECT_EQ(ModeOf(folder) & 0777, 0755u);
+    EXPECT_EQ(ModeOf(home.configFile()) & 0777, 0644u);
+}
+
+TEST_F(XmlStoreTest, ALinkInPlaceOfTheFileIsNeitherReadNorWrittenThrough)
+{
+    const std::string folder = home.path() + "/.TAV";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    // Settings someone else wants this user to load (the log switched on).
+    const std::string planted = home.path() + "/planted.xml";
+    WriteFile(planted, "<?xml version=\"1.0\" ?><software><m><Gain type=\"4\">05000000</Gain></m></software>");
+    std::filesystem::create_symlink(planted, home.configFile());
+
+    int32_t value = 0;
+    EXPECT_FALSE(QueryInt("software\\m", "Gain", &value));
+
+    const std::string before = ReadFile(planted);
+    StoreInt("software\\m", "Gain", 7);
+    EXPECT_EQ(ReadFile(planted), before);
+    EXPECT_TRUE(S_ISREG(ModeOf(home.configFile())));
+    ASSERT_TRUE(QueryInt("software\\m", "Gain", &value));
+    EXPECT_EQ(value, 7);
+}
+
+TEST_F(XmlStoreTest, ALinkInPlaceOfTheFolderIsRefused)
+{
+    const std::string elsewhere = home.path() + "/elsewhere";
+    ASSERT_TRUE(std::filesystem::create_directory(elsewhere));
+    std::filesystem::create_directory_symlink(elsewhere, home.path() + "/.TAV");
+    xmlHandle handle{};
+    EXPECT_FALSE(XMLCreateKey(kFile, "software\\m", &handle, nullptr));
+    EXPECT_TRUE(FolderEntries(elsewhere).empty());
+}
+
+TEST_F(XmlStoreTest, AnotherUsersFileIsNotRead)
+{
+    StoreInt("software\\m", "Gain", 5);
+    if (chown(home.configFile().c_str(), 65534, 65534) != 0)
+        GTEST_SKIP() << "giving a file away needs root";
+    int32_t value = 0;
+    EXPECT_FALSE(QueryInt("software\\m", "Gain", &value));
+}
+
+TEST_F(XmlStoreTest, SaveRemovesTheTemporariesThatNoSaveHolds)
+{
+    const std::string folder = home.path() + "/.TAV";
+    StoreInt("software\\m", "Gain", 1);
+    for (const char *name : {"ORUconfig.xml.Ab3xYz", "ORUconfig.xml.bak", "ORUconfig.xml.Ab3xY",
+                             "ORUconfig.xml.Ab3-Yz", "other.xml.Ab3xYz", "ORUconfig.xml.held01"})
+        WriteFile(folder + "/" + name, "partial");
+    // A save in progress elsewhere holds its temporary's lock.
+    const int held = open((folder + "/ORUconfig.xml.held01").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+    StoreInt("software\\m", "Gain", 2);
+    EXPECT_EQ(FolderEntries(folder),
+              (std::vector<std::string>{"ORUconfig.xml", "ORUconfig.xml.Ab3-Yz", "ORUconfig.xml.Ab3xY",
+                                        "ORUconfig.xml.bak", "ORUconfig.xml.held01", "other.xml.Ab3xYz"}));
+
+    close(held);
+    StoreInt("software\\m", "Gain", 3);
+    EXPECT_FALSE(std::filesystem::exists(folder + "/ORUconfig.xml.held01"));
+}
+
+// A child saves over and over and is killed at random moments: the file is
+// always one whole save, and whatever the killed saves left is gone after
+// the next one.
+TEST_F(XmlStoreTest, SettingsSurviveAKillAtAnyMomentOfASave)
+{
+    constexpr int kKills = 60;
+    StoreInt("software\\m", "Gain", 0);
+    std::mt19937 random(12345);
+    std::uniform_int_distribution<int> delayUs(0, 20000);
+    int savesSeen = 0;
+    int leftBehind = 0;
+    for (int kill = 0; kill < kKills; ++kill) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int32_t gain = 1;; gain = gain % 1000 + 1) {
+                xmlHandle handle{};
+                if (XMLCreateKey(kFile, "software\\m", &handle, nullptr)) {
+                    XMLSetValueEx(handle, "Gain", nullptr, 4, reinterpret_cast<unsigned char *>(&gain), 4);
+                    XMLCloseKey(&handle);
+                }
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+        ::kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status));
+
+        const int32_t gain = GainInFile(home.configFile());
+        ASSERT_GE(gain, 0) << "kill " << kill << ": the file is not one whole save";
+        ASSERT_LE(gain, 1000);
+        savesSeen += gain > 0;
+        leftBehind += FolderEntries(home.path() + "/.TAV").size() > 1;
+    }
+    RecordProperty("KillsLeavingTemporaries", leftBehind);
+    EXPECT_GT(savesSeen, 0) << "no kill came after a save: the loop tested nothing";
+
+    StoreInt("software\\m", "Gain", 1001);
+    EXPECT_EQ(FolderEntries(home.path() + "/.TAV"), std::vector<std::string>{"ORUconfig.xml"});
+    EXPECT_EQ(GainInFile(home.configFile()), 1001);
 }

@@ -9,6 +9,7 @@
 
 #include "api/ORUCamera.h"
 #include "log/DbgPrint.h"
+#include "transport/FX2LoadRecords.h"
 #include "transport/LoaderFirmware.h"
 
 // One bit of an FPGA control register and whether `true` sets or clears it.
@@ -761,19 +762,12 @@ bool CCameraFX3::UpdateFW(uint8_t *image, long length)
 
 int CCameraFX3::UpdateFW2RAM(uint8_t *image, long length)
 {
-    static const uint8_t kRunRecord[4] = {0x80, 0x01, 0xE6, 0x00};
     uint8_t hold = 1;
     uint8_t run = 0;
     SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &hold, 1);
-    long offset = 8;
-    while (offset + 4 <= length && memcmp(image + offset, kRunRecord, 4) != 0) {
-        const long recordLength = BigEndian16(image + offset);
-        const uint16_t address = BigEndian16(image + offset + 2);
-        if (offset + 4 + recordLength > length)
-            break;
-        SendCMD(kReqRamAccess, address, 0, false, image + offset + 4, recordLength);
-        offset += 4 + recordLength;
-    }
+    ForEachFX2LoadRecord(image, length, [this](const FX2LoadRecord &record) {
+        SendCMD(kReqRamAccess, record.usAddress, 0, false, record.pData, record.lLength);
+    });
     SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &run, 1);
     return 1;
 }

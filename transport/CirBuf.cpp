@@ -5,6 +5,7 @@
 #include <new>
 
 #include "log/DbgPrint.h"
+#include "transport/FrameMarkers.h"
 #include "transport/SectionLock.h"
 
 namespace {
@@ -36,11 +37,6 @@ bool WaitUntil(pthread_cond_t &cond, S_MUTEX_UNIX &section, const timespec *dead
             return done();
     }
     return true;
-}
-
-uint16_t WordAt(const uint8_t *frame, int pos)
-{
-    return static_cast<uint16_t>(frame[2 * pos] | frame[2 * pos + 1] << 8);
 }
 
 } // namespace
@@ -170,22 +166,16 @@ int CirBuf::InsertBuff(uint8_t *frame, int length, uint16_t headMarker, int head
     m_iLength = length;
     m_bValid = false;
 
-    const int words = length / 2;
-    auto inFrame = [words](int pos) { return pos >= 0 && pos < words; };
-    if (headMarker != 0 && (!inFrame(headPos) || WordAt(frame, headPos) != headMarker))
+    const FrameMarkers markers{headMarker, headPos, tailMarker, tailPos, counterPos0, counterPos1};
+    switch (markers.Check(frame, length)) {
+    case FrameCheck::kGood:
+        break;
+    case FrameCheck::kBadMarker:
         return 2;
-    if (tailMarker != 0 && (!inFrame(tailPos) || WordAt(frame, tailPos) != tailMarker))
+    case FrameCheck::kCounterMismatch:
+        DbgPrint(-1, "InsertBuff", "Count Addrcount0= %02X, Addrcount1=%02X \n",
+                 FrameWordAt(frame, counterPos0), FrameWordAt(frame, counterPos1));
         return 2;
-    if (counterPos0 != 0 && counterPos1 != 0) {
-        if (!inFrame(counterPos0) || !inFrame(counterPos1))
-            return 2;
-        const uint16_t count0 = WordAt(frame, counterPos0);
-        const uint16_t count1 = WordAt(frame, counterPos1);
-        if (count0 != count1) {
-            DbgPrint(-1, "InsertBuff", "Count Addrcount0= %02X, Addrcount1=%02X \n", count0,
-                     count1);
-            return 2;
-        }
     }
 
     m_bValid = true;
@@ -297,7 +287,7 @@ bool CirBuf::IsBuffHeadCorrect(uint32_t value, int timeoutMs)
     uint32_t head = 0;
     const bool hasHead = m_lSlotSize >= static_cast<long>(sizeof head);
     if (hasHead)
-        memcpy(&head, m_pSlot[slot].get(), sizeof head);
+        head = FrameHeadWord(m_pSlot[slot].get());
     pthread_mutex_unlock(&m_SlotMutex[slot].mutex);
     return hasHead && head == value;
 }

@@ -47,10 +47,16 @@ def pytest_cmdline_main(config):
 
 
 def environment_without_simulator():
-    """This process's environment minus what ties a child to the simulated bus."""
+    """This process's environment minus what ties a child to the simulated bus.
+
+    Other preloaded libraries stay (a sanitizer's runtime must).
+    """
     env = dict(os.environ)
     env.pop(SIMULATOR_VARIABLE, None)
-    env.pop("LD_PRELOAD", None)
+    kept = [library for library in env.pop("LD_PRELOAD", "").replace(" ", ":").split(":")
+            if library and "libumockdev-preload" not in library]
+    if kept:
+        env["LD_PRELOAD"] = ":".join(kept)
     return env
 
 

@@ -23,6 +23,8 @@ void addFault(LauncherOptions& options, const std::string& fault)
 {
     if (options.cameras.empty())
         throw std::invalid_argument("--fault " + fault + " comes before any --camera");
+    if (options.plugFaults.back().apply(fault))
+        return;
     StreamFaults check;
     check.apply(fault);
     options.faults.back().push_back(fault);
@@ -43,6 +45,7 @@ void addCamera(LauncherOptions& options, const std::string& text)
 {
     options.cameras.push_back(cameraFromText(text));
     options.faults.emplace_back();
+    options.plugFaults.emplace_back();
     options.countingPattern.push_back(false);
 }
 
@@ -95,6 +98,8 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
             break;
         }
     }
+    for (const PlugFaults& plug : options.plugFaults)
+        plug.check();
     options.command.assign(arguments.begin() + static_cast<long>(i), arguments.end());
     if (options.command.empty() && !options.listModels && !options.help)
         throw std::invalid_argument("no command to run");
@@ -111,8 +116,8 @@ std::string LauncherOptions::usage()
            "  --camera MODEL[@ADDRESS]  plug in a camera, e.g. oru6200mc-pro, 0x1001 or 0x1001@1-2.3 (bus 1,\n"
            "                            hub port 2, port 3); without an address it takes the next free port\n"
            "                            of bus 1. MODEL is a model name (see --list-models) or a product ID\n"
-           "  --fault FAULT             a fault in the frame stream of the camera named before it:\n" +
-           StreamFaults::usage() +
+           "  --fault FAULT             a fault of the camera named before it; in its frame stream:\n" +
+           StreamFaults::usage() + "                            in its cable:\n" + PlugFaults::usage() +
            "  --firmware VERSION        the firmware version the camera named before it reports at\n"
            "                            power-on, e.g. 0x30 (an ORU120 with 0x2F or lower gets a firmware\n"
            "                            load from the host)\n"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/PlugFaults.h"
 #include "sim/CameraConfig.h"
 
 namespace oru_sim {
@@ -16,6 +17,8 @@ struct LauncherOptions {
     std::vector<CameraConfig> cameras;
     // Stream fault switches per camera (StreamFaults::apply), same order.
     std::vector<std::vector<std::string>> faults;
+    // Unplug and replug times per camera, same order.
+    std::vector<PlugFaults> plugFaults;
     // Per camera, same order: a counting pattern fills bulk transfers at
     // once, in place of the camera's frames (raw link throughput).
     std::vector<bool> countingPattern;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "launcher/LauncherOptions.h"
+#include "launcher/PlugSchedule.h"
 #include "sim/CountingPatternSource.h"
 #include "sim/FrameStream.h"
 #include "sim/LegacyFrameStream.h"
@@ -115,8 +116,10 @@ int main(int argc, char** argv)
         sigset_t forwarded = forwardedSignalSet();
         pthread_sigmask(SIG_BLOCK, &forwarded, nullptr);
         SimulatedBus bus;
+        std::vector<std::pair<SimulatedCamera*, PlugFaults>> plugFaults;
         for (size_t i = 0; i < options.cameras.size(); ++i) {
             SimulatedCamera& camera = bus.addCamera(options.cameras[i]);
+            plugFaults.emplace_back(&camera, options.plugFaults[i]);
             if (options.countingPattern[i])
                 camera.setDataSource(std::make_shared<CountingPatternSource>());
             StreamFaults* faults = nullptr;
@@ -128,6 +131,8 @@ int main(int argc, char** argv)
                 if (faults)
                     faults->apply(fault);
         }
+        // Stopped, with whatever it has not done yet, before the bus goes.
+        PlugSchedule schedule(bus, std::move(plugFaults));
         return runCommand(options.command);
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "oru-sim: %s\n%s", error.what(), LauncherOptions::usage().c_str());

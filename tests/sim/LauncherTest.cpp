@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <iterator>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -96,6 +98,16 @@ TEST(LauncherTest, RunsTheCommandWithTheCamerasAndReturnsItsExitCode)
         {{"--camera", "0x1001", "--counting-pattern", "--", SIM_PROBE_PATH, "--bulk"},
          {"3a7e:1001 1-1 5000 V30 bulk short=0 bad=6"},
          0},
+        {{"--camera", "0x1001", "--fault", "stall-every=2", SIM_PROBE_PATH, "--bulk"},
+         {"3a7e:1001 1-1 5000 V30 bulk short=0 bad=0 stalled=3"},
+         0},
+        {{"--camera", "0x1001", "--fault", "bad-marker-every=3", SIM_PROBE_PATH, "--bulk"},
+         {"3a7e:1001 1-1 5000 V30 bulk short=0 bad=2"},
+         0},
+        {{"--camera", "0x1001", "--fault=bad-marker-every=2:counter", "--fault", "drop-every=4", SIM_PROBE_PATH,
+          "--bulk"},
+         {"3a7e:1001 1-1 5000 V30 bulk short=0 bad=3"},
+         0},
         {{"--", SIM_PROBE_PATH, "--exit", "3"}, {}, 3},
         // A named model brings its chips: a TMP100 reading 20 degC ambient.
         {{"--camera", "ORU6200MC Pro", "--camera=oru6200mc-PRO@1-4", "--camera", "0x1001@1-2", SIM_PROBE_PATH,
@@ -119,6 +131,34 @@ TEST(LauncherTest, RunsTheCommandWithTheCamerasAndReturnsItsExitCode)
         std::vector<std::string> cameras(lines.begin() + 1, lines.end());
         std::sort(cameras.begin(), cameras.end());
         EXPECT_EQ(cameras, c.cameras);
+    }
+}
+
+TEST(LauncherTest, PullsTheCableOutAndPlugsItInAgainAtItsPort)
+{
+    struct Case {
+        std::vector<std::string> arguments;
+        std::vector<std::string> seen;
+    };
+    const Case cases[] = {
+        {{"--camera", "0x1001@1-2", "--fault", "unplug-after=1", "--fault", "replug-after=0.2", "--",
+          SIM_PROBE_PATH, "--replug-watch", "30"},
+         {"removed", "back 1-2 V30"}},
+        {{"--camera", "oru120@1-3", "--firmware", "0x30", "--fault", "unplug-after=1", "--fault=replug-after=0.1",
+          "--", SIM_PROBE_PATH, "--replug-watch", "30"},
+         {"removed", "back 1-3 V30"}},
+        {{"--camera", "0x1001", "--fault", "unplug-after=0.5", "--", SIM_PROBE_PATH, "--replug-watch", "2"},
+         {"removed", "not back"}},
+        {{"--camera", "0x1001", "--fault", "drop-every=2", "--", SIM_PROBE_PATH, "--replug-watch", "0.5"},
+         {"still there"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments[2] + " " + c.arguments[3]);
+        Launch launch = start(c.arguments);
+        std::vector<std::string> lines;
+        EXPECT_EQ(finish(launch, &lines), 0);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end()), c.seen);
     }
 }
 
@@ -146,6 +186,16 @@ TEST(LauncherTest, ReportsItsOwnFailures)
         {{"--frobnicate", "true"}, 125},
         {{"--fault", "drop-every=2", "--camera", "0x1001", "--", "true"}, 125},
         {{"--camera", "0x1001", "--fault", "drop-every=0", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--fault", "stall-every=0", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--fault", "bad-marker-every=2:middle", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--fault", "replug-after=1", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--fault", "unplug-after=1", "--camera", "0x1002", "--fault", "replug-after=1", "--",
+          "true"},
+         125},
+        {{"--camera", "0x1001", "--fault", "unplug-after=-1", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--fault", "unplug-after=soon", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--fault", "unplug-after=", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--fault", "unplug-after=nan", "--", "true"}, 125},
         {{"--camera", "0x1001"}, 125},
         {{"--camera", "ORU6200MC", "--", "true"}, 125},
         {{"--firmware", "0x30", "--camera", "oru120", "--", "true"}, 125},
@@ -241,10 +291,33 @@ TEST(StreamFaultsTest, OneShotAndPeriodicSwitchesPickTheirFrames)
     }
 }
 
+TEST(StreamFaultsTest, PeriodicStallsAndBrokenMarkersPickTheirFrames)
+{
+    StreamFaults faults;
+    faults.apply("stall-every=2");
+    faults.apply("bad-marker-every=3:tail");
+    faults.withholdNextFrames(1);
+    const bool stalls[] = {false, false, true, false, true, false, true};
+    const std::optional<MarkerFault> markers[] = {std::nullopt, std::nullopt, std::nullopt, MarkerFault::TailMarker,
+                                                  std::nullopt, std::nullopt, MarkerFault::TailMarker};
+    for (size_t i = 0; i < std::size(stalls); ++i) {
+        StreamFaults::FrameFaults frame = faults.takeFrameFaults();
+        EXPECT_EQ(frame.withhold, i == 0) << "frame " << i;
+        EXPECT_EQ(frame.marker, markers[i]) << "frame " << i;
+        EXPECT_EQ(faults.takeStall(), stalls[i]) << "frame " << i;
+        EXPECT_FALSE(faults.takeStall()) << "one stall per frame";
+    }
+    StreamFaults head;
+    head.apply("bad-marker-every=1");
+    EXPECT_EQ(head.takeFrameFaults().marker, MarkerFault::HeadMarker);
+}
+
 TEST(StreamFaultsTest, RefusesUnknownOrMalformedSwitches)
 {
     for (const char* bad : {"drop-every=0", "drop-every=x", "drop-every=-1", "drop-every", "short-every=2:",
-                            "short-every=:5", "short-every=2:0", "stall=1", ""}) {
+                            "short-every=:5", "short-every=2:0", "stall=1", "stall-every=0", "bad-marker-every",
+                            "bad-marker-every=2:", "bad-marker-every=:head", "bad-marker-every=2:Head",
+                            "unplug-after=1", ""}) {
         StreamFaults faults;
         EXPECT_THROW(faults.apply(bad), std::invalid_argument) << '"' << bad << '"';
     }
