@@ -4,14 +4,18 @@
 // --exit. --bulk also streams six small frames from each camera and prints
 // "bulk ok" when all came whole and well marked ("bulk short=S bad=B"
 // otherwise); --temperature appends the board-temperature reply
-// ("B3:0014"). --wait waits to be killed after printing UMOCKDEV_DIR.
+// ("B3:0014"); --guide sends a 30 ms pulse east on the ST4 port and appends
+// "guide" when both requests went through. --wait waits to be killed after
+// printing UMOCKDEV_DIR.
 #include <libusb.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -67,7 +71,18 @@ std::string streamFrames(libusb_device_handle* handle)
     return "short=" + std::to_string(shortFrames) + " bad=" + std::to_string(badFrames);
 }
 
-void printCamera(libusb_device* device, const libusb_device_descriptor& descriptor, bool bulk, bool temperature)
+constexpr uint16_t kGuideEast = 2;
+
+bool guidePulse(libusb_device_handle* handle)
+{
+    if (libusb_control_transfer(handle, 0x40, 0xB0, kGuideEast, 0, nullptr, 0, 1000) != 0)
+        return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    return libusb_control_transfer(handle, 0x40, 0xB1, kGuideEast, 0, nullptr, 0, 1000) == 0;
+}
+
+void printCamera(libusb_device* device, const libusb_device_descriptor& descriptor, bool bulk, bool temperature,
+                 bool guide)
 {
     uint8_t ports[8];
     int depth = libusb_get_port_numbers(device, ports, sizeof ports);
@@ -92,6 +107,8 @@ void printCamera(libusb_device* device, const libusb_device_descriptor& descript
             std::snprintf(text, sizeof text, " B3:%02X%02X", reply[0], reply[1]);
             firmware += text;
         }
+        if (guide && guidePulse(handle))
+            firmware += " guide";
         libusb_close(handle);
     }
     std::printf("%04x:%04x %s %d %s\n", descriptor.idVendor, descriptor.idProduct, chain.c_str(), speed,
@@ -106,6 +123,7 @@ int main(int argc, char** argv)
     bool wait = false;
     bool bulk = false;
     bool temperature = false;
+    bool guide = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--exit") == 0 && i + 1 < argc)
             exitCode = std::atoi(argv[++i]);
@@ -115,6 +133,8 @@ int main(int argc, char** argv)
             bulk = true;
         else if (std::strcmp(argv[i], "--temperature") == 0)
             temperature = true;
+        else if (std::strcmp(argv[i], "--guide") == 0)
+            guide = true;
     }
     const char* directory = std::getenv("UMOCKDEV_DIR");
     std::printf("%s\n", directory ? directory : "");
@@ -130,7 +150,7 @@ int main(int argc, char** argv)
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor;
         if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 && descriptor.idVendor == kVendorId)
-            printCamera(devices[i], descriptor, bulk, temperature);
+            printCamera(devices[i], descriptor, bulk, temperature, guide);
     }
     libusb_free_device_list(devices, 1);
     libusb_exit(context);
