@@ -10,8 +10,7 @@ namespace oru_indi {
 
 namespace {
 
-// Polls of an idle camera between two checks that it is still there.
-constexpr int kIdleTicksPerCheck = 5;
+constexpr std::chrono::seconds kPresenceCheckPeriod{5};
 
 struct ModeName {
     ORU_CAMERA_MODE mode;
@@ -291,7 +290,8 @@ bool OruCcd::Connect()
     }
     if (m_Info.st4_port)
         m_Pulser = std::make_unique<GuidePulser>(m_CameraId);
-    m_IdleTicks = 0;
+    m_NextRefresh = Clock::now();
+    m_NextPresenceCheck = Clock::now() + kPresenceCheckPeriod;
     LOGF_INFO("%s is ready.", m_ModelName.c_str());
     return true;
 }
@@ -381,10 +381,6 @@ void OruCcd::TimerHit()
             pollTriggeredExposure();
         if (!m_Open)
             return;
-        if (InExposure) {
-            scheduleTimer(100);
-            return;
-        }
     }
     if (m_Reader && m_Reader->takeFailure()) {
         if (!cameraAnswers()) {
@@ -393,20 +389,26 @@ void OruCcd::TimerHit()
         }
         LOG_WARN("The camera sends no video frames.");
     }
-    refreshCooler();
-    if (!m_Open)
-        return;
-    m_Controls.refresh();
-    if (checkFailure(m_Controls.takeError(), "Reading the controls"))
-        return;
-    if (!m_Reader && ++m_IdleTicks >= kIdleTicksPerCheck) {
-        m_IdleTicks = 0;
+    const Clock::time_point now = Clock::now();
+    if (now >= m_NextRefresh) {
+        m_NextRefresh = now + std::chrono::milliseconds(getCurrentPollingPeriod());
+        refreshCooler();
+        if (!m_Open)
+            return;
+        m_Controls.refresh();
+        if (checkFailure(m_Controls.takeError(), "Reading the controls"))
+            return;
+    }
+    // Some losses show in no call's result (a snap that waits on, an
+    // uncooled camera's temperature): look for the camera now and then.
+    if (now >= m_NextPresenceCheck) {
+        m_NextPresenceCheck = now + kPresenceCheckPeriod;
         if (!cameraAnswers()) {
             cameraVanished("Checking the camera");
             return;
         }
     }
-    scheduleTimer(getCurrentPollingPeriod());
+    scheduleTimer(InExposure ? kExposurePollMs : getCurrentPollingPeriod());
 }
 
 int OruCcd::SetTemperature(double temperature)

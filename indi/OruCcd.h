@@ -4,6 +4,7 @@
 // stops answering is freed and its properties go to Alert.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,6 +26,9 @@ namespace oru_indi {
 
 class OruCcd : public INDI::CCD {
 public:
+    // Exposures are polled this often.
+    static constexpr uint32_t kExposurePollMs = 100;
+
     // `info` as enumeration reported it; `deviceName` tells apart cameras of
     // the same model.
     OruCcd(const ORU_CAMERA_INFO &info, const std::string &deviceName);
@@ -109,8 +113,10 @@ private:
     const ORU_CAMERA_INFO m_Info;
     const std::string m_ModelName;
     bool m_Open = false;
+    using Clock = std::chrono::steady_clock;
     int m_TimerId = -1;
-    int m_IdleTicks = 0;
+    Clock::time_point m_NextRefresh;
+    Clock::time_point m_NextPresenceCheck;
 
     ORU_IMG_TYPE m_ImageType = ORU_IMG_RAW16;
     int m_Width = 0;  // of the image, in binned pixels

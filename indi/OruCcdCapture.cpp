@@ -164,7 +164,7 @@ bool OruCcd::StartExposure(float duration)
         return false;
     PrimaryCCD.setExposureDuration(duration);
     InExposure = true;
-    scheduleTimer(100);
+    scheduleTimer(kExposurePollMs);
     return true;
 }
 
@@ -339,6 +339,7 @@ bool OruCcd::StartStreaming()
                                              [this, rgb](uint8_t *frame, size_t size) {
                                                  if (rgb)
                                                      BgrToRgbInPlace(frame, size / 3);
+                                                 std::lock_guard<std::mutex> lock(ccdBufferLock);
                                                  Streamer->newFrame(frame, static_cast<uint32_t>(size));
                                              });
     return true;

@@ -126,6 +126,30 @@ class BlobWatch:
             self._process.wait(5)
 
 
+class PropertyMonitor:
+    """indi_getprop following a property: every value and state it reads."""
+
+    def __init__(self, server, spec):
+        self.lines = []
+        # Line-buffered, so that each update arrives as it is printed.
+        self._process = subprocess.Popen(
+            ["stdbuf", "-oL", "indi_getprop", "-p", str(server.port), "-m", "-t", "600", spec],
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, preexec_fn=_die_with_parent)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self._process.stdout:
+            self.lines.append(line.rstrip("\n"))
+
+    def values(self):
+        return [line.partition("=")[2] for line in self.lines]
+
+    def close(self):
+        if self._process.poll() is None:
+            self._process.terminate()
+            self._process.wait(5)
+
+
 class IndiServer:
     """indiserver with the driver, on a port and local socket of its own."""
 
@@ -221,6 +245,11 @@ class IndiServer:
         watch = BlobWatch(self, spec)
         self._watches.append(watch)
         return watch
+
+    def monitor(self, spec):
+        monitor = PropertyMonitor(self, spec)
+        self._watches.append(monitor)
+        return monitor
 
     def expose(self, device, seconds, timeout=30):
         """Takes an exposure and returns the FITS header and data that reached
