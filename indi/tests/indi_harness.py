@@ -127,10 +127,12 @@ class BlobWatch:
 
 
 class PropertyMonitor:
-    """indi_getprop following a property: every value and state it reads."""
+    """indi_getprop following a property: every value and state it reads,
+    with the time it came (time.monotonic) in `times`."""
 
     def __init__(self, server, spec):
         self.lines = []
+        self.times = []
         # Line-buffered, so that each update arrives as it is printed.
         self._process = subprocess.Popen(
             ["stdbuf", "-oL", "indi_getprop", "-p", str(server.port), "-m", "-t", "600", spec],
@@ -139,6 +141,7 @@ class PropertyMonitor:
 
     def _read(self):
         for line in self._process.stdout:
+            self.times.append(time.monotonic())
             self.lines.append(line.rstrip("\n"))
 
     def values(self):
