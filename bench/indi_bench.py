@@ -55,11 +55,8 @@ def driver_timings():
         server.wait_for(f"{DEVICE}.CCD_EXPOSURE._STATE", lambda state: state in ("Idle", "Ok"), 10)
         exposures = timed_exposures(server, DEVICE)
 
-        server.set(f"{DEVICE}.LIMITS.LIMITS_PREVIEW_FPS=120")
-        server.set(f"{DEVICE}.CCD_CAPTURE_FORMAT.RAW8=On")
-        server.set(f"{DEVICE}.CCD_FRAME.X=2800;Y=1848;WIDTH=640;HEIGHT=480")
-        server.set(f"{DEVICE}.STREAMING_EXPOSURE.STREAMING_EXPOSURE_VALUE=0.001")
-        server.wait_for(f"{DEVICE}.CCD_FRAME.WIDTH", "640", 5)
+        server.use_small_frame(DEVICE)
+        server.use_fast_video(DEVICE)
         watch = server.watch_blob(f"{DEVICE}.CCD1.CCD1")
         server.set(f"{DEVICE}.CCD_VIDEO_STREAM.STREAM_ON=On")
         watch.wait_for_blob(10, count=5)

@@ -144,28 +144,27 @@ ORU_ERROR_CODE CameraControls::load(int cameraId, const char *deviceName)
     return ORU_SUCCESS;
 }
 
-void CameraControls::define(INDI::DefaultDevice &device)
+template <typename Visit>
+void CameraControls::forEachProperty(Visit visit)
 {
     if (!m_NumberTypes.empty())
-        device.defineProperty(m_Numbers);
+        visit(m_Numbers);
     if (!m_AutoTypes.empty())
-        device.defineProperty(m_Auto);
+        visit(m_Auto);
     if (m_HasFlip)
-        device.defineProperty(m_Flip);
+        visit(m_Flip);
     for (OnOffSwitch &onOff : m_Switches)
-        device.defineProperty(onOff.property);
+        visit(onOff.property);
+}
+
+void CameraControls::define(INDI::DefaultDevice &device)
+{
+    forEachProperty([&device](INDI::Property &property) { device.defineProperty(property); });
 }
 
 void CameraControls::remove(INDI::DefaultDevice &device)
 {
-    if (!m_NumberTypes.empty())
-        device.deleteProperty(m_Numbers.getName());
-    if (!m_AutoTypes.empty())
-        device.deleteProperty(m_Auto.getName());
-    if (m_HasFlip)
-        device.deleteProperty(m_Flip.getName());
-    for (OnOffSwitch &onOff : m_Switches)
-        device.deleteProperty(onOff.property.getName());
+    forEachProperty([&device](INDI::Property &property) { device.deleteProperty(property.getName()); });
 }
 
 bool CameraControls::handleNumber(const char *name, const double values[], char *names[], int n)
@@ -241,26 +240,15 @@ void CameraControls::refresh()
 
 void CameraControls::setAlert()
 {
-    if (!m_NumberTypes.empty()) {
-        m_Numbers.setState(IPS_ALERT);
-        m_Numbers.apply();
-    }
-    for (OnOffSwitch &onOff : m_Switches) {
-        onOff.property.setState(IPS_ALERT);
-        onOff.property.apply();
-    }
+    forEachProperty([](INDI::Property &property) {
+        property.setState(IPS_ALERT);
+        property.apply();
+    });
 }
 
 void CameraControls::save(FILE *fp)
 {
-    if (!m_NumberTypes.empty())
-        m_Numbers.save(fp);
-    if (!m_AutoTypes.empty())
-        m_Auto.save(fp);
-    if (m_HasFlip)
-        m_Flip.save(fp);
-    for (OnOffSwitch &onOff : m_Switches)
-        onOff.property.save(fp);
+    forEachProperty([fp](INDI::Property &property) { property.save(fp); });
 }
 
 std::optional<long> CameraControls::value(ORU_CONTROL_TYPE type) const

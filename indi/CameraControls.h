@@ -54,6 +54,9 @@ private:
         INDI::PropertySwitch property{2};
     };
 
+    // Calls visit(INDI::Property &) for each property the camera has.
+    template <typename Visit>
+    void forEachProperty(Visit visit);
     Control *find(ORU_CONTROL_TYPE type);
     const Control *find(ORU_CONTROL_TYPE type) const;
     Control *findByName(const char *name);

@@ -268,6 +268,17 @@ class IndiServer:
         path.unlink()
         return header, data
 
+    def use_small_frame(self, device):
+        """640 x 480 RAW8 in the middle of the ORU6200 sensor."""
+        self.set(f"{device}.CCD_CAPTURE_FORMAT.RAW8=On")
+        self.set(f"{device}.CCD_FRAME.X=2800;Y=1848;WIDTH=640;HEIGHT=480")
+        self.wait_for(f"{device}.CCD_FRAME.WIDTH", "640", 5)
+
+    def use_fast_video(self, device):
+        """Video at 1 ms exposures, every frame to the client."""
+        self.set(f"{device}.LIMITS.LIMITS_PREVIEW_FPS=120")
+        self.set(f"{device}.STREAMING_EXPOSURE.STREAMING_EXPOSURE_VALUE=0.001")
+
     def connect(self, device, timeout=30):
         self.set(f"{device}.CONNECTION.CONNECT=On")
         self.wait_for(f"{device}.CONNECTION._STATE", "Ok", timeout)

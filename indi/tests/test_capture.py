@@ -3,16 +3,7 @@ with binning, the three capture formats, flip, and abort."""
 import numpy
 import pytest
 
-from indi_harness import IndiServer
-
 DEVICE = "TAV ORU6200MC Pro"
-
-
-@pytest.fixture(scope="module")
-def server():
-    with IndiServer() as indi:
-        indi.connect(DEVICE)
-        yield indi
 
 
 def expose(server, seconds):

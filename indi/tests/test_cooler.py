@@ -1,18 +1,9 @@
 """The cooler of the ORU6200MC Pro through INDI: a set-point drives the
 simulated sensor down, the reading follows it, and switching the cooler off
 cuts its power."""
-import pytest
-
-from indi_harness import IndiServer, simulator_state, wait_until
+from indi_harness import simulator_state, wait_until
 
 DEVICE = "TAV ORU6200MC Pro"
-
-
-@pytest.fixture(scope="module")
-def server():
-    with IndiServer() as indi:
-        indi.connect(DEVICE)
-        yield indi
 
 
 def test_set_point_cools_the_sensor_and_the_reading_follows(server):

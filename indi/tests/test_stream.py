@@ -2,28 +2,16 @@
 the client while the simulated camera streams, and stop with the stream."""
 import time
 
-import pytest
-
-from indi_harness import IndiServer, simulator_state, wait_until
+from indi_harness import simulator_state, wait_until
 
 DEVICE = "TAV ORU6200MC Pro"
-
-
-@pytest.fixture(scope="module")
-def server():
-    # -d 0: the server drops no stream frame for a slow client, so every
-    # frame sent is counted.
-    with IndiServer("-d", "0") as indi:
-        indi.connect(DEVICE)
-        yield indi
+# The server drops no stream frame for a slow client: every frame sent is counted.
+SERVER_ARGUMENTS = ("-d", "0")
 
 
 def test_stream_delivers_frames_until_stopped(server):
-    server.set(f"{DEVICE}.LIMITS.LIMITS_PREVIEW_FPS=120")
-    server.set(f"{DEVICE}.CCD_CAPTURE_FORMAT.RAW8=On")
-    server.set(f"{DEVICE}.CCD_FRAME.X=2800;Y=1848;WIDTH=640;HEIGHT=480")
-    server.set(f"{DEVICE}.STREAMING_EXPOSURE.STREAMING_EXPOSURE_VALUE=0.001")
-    server.wait_for(f"{DEVICE}.CCD_FRAME.WIDTH", "640", 5)
+    server.use_small_frame(DEVICE)
+    server.use_fast_video(DEVICE)
     watch = server.watch_blob(f"{DEVICE}.CCD1.CCD1")
     server.set(f"{DEVICE}.CCD_VIDEO_STREAM.STREAM_ON=On")
     wait_until(lambda: simulator_state()[0]["streaming"], 10, "the camera to stream")

@@ -4,17 +4,11 @@ an exposure on a software trigger."""
 import numpy
 import pytest
 
-from indi_harness import IndiServer, simulator_state, wait_until
+from indi_harness import simulator_state, wait_until
 
 FIRST = "TAV ORU462MC"
 SECOND = "TAV ORU462MC 2"
 GUIDER_INTERFACE = 4
-
-
-@pytest.fixture(scope="module")
-def server():
-    with IndiServer() as indi:
-        yield indi
 
 
 def finished_pulses():
