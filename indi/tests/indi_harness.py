@@ -124,6 +124,7 @@ class BlobWatch:
         if self._process.poll() is None:
             self._process.terminate()
             self._process.wait(5)
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 class PropertyMonitor:
@@ -201,6 +202,7 @@ class IndiServer:
         for pid in hung:
             os.kill(pid, signal.SIGKILL)
         self.log.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
         assert not hung, f"the driver did not end with the server: {hung}"
 
     def server_log(self):
@@ -260,12 +262,11 @@ class IndiServer:
         watch = self.watch_blob(f"{device}.CCD1.CCD1")
         self.set(f"{device}.CCD_EXPOSURE.CCD_EXPOSURE_VALUE={seconds}")
         path = watch.wait_for_blob(timeout)
-        watch.close()
         check = subprocess.run(["fitsverify", "-q", str(path)], capture_output=True, text=True)
         assert check.returncode == 0 and "verification OK" in check.stdout, check.stdout + check.stderr
         with fits.open(path) as hdus:
             header, data = hdus[0].header, hdus[0].data.copy()
-        path.unlink()
+        watch.close()
         return header, data
 
     def use_small_frame(self, device):
