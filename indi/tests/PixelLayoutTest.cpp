@@ -19,7 +19,7 @@ TEST(PixelLayout, BayerPatternFollowsTheFlip)
         {ORU_BAYER_RG, false, true, "GBRG"},  {ORU_BAYER_RG, true, true, "BGGR"},
         {ORU_BAYER_BG, false, false, "BGGR"}, {ORU_BAYER_BG, true, true, "RGGB"},
         {ORU_BAYER_GR, false, false, "GRBG"}, {ORU_BAYER_GR, true, false, "RGGB"},
-        {ORU_BAYER_GB, false, false, "GBRG"}, {ORU_BAYER_GB, false, true, "GRBG"},
+        {ORU_BAYER_GB, false, false, "GBRG"}, {ORU_BAYER_GB, false, true, "RGGB"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(BayerPatternName(c.pattern, c.horizontal, c.vertical), c.name)
