@@ -70,6 +70,18 @@ def test_capture_formats(server, capture_format, dtype, planes):
     assert ("BAYERPAT" in header) == (planes == 1)
 
 
+def test_colour_planes_are_red_green_blue(server):
+    server.set(f"{DEVICE}.CCD_CAPTURE_FORMAT.RGB24=On")
+    server.wait_for(f"{DEVICE}.CCD_CAPTURE_FORMAT.RGB24", "On", 5)
+    # All red, then all blue: the white balance empties the other plane.
+    server.set(f"{DEVICE}.CCD_CONTROLS.WB_R=99;WB_B=1;Gain=300")
+    _, reddish = server.expose(DEVICE, 0.2)
+    server.set(f"{DEVICE}.CCD_CONTROLS.WB_R=1;WB_B=99")
+    _, bluish = server.expose(DEVICE, 0.2)
+    assert reddish[0].mean() > 10 * max(reddish[2].mean(), 1)
+    assert bluish[2].mean() > 10 * max(bluish[0].mean(), 1)
+
+
 def test_flip_changes_the_pattern_that_goes_with_the_image(server):
     server.set(f"{DEVICE}.CCD_CAPTURE_FORMAT.RAW8=On")
     server.set(f"{DEVICE}.FLIP.FLIP_HORIZONTAL=On;FLIP_VERTICAL=Off")
