@@ -83,18 +83,18 @@ class BlobWatch:
     """indi_getprop watching a BLOB: every image or video frame the server
     sends is written into a folder of its own; `received` counts them."""
 
-    def __init__(self, server, spec):
+    def __init__(self, server, key):
         self.folder = tempfile.mkdtemp(prefix="indi-blobs-")
         self.lines = []
         self._ready = threading.Event()
         self._process = subprocess.Popen(
-            ["indi_getprop", "-p", str(server.port), "-m", "-v", "-t", "600", spec],
+            ["indi_getprop", "-p", str(server.port), "-m", "-v", "-t", "600", key],
             cwd=self.folder, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True,
             preexec_fn=_die_with_parent)
         threading.Thread(target=self._read, daemon=True).start()
         if not self._ready.wait(10):
             self.close()
-            raise AssertionError(f"indi_getprop did not start watching {spec}")
+            raise AssertionError(f"indi_getprop did not start watching {key}")
 
     def _read(self):
         for line in self._process.stderr:
@@ -131,12 +131,12 @@ class PropertyMonitor:
     """indi_getprop following a property: every value and state it reads,
     with the time it came (time.monotonic) in `times`."""
 
-    def __init__(self, server, spec):
+    def __init__(self, server, key):
         self.lines = []
         self.times = []
         # Line-buffered, so that each update arrives as it is printed.
         self._process = subprocess.Popen(
-            ["stdbuf", "-oL", "indi_getprop", "-p", str(server.port), "-m", "-t", "600", spec],
+            ["stdbuf", "-oL", "indi_getprop", "-p", str(server.port), "-m", "-t", "600", key],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, preexec_fn=_die_with_parent)
         threading.Thread(target=self._read, daemon=True).start()
 
@@ -212,14 +212,14 @@ class IndiServer:
         return "\n".join(line for line in lines if "Connection reset by peer" not in line
                          and "Broken pipe" not in line)
 
-    def get(self, spec, timeout=2):
+    def get(self, key, timeout=2):
         """One value ("dev.prop.elem", or "dev.prop._STATE"); None when absent."""
-        result = subprocess.run(["indi_getprop", "-p", str(self.port), "-t", str(timeout), "-1", spec],
+        result = subprocess.run(["indi_getprop", "-p", str(self.port), "-t", str(timeout), "-1", key],
                                 capture_output=True, text=True)
         return result.stdout.strip() if result.returncode == 0 else None
 
-    def get_all(self, spec="*.*.*", timeout=2):
-        result = subprocess.run(["indi_getprop", "-p", str(self.port), "-t", str(timeout), spec],
+    def get_all(self, key="*.*.*", timeout=2):
+        result = subprocess.run(["indi_getprop", "-p", str(self.port), "-t", str(timeout), key],
                                 capture_output=True, text=True)
         values = {}
         for line in result.stdout.splitlines():
@@ -227,32 +227,32 @@ class IndiServer:
             values[name] = value
         return values
 
-    def set(self, spec):
-        subprocess.run(["indi_setprop", "-p", str(self.port), spec], check=True, capture_output=True)
+    def set(self, key):
+        subprocess.run(["indi_setprop", "-p", str(self.port), key], check=True, capture_output=True)
 
-    def wait_for(self, spec, expected, timeout):
-        """Waits until `spec` reads `expected` (text) or passes it (a test)."""
+    def wait_for(self, key, expected, timeout):
+        """Waits until `key` reads `expected` (text) or passes it (a test)."""
         test = expected if callable(expected) else (lambda value: value == expected)
         last = []
 
         def matches():
-            value = self.get(spec)
+            value = self.get(key)
             last[:] = [value]
             return value is not None and test(value)
 
         try:
-            wait_until(matches, timeout, f"{spec} (last read: {last})", period=0.05)
+            wait_until(matches, timeout, key, period=0.05)
         except AssertionError:
-            raise AssertionError(f"{spec} read {last[0] if last else None}\n{self.server_log()[-3000:]}")
+            raise AssertionError(f"{key} read {last[0] if last else None}\n{self.server_log()[-3000:]}")
         return last[0]
 
-    def watch_blob(self, spec):
-        watch = BlobWatch(self, spec)
+    def watch_blob(self, key):
+        watch = BlobWatch(self, key)
         self._watches.append(watch)
         return watch
 
-    def monitor(self, spec):
-        monitor = PropertyMonitor(self, spec)
+    def monitor(self, key):
+        monitor = PropertyMonitor(self, key)
         self._watches.append(monitor)
         return monitor
 
