@@ -158,6 +158,9 @@ bool OruCcd::StartExposure(float duration)
         LOG_ERROR("Stop the video stream before taking an exposure.");
         return false;
     }
+    // A new request replaces the exposure in progress.
+    if (InExposure)
+        AbortExposure();
     m_ExposureSeconds = duration;
     m_ExposureAttempts = 0;
     if (!startCameraExposure())
