@@ -114,7 +114,8 @@ install: configure
 	cmake --build $(BUILD) -j$(JOBS)
 	cmake --install $(BUILD)
 
-# Release build; runs every benchmark executable of bench/.
+# Release build; runs every benchmark executable of bench/, the simulator's
+# and the INDI driver's timings.
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j$(JOBS)
@@ -122,6 +123,7 @@ bench: deps
 		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; \
 	done
 	$(BENCH_BUILD)/sim/oru-sim --camera 0x1001 --counting-pattern -- $(BENCH_BUILD)/bench/sim_bench
+	$(BENCH_BUILD)/sim/oru-sim --camera oru6200mc-pro -- $(PYTHON) bench/indi_bench.py $(BENCH_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD)

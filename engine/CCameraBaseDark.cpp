@@ -298,7 +298,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     const int W = m_iMaxWidth, H = m_iMaxHeight;
     uint8_t fileHeader[kBmpFileHeaderSize];
     uint8_t info[kBmpInfoHeaderSize];
-    std::printf("bmpheader size=%d\n", kBmpFileHeaderSize);
+    DbgPrint2(tag, "bmpheader size=%d\n", kBmpFileHeaderSize);
     if (std::fread(fileHeader, 1, sizeof fileHeader, file) != sizeof fileHeader) {
         DbgPrint2(tag, "Read bmp header failed!\n");
         return 0;
@@ -307,7 +307,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
         DbgPrint2(tag, "bmp header err\n");
         return 0;
     }
-    std::printf("bmpinfo size=%d\n", kBmpInfoHeaderSize);
+    DbgPrint2(tag, "bmpinfo size=%d\n", kBmpInfoHeaderSize);
     if (std::fread(info, 1, sizeof info, file) != sizeof info) {
         DbgPrint2(tag, "Read bmp information failed!\n");
         return 0;

@@ -47,18 +47,28 @@ public:
         _flags |= O_NOFOLLOW | O_CLOEXEC;
     }
 };
+
+// Standard output belongs to the program using the library: texts go to the
+// caller's list, or to standard error without one.
+void Note(std::vector<std::string> *notes, const std::string &text)
+{
+    if (notes != nullptr)
+        notes->push_back(text);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
+}
 } // namespace
 
-bool initLogSaveDir(char *path)
+bool initLogSaveDir(char *path, std::vector<std::string> *notes)
 {
     std::string home;
     if (!GetHomeDir(home)) {
-        printf("get home path err\n");
+        Note(notes, "get home path err");
         return false;
     }
     snprintf(path, kPathSize, "%s/.TAV", home.c_str());
     if (!EnsurePrivateFolder(path)) {
-        printf("mkdir err\n");
+        Note(notes, "mkdir err");
         return false;
     }
     return true;
@@ -75,22 +85,22 @@ ORULog::ORULog()
 {
     log4cpp::Category::getRoot();
     m_pCategory = &log4cpp::Category::getInstance("ORUCamera");
-    printf("constructor called!\n");
+    std::vector<std::string> notes{"constructor called!"};
 
     auto *layout = new log4cpp::PatternLayout();
     layout->setConversionPattern("%d: %p %c %x: %m%n");
 
     char path[kPathSize] = {};
-    bool privateFolder = initLogSaveDir(path);
-    printf("the filepath is : %s\n", path);
+    bool privateFolder = initLogSaveDir(path, &notes);
+    notes.push_back(std::string("the filepath is : ") + path);
     strncat(path, "/orucamerasdk", sizeof path - strlen(path) - 1);
-    printf("the log file path is : %s\n", path);
+    notes.push_back(std::string("the log file path is : ") + path);
     if (privateFolder && !EnsurePrivateFolder(path)) {
-        printf("failed to create directory\n");
+        notes.push_back("failed to create directory");
         privateFolder = false;
     }
     strncat(path, "/orucamerasdk.log", sizeof path - strlen(path) - 1);
-    printf("the log is : %s\n", path);
+    notes.push_back(std::string("the log is : ") + path);
 
     // Without a folder and file of this user's own the records go to
     // standard error only.
@@ -98,16 +108,27 @@ ORULog::ORULog()
         auto *appender = new PrivateRollingFileAppender("rollfileAppender", path);
         appender->setLayout(layout);
         m_pCategory->addAppender(appender);
+        m_bFileOpen = true;
     } else {
         delete layout;
     }
     m_pCategory->setPriority(kInfoPriority);
+    for (const std::string &note : notes)
+        Record(note);
 }
 
 ORULog::~ORULog()
 {
-    printf("destructor called!\n");
+    Record("destructor called!");
     log4cpp::Category::shutdown();
+}
+
+void ORULog::Record(const std::string &text)
+{
+    if (m_bFileOpen)
+        m_pCategory->info(text);
+    else
+        std::fprintf(stderr, "%s\n", text.c_str());
 }
 
 void ORULog::setPriority(log4cpp::Priority::PriorityLevel priority)

@@ -4,6 +4,9 @@
 // log4cpp's appender locking.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include <log4cpp/Category.hh>
 #include <log4cpp/Priority.hh>
 
@@ -23,11 +26,15 @@ public:
 private:
     ORULog();
     ~ORULog();
+    // Into the file when it could be opened, else onto standard error.
+    void Record(const std::string &text);
 
     log4cpp::Category *m_pCategory;
+    bool m_bFileOpen = false;
 };
 
 // Writes "<home>/.TAV" into path (at least 256 bytes) and creates it when
-// needed, closed to other users' writes (EnsurePrivateFolder). Messages go
-// to standard output, not through DbgPrint.
-bool initLogSaveDir(char *path);
+// needed, closed to other users' writes (EnsurePrivateFolder). Its messages
+// go into `notes`, or onto standard error without a list; never onto
+// standard output, which belongs to the program.
+bool initLogSaveDir(char *path, std::vector<std::string> *notes = nullptr);

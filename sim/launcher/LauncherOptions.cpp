@@ -47,6 +47,7 @@ void addCamera(LauncherOptions& options, const std::string& text)
     options.faults.emplace_back();
     options.plugFaults.emplace_back();
     options.countingPattern.push_back(false);
+    options.thermalTimeConstant.emplace_back();
 }
 
 void useCountingPattern(LauncherOptions& options)
@@ -54,6 +55,17 @@ void useCountingPattern(LauncherOptions& options)
     if (options.cameras.empty())
         throw std::invalid_argument("--counting-pattern comes before any --camera");
     options.countingPattern.back() = true;
+}
+
+void setThermalTimeConstant(LauncherOptions& options, const std::string& text)
+{
+    if (options.cameras.empty())
+        throw std::invalid_argument("--thermal-time-constant " + text + " comes before any --camera");
+    char* end = nullptr;
+    double seconds = std::strtod(text.c_str(), &end);
+    if (text.empty() || !end || *end != '\0' || !(seconds >= 0.0 && seconds <= 86400.0))
+        throw std::invalid_argument("bad thermal time constant \"" + text + "\" (0 to 86400 seconds)");
+    options.thermalTimeConstant.back() = seconds;
 }
 
 }  // namespace
@@ -88,6 +100,14 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
             setFirmware(options, argument.substr(11));
         } else if (argument == "--counting-pattern") {
             useCountingPattern(options);
+        } else if (argument == "--thermal-time-constant") {
+            if (++i == arguments.size())
+                throw std::invalid_argument("--thermal-time-constant needs seconds");
+            setThermalTimeConstant(options, arguments[i]);
+        } else if (argument == "--state-file") {
+            if (++i == arguments.size() || arguments[i].empty())
+                throw std::invalid_argument("--state-file needs a path");
+            options.stateFile = arguments[i];
         } else if (argument == "--list-models") {
             options.listModels = true;
         } else if (argument == "--help" || argument == "-h") {
@@ -109,7 +129,7 @@ LauncherOptions LauncherOptions::parse(const std::vector<std::string>& arguments
 std::string LauncherOptions::usage()
 {
     return "usage: oru-sim [--camera MODEL[@BUS-PORT[.PORT...]] [--fault FAULT]... [--firmware VERSION]\n"
-           "                [--counting-pattern]]... [--]\n"
+           "                [--counting-pattern] [--thermal-time-constant SECONDS]]... [--state-file PATH] [--]\n"
            "               COMMAND [ARGS...]\n"
            "       oru-sim --list-models\n"
            "Runs COMMAND with simulated cameras on a simulated USB bus and returns its exit code.\n"
@@ -123,6 +143,12 @@ std::string LauncherOptions::usage()
            "                            load from the host)\n"
            "  --counting-pattern        the camera named before it fills every bulk transfer at once with\n"
            "                            a counting pattern instead of sending frames (link throughput)\n"
+           "  --thermal-time-constant SECONDS\n"
+           "                            how fast the sensor of the camera named before it follows its\n"
+           "                            cooler (default 60; 0: at once)\n"
+           "  --state-file PATH         keep PATH up to date (every 100 ms, JSON) with each camera's port,\n"
+           "                            streaming state, sensor temperature, cooler power and the pulses\n"
+           "                            its ST4 guide port received\n"
            "  --list-models             list the models that can be simulated\n";
 }
 

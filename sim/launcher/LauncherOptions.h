@@ -1,10 +1,11 @@
 // The command line of the oru-sim launcher:
 //   oru-sim [--camera MODEL[@BUS-PORT.PORT...] [--fault FAULT]... [--firmware VERSION]
-//           [--counting-pattern]]... [--]
+//           [--counting-pattern] [--thermal-time-constant SECONDS]]... [--state-file PATH] [--]
 //           COMMAND ARGS...
 //   oru-sim --list-models | --help
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,11 @@ struct LauncherOptions {
     // Per camera, same order: a counting pattern fills bulk transfers at
     // once, in place of the camera's frames (raw link throughput).
     std::vector<bool> countingPattern;
+    // Per camera, same order: how fast the sensor follows its cooler;
+    // unset keeps the simulator's default.
+    std::vector<std::optional<double>> thermalTimeConstant;
+    // Where the cameras' state is written while the command runs; empty: nowhere.
+    std::string stateFile;
     std::vector<std::string> command;
     bool listModels = false;
     bool help = false;

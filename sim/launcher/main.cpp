@@ -12,11 +12,14 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "launcher/LauncherOptions.h"
 #include "launcher/PlugSchedule.h"
+#include "launcher/StateFile.h"
+#include "sim/CameraBoard.h"
 #include "sim/CountingPatternSource.h"
 #include "sim/FrameStream.h"
 #include "sim/LegacyFrameStream.h"
@@ -130,9 +133,17 @@ int main(int argc, char** argv)
             for (const std::string& fault : options.faults[i])
                 if (faults)
                     faults->apply(fault);
+            if (options.thermalTimeConstant[i]) {
+                ThermalSettings thermal = camera.board().thermalSettings();
+                thermal.timeConstantSeconds = *options.thermalTimeConstant[i];
+                camera.board().setThermalSettings(thermal);
+            }
         }
         // Stopped, with whatever it has not done yet, before the bus goes.
         PlugSchedule schedule(bus, std::move(plugFaults));
+        std::optional<StateFile> stateFile;
+        if (!options.stateFile.empty())
+            stateFile.emplace(bus, options.stateFile, std::chrono::milliseconds(100));
         return runCommand(options.command);
     } catch (const std::invalid_argument& error) {
         std::fprintf(stderr, "oru-sim: %s\n%s", error.what(), LauncherOptions::usage().c_str());

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
@@ -173,6 +174,31 @@ TEST(LauncherTest, ForwardsATerminationSignalAndCleansUp)
     EXPECT_FALSE(std::filesystem::exists(testbed));
 }
 
+TEST(LauncherTest, StateFileShowsEachCamerasTemperatureAndGuidePulses)
+{
+    const std::string path = testing::TempDir() + "oru-sim-state-" + std::to_string(getpid()) + ".json";
+    Launch launch = start({"--camera", "oru6200mc-pro", "--camera", "0x1001@1-3", "--state-file", path, "--",
+                           SIM_PROBE_PATH, "--guide"});
+    EXPECT_EQ(finish(launch), 0);
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::filesystem::remove(path);
+    const std::string state = text.str();
+    // A TMP100 at 20 degC ambient on the named model, no chip on the bare product ID.
+    EXPECT_NE(state.find("{\"product_id\": 4097, \"port\": \"1-1\", \"plugged_in\": true, \"streaming\": false, "
+                         "\"sensor_temperature\": 20, \"cooler_power\": 0, \"guide_pulses\": [{\"direction\": \"east\""),
+              std::string::npos)
+        << state;
+    EXPECT_NE(state.find("\"port\": \"1-3\""), std::string::npos) << state;
+    size_t duration = state.find("\"duration_ms\": ");
+    ASSERT_NE(duration, std::string::npos) << state;
+    double milliseconds = std::stod(state.substr(duration + 15));
+    EXPECT_GE(milliseconds, 30.0);
+    EXPECT_LT(milliseconds, 1000.0);
+    EXPECT_FALSE(std::filesystem::exists(path + ".part"));
+}
+
 TEST(LauncherTest, ReportsItsOwnFailures)
 {
     struct Case {
@@ -202,6 +228,10 @@ TEST(LauncherTest, ReportsItsOwnFailures)
         {{"--counting-pattern", "--camera", "0x1001", "--", "true"}, 125},
         {{"--camera", "oru120", "--firmware", "0x130", "--", "true"}, 125},
         {{"--camera", "oru120", "--firmware", "--", "true"}, 125},
+        {{"--thermal-time-constant", "1", "--camera", "0x1001", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--thermal-time-constant", "-1", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--thermal-time-constant", "fast", "--", "true"}, 125},
+        {{"--camera", "0x1001", "--state-file"}, 125},
         {{"--", "/nonexistent/program"}, 127},
     };
     for (const Case& c : cases) {

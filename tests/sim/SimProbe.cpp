@@ -8,6 +8,8 @@
 // --replug-watch SECONDS opens the first camera, asks it for its firmware
 // until it is gone ("removed") and then waits for a camera to come back
 // ("back 1-2 V30"); each wait ends after SECONDS ("still there", "not back").
+// --guide sends a 30 ms pulse east on the ST4 port and appends "guide" when
+// both requests went through.
 #include <libusb.h>
 #include <unistd.h>
 
@@ -77,6 +79,16 @@ std::string streamFrames(libusb_device_handle* handle)
         return "ok";
     return "short=" + std::to_string(shortFrames) + " bad=" + std::to_string(badFrames) +
            (stalledFrames > 0 ? " stalled=" + std::to_string(stalledFrames) : "");
+}
+
+constexpr uint16_t kGuideEast = 2;
+
+bool guidePulse(libusb_device_handle* handle)
+{
+    if (libusb_control_transfer(handle, 0x40, 0xB0, kGuideEast, 0, nullptr, 0, 1000) != 0)
+        return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    return libusb_control_transfer(handle, 0x40, 0xB1, kGuideEast, 0, nullptr, 0, 1000) == 0;
 }
 
 std::string portChain(libusb_device* device)
@@ -156,7 +168,8 @@ void watchReplug(libusb_context* context, double seconds)
     libusb_close(handle);
 }
 
-void printCamera(libusb_device* device, const libusb_device_descriptor& descriptor, bool bulk, bool temperature)
+void printCamera(libusb_device* device, const libusb_device_descriptor& descriptor, bool bulk, bool temperature,
+                 bool guide)
 {
     std::string chain = portChain(device);
     int speed = libusb_get_device_speed(device) == LIBUSB_SPEED_SUPER ? 5000 : 480;
@@ -177,6 +190,8 @@ void printCamera(libusb_device* device, const libusb_device_descriptor& descript
             std::snprintf(text, sizeof text, " B3:%02X%02X", reply[0], reply[1]);
             firmware += text;
         }
+        if (guide && guidePulse(handle))
+            firmware += " guide";
         libusb_close(handle);
     }
     std::printf("%04x:%04x %s %d %s\n", descriptor.idVendor, descriptor.idProduct, chain.c_str(), speed,
@@ -192,6 +207,7 @@ int main(int argc, char** argv)
     bool bulk = false;
     bool temperature = false;
     double replugWatch = 0.0;
+    bool guide = false;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--exit") == 0 && i + 1 < argc)
             exitCode = std::atoi(argv[++i]);
@@ -203,6 +219,8 @@ int main(int argc, char** argv)
             temperature = true;
         else if (std::strcmp(argv[i], "--replug-watch") == 0 && i + 1 < argc)
             replugWatch = std::atof(argv[++i]);
+        else if (std::strcmp(argv[i], "--guide") == 0)
+            guide = true;
     }
     const char* directory = std::getenv("UMOCKDEV_DIR");
     std::printf("%s\n", directory ? directory : "");
@@ -223,7 +241,7 @@ int main(int argc, char** argv)
     for (ssize_t i = 0; i < count; ++i) {
         libusb_device_descriptor descriptor;
         if (libusb_get_device_descriptor(devices[i], &descriptor) == 0 && descriptor.idVendor == kVendorId)
-            printCamera(devices[i], descriptor, bulk, temperature);
+            printCamera(devices[i], descriptor, bulk, temperature, guide);
     }
     libusb_free_device_list(devices, 1);
     libusb_exit(context);
