@@ -3,7 +3,7 @@
 # both the bus and libusb need.
 include(GoogleTest)
 
-set(ORU_SIM_PRELOAD "LD_PRELOAD=libumockdev-preload.so.0")
+set(ORU_SIM_PRELOAD "LD_PRELOAD=${ORU_UMOCKDEV_PRELOAD}")
 
 function(oru_add_sim_test target)
     gtest_discover_tests(${target}
