@@ -4,10 +4,15 @@
 #include <atomic>
 #include <cstring>
 
+#if defined(ORU_NEON_KERNELS)
+#include <sys/auxv.h>
+#endif
+
 #include "algorithm/VectorKernels.h"
 
 // Each listed function is compiled once per instruction set and picked when
-// the program loads; elsewhere the plain build serves (NEON or scalar).
+// the program loads; elsewhere the plain build serves (vectorised where the
+// baseline has vectors, as 64-bit Arm does).
 // ThreadSanitizer builds go without: the loader runs the clone resolvers before
 // the sanitizer's runtime is up, and they crash there.
 #if defined(ORU_X86_KERNELS) && !defined(__SANITIZE_THREAD__)
@@ -22,7 +27,7 @@ namespace {
 
 std::atomic<int> g_iKernelLimit(KERNELS_AVX512);
 
-#if defined(ORU_WIDE_KERNELS) || defined(ORU_X86_KERNELS)
+#if defined(ORU_WIDE_KERNELS) || defined(ORU_X86_KERNELS) || defined(ORU_NEON_KERNELS)
 // The build to run: the narrower of the limit and what the processor has.
 KernelLevel Level()
 {
@@ -30,6 +35,10 @@ KernelLevel Level()
     static const KernelLevel available = __builtin_cpu_supports("avx512bw") ? KERNELS_AVX512
                                          : __builtin_cpu_supports("avx2")   ? KERNELS_AVX2
                                                                              : KERNELS_PORTABLE;
+#elif defined(ORU_NEON_KERNELS)
+    // GCC has no target clones on 32-bit Arm: the kernel's word decides.
+    static const KernelLevel available =
+        getauxval(AT_HWCAP) & HWCAP_ARM_NEON ? KERNELS_NEON : KERNELS_PORTABLE;
 #else
     // Only the byte-permute lookup asks: it checks its own instructions.
     const KernelLevel available = KERNELS_AVX512;
@@ -78,6 +87,15 @@ void LimitKernels(KernelLevel widest)
     g_iKernelLimit = widest;
 }
 
+KernelLevel KernelsInUse()
+{
+#if defined(ORU_WIDE_KERNELS) || defined(ORU_NEON_KERNELS)
+    return Level();
+#else
+    return KERNELS_PORTABLE;
+#endif
+}
+
 #if defined(ORU_WIDE_KERNELS)
 #define ORU_DISPATCH(KERNEL, ...)                                                                \
     switch (Level()) {                                                                           \
@@ -85,6 +103,11 @@ void LimitKernels(KernelLevel widest)
     case KERNELS_AVX2: return KERNEL##Avx2(__VA_ARGS__);                                         \
     default: return KERNEL##Portable(__VA_ARGS__);                                               \
     }
+#elif defined(ORU_NEON_KERNELS)
+#define ORU_DISPATCH(KERNEL, ...)                                                                \
+    if (Level() == KERNELS_NEON)                                                                 \
+        return KERNEL##Neon(__VA_ARGS__);                                                        \
+    return KERNEL##Portable(__VA_ARGS__);
 #else
 #define ORU_DISPATCH(KERNEL, ...) return KERNEL##Portable(__VA_ARGS__);
 #endif

@@ -1,7 +1,7 @@
 // Whole-row and whole-buffer loops behind CAlgorithm. Each one produces
 // exactly the bytes of the per-pixel arithmetic it replaces; they are written
-// for the compiler's vectoriser, and on x86-64 built in several instruction-set
-// versions chosen at run time.
+// for the compiler's vectoriser, and on x86-64 and 32-bit Arm built in several
+// instruction-set versions chosen at run time.
 #pragma once
 
 #include <cstddef>
@@ -24,11 +24,14 @@ struct BayerRow {
     int balance2;        // the same for byte 2
 };
 
-// Builds of the explicitly vectorised kernels, narrowest first.
-enum KernelLevel { KERNELS_PORTABLE, KERNELS_AVX2, KERNELS_AVX512 };
+// Builds of the explicitly vectorised kernels, narrowest first: NEON on
+// 32-bit Arm, AVX2 and AVX-512BW on x86-64.
+enum KernelLevel { KERNELS_PORTABLE, KERNELS_NEON, KERNELS_AVX2, KERNELS_AVX512 };
 // The widest build allowed to run; the widest the processor has runs by
 // default. Tests lower it to check the builds other processors run.
 void LimitKernels(KernelLevel widest);
+// The build of the row kernels that runs now.
+KernelLevel KernelsInUse();
 
 // Largest SetRGBWB gain the row kernels apply themselves.
 const int MAX_KERNEL_GAIN = 128;

@@ -13,6 +13,12 @@
 #include <immintrin.h>
 #endif
 
+// 32-bit Arm built with NEON: a few helpers use its instructions directly.
+#if defined(__arm__) && defined(__ARM_NEON)
+#include <arm_neon.h>
+#define ORU_ARM_NEON 1
+#endif
+
 #include "algorithm/PixelKernels.h"
 
 // x86-64 with GCC: intrinsics, run-time dispatch and target clones.
@@ -78,6 +84,9 @@ namespace PixelKernels {
 ORU_DECLARE_ROW_KERNELS(Avx2)
 ORU_DECLARE_ROW_KERNELS(Avx512)
 #endif
+#if defined(ORU_NEON_KERNELS)
+ORU_DECLARE_ROW_KERNELS(Neon)
+#endif
 
 namespace {
 
@@ -141,6 +150,12 @@ ORU_INLINE Words MulHi(Words a, Words b)
     const u16x8 low = (u16x8)_mm_mulhi_epu16((__m128i)aLow, (__m128i)bLow);
     const u16x8 high = (u16x8)_mm_mulhi_epu16((__m128i)aHigh, (__m128i)bHigh);
     return __builtin_shufflevector(low, high, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+#elif ORU_VECTOR_BYTES == 16 && defined(ORU_ARM_NEON)
+    // Widening multiplies of each half, then the high halves of the products.
+    const uint16x8_t x = (uint16x8_t)a, y = (uint16x8_t)b;
+    const uint32x4_t low = vmull_u16(vget_low_u16(x), vget_low_u16(y));
+    const uint32x4_t high = vmull_u16(vget_high_u16(x), vget_high_u16(y));
+    return (Words)vcombine_u16(vshrn_n_u32(low, 16), vshrn_n_u32(high, 16));
 #else
     WideDwords product = __builtin_convertvector(a, WideDwords) * __builtin_convertvector(b, WideDwords);
     return __builtin_convertvector(product >> 16, Words);
@@ -333,6 +348,10 @@ ORU_INLINE void WithLayout(const BayerRow &row, Walk walk)
 // Three planes of 16 bytes as 16 pixels of three bytes.
 ORU_INLINE void StoreRGB24(uint8_t *out, u8x16 p0, u8x16 p1, u8x16 p2)
 {
+#if defined(ORU_ARM_NEON)
+    // NEON stores three planes interleaved in one instruction.
+    vst3q_u8(out, uint8x16x3_t{{(uint8x16_t)p0, (uint8x16_t)p1, (uint8x16_t)p2}});
+#else
     u8x16 t = __builtin_shufflevector(p0, p1, 0, 16, 0, 1, 17, 0, 2, 18, 0, 3, 19, 0, 4, 20, 0, 5);
     Store(out, __builtin_shufflevector(t, p2, 0, 1, 16, 3, 4, 17, 6, 7, 18, 9, 10, 19, 12, 13, 20,
                                        15));
@@ -342,6 +361,7 @@ ORU_INLINE void StoreRGB24(uint8_t *out, u8x16 p0, u8x16 p1, u8x16 p2)
     t = __builtin_shufflevector(p0, p1, 0, 11, 27, 0, 12, 28, 0, 13, 29, 0, 14, 30, 0, 15, 31, 0);
     Store(out + 32, __builtin_shufflevector(t, p2, 26, 1, 2, 27, 4, 5, 28, 7, 8, 29, 10, 11, 30,
                                             13, 14, 31));
+#endif
 }
 
 // Bytes 16 Q .. 16 Q + 15 of a vector.

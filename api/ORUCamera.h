@@ -272,7 +272,14 @@ ORU_API const char *ORUGetSDKVersion(void);
 #define ORU_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
 #else
 #include <stddef.h>
+#if defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define ORU_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
+#else
+/* Before C11: an array of negative size stops the compiler. */
+#define ORU_STATIC_ASSERT_NAMED(cond, line) typedef char oru_layout_check_##line[(cond) ? 1 : -1]
+#define ORU_STATIC_ASSERT_AT(cond, line) ORU_STATIC_ASSERT_NAMED(cond, line)
+#define ORU_STATIC_ASSERT(cond, msg) ORU_STATIC_ASSERT_AT(cond, __LINE__)
+#endif
 #endif
 
 ORU_STATIC_ASSERT(sizeof(ORU_BOOL) == 4, "ORU_BOOL is 32-bit");
@@ -313,5 +320,7 @@ ORU_STATIC_ASSERT(offsetof(ORU_CAMERA_INFO, reserved) == 224, "info layout");
 ORU_STATIC_ASSERT(sizeof(ORU_CAMERA_INFO) == 240, "info size");
 
 #undef ORU_STATIC_ASSERT
+#undef ORU_STATIC_ASSERT_AT
+#undef ORU_STATIC_ASSERT_NAMED
 
 #endif /* ORU_CAMERA_H */

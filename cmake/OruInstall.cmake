@@ -12,14 +12,15 @@ string(REGEX REPLACE "/$" "" ORU_PC_TO_PREFIX "${ORU_PC_TO_PREFIX}")
 configure_file(cmake/tav_oru.pc.in tav_oru.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/tav_oru.pc DESTINATION ${ORU_PC_DIR})
 
-# Empty: the directory under the prefix that the interpreter searches, found
-# by asking it; otherwise lib/pythonX.Y/site-packages (then on PYTHONPATH).
-set(PYTHON_INSTALL_DIR "" CACHE PATH
-    "Where the Python package goes (relative to the prefix, or absolute); empty: chosen for the prefix")
-set(ORU_PYTHON_INSTALL_DIR "${PYTHON_INSTALL_DIR}")
-if(ORU_PYTHON_INSTALL_DIR STREQUAL "")
-    execute_process(
-        COMMAND ${Python_EXECUTABLE} -c [[
+if(ORU_BUILD_PYTHON)
+    # Empty: the directory under the prefix that the interpreter searches, found
+    # by asking it; otherwise lib/pythonX.Y/site-packages (then on PYTHONPATH).
+    set(PYTHON_INSTALL_DIR "" CACHE PATH
+        "Where the Python package goes (relative to the prefix, or absolute); empty: chosen for the prefix")
+    set(ORU_PYTHON_INSTALL_DIR "${PYTHON_INSTALL_DIR}")
+    if(ORU_PYTHON_INSTALL_DIR STREQUAL "")
+        execute_process(
+            COMMAND ${Python_EXECUTABLE} -c [[
 import os, sys
 prefix = os.path.normpath(sys.argv[1])
 version = "python%d.%d" % sys.version_info[:2]
@@ -28,14 +29,15 @@ candidates = ["lib/python3/dist-packages", "lib/%s/dist-packages" % version,
 searched = {os.path.normpath(p) for p in sys.path if p}
 print(next((c for c in candidates if os.path.join(prefix, c) in searched), candidates[-1]))
 ]] ${CMAKE_INSTALL_PREFIX}
-        OUTPUT_VARIABLE ORU_PYTHON_INSTALL_DIR
-        OUTPUT_STRIP_TRAILING_WHITESPACE
-        COMMAND_ERROR_IS_FATAL ANY)
+            OUTPUT_VARIABLE ORU_PYTHON_INSTALL_DIR
+            OUTPUT_STRIP_TRAILING_WHITESPACE
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()
+    install(TARGETS bindings LIBRARY DESTINATION ${ORU_PYTHON_INSTALL_DIR}/tav_oru)
+    install(DIRECTORY python/tav_oru/ DESTINATION ${ORU_PYTHON_INSTALL_DIR}/tav_oru
+            FILES_MATCHING PATTERN "*.py" PATTERN "*.pyi" PATTERN "py.typed"
+            PATTERN "__pycache__" EXCLUDE)
 endif()
-install(TARGETS bindings LIBRARY DESTINATION ${ORU_PYTHON_INSTALL_DIR}/tav_oru)
-install(DIRECTORY python/tav_oru/ DESTINATION ${ORU_PYTHON_INSTALL_DIR}/tav_oru
-        FILES_MATCHING PATTERN "*.py" PATTERN "*.pyi" PATTERN "py.typed"
-        PATTERN "__pycache__" EXCLUDE)
 
 install(TARGETS oru-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 

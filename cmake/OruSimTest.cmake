@@ -14,7 +14,7 @@ include(GoogleTest)
 # umockdev's preload need it (a Python child of a test is better without).
 set(ORU_TEST_PRELOAD "${ORU_SANITIZER_RUNTIME}")
 set(ORU_SIM_PRELOAD "${ORU_TEST_PRELOAD}")
-list(APPEND ORU_SIM_PRELOAD libumockdev-preload.so.0)
+list(APPEND ORU_SIM_PRELOAD ${ORU_UMOCKDEV_PRELOAD})
 list(JOIN ORU_SIM_PRELOAD ":" ORU_SIM_PRELOAD)
 
 function(oru_discover_tests target)

@@ -1,7 +1,7 @@
 // A simulated USB bus: a umockdev testbed whose devices are simulated cameras
 // that the real libusb-1.0 finds, opens and talks to. The process must run
-// under umockdev's preload (LD_PRELOAD=libumockdev-preload.so.0): tests get it
-// from oru_add_sim_test(), programs from the oru-sim launcher.
+// under umockdev's preload (UmockdevPreload::kLibrary in LD_PRELOAD): tests get
+// it from oru_add_sim_test(), programs from the oru-sim launcher.
 //
 // Only one bus may exist per process at a time (umockdev keeps its testbed in
 // the environment). Create libusb contexts after the bus, so that they see

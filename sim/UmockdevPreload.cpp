@@ -11,6 +11,8 @@
 
 namespace oru_sim {
 
+const char* const UmockdevPreload::kLibrary = ORU_UMOCKDEV_PRELOAD;
+
 namespace {
 
 constexpr const char* kRetryMarker = "ORU_SIM_PRELOAD_RETRY";

@@ -6,7 +6,8 @@ namespace oru_sim {
 
 class UmockdevPreload {
 public:
-    static constexpr const char* kLibrary = "libumockdev-preload.so.0";
+    // Its name or path, as LD_PRELOAD takes it (fixed when the simulator is built).
+    static const char* const kLibrary;
 
     // The preload library is loaded in this process.
     static bool active();

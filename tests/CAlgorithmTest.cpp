@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#if defined(__arm__)
+#include <sys/auxv.h>
+#endif
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -30,9 +34,15 @@ std::vector<T> RandomSamples(size_t count, unsigned seed, unsigned maxValue)
     return samples;
 }
 
-// Every build of the row kernels this processor can run, widest first.
+// Every build of the row kernels for this architecture, widest first; a
+// processor without one runs the next narrower.
 const PixelKernels::KernelLevel KERNEL_LEVELS[] = {
-    PixelKernels::KERNELS_AVX512, PixelKernels::KERNELS_AVX2, PixelKernels::KERNELS_PORTABLE};
+#if defined(__arm__)
+    PixelKernels::KERNELS_NEON,
+#else
+    PixelKernels::KERNELS_AVX512, PixelKernels::KERNELS_AVX2,
+#endif
+    PixelKernels::KERNELS_PORTABLE};
 
 // Runs the kernels of one build while in scope.
 class KernelLimit {
@@ -40,6 +50,28 @@ public:
     explicit KernelLimit(PixelKernels::KernelLevel level) { PixelKernels::LimitKernels(level); }
     ~KernelLimit() { PixelKernels::LimitKernels(PixelKernels::KERNELS_AVX512); }
 };
+
+// The widest build the processor has runs unless limited, so the exactness
+// tests below reach every build this processor can run.
+TEST(PixelKernelsDispatch, WidestBuildOfTheProcessorRuns)
+{
+#if defined(__arm__)
+    const auto widest = getauxval(AT_HWCAP) & HWCAP_ARM_NEON ? PixelKernels::KERNELS_NEON
+                                                             : PixelKernels::KERNELS_PORTABLE;
+#elif defined(__x86_64__)
+    const auto widest = __builtin_cpu_supports("avx512bw") ? PixelKernels::KERNELS_AVX512
+                        : __builtin_cpu_supports("avx2")   ? PixelKernels::KERNELS_AVX2
+                                                           : PixelKernels::KERNELS_PORTABLE;
+#else
+    const auto widest = PixelKernels::KERNELS_PORTABLE;
+#endif
+    EXPECT_EQ(PixelKernels::KernelsInUse(), widest);
+    {
+        KernelLimit limit(PixelKernels::KERNELS_PORTABLE);
+        EXPECT_EQ(PixelKernels::KernelsInUse(), PixelKernels::KERNELS_PORTABLE);
+    }
+    EXPECT_EQ(PixelKernels::KernelsInUse(), widest);
+}
 
 // Index of the first difference, or -1.
 template <typename T>

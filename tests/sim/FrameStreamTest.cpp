@@ -216,16 +216,19 @@ TEST_F(FrameStreamTest, FramesHaveTheRegisterSizeAndStandardMarkers)
         bool wide;
     };
     const Case cases[] = {{128, 64, false}, {128, 64, true}, {100, 30, false}, {3000, 700, true}};
+    // Sizes and markers, not pace: under emulation the largest frame takes
+    // about a second to render.
+    const unsigned waitMs = 5000;
     plug();
     command(kStartStreaming);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + (c.wide ? " 16-bit" : " 8-bit"));
         setFrame(c.width, c.height, c.wide);
         std::vector<uint8_t> frame;
-        ASSERT_EQ(read(frame), 0);  // may still be of the old size
+        ASSERT_EQ(read(frame, waitMs), 0);  // may still be of the old size
         int lastCounter = -1;
         for (int i = 0; i < 3; ++i) {
-            ASSERT_EQ(read(frame), 0);
+            ASSERT_EQ(read(frame, waitMs), 0);
             ASSERT_EQ(frame.size(), static_cast<size_t>(c.width * c.height * (c.wide ? 2 : 1)));
             EXPECT_TRUE(wellMarked(frame));
             EXPECT_GT(static_cast<int>(marksOf(frame).counter), lastCounter);

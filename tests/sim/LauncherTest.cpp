@@ -274,7 +274,8 @@ TEST(BusWithoutPreloadTest, FailsWithAClearMessage)
         SimulatedBus bus;
         FAIL() << "a bus came up without the preload";
     } catch (const std::runtime_error& error) {
-        EXPECT_NE(std::string(error.what()).find("LD_PRELOAD=libumockdev-preload.so.0"), std::string::npos)
+        const std::string setting = std::string("LD_PRELOAD=") + UmockdevPreload::kLibrary;
+        EXPECT_NE(std::string(error.what()).find(setting), std::string::npos)
             << error.what();
     }
 }
