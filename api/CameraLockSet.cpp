@@ -8,10 +8,10 @@ void CameraLockSet::Create()
 {
     if (m_bReady.load())
         return;
-    for (int k = 0; k < kLockCount; ++k) {
+    // The busy counts are left alone: they always return to 0, and a caller
+    // that has just counted itself must stay counted.
+    for (int k = 0; k < kLockCount; ++k)
         InitializeCriticalSection(&m_Mutex[k]);
-        m_Busy[k].store(0);
-    }
     m_bReady.store(true);
 }
 
@@ -44,9 +44,9 @@ void CameraLockSet::DestroyLocked()
 
 bool CameraLockSet::Enter(int lockNo)
 {
-    m_Busy[lockNo].store(1);
+    m_Busy[lockNo].fetch_add(1);
     if (!m_bReady.load()) {
-        m_Busy[lockNo].store(0);
+        m_Busy[lockNo].fetch_sub(1);
         return false;
     }
     pthread_mutex_lock(&m_Mutex[lockNo].mutex);
@@ -56,5 +56,5 @@ bool CameraLockSet::Enter(int lockNo)
 void CameraLockSet::Leave(int lockNo)
 {
     pthread_mutex_unlock(&m_Mutex[lockNo].mutex);
-    m_Busy[lockNo].store(0);
+    m_Busy[lockNo].fetch_sub(1);
 }

@@ -1,7 +1,8 @@
 // The per-camera lock set of the flat API: one recursive mutex per flat
-// function (by lock number), a busy flag per mutex and a ready flag.
-// A call announces itself in its busy flag before it looks at the ready flag,
-// so Close never destroys a mutex that a caller is about to take.
+// function (by lock number), a busy count per mutex and a ready flag.
+// A call counts itself in its busy count before it looks at the ready flag,
+// so Close never destroys a mutex that a caller is about to take; a count,
+// because several callers of one function may queue on its mutex at once.
 // Thread safety: Create/Close are called by the registry under its own lock;
 // Enter/Leave from any thread.
 #pragma once
@@ -31,6 +32,6 @@ public:
 
 private:
     S_MUTEX_UNIX m_Mutex[kLockCount];
-    std::atomic<uint8_t> m_Busy[kLockCount] = {};
+    std::atomic<int> m_Busy[kLockCount] = {};
     std::atomic<bool> m_bReady{false};
 };
