@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "TempHome.h"
@@ -19,6 +20,27 @@ using oru_sim::SimulatedCamera;
 namespace {
 
 constexpr uint8_t kReqWriteSensor = 0xB6;
+constexpr uint8_t kReqGuideOn = 0xB0;
+
+// A C caller may pass any number where the header declares an enumeration:
+// in C++ every enumeration of the interface holds every 32-bit value.
+template <typename Enum>
+constexpr bool kHoldsInt32 = std::is_same_v<std::underlying_type_t<Enum>, int32_t>;
+static_assert(kHoldsInt32<ORU_BOOL> && kHoldsInt32<ORU_ERROR_CODE> && kHoldsInt32<ORU_IMG_TYPE> &&
+              kHoldsInt32<ORU_BAYER_PATTERN> && kHoldsInt32<ORU_GUIDE_DIRECTION> &&
+              kHoldsInt32<ORU_FLIP_STATUS> && kHoldsInt32<ORU_CAMERA_MODE> &&
+              kHoldsInt32<ORU_TRIG_OUTPUT> && kHoldsInt32<ORU_EXPOSURE_STATUS> &&
+              kHoldsInt32<ORU_CONTROL_TYPE>);
+
+// The enumeration value a C caller makes of a plain number.
+template <typename Enum>
+Enum FromC(int32_t number)
+{
+    Enum value;
+    std::memcpy(&value, &number, sizeof value);
+    return value;
+}
+
 
 struct FlatCall {
     const char *name;
@@ -192,6 +214,38 @@ TEST_F(FlatApiTest, TriggerOutputPinsAreProgrammedAndAnUnknownPinIsRefused)
     EXPECT_EQ(high, ORU_FALSE);
     EXPECT_EQ(delay, 0x01020304);
     EXPECT_EQ(duration, 500);
+}
+
+TEST_F(FlatApiTest, NumbersOutsideAnEnumerationAreRefused)
+{
+    OpenAndInit();
+    for (int32_t mode : {7, -2, 1000}) {
+        EXPECT_EQ(ORUSetCameraMode(0, FromC<ORU_CAMERA_MODE>(mode)), ORU_ERROR_INVALID_MODE)
+            << mode;
+    }
+    int32_t value = 0;
+    ORU_BOOL autoOn = ORU_FALSE;
+    for (int32_t type : {22, -1, 1 << 20}) {
+        EXPECT_EQ(ORUSetControlValue(0, FromC<ORU_CONTROL_TYPE>(type), 1, ORU_FALSE),
+                  ORU_ERROR_INVALID_CONTROL_TYPE)
+            << type;
+        EXPECT_EQ(ORUGetControlValue(0, FromC<ORU_CONTROL_TYPE>(type), &value, &autoOn),
+                  ORU_ERROR_INVALID_CONTROL_TYPE)
+            << type;
+    }
+    EXPECT_EQ(ORUSetROIFormat(0, 640, 480, 1, FromC<ORU_IMG_TYPE>(1 << 30)),
+              ORU_ERROR_INVALID_IMGTYPE);
+    EXPECT_EQ(ORUSetTriggerOutputIOConf(0, FromC<ORU_TRIG_OUTPUT>(-7), FromC<ORU_BOOL>(5), 1, 1),
+              ORU_ERROR_GENERAL_ERROR);
+    // Guiding ignores a direction it does not know.
+    EXPECT_EQ(ORUPulseGuideOn(0, FromC<ORU_GUIDE_DIRECTION>(4)), ORU_SUCCESS);
+    EXPECT_EQ(ORUPulseGuideOff(0, FromC<ORU_GUIDE_DIRECTION>(-1)), ORU_SUCCESS);
+    EXPECT_TRUE(sim_->requests(kReqGuideOn).empty());
+    // Any boolean other than ORU_TRUE is false.
+    ASSERT_EQ(ORUSetControlValue(0, ORU_GAIN, 150, FromC<ORU_BOOL>(2)), ORU_SUCCESS);
+    ASSERT_EQ(ORUGetControlValue(0, ORU_GAIN, &value, &autoOn), ORU_SUCCESS);
+    EXPECT_EQ(value, 150);
+    EXPECT_EQ(autoOn, ORU_FALSE);
 }
 
 TEST_F(FlatApiTest, NullOutputPointersAreRefusedInsteadOfCrashing)
