@@ -137,6 +137,11 @@ CCameraBase *RegistryCamera(int id)
     return g_cameras[id].load();
 }
 
+ORU_ERROR_CODE RegistryResult(CCameraBase *camera, ORU_ERROR_CODE result)
+{
+    return camera->IsRemoved() ? ORU_ERROR_CAMERA_REMOVED : result;
+}
+
 void RegistryLeave(int id, int lockNo)
 {
     g_lockSets[id].Leave(lockNo);
