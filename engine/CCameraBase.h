@@ -356,7 +356,8 @@ public:
     int m_iDarkFrames;
     int m_iDarkFrameCount;
 
-    // --- Hot pixels (HPC lock: m_pHPCList). ---
+    // --- Hot pixels (HPC lock: the table, the adjusted map, the lists and
+    // the key they were built for). ---
     uint8_t *m_pHPCTable;
     uint8_t *m_pHPCAdj;
     int m_iHPCAdjWidth;
