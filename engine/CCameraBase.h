@@ -281,8 +281,8 @@ public:
     std::atomic<int> m_iHMAX;
     std::atomic<uint32_t> m_iFrameTimeUs;
     std::atomic<uint32_t> m_iTransferTimeUs;
-    float m_fMaxFPS;
-    float m_fDataRate;
+    std::atomic<float> m_fMaxFPS;
+    std::atomic<float> m_fDataRate;
     std::atomic<int> m_iBandwidth;
     std::atomic<bool> m_bAutoBandwidth;
     int m_iBandwidthUSB3;
