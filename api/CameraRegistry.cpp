@@ -16,7 +16,9 @@ namespace {
 
 constexpr int kMaxPortNumbers = 8;
 constexpr int kPropertyLock = 0;
-constexpr int kInitLock = 1;
+// Initialisation sets the camera up from scratch: no other call on it may
+// overlap, so it takes every lock (its own inner calls take theirs again).
+constexpr int kInitLock = CameraLockSet::kEveryLock;
 constexpr int kFirmwareAttempts = 3;
 
 struct ConnectedList {
