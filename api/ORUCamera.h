@@ -13,9 +13,10 @@
  * Thread safety: every function may be called from any thread. Calls of the
  * same function on the same camera are serialised; calls of different
  * functions on one camera run concurrently (a blocking ORUGetVideoData does not
- * hold up ORUSetControlValue). ORUCloseCamera waits until every other call on
- * its camera has left. Enumeration, open and close are serialised among
- * themselves.
+ * hold up ORUSetControlValue). ORUCloseCamera and ORUInitCamera wait until
+ * every other call on their camera has left and run alone on it. Enumeration,
+ * open and close are serialised among themselves. Once a camera has been
+ * pulled out, every call on it returns ORU_ERROR_CAMERA_REMOVED.
  */
 #ifndef ORU_CAMERA_H
 #define ORU_CAMERA_H
