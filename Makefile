@@ -89,13 +89,14 @@ test-armhf: deps
 	cd $(ARMHF_BUILD) && ctest --output-on-failure -j$(JOBS) -LE timing
 
 # The C++ tests once more, built with ThreadSanitizer.
-# The suites where threads meet (worker threads, ring, capture lifecycle,
-# registry and flat API, auto controls, cooler) under ThreadSanitizer. The USB
+# The suites where threads meet (worker threads, camera lock sets, ring,
+# capture lifecycle, registry and flat API, auto controls, cooler, and the
+# flat-API hammer, ctest label "concurrency") under ThreadSanitizer. The USB
 # emulation underneath is not instrumented: tests/tsan.supp keeps its
 # hand-overs out of the reports. Tests labelled "timing" are left out: under
 # the sanitizer's slowdown the simulated camera's frames outrun the host and
 # those tests see the drops they are meant to rule out.
-TSAN_TESTS = ThreadCtrl|RunningRing|CirBuf|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl|FlatApiTest
+TSAN_TESTS = ThreadCtrl|CameraLockSet|RunningRing|CirBuf|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl|FlatApiTest|HammerTest
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORU_SANITIZE_THREAD=ON \
 		$(CMAKE_FLAGS)
