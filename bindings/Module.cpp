@@ -157,7 +157,19 @@ void add_stream(py::module_ &m)
                  return stream;
              },
              py::return_value_policy::reference_internal)
-        .def("__exit__", [](VideoStream &stream, const py::args &) { stream.close(); })
+        .def("__exit__",
+             [](VideoStream &stream, const py::object &error_type, const py::object &,
+                const py::object &) {
+                 if (error_type.is_none()) {
+                     stream.close();
+                     return;
+                 }
+                 // The error that ends the block is the one to see.
+                 try {
+                     stream.close();
+                 } catch (const std::exception &) {
+                 }
+             })
         .def("__iter__", [](VideoStream &stream) -> VideoStream & { return stream; },
              py::return_value_policy::reference_internal)
         .def("__next__", &VideoStream::next)
