@@ -67,7 +67,8 @@ install: configure
 	cmake --build $(BUILD) -j$(JOBS)
 	cmake --install $(BUILD)
 
-# Release build; runs every benchmark executable of bench/.
+# Release build; runs every benchmark executable of bench/, then video from
+# Python against the C example on one simulated camera.
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPython_EXECUTABLE=$(PYTHON)
 	cmake --build $(BENCH_BUILD) -j$(JOBS)
@@ -75,6 +76,8 @@ bench: deps
 		if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; \
 	done
 	$(BENCH_BUILD)/sim/oru-sim --camera 0x1001 --counting-pattern -- $(BENCH_BUILD)/bench/sim_bench
+	PYTHONPATH=$(abspath $(BENCH_BUILD))/python $(BENCH_BUILD)/sim/oru-sim --camera oru6200mc-pro -- \
+		$(PYTHON) bench/stream_bench.py $(BENCH_BUILD)/examples/stream_video
 
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
