@@ -157,7 +157,8 @@ install: configure
 	cmake --install $(BUILD)
 
 # Release build; runs every benchmark executable of bench/, the simulator's
-# and the INDI driver's timings.
+# and the INDI driver's timings, and video from Python against the C example
+# on one simulated camera.
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j$(JOBS)
@@ -166,6 +167,8 @@ bench: deps
 	done
 	$(BENCH_BUILD)/sim/oru-sim --camera 0x1001 --counting-pattern -- $(BENCH_BUILD)/bench/sim_bench
 	$(BENCH_BUILD)/sim/oru-sim --camera oru6200mc-pro -- $(PYTHON) bench/indi_bench.py $(BENCH_BUILD)
+	PYTHONPATH=$(abspath $(BENCH_BUILD))/python $(BENCH_BUILD)/sim/oru-sim --camera oru6200mc-pro -- \
+		$(PYTHON) bench/stream_bench.py $(BENCH_BUILD)/examples/stream_video
 
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(ARMHF_BUILD) $(PY313_BUILD)
