@@ -89,13 +89,14 @@ test-armhf: deps
 	cd $(ARMHF_BUILD) && ctest --output-on-failure -j$(JOBS) -LE timing
 
 # The C++ tests once more, built with ThreadSanitizer.
-# The suites where threads meet (worker threads, ring, capture lifecycle,
-# registry and flat API, auto controls, cooler) under ThreadSanitizer. The USB
+# The suites where threads meet (worker threads, camera lock sets, ring,
+# capture lifecycle, registry and flat API, auto controls, cooler, and the
+# flat-API hammer, ctest label "concurrency") under ThreadSanitizer. The USB
 # emulation underneath is not instrumented: tests/tsan.supp keeps its
 # hand-overs out of the reports. Tests labelled "timing" are left out: under
 # the sanitizer's slowdown the simulated camera's frames outrun the host and
 # those tests see the drops they are meant to rule out.
-TSAN_TESTS = ThreadCtrl|RunningRing|CirBuf|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl|FlatApiTest
+TSAN_TESTS = ThreadCtrl|CameraLockSet|RunningRing|CirBuf|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl|FlatApiTest|HammerTest
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORU_SANITIZE_THREAD=ON \
 		$(CMAKE_FLAGS)
@@ -156,7 +157,8 @@ install: configure
 	cmake --install $(BUILD)
 
 # Release build; runs every benchmark executable of bench/, the simulator's
-# and the INDI driver's timings.
+# and the INDI driver's timings, and video from Python against the C example
+# on one simulated camera.
 bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j$(JOBS)
@@ -165,6 +167,8 @@ bench: deps
 	done
 	$(BENCH_BUILD)/sim/oru-sim --camera 0x1001 --counting-pattern -- $(BENCH_BUILD)/bench/sim_bench
 	$(BENCH_BUILD)/sim/oru-sim --camera oru6200mc-pro -- $(PYTHON) bench/indi_bench.py $(BENCH_BUILD)
+	PYTHONPATH=$(abspath $(BENCH_BUILD))/python $(BENCH_BUILD)/sim/oru-sim --camera oru6200mc-pro -- \
+		$(PYTHON) bench/stream_bench.py $(BENCH_BUILD)/examples/stream_video
 
 clean:
 	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(ARMHF_BUILD) $(PY313_BUILD)

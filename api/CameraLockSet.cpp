@@ -8,10 +8,10 @@ void CameraLockSet::Create()
 {
     if (m_bReady.load())
         return;
-    for (int k = 0; k < kLockCount; ++k) {
+    // The busy counts are left alone: they always return to 0, and a caller
+    // that has just counted itself must stay counted.
+    for (int k = 0; k < kLockCount; ++k)
         InitializeCriticalSection(&m_Mutex[k]);
-        m_Busy[k].store(0);
-    }
     m_bReady.store(true);
 }
 
@@ -31,8 +31,11 @@ void CameraLockSet::DestroyLocked()
 {
     m_bReady.store(false);
     DbgPrint(-1, "ORUCloseCamera", "->\n");
-    for (int k = 0; k < kLockCount; ++k) {
+    // Every lock is let go first: a call queued for all of them (an
+    // initialisation) must get them all before it can leave.
+    for (int k = 0; k < kLockCount; ++k)
         pthread_mutex_unlock(&m_Mutex[k].mutex);
+    for (int k = 0; k < kLockCount; ++k) {
         while (m_Busy[k].load() != 0) {
             DbgPrint(-1, "ORUCloseCamera", "Slp\n");
             usleep(5000);
@@ -44,17 +47,22 @@ void CameraLockSet::DestroyLocked()
 
 bool CameraLockSet::Enter(int lockNo)
 {
-    m_Busy[lockNo].store(1);
+    for (int k = First(lockNo); k < End(lockNo); ++k)
+        m_Busy[k].fetch_add(1);
     if (!m_bReady.load()) {
-        m_Busy[lockNo].store(0);
+        for (int k = First(lockNo); k < End(lockNo); ++k)
+            m_Busy[k].fetch_sub(1);
         return false;
     }
-    pthread_mutex_lock(&m_Mutex[lockNo].mutex);
+    for (int k = First(lockNo); k < End(lockNo); ++k)
+        pthread_mutex_lock(&m_Mutex[k].mutex);
     return true;
 }
 
 void CameraLockSet::Leave(int lockNo)
 {
-    pthread_mutex_unlock(&m_Mutex[lockNo].mutex);
-    m_Busy[lockNo].store(0);
+    for (int k = First(lockNo); k < End(lockNo); ++k)
+        pthread_mutex_unlock(&m_Mutex[k].mutex);
+    for (int k = First(lockNo); k < End(lockNo); ++k)
+        m_Busy[k].fetch_sub(1);
 }

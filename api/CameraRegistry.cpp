@@ -16,7 +16,9 @@ namespace {
 
 constexpr int kMaxPortNumbers = 8;
 constexpr int kPropertyLock = 0;
-constexpr int kInitLock = 1;
+// Initialisation sets the camera up from scratch: no other call on it may
+// overlap, so it takes every lock (its own inner calls take theirs again).
+constexpr int kInitLock = CameraLockSet::kEveryLock;
 constexpr int kFirmwareAttempts = 3;
 
 struct ConnectedList {
@@ -135,6 +137,11 @@ bool RegistryEnter(int id, int lockNo)
 CCameraBase *RegistryCamera(int id)
 {
     return g_cameras[id].load();
+}
+
+ORU_ERROR_CODE RegistryResult(CCameraBase *camera, ORU_ERROR_CODE result)
+{
+    return camera->IsRemoved() ? ORU_ERROR_CAMERA_REMOVED : result;
 }
 
 void RegistryLeave(int id, int lockNo)

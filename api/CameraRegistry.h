@@ -25,7 +25,8 @@ extern "C" ORU_API libusb_device_handle *libusb_open_device_with_vid_pid_index(
 // The common guard of a flat function: checks the ID, takes the function's
 // lock of that camera and runs body(camera). Returns ORU_ERROR_ID for an
 // invalid ID, ORU_ERROR_CAMERA_CLOSED when the camera is not (or no longer)
-// open, else the body's result.
+// open, ORU_ERROR_CAMERA_REMOVED once the camera has been pulled out, else
+// the body's result.
 template <typename Body>
 ORU_ERROR_CODE CameraCall(int id, int lockNo, Body body);
 
@@ -33,6 +34,9 @@ ORU_ERROR_CODE CameraCall(int id, int lockNo, Body body);
 bool RegistryIdIsValid(int id);
 bool RegistryEnter(int id, int lockNo);
 CCameraBase *RegistryCamera(int id);
+// The body's result, or ORU_ERROR_CAMERA_REMOVED for a camera pulled out:
+// whatever the body made of a device that no longer answers.
+ORU_ERROR_CODE RegistryResult(CCameraBase *camera, ORU_ERROR_CODE result);
 void RegistryLeave(int id, int lockNo);
 
 template <typename Body>
@@ -45,7 +49,7 @@ ORU_ERROR_CODE CameraCall(int id, int lockNo, Body body)
     CCameraBase *camera = RegistryCamera(id);
     ORU_ERROR_CODE result = ORU_ERROR_CAMERA_CLOSED;
     if (camera != nullptr)
-        result = body(camera);
+        result = RegistryResult(camera, body(camera));
     RegistryLeave(id, lockNo);
     return result;
 }

@@ -13,9 +13,10 @@
  * Thread safety: every function may be called from any thread. Calls of the
  * same function on the same camera are serialised; calls of different
  * functions on one camera run concurrently (a blocking ORUGetVideoData does not
- * hold up ORUSetControlValue). ORUCloseCamera waits until every other call on
- * its camera has left. Enumeration, open and close are serialised among
- * themselves.
+ * hold up ORUSetControlValue). ORUCloseCamera and ORUInitCamera wait until
+ * every other call on their camera has left and run alone on it. Enumeration,
+ * open and close are serialised among themselves. Once a camera has been
+ * pulled out, every call on it returns ORU_ERROR_CAMERA_REMOVED.
  */
 #ifndef ORU_CAMERA_H
 #define ORU_CAMERA_H
@@ -30,16 +31,26 @@
 #define ORU_ALIGN8
 #endif
 
+/* C callers may pass any number where an enumeration is declared. In C++ every
+   enumeration of the interface has a fixed 32-bit underlying type, so that any
+   such number is a value of the type (the library refuses those it does not
+   know); in C it is a plain enum of the same size. */
+#ifdef __cplusplus
+#define ORU_ENUM(name) enum name : int32_t
+#else
+#define ORU_ENUM(name) enum name
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-typedef enum ORU_BOOL {
+typedef ORU_ENUM(ORU_BOOL) {
     ORU_FALSE = 0,
     ORU_TRUE = 1
 } ORU_BOOL;
 
-typedef enum ORU_ERROR_CODE {
+typedef ORU_ENUM(ORU_ERROR_CODE) {
     ORU_SUCCESS = 0,
     ORU_ERROR_INVALID_INDEX = 1,
     ORU_ERROR_ID = 2,
@@ -60,7 +71,7 @@ typedef enum ORU_ERROR_CODE {
     ORU_ERROR_INVALID_MODE = 17
 } ORU_ERROR_CODE;
 
-typedef enum ORU_IMG_TYPE {
+typedef ORU_ENUM(ORU_IMG_TYPE) {
     ORU_IMG_RAW8 = 0,
     ORU_IMG_RGB24 = 1,
     ORU_IMG_RAW16 = 2,
@@ -68,28 +79,28 @@ typedef enum ORU_IMG_TYPE {
     ORU_IMG_END = -1
 } ORU_IMG_TYPE;
 
-typedef enum ORU_BAYER_PATTERN {
+typedef ORU_ENUM(ORU_BAYER_PATTERN) {
     ORU_BAYER_RG = 0,
     ORU_BAYER_BG = 1,
     ORU_BAYER_GR = 2,
     ORU_BAYER_GB = 3
 } ORU_BAYER_PATTERN;
 
-typedef enum ORU_GUIDE_DIRECTION {
+typedef ORU_ENUM(ORU_GUIDE_DIRECTION) {
     ORU_GUIDE_NORTH = 0,
     ORU_GUIDE_SOUTH = 1,
     ORU_GUIDE_EAST = 2,
     ORU_GUIDE_WEST = 3
 } ORU_GUIDE_DIRECTION;
 
-typedef enum ORU_FLIP_STATUS {
+typedef ORU_ENUM(ORU_FLIP_STATUS) {
     ORU_FLIP_NONE = 0,
     ORU_FLIP_HORIZ = 1,
     ORU_FLIP_VERT = 2,
     ORU_FLIP_BOTH = 3
 } ORU_FLIP_STATUS;
 
-typedef enum ORU_CAMERA_MODE {
+typedef ORU_ENUM(ORU_CAMERA_MODE) {
     ORU_MODE_NORMAL = 0,
     ORU_MODE_TRIG_SOFT_EDGE = 1,
     ORU_MODE_TRIG_RISE_EDGE = 2,
@@ -100,19 +111,19 @@ typedef enum ORU_CAMERA_MODE {
     ORU_MODE_END = -1
 } ORU_CAMERA_MODE;
 
-typedef enum ORU_TRIG_OUTPUT {
+typedef ORU_ENUM(ORU_TRIG_OUTPUT) {
     ORU_TRIG_OUTPUT_PINA = 0,
     ORU_TRIG_OUTPUT_PINB = 1
 } ORU_TRIG_OUTPUT;
 
-typedef enum ORU_EXPOSURE_STATUS {
+typedef ORU_ENUM(ORU_EXPOSURE_STATUS) {
     ORU_EXP_IDLE = 0,
     ORU_EXP_WORKING = 1,
     ORU_EXP_SUCCESS = 2,
     ORU_EXP_FAILED = 3
 } ORU_EXPOSURE_STATUS;
 
-typedef enum ORU_CONTROL_TYPE {
+typedef ORU_ENUM(ORU_CONTROL_TYPE) {
     ORU_GAIN = 0,
     ORU_EXPOSURE = 1,
     ORU_GAMMA = 2,
@@ -322,5 +333,6 @@ ORU_STATIC_ASSERT(sizeof(ORU_CAMERA_INFO) == 240, "info size");
 #undef ORU_STATIC_ASSERT
 #undef ORU_STATIC_ASSERT_AT
 #undef ORU_STATIC_ASSERT_NAMED
+#undef ORU_ENUM
 
 #endif /* ORU_CAMERA_H */

@@ -4,8 +4,8 @@
 
 #include <limits>
 #include <optional>
-#include <vector>
 
+#include "bindings/FrameArray.h"
 #include "wrapper/CameraException.h"
 
 namespace py = pybind11;
@@ -14,37 +14,19 @@ namespace tav_oru::python {
 
 namespace {
 
-// The array a frame of this ROI fills: rows of pixels, three bytes a pixel for rgb24.
-py::array frame_array(const ROI &roi)
-{
-    std::vector<py::ssize_t> shape{roi.height, roi.width};
-    if (roi.type == ImageType::rgb24)
-        shape.push_back(3);
-    // The camera writes little-endian samples whatever the host's byte order.
-    const py::dtype type =
-        roi.type == ImageType::raw16 ? py::dtype("<u2") : py::dtype::of<uint8_t>();
-    return py::array(type, shape);
-}
-
 void check_capture_target(const py::array &image, int size)
 {
     if (!py::isinstance<py::array_t<uint8_t>>(image))
         throw py::value_error("capture: the array's element type must be uint8, not " +
                               py::str(image.dtype()).cast<std::string>());
-    if ((image.flags() & py::array::c_style) == 0)
-        throw py::value_error("capture: the array must be C-contiguous");
-    if (!image.writeable())
-        throw py::value_error("capture: the array must be writable");
-    if (size > image.nbytes())
-        throw py::value_error("capture: size " + std::to_string(size) +
-                              " is larger than the array's " + std::to_string(image.nbytes()) +
-                              " bytes");
+    check_fillable(image, size, "capture");
 }
 
 } // namespace
 
 ClosableCamera::ClosableCamera(int index)
-    : camera_(std::make_shared<Camera>(index)), camera_index_(index)
+    : camera_(std::make_shared<Camera>(index)), camera_index_(index),
+      opened_as_(camera_->get_info())
 {
 }
 
@@ -73,9 +55,14 @@ std::map<std::string, Controllable> ClosableCamera::get_controls() const
     return camera()->get_controls();
 }
 
-void ClosableCamera::set_control(const std::string &name, long value)
+Controllable ClosableCamera::get_control(const std::string &name) const
 {
-    camera()->set_control(name, value);
+    return camera()->get_control(name);
+}
+
+long ClosableCamera::set_control(const std::string &name, long value)
+{
+    return camera()->set_control(name, value);
 }
 
 void ClosableCamera::set_auto(const std::string &name)
@@ -86,6 +73,57 @@ void ClosableCamera::set_auto(const std::string &name)
 void ClosableCamera::set_camera_mode(CameraMode mode)
 {
     camera()->set_camera_mode(mode);
+}
+
+CameraMode ClosableCamera::get_camera_mode() const
+{
+    return camera()->get_camera_mode();
+}
+
+std::vector<CameraMode> ClosableCamera::get_supported_modes() const
+{
+    return camera()->get_supported_modes();
+}
+
+void ClosableCamera::send_soft_trigger(bool start)
+{
+    camera()->send_soft_trigger(start);
+}
+
+void ClosableCamera::set_trigger_output(TriggerOutput pin, bool pin_high, int32_t delay_us,
+                                        int32_t duration_us)
+{
+    camera()->set_trigger_output(pin, TriggerOutputConfig{pin_high, delay_us, duration_us});
+}
+
+TriggerOutputConfig ClosableCamera::get_trigger_output(TriggerOutput pin) const
+{
+    return camera()->get_trigger_output(pin);
+}
+
+GainOffsetPresets ClosableCamera::get_gain_offset_presets() const
+{
+    return camera()->get_gain_offset_presets();
+}
+
+std::string ClosableCamera::get_serial_number() const
+{
+    return camera()->get_serial_number();
+}
+
+py::bytes ClosableCamera::get_user_id() const
+{
+    return py::bytes(camera()->get_user_id());
+}
+
+void ClosableCamera::set_user_id(const std::string &id)
+{
+    camera()->set_user_id(id);
+}
+
+int ClosableCamera::get_dropped_frames() const
+{
+    return camera()->get_dropped_frames();
 }
 
 void ClosableCamera::set_pulse_guide_on(GuideDirection direction)
@@ -111,6 +149,23 @@ void ClosableCamera::disable_dark_substract()
 std::string ClosableCamera::to_string() const
 {
     return camera()->to_string();
+}
+
+std::string ClosableCamera::repr() const
+{
+    std::string text = "<tav_oru.Camera " + std::to_string(camera_index_) + ": " +
+                       py::repr(py::str(opened_as_.name)).cast<std::string>();
+    if (camera_)
+        text += ", camera ID " + std::to_string(opened_as_.camera_id);
+    else
+        text += ", closed";
+    return text + ">";
+}
+
+std::unique_ptr<VideoStream> ClosableCamera::stream(std::optional<int> timeout_ms,
+                                                   const py::object &buffers) const
+{
+    return std::make_unique<VideoStream>(camera(), camera_index_, timeout_ms, buffers);
 }
 
 void ClosableCamera::capture(py::array image, int size)

@@ -1,5 +1,6 @@
-# oru_discover_tests(<target> [SIM | LAUNCHER] [TIMING <test>...]): registers
-# the tests of a GoogleTest binary.
+# oru_discover_tests(<target> [SIM | LAUNCHER] [TIMING <test>...]
+#                    [PROPERTIES <property> <value>...]): registers the tests
+# of a GoogleTest binary, with further test properties (LABELS, TIMEOUT...).
 #   SIM       the tests host a simulated USB bus in-process; each runs under
 #             umockdev's preload, which both the bus and libusb need.
 #   LAUNCHER  the tests start oru-sim, which adds umockdev's preload.
@@ -18,25 +19,23 @@ list(APPEND ORU_SIM_PRELOAD ${ORU_UMOCKDEV_PRELOAD})
 list(JOIN ORU_SIM_PRELOAD ":" ORU_SIM_PRELOAD)
 
 function(oru_discover_tests target)
-    cmake_parse_arguments(PARSE_ARGV 1 ARG "SIM;LAUNCHER" "" "TIMING")
+    cmake_parse_arguments(PARSE_ARGV 1 ARG "SIM;LAUNCHER" "" "TIMING;PROPERTIES")
     set(preload)
     if(ARG_SIM)
         set(preload "${ORU_SIM_PRELOAD}")
     elseif(ARG_LAUNCHER)
         set(preload "${ORU_TEST_PRELOAD}")
     endif()
-    set(environment)
+    set(properties ${ARG_PROPERTIES})
     if(preload)
-        set(environment PROPERTIES ENVIRONMENT "LD_PRELOAD=${preload}")
+        list(APPEND properties ENVIRONMENT "LD_PRELOAD=${preload}")
     endif()
     if(ARG_TIMING)
         list(JOIN ARG_TIMING ":" timing)
-        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 30 TEST_FILTER "-${timing}" ${environment})
-        if(NOT environment)
-            set(environment PROPERTIES)
-        endif()
-        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 30 TEST_FILTER "${timing}" ${environment} LABELS timing)
+        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 30 TEST_FILTER "-${timing}" PROPERTIES ${properties})
+        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 30 TEST_FILTER "${timing}"
+                             PROPERTIES ${properties} LABELS timing)
     else()
-        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 30 ${environment})
+        gtest_discover_tests(${target} DISCOVERY_TIMEOUT 30 PROPERTIES ${properties})
     endif()
 endfunction()

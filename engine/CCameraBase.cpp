@@ -193,7 +193,7 @@ CCameraBase::CCameraBase()
       m_pHPCTable(nullptr), m_pHPCAdj(nullptr), m_iHPCAdjWidth(0), m_iHPCAdjHeight(0),
       m_pHPCList(nullptr), m_iHPCCount(0), m_pHPCBadRows(nullptr), m_bHPCForce(false),
       m_HPCKey(), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(), m_Algorithm(),
-      m_csDarkList(), m_csHPC(), m_csDark(), m_csDarkAdj()
+      m_csDarkList(), m_csHPC(), m_csDark(), m_csDarkAdj(), m_csCapture(), m_csRoi()
 {
     SysInfo();
     m_Algorithm.RGBYUV_Init();
@@ -204,6 +204,8 @@ CCameraBase::CCameraBase()
     InitializeCriticalSection(&m_csHPC);
     InitializeCriticalSection(&m_csDark);
     InitializeCriticalSection(&m_csDarkAdj);
+    InitializeCriticalSection(&m_csCapture);
+    InitializeCriticalSection(&m_csRoi);
     m_pScratch = NewBuffer<uint8_t>(kScratchSize);
 }
 
@@ -235,6 +237,8 @@ CCameraBase::~CCameraBase()
     DeleteCriticalSection(&m_csHPC);
     DeleteCriticalSection(&m_csDark);
     DeleteCriticalSection(&m_csDarkAdj);
+    DeleteCriticalSection(&m_csCapture);
+    DeleteCriticalSection(&m_csRoi);
     DbgPrint2("~CCameraBase", "~CCameraBase\n");
 }
 
@@ -726,6 +730,7 @@ bool CCameraBase::OpenCamera(int index)
         libusb_claim_interface(handle, 0);
         m_pDevHandle = handle;
         m_bOpen = true;
+        m_bRemoved = false;
     }
     DbgPrint2("OpenCamera", "open camera success\n");
 
@@ -777,10 +782,15 @@ bool CCameraBase::ReConnectCamera()
     return OpenCamera(m_iCameraIndex);
 }
 
+long CCameraBase::FrameBufferBytes() const
+{
+    return static_cast<long>(m_iMaxWidth) * m_iMaxHeight * 2;
+}
+
 void CCameraBase::InitVariable()
 {
     const long pixels = static_cast<long>(m_iMaxWidth) * m_iMaxHeight;
-    const long frameBytes = pixels * 2;
+    const long frameBytes = FrameBufferBytes();
     // A second initialisation keeps what the first one allocated.
     if (m_pGammaTable16 == nullptr)
         m_pGammaTable16 = NewBuffer<uint16_t>(kGammaEntries16);

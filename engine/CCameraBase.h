@@ -8,8 +8,9 @@
 // Thread safety: the flat API serialises each of its functions per camera, but
 // different functions run concurrently, and the working, trigger, auto-control
 // and cooler threads read settings while callers write them. Settings shared
-// that way are atomics; buffers are guarded by the locks named below; the rest
-// is touched from one caller thread at a time.
+// that way are atomics; the ROI geometry changes as a whole under m_csRoi;
+// buffers are guarded by the locks named below; the rest is touched from one
+// caller thread at a time.
 //
 // Ownership: every buffer pointer below is allocated with new[] (or is null)
 // and is freed with delete[] by the destructor, which first stops the
@@ -149,6 +150,13 @@ public:
     bool StartExposure();
     bool StopCapture();
     bool GetImageAfterExp(unsigned char *buffer, int size);
+    // Takes the oldest frame of the ring (length bytes into dest), waiting up
+    // to waitMs for one (-1: without limit); false on time-out or once the
+    // camera is removed.
+    bool ReadFrame(uint8_t *dest, int length, int waitMs);
+    // Bytes of the receive buffer and of each image buffer: a whole sensor
+    // frame of 16-bit pixels.
+    long FrameBufferBytes() const;
     int SetCameraMode(CAM_MODE mode);
     bool SelectCameraMode(CAM_MODE mode);
     int CameraModeCheck();
@@ -273,8 +281,8 @@ public:
     std::atomic<int> m_iHMAX;
     std::atomic<uint32_t> m_iFrameTimeUs;
     std::atomic<uint32_t> m_iTransferTimeUs;
-    float m_fMaxFPS;
-    float m_fDataRate;
+    std::atomic<float> m_fMaxFPS;
+    std::atomic<float> m_fDataRate;
     std::atomic<int> m_iBandwidth;
     std::atomic<bool> m_bAutoBandwidth;
     int m_iBandwidthUSB3;
@@ -348,7 +356,8 @@ public:
     int m_iDarkFrames;
     int m_iDarkFrameCount;
 
-    // --- Hot pixels (HPC lock: m_pHPCList). ---
+    // --- Hot pixels (HPC lock: the table, the adjusted map, the lists and
+    // the key they were built for). ---
     uint8_t *m_pHPCTable;
     uint8_t *m_pHPCAdj;
     int m_iHPCAdjWidth;
@@ -371,6 +380,16 @@ public:
     S_MUTEX_UNIX m_csHPC;
     S_MUTEX_UNIX m_csDark;
     S_MUTEX_UNIX m_csDarkAdj;
+    // Start and stop of capture, and the stop and restart around a mode
+    // change, one at a time: a stop is never lost between the two halves of
+    // a restart, and never joins a thread another stop joins. The capture
+    // threads never take it.
+    S_MUTEX_UNIX m_csCapture;
+    // The ROI geometry (m_iWidth, m_iHeight, m_iBin, m_ImgType, m_b16Bit,
+    // m_bHardwareBin) changes as a whole under this lock, and whoever sizes
+    // a buffer access from it reads it under the lock, so that nobody works
+    // with half a change. Taken before the transport lock, never after it.
+    S_MUTEX_UNIX m_csRoi;
 
 protected:
     static void SetGainExpFunc(std::atomic<bool> *running, void *arg);

@@ -8,6 +8,7 @@
 
 #include "engine/CCameraBase.h"
 #include "log/DbgPrint.h"
+#include "transport/SectionLock.h"
 
 namespace {
 
@@ -26,34 +27,43 @@ constexpr useconds_t kSleepSliceUs = 10000;
 constexpr int kStartDelaySlices = 20;
 constexpr int kPassSlices = 10;
 
-// Size of the raw frame in the receive buffer: the sensor output before any
-// software binning.
-void RawFrameSize(CCameraBase &cam, int &width, int &height)
-{
-    width = cam.m_iWidth;
-    height = cam.m_iHeight;
-    if (cam.m_bFPGABin)
-        return;
-    const int bin = cam.m_iBin;
-    if (!cam.IsHardBinRun()) {
-        width *= bin;
-        height *= bin;
-    }
+// The raw frame in the receive buffer as the ROI stands.
+struct RawFrame {
+    int width, height; // the sensor output before any software binning
+    int bin;
+    bool is16;
+    bool hardBinRun;
     // Bin 4 in hardware is a sensor bin 2 followed by a software bin 2.
-    if (cam.m_bHardwareBin && bin == 4) {
-        width *= 2;
-        height *= 2;
-    }
-}
+    bool hardwareBin4;
+};
 
-// The raw frame's size, or false when there is no frame or it is too small
-// to measure (the step is then skipped).
-bool MeasurableFrame(CCameraBase &cam, const void *frame, int &width, int &height)
+// The raw frame's geometry, read as one whole (a step running while the ROI
+// changes must not sample with half the new one), or false when there is no
+// frame or it is too small to measure (the step is then skipped).
+bool MeasurableFrame(CCameraBase &cam, const void *frame, RawFrame &raw)
 {
     if (frame == nullptr)
         return false;
-    RawFrameSize(cam, width, height);
-    return width >= kMinFrameSide && height >= kMinFrameSide;
+    {
+        SectionLock roi(cam.m_csRoi);
+        raw.width = cam.m_iWidth;
+        raw.height = cam.m_iHeight;
+        raw.bin = cam.m_iBin;
+        raw.is16 = cam.m_b16Bit;
+        raw.hardBinRun = cam.IsHardBinRun();
+        raw.hardwareBin4 = cam.m_bHardwareBin && raw.bin == 4;
+    }
+    if (!cam.m_bFPGABin) {
+        if (!raw.hardBinRun) {
+            raw.width *= raw.bin;
+            raw.height *= raw.bin;
+        }
+        if (raw.hardwareBin4) {
+            raw.width *= 2;
+            raw.height *= 2;
+        }
+    }
+    return raw.width >= kMinFrameSide && raw.height >= kMinFrameSide;
 }
 
 // A generator state of its own for every step, so that concurrent steps of
@@ -116,11 +126,11 @@ void CCameraBase::SetGainExpFunc(std::atomic<bool> *running, void *arg)
 
 void CCameraBase::AutoExpGain(unsigned char *frame)
 {
-    int width, height;
-    if (!MeasurableFrame(*this, frame, width, height))
+    RawFrame raw;
+    if (!MeasurableFrame(*this, frame, raw))
         return;
-    const int bin = m_iBin;
-    const bool is16 = m_b16Bit;
+    const int width = raw.width, height = raw.height;
+    const bool is16 = raw.is16;
     // The legacy USB2 models send the significant byte of a 16-bit pixel first.
     const int byteOfPixel = m_bUSB3Camera ? 1 : 0;
 
@@ -147,9 +157,9 @@ void CCameraBase::AutoExpGain(unsigned char *frame)
     // the window, so count is never 0.
     int mean = int(sum / count) + 1;
     // Software binning sums its pixels: scale the raw mean to the output.
-    if (!is16 && !IsHardBinRun())
-        mean *= bin * bin;
-    if (m_bHardwareBin && bin == 4)
+    if (!is16 && !raw.hardBinRun)
+        mean *= raw.bin * raw.bin;
+    if (raw.hardwareBin4)
         mean *= 4;
     mean = min(mean, 255);
 
@@ -233,10 +243,11 @@ void CCameraBase::AutoWhiBal(unsigned char *frame)
 
 void CCameraBase::AutoWB_RAW(unsigned short *frame)
 {
-    int width, height;
-    if (!MeasurableFrame(*this, frame, width, height))
+    RawFrame geometry;
+    if (!MeasurableFrame(*this, frame, geometry))
         return;
-    const bool is16 = m_b16Bit;
+    const int width = geometry.width, height = geometry.height;
+    const bool is16 = geometry.is16;
     uint8_t *raw = reinterpret_cast<uint8_t *>(frame);
     const int blockWidth = width / kWBBlocks, blockHeight = height / kWBBlocks;
 

@@ -6,10 +6,14 @@
 #include <cstring>
 
 #include "log/DbgPrint.h"
+#include "transport/SectionLock.h"
 
 namespace {
 
 constexpr int kSnapWaitMs = 10000;
+// A frame read waits on the ring in slices of this, so that a camera pulled
+// out ends the wait soon.
+constexpr int kFrameWaitSliceMs = 100;
 constexpr uint16_t kTriggerCapsReg = 28;
 constexpr uint8_t kEdgeTriggerFirst = 0xA0;
 constexpr uint8_t kLevelTriggerFirst = 0xC0;
@@ -47,7 +51,8 @@ bool CCameraBase::IsCaptureRunning()
 
 bool CCameraBase::StartCapture(bool snap)
 {
-    if (!m_bOpen)
+    SectionLock capture(m_csCapture);
+    if (!m_bOpen || IsRemoved())
         return false;
     if (IsCaptureRunning())
         return true;
@@ -70,6 +75,7 @@ bool CCameraBase::StartExposure()
 
 bool CCameraBase::StopCapture()
 {
+    SectionLock capture(m_csCapture);
     if (!IsCaptureRunning())
         return true;
     if (!m_bOpen)
@@ -94,6 +100,26 @@ bool CCameraBase::GetImageAfterExp(unsigned char *buffer, int size)
     return read;
 }
 
+bool CCameraBase::ReadFrame(uint8_t *dest, int length, int waitMs)
+{
+    if (m_pCirBuf == nullptr)
+        return false;
+    // Negative waits other than -1 do not wait at all.
+    const bool limited = waitMs != -1;
+    const uint32_t limitMs = waitMs < 0 ? 0 : static_cast<uint32_t>(waitMs);
+    const uint32_t start = GetTickCount();
+    for (;;) {
+        const uint32_t elapsed = GetTickCount() - start;
+        const uint32_t left = elapsed < limitMs ? limitMs - elapsed : 0;
+        const int slice = !limited || left > kFrameWaitSliceMs ? kFrameWaitSliceMs
+                                                                : static_cast<int>(left);
+        if (m_pCirBuf->ReadBuff(dest, length, slice, nullptr))
+            return true;
+        if (IsRemoved() || (limited && left <= kFrameWaitSliceMs))
+            return false;
+    }
+}
+
 int CCameraBase::CameraModeCheck()
 {
     uint8_t caps = 0;
@@ -107,6 +133,8 @@ int CCameraBase::CameraModeCheck()
 int CCameraBase::SetCameraMode(CAM_MODE mode)
 {
     DbgPrint2("SetCameraMode", "set camera mode %d\n", static_cast<int>(mode));
+    // No capture may start between the check and the new mode.
+    SectionLock capture(m_csCapture);
     if (IsCaptureRunning())
         return ORU_ERROR_INVALID_SEQUENCE;
     if (mode < MODE_NORMAL || mode > MODE_TRIG_LOW_LEVEL)

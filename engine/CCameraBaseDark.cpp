@@ -561,6 +561,8 @@ bool CCameraBase::LoadHPCTable()
     std::vector<uint8_t> packed(pixels / 8);
     if (!ReadFromFLAHAndUnCompress(packed.data(), unsigned(packed.size()), true))
         return false;
+    // An ROI change may be adjusting the map from the table meanwhile.
+    SectionLock hpcLock(m_csHPC);
     for (size_t p = 0; p < pixels; ++p)
         m_pHPCTable[p] = p / 8 < packed.size() ? (packed[p / 8] >> (p % 8)) & 1 : 0;
     m_bHPCForce = true;
@@ -576,14 +578,15 @@ bool CCameraBase::SaveHPCTable()
     std::vector<uint8_t> packed(pixels / 8, 0);
     {
         SectionLock darkLock(m_csDark);
+        SectionLock hpcLock(m_csHPC);
         if (m_pDarkBuf == nullptr)
             return false;
         for (size_t p = 0; p < pixels; ++p)
             m_pHPCTable[p] = m_pDarkBuf[p] > m_iDarkAvg + kHotAboveMean;
+        for (size_t p = 0; p < packed.size() * 8; ++p)
+            packed[p / 8] |= uint8_t(m_pHPCTable[p] << (p % 8));
+        m_bHPCForce = true;
     }
-    for (size_t p = 0; p < packed.size() * 8; ++p)
-        packed[p / 8] |= uint8_t(m_pHPCTable[p] << (p % 8));
-    m_bHPCForce = true;
     return CompressAndWriteIntoFLASH(packed.data(), unsigned(packed.size()), true);
 }
 
@@ -600,6 +603,8 @@ bool CCameraBase::IsHPCChange()
 void CCameraBase::AdjustHPCTable()
 {
     static const char *const tag = "AdjustHPCTable";
+    // The table, the map, the lists and the key they were built for.
+    SectionLock hpcLock(m_csHPC);
     if (m_pHPCTable == nullptr || m_pHPCAdj == nullptr || !IsHPCChange())
         return;
     DbgPrint2(tag, "AdjustHPCTable >\n");
@@ -610,8 +615,6 @@ void CCameraBase::AdjustHPCTable()
     const int adjW = roi.adjWidth, adjH = roi.adjHeight;
     const int b = roi.binEff;
 
-    // The correction walks the adjusted map and the lists under this lock.
-    SectionLock hpcLock(m_csHPC);
     std::memset(m_pHPCAdj, 0, size_t(adjW) * adjH);
     for (int r = 0; r < roi.roiHeight && roi.startY + r < H; ++r) {
         const uint8_t *src = m_pHPCTable + size_t(roi.startY + r) * W + roi.startX;

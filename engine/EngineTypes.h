@@ -1,10 +1,14 @@
 // Engine twins of the public enumerations. They carry the same numbers as
-// their ORU_ counterparts, so the flat API passes values through unchanged.
+// their ORU_ counterparts, so the flat API passes values through unchanged,
+// and like them hold every 32-bit value, so that a number a caller made up
+// is refused by the engine's checks rather than being undefined.
 #pragma once
+
+#include <cstdint>
 
 #include "api/ORUCamera.h"
 
-enum IMG_TYPE {
+enum IMG_TYPE : int32_t {
     IMG_RAW8 = ORU_IMG_RAW8,
     IMG_RGB24 = ORU_IMG_RGB24,
     IMG_RAW16 = ORU_IMG_RAW16,
@@ -12,14 +16,14 @@ enum IMG_TYPE {
     IMG_END = ORU_IMG_END,
 };
 
-enum GuideD {
+enum GuideD : int32_t {
     GUIDE_NORTH = ORU_GUIDE_NORTH,
     GUIDE_SOUTH = ORU_GUIDE_SOUTH,
     GUIDE_EAST = ORU_GUIDE_EAST,
     GUIDE_WEST = ORU_GUIDE_WEST,
 };
 
-enum CAM_MODE {
+enum CAM_MODE : int32_t {
     MODE_NORMAL = ORU_MODE_NORMAL,
     MODE_TRIG_SOFT_EDGE = ORU_MODE_TRIG_SOFT_EDGE,
     MODE_TRIG_RISE_EDGE = ORU_MODE_TRIG_RISE_EDGE,
@@ -30,7 +34,7 @@ enum CAM_MODE {
     MODE_END = ORU_MODE_END,
 };
 
-enum Trig_Output_Pin {
+enum Trig_Output_Pin : int32_t {
     TRIG_OUTPUT_PINA = ORU_TRIG_OUTPUT_PINA,
     TRIG_OUTPUT_PINB = ORU_TRIG_OUTPUT_PINB,
 };

@@ -6,17 +6,25 @@
 ThreadCtrl::ThreadCtrl() : ThreadCtrl(nullptr) {}
 
 ThreadCtrl::ThreadCtrl(ThreadFunc func)
-    : m_hThread(), m_pFunc(func), m_Mutex(), m_bStopRequested(false), m_bRunning(false),
-      m_bInside(false), m_pArg(nullptr)
+    : m_hThread(), m_pFunc(func), m_Mutex(), m_JoinedCond(), m_bStopRequested(false),
+      m_bRunning(false), m_bInside(false), m_bJoining(false), m_pArg(nullptr)
 {
     InitializeCriticalSection(&m_Mutex);
+    pthread_cond_init(&m_JoinedCond, nullptr);
 }
 
 ThreadCtrl::~ThreadCtrl()
 {
     // Also waits, through the lock, for a detaching body to let go of it.
     Stop();
+    pthread_cond_destroy(&m_JoinedCond);
     DeleteCriticalSection(&m_Mutex);
+}
+
+void ThreadCtrl::WaitForJoin()
+{
+    while (m_bJoining)
+        pthread_cond_wait(&m_JoinedCond, &m_Mutex.mutex);
 }
 
 bool ThreadCtrl::InitFuncPt(ThreadFunc func)
@@ -37,6 +45,8 @@ bool ThreadCtrl::IsRunning()
 bool ThreadCtrl::Start(void *arg)
 {
     SectionLock lock(m_Mutex);
+    // The handle of the previous thread is still being joined.
+    WaitForJoin();
     if (m_bRunning || m_bInside) {
         DbgPrint(-1, "Start", "thread is already running\n");
         return false;
@@ -75,17 +85,25 @@ void *ThreadCtrl::ThreadBody(void *self)
 
 void ThreadCtrl::Stop()
 {
-    pthread_t thread;
-    {
-        SectionLock lock(m_Mutex);
-        if (!m_bRunning && !m_bInside)
-            return;
-        m_bStopRequested = true;
-        m_bRunning = false;
-        DbgPrint(-1, "Stop", "WaitForSingleObject >\n");
-        thread = m_hThread;
+    SectionLock lock(m_Mutex);
+    if (m_bJoining) {
+        // Another Stop joins this thread; a second join would be undefined.
+        WaitForJoin();
+        return;
     }
+    if (!m_bRunning && !m_bInside)
+        return;
+    m_bStopRequested = true;
+    m_bRunning = false;
+    m_bJoining = true;
+    DbgPrint(-1, "Stop", "WaitForSingleObject >\n");
+    const pthread_t thread = m_hThread;
+    // The loop takes the lock on its way out.
+    pthread_mutex_unlock(&m_Mutex.mutex);
     pthread_join(thread, nullptr);
+    pthread_mutex_lock(&m_Mutex.mutex);
+    m_bJoining = false;
+    pthread_cond_broadcast(&m_JoinedCond);
     DbgPrint(-1, "Stop", "WaitForSingleObject <\n");
 }
 

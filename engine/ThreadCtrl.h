@@ -2,7 +2,9 @@
 // its running flag and one argument; it must poll the flag and return soon
 // after it turns false. A loop that returns by itself leaves a detached
 // thread behind; Stop joins a thread that is still running. Exactly one of
-// the two disposes of each thread, decided under the controller's lock.
+// the two disposes of each thread, decided under the controller's lock, and
+// of several concurrent Stops only the first joins: the others wait for that
+// join, and Start waits for it before it creates the next thread.
 #pragma once
 
 #include <pthread.h>
@@ -31,7 +33,8 @@ public:
     // function, or when the thread cannot be created.
     bool Start(void *arg);
     // Thread safety: any thread but the controlled one; returns once the loop
-    // has returned. Nothing to do when no thread runs.
+    // has returned and the thread is joined. Nothing to do when no thread
+    // runs.
     void Stop();
     // Thread safety: any thread. Asks the loop to end and returns at once,
     // for loops that need a wake-up from their owner before Stop. A loop
@@ -43,12 +46,17 @@ public:
 
 private:
     static void *ThreadBody(void *self);
+    // With m_Mutex held once: waits until no Stop is joining.
+    void WaitForJoin();
 
     pthread_t m_hThread;
     ThreadFunc m_pFunc;
     S_MUTEX_UNIX m_Mutex;
+    // Signalled under m_Mutex when a Stop has finished joining.
+    pthread_cond_t m_JoinedCond;
     bool m_bStopRequested;
     std::atomic<bool> m_bRunning;
     bool m_bInside; // from Start until the loop has returned
+    bool m_bJoining; // a Stop is joining the thread
     void *m_pArg;
 };

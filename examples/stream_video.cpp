@@ -1,10 +1,11 @@
 // Streams video from the first camera and prints, once a second, the frames
 // per second and MiB/s delivered and the frames the library dropped.
 //
-//   stream_video [WIDTH HEIGHT [BIN [TYPE [SECONDS [EXPOSURE_US]]]]]
+//   stream_video [WIDTH HEIGHT [BIN [TYPE [SECONDS [EXPOSURE_US [HIGH_SPEED]]]]]]
 //
-// TYPE is raw8, rgb24, raw16 or y8; a WIDTH of 0 takes the full sensor.
-// Defaults: 640 480 1 raw8 5 1000. Under the simulator:
+// TYPE is raw8, rgb24, raw16 or y8; a WIDTH of 0 takes the full sensor;
+// HIGH_SPEED 1 switches the camera's high-speed mode on, 0 off (left as
+// stored when not given). Defaults: 640 480 1 raw8 5 1000. Under the simulator:
 //   oru-sim --camera 0x1001 -- build/examples/stream_video 1920 1080
 #include <chrono>
 #include <cstdio>
@@ -24,6 +25,7 @@ struct Options {
     ORU_IMG_TYPE type = ORU_IMG_RAW8;
     int seconds = 5;
     int exposureUs = 1000;
+    int highSpeed = -1; // -1: as stored
 };
 
 int BytesPerPixel(ORU_IMG_TYPE type)
@@ -59,7 +61,7 @@ bool ParseNumber(const char *text, int min, int *value)
 
 bool ParseOptions(int argc, char **argv, Options *options)
 {
-    if (argc == 2 || argc > 7)
+    if (argc == 2 || argc > 8)
         return false;
     if (argc >= 3 && (!ParseNumber(argv[1], 0, &options->width) ||
                       !ParseNumber(argv[2], 0, &options->height)))
@@ -70,7 +72,9 @@ bool ParseOptions(int argc, char **argv, Options *options)
         return false;
     if (argc >= 6 && !ParseNumber(argv[5], 1, &options->seconds))
         return false;
-    return argc < 7 || ParseNumber(argv[6], 1, &options->exposureUs);
+    if (argc >= 7 && !ParseNumber(argv[6], 1, &options->exposureUs))
+        return false;
+    return argc < 8 || (ParseNumber(argv[7], 0, &options->highSpeed) && options->highSpeed <= 1);
 }
 
 bool Check(ORU_ERROR_CODE result, const char *what)
@@ -89,6 +93,10 @@ int Stream(int id, const Options &options)
     const int height = options.height > 0 ? options.height : info.max_height / options.bin;
     if (!Check(ORUSetROIFormat(id, width, height, options.bin, options.type), "ORUSetROIFormat") ||
         !Check(ORUSetControlValue(id, ORU_EXPOSURE, options.exposureUs, ORU_FALSE),
+               "ORUSetControlValue"))
+        return 1;
+    if (options.highSpeed >= 0 &&
+        !Check(ORUSetControlValue(id, ORU_HIGH_SPEED_MODE, options.highSpeed, ORU_FALSE),
                "ORUSetControlValue"))
         return 1;
     std::printf("%s: %d x %d bin %d, %d bytes per pixel, exposure %d us\n", info.name, width,
@@ -140,7 +148,9 @@ int main(int argc, char **argv)
 {
     Options options;
     if (!ParseOptions(argc, argv, &options)) {
-        std::fprintf(stderr, "usage: %s [WIDTH HEIGHT [BIN [raw8|rgb24|raw16|y8 [SECONDS [EXPOSURE_US]]]]]\n",
+        std::fprintf(stderr,
+                     "usage: %s [WIDTH HEIGHT [BIN [raw8|rgb24|raw16|y8 [SECONDS [EXPOSURE_US "
+                     "[HIGH_SPEED]]]]]]\n",
                      argv[0]);
         return 2;
     }

@@ -211,6 +211,8 @@ bool CCameraLegacyUsb2::SetResolution(int width, int height, int bin, IMAGE_TYPE
 {
     if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
+    // The new ROI as a whole, and the sensor set up for it, before capture sees it.
+    SectionLock roi(m_csRoi);
     ModelFamily::StoreRoi(*this, width, height, bin, type);
     SetOutput16Bits(ModelFamily::IsWide(type));
     return Cam_SetResolution();

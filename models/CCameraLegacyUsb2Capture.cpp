@@ -191,16 +191,24 @@ bool CCameraLegacyUsb2::LongExposure(WorkingRun &run)
 
 bool CCameraLegacyUsb2::GetImage(unsigned char *buffer, int size, int waitMs)
 {
-    const IMAGE_TYPE type = m_ImgType;
-    const int width = m_iWidth;
-    const int height = m_iHeight;
-    const int bin = m_iBin;
+    // The ROI as one whole: a read during an ROI change must not size its
+    // copy from half the new one.
+    IMAGE_TYPE type;
+    int width, height, bin;
+    bool wide;
+    {
+        SectionLock roi(m_csRoi);
+        type = m_ImgType;
+        width = m_iWidth;
+        height = m_iHeight;
+        bin = m_iBin;
+        wide = m_b16Bit;
+    }
     if (!ModelFamily::CanDeliver(*this, buffer, size, width, height, type))
         return false;
 
     const int sensorWidth = width * bin;
     const int sensorHeight = height * bin;
-    const bool wide = m_b16Bit;
     const int rowBytes = sensorWidth * (wide ? 2 : 1);
     const int frameBytes = rowBytes * sensorHeight;
     // Frames with a bad head are taken out and skipped.

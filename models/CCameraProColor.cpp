@@ -267,8 +267,12 @@ bool CCameraProColor::Cam_SetResolution()
 bool CCameraProColor::SetHardwareBin(bool on)
 {
     const int bin = m_iBin;
-    if (bin < 2 || bin > 4) {
+    auto store = [this, on] {
+        SectionLock roi(m_csRoi);
         m_bHardwareBin = on;
+    };
+    if (bin < 2 || bin > 4) {
+        store();
         return true;
     }
     const int width = m_iWidth;
@@ -277,9 +281,11 @@ bool CCameraProColor::SetHardwareBin(bool on)
         return false;
     if ((height * bin) % 2 != 0 || (width * bin) % 8 != 0)
         return false;
-    m_bHardwareBin = on;
-    return SonyModel::Reconfigure(
-        *this, [this, on, bin] { InitSensorMode(on, bin, m_bHighSpeed, m_ImgType); });
+    // Changed once capture has stopped: the frame size follows it.
+    return SonyModel::Reconfigure(*this, [this, on, bin, store] {
+        store();
+        InitSensorMode(on, bin, m_bHighSpeed, m_ImgType);
+    });
 }
 
 bool CCameraProColor::SetHighSpeedMode(bool on)

@@ -243,6 +243,8 @@ bool CCameraPython::SetResolution(int width, int height, int bin, IMAGE_TYPE typ
 {
     if (!ModelFamily::RoiAcceptable(*this, width, height, bin, type))
         return false;
+    // The new ROI as a whole, and the sensor set up for it, before capture sees it.
+    SectionLock roi(m_csRoi);
     ModelFamily::StoreRoi(*this, width, height, bin, type);
     SetOutput16Bits(ModelFamily::IsWide(type));
     Cam_SetResolution();

@@ -19,6 +19,7 @@
 
 #include "engine/CCameraBase.h"
 #include "models/ModelFamily.h"
+#include "transport/SectionLock.h"
 
 template <typename Model>
 class CaptureRun {
@@ -33,9 +34,10 @@ public:
     }
 
     // Resets the device and lets it settle for settleMs, stops any stream,
-    // sizes the frame, empties the ring and starts the automatic controls
-    // of video. False, with the exposure status published, when the camera
-    // has no frame buffers.
+    // sizes the frame from one consistent ROI, empties the ring and starts
+    // the automatic controls of video. False, with the exposure status
+    // published, when the camera has no frame buffers or the frame would not
+    // fit them.
     bool Prepare(unsigned settleMs);
     // Once the model has started the controller's stream: starts the sensor
     // and the transfers.
@@ -44,7 +46,8 @@ public:
     // controls, and publishes the exposure status.
     void Finish();
 
-    bool Running() const { return *m_pRunning; }
+    // Until stopped, or the camera is pulled out.
+    bool Running() const { return *m_pRunning && !m_Camera.IsRemoved(); }
     // A snap not done within its retry time fails; true ends the run.
     bool SnapTimedOut();
     // After each transfer: while automatic bandwidth is off, its next switch
@@ -61,6 +64,15 @@ public:
     // when bursts of lost frames come close together; false while
     // automatic bandwidth does not regulate.
     bool RegulateBandwidth();
+
+    // Bytes of one frame as the camera sends it, from the ROI as one whole;
+    // 0 when that would not fit the receive buffer.
+    static int FrameSize(Model &camera)
+    {
+        SectionLock roi(camera.m_csRoi);
+        const int bytes = camera.GetRealImageSize();
+        return bytes <= camera.FrameBufferBytes() ? bytes : 0;
+    }
 
     Model &m_Camera;
     std::atomic<bool> *m_pRunning;
@@ -108,9 +120,9 @@ bool CaptureRun<Model>::Prepare(unsigned settleMs)
     cam.StopSensorStreaming();
     cam.DbgPrint2(tag, "working thread begin!\n");
 
-    m_iFrameSize = cam.GetRealImageSize();
+    m_iFrameSize = FrameSize(cam);
     cam.m_iDroppedFrames = 0;
-    if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr) {
+    if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr || m_iFrameSize <= 0) {
         cam.DbgPrint2(tag, "no frame buffers\n");
         PublishExposureStatus();
         return false;

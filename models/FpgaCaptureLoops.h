@@ -19,8 +19,6 @@
 // trigger threads (never both at once); GetImage on a caller's thread.
 #pragma once
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -28,6 +26,7 @@
 #include "engine/CCameraBase.h"
 #include "models/CaptureRun.h"
 #include "models/ModelFamily.h"
+#include "transport/SectionLock.h"
 
 // What the model's FPGA does beyond framing the sensor's data. The full one
 // keeps its buffer status in register 35, holds long exposures for the
@@ -64,6 +63,10 @@ private:
     static constexpr int kEmptyTransfersBeforeReset = 4;
     static constexpr int kMaxReloadAttempts = 2;
     static constexpr int kMaxSyncRestarts = 5;
+    // Sensor and FPGA take this long to wake at the end of a long exposure.
+    static constexpr uint64_t kWakeUpMs = 200;
+    static constexpr unsigned kExposureStepMs = 100;
+    static constexpr int kPresenceCheckSteps = 5;
     // One piece of a triggered frame waits this long before it is tried again.
     static constexpr uint32_t kTriggerPieceTimeoutMs = 1000;
     // After a transfer error the trigger loop waits this long before the
@@ -84,6 +87,11 @@ private:
     // exposure; false ends the run.
     bool PrepareWait(uint32_t periodUs);
     bool FrameAccepted();
+    // Counts a frame lost on its way in.
+    void CountLostFrame();
+    // Counts, from the counter an accepted frame carries, the frames since
+    // the last accepted one that never arrived at all.
+    void CountFramesNeverSent(uint16_t counter);
     // A transfer that brought less than a frame; false when the pass ends
     // here without counting a lost frame.
     bool ShortFrame(int received, uint32_t periodUs);
@@ -91,6 +99,12 @@ private:
     void Supervise();
     // Runs one triggered exposure; false when sensor and FPGA never got in step.
     bool LongExposure();
+    // Waits waitMs of a long exposure of exposureUs in steps of at most
+    // kExposureStepMs, on the tick clock; ends early when the run stops, the
+    // exposure changes or the camera is gone, which a request every
+    // kPresenceCheckSteps steps finds out. With idleSensor the sensor and
+    // FPGA idle from the 7th, 9th and 11th step on.
+    void ExposureWait(uint64_t exposureUs, uint64_t waitMs, bool idleSensor);
     void ReadBufferStatus();
     // Waits until the ring has copied the frame just accepted, then clears
     // its markers so that a stale frame never passes the check again; false
@@ -115,6 +129,10 @@ private:
     int m_iReloadAttempts = 0;
     bool m_bReload = false;
     uint8_t m_ucBufferStatus = 0;
+    // Frame counter of the last accepted frame of this run, once there is one.
+    bool m_bCounterSeen = false;
+    uint16_t m_usLastCounter = 0;
+    int m_iLostSinceAccepted = 0;
 };
 
 template <typename Model, FpgaKind kFpga>
@@ -124,7 +142,7 @@ void FpgaCaptureLoops<Model, kFpga>::WorkingLoop()
         return;
     m_Camera.SendCMD(kReqStartStreaming);
     m_Run.Start();
-    while (*m_pRunning && RunPass()) {
+    while (m_Run.Running() && RunPass()) {
     }
     m_Run.Finish();
 }
@@ -156,13 +174,15 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
         const int words = frameSize / 2;
         const int inserted = cam.m_pCirBuf->InsertBuff(cam.m_pFrameBuf, frameSize, kFrameHead, 0,
                                                        kFrameTail, words - 1, 1, words - 2);
-        if (inserted == 0)
+        const uint16_t *frame = reinterpret_cast<const uint16_t *>(cam.m_pFrameBuf);
+        if (inserted == 0) {
+            CountFramesNeverSent(frame[1]);
             return FrameAccepted();
+        }
         if (inserted == 1) {
-            ++cam.m_iDroppedFrames;
+            CountLostFrame();
             return true;
         }
-        const uint16_t *frame = reinterpret_cast<const uint16_t *>(cam.m_pFrameBuf);
         cam.DbgPrint2(tag, "head:0x%x COUNT:%d tail:0x%x count:%d\n", frame[0], frame[1],
                       frame[words - 1], frame[words - 2]);
         ++m_Run.m_iBad;
@@ -170,9 +190,31 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
         return true;
     }
     if (!m_bReload)
-        ++cam.m_iDroppedFrames;
+        CountLostFrame();
     Supervise();
     return true;
+}
+
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::CountLostFrame()
+{
+    ++m_Camera.m_iDroppedFrames;
+    ++m_iLostSinceAccepted;
+}
+
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::CountFramesNeverSent(uint16_t counter)
+{
+    // The frames between two accepted ones that were already counted as
+    // lost (refused, damaged, short, timed out) are not counted again.
+    if (m_bCounterSeen) {
+        const int missed = ModelFamily::FramesMissed(m_usLastCounter, counter);
+        if (missed > m_iLostSinceAccepted)
+            m_Camera.m_iDroppedFrames += missed - m_iLostSinceAccepted;
+    }
+    m_bCounterSeen = true;
+    m_usLastCounter = counter;
+    m_iLostSinceAccepted = 0;
 }
 
 template <typename Model, FpgaKind kFpga>
@@ -275,6 +317,8 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
         cam.StartSensorStreaming();
         m_iEmpty = 0;
         m_Run.m_iBad = 0;
+        // The camera may count its frames afresh after the reset.
+        m_bCounterSeen = false;
     }
     return false;
 }
@@ -323,25 +367,15 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
     const uint64_t exposureUs = cam.m_lExposure;
     cam.DbgPrint2(tag, "Begin long exp %d\n", static_cast<int>(exposureUs / 1000));
     cam.EnableFPGATriggerSignal(true);
-    if (exposureUs <= 1000999) {
-        usleep(static_cast<useconds_t>(exposureUs / 1000 * 1000 - 200000));
-    } else {
-        const uint64_t totalMs = exposureUs / 1000;
-        const uint32_t start = GetTickCount();
-        for (int step = 1; *m_pRunning && cam.m_lExposure == exposureUs; ++step) {
-            const int32_t elapsed = static_cast<int32_t>(GetTickCount() - start);
-            if (static_cast<uint64_t>(elapsed < 0 ? 0 : elapsed) >= totalMs)
-                break;
-            ModelFamily::SleepMs(100);
-            // Sensor and FPGA idle for the rest of the exposure.
-            if (step == 7)
-                cam.SetSensorIdle(true);
-            else if (step == 9)
-                cam.EnableLowPower(true);
-            else if (step == 11)
-                cam.EnableFPGAXHSStop(true);
-        }
-    }
+    // Up to about a second the exposure is one wait, shortened by the time
+    // the wake-up below takes; longer ones idle sensor and FPGA meanwhile.
+    // An exposure shortened since the pass chose this path has nothing left
+    // to wait for.
+    const uint64_t exposureMs = exposureUs / 1000;
+    if (exposureUs <= 1000999)
+        ExposureWait(exposureUs, exposureMs > kWakeUpMs ? exposureMs - kWakeUpMs : 0, false);
+    else
+        ExposureWait(exposureUs, exposureMs, true);
     cam.EnableLowPower(false);
     ModelFamily::SleepMs(100);
     cam.SetSensorIdle(false);
@@ -351,6 +385,32 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
     m_iReloadAttempts = 0;
     m_Run.m_lWaitMs = 1000;
     return true;
+}
+
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::ExposureWait(uint64_t exposureUs, uint64_t waitMs,
+                                                  bool idleSensor)
+{
+    Model &cam = m_Camera;
+    const uint32_t start = GetTickCount();
+    for (int step = 1; m_Run.Running() && cam.m_lExposure == exposureUs; ++step) {
+        // A tick that went backwards counts from 0.
+        const int32_t elapsed = static_cast<int32_t>(GetTickCount() - start);
+        const uint64_t doneMs = static_cast<uint64_t>(elapsed < 0 ? 0 : elapsed);
+        if (doneMs >= waitMs)
+            break;
+        const uint64_t leftMs = waitMs - doneMs;
+        ModelFamily::SleepMs(leftMs < kExposureStepMs ? static_cast<unsigned>(leftMs)
+                                                      : kExposureStepMs);
+        if (idleSensor && step == 7)
+            cam.SetSensorIdle(true);
+        else if (idleSensor && step == 9)
+            cam.EnableLowPower(true);
+        else if (idleSensor && step == 11)
+            cam.EnableFPGAXHSStop(true);
+        else if (step % kPresenceCheckSteps == 0)
+            ReadBufferStatus();
+    }
 }
 
 template <typename Model, FpgaKind kFpga>
@@ -366,9 +426,9 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
 
     // The sensor's own output, so that a frame the sensor bins is sized as
     // it arrives.
-    const int frameSize = cam.GetRealImageSize();
+    const int frameSize = CaptureRun<Model>::FrameSize(cam);
     cam.m_iDroppedFrames = 0;
-    if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr) {
+    if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr || frameSize <= 0) {
         cam.DbgPrint2(tag, "no frame buffers\n");
         return;
     }
@@ -394,7 +454,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
                     ++cam.m_iDroppedFrames;
                 }
             }
-            if (!*m_pRunning)
+            if (!m_Run.Running())
                 break;
             if (m_bReload)
                 cam.FPGABufReload();
@@ -450,20 +510,26 @@ bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
 template <typename Model, FpgaKind kFpga>
 bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer, int size, int waitMs)
 {
-    const IMAGE_TYPE type = cam.m_ImgType;
-    const int width = cam.m_iWidth;
-    const int height = cam.m_iHeight;
+    // The ROI as one whole: a read during an ROI change must not size its
+    // copy from half the new one.
+    IMAGE_TYPE type;
+    int width, height, sensorWidth = 0, sensorHeight = 0;
+    bool wide;
+    {
+        SectionLock roi(cam.m_csRoi);
+        type = cam.m_ImgType;
+        width = cam.m_iWidth;
+        height = cam.m_iHeight;
+        cam.GetSensorOutputSize(&sensorWidth, &sensorHeight);
+        wide = cam.m_b16Bit;
+    }
     if (!ModelFamily::CanDeliver(cam, buffer, size, width, height, type))
         return false;
 
-    int sensorWidth = 0;
-    int sensorHeight = 0;
-    cam.GetSensorOutputSize(&sensorWidth, &sensorHeight);
-    const bool wide = cam.m_b16Bit;
     const int rowBytes = sensorWidth * (wide ? 2 : 1);
     const int frameBytes = rowBytes * sensorHeight;
     uint8_t *image = cam.m_pImgBuf;
-    if (!cam.m_pCirBuf->ReadBuff(image, frameBytes, waitMs, nullptr))
+    if (!cam.ReadFrame(image, frameBytes, waitMs))
         return false;
 
     // Hide the markers behind pixels of the same colour phase two rows away.

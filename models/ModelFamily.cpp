@@ -161,6 +161,8 @@ void StoreRoi(CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE ty
 
 void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep)
 {
+    // The dark frame and hot-pixel map follow the ROI as one whole.
+    SectionLock roi(camera.m_csRoi);
     const int bin = camera.m_iBin;
     x = (x < 0 ? 0 : x) / xStep * xStep;
     y = (y < 0 ? 0 : y) / yStep * yStep;

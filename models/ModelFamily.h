@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "engine/CCameraBase.h"
+#include "transport/SectionLock.h"
 
 namespace ModelFamily {
 
@@ -25,6 +26,16 @@ inline void SleepMs(unsigned ms)
 inline uint32_t MsSince(uint32_t since)
 {
     return GetTickCount() - since;
+}
+
+// Frames missing between two frames whose 16-bit counters are previous and
+// current, across the counter's wrap. A frame sent again (the same counter)
+// misses none, and neither does a counter that went back (the camera
+// counting afresh): a jump of half the counter's range or more is not a gap.
+inline int FramesMissed(uint16_t previous, uint16_t current)
+{
+    const uint16_t step = static_cast<uint16_t>(current - previous);
+    return step == 0 || step >= 0x8000 ? 0 : step - 1;
 }
 
 // Whether an image type carries 16 bits a pixel from the sensor.
@@ -90,7 +101,7 @@ bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IM
 // Centres the ROI just stored on the sensor through the model's SetStartPos.
 void CentreRoi(CCameraBase &camera, int width, int height, int bin);
 // Stores an ROI that passed the checks, with its bin and image type, and
-// centres it.
+// centres it; the caller holds the ROI lock.
 void StoreRoi(CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type);
 
 // The start-position rule of SetStartPos: x and y from 0 in steps of xStep

@@ -126,8 +126,9 @@ void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
     const int clock = camera.m_iCMOSClk;
     const int hmax = camera.m_iHMAX;
     if (!frame.bDDR) {
-        camera.m_fMaxFPS = static_cast<float>(1000000.0 / camera.m_iFrameTimeUs);
-        camera.m_fDataRate = static_cast<float>(camera.m_fMaxFPS * frameBytes / 1e6);
+        const float fps = static_cast<float>(1000000.0 / camera.m_iFrameTimeUs);
+        camera.m_fMaxFPS = fps;
+        camera.m_fDataRate = static_cast<float>(fps * frameBytes / 1e6);
     } else {
         const double linkMBs = LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth);
         const double sensorFps =
@@ -138,7 +139,7 @@ void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
         camera.m_fDataRate = static_cast<float>(linkMBs < sensorMBs ? linkMBs : sensorMBs);
     }
     DbgPrint(-1, "CalcMaxFPS", "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock,
-             camera.m_fDataRate, camera.m_fMaxFPS, hmax);
+             camera.m_fDataRate.load(), camera.m_fMaxFPS.load(), hmax);
 }
 
 void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const FrameGeometry &frame,

@@ -17,6 +17,7 @@
 #include "log/DbgPrint.h"
 #include "models/ModelFamily.h"
 #include "models/SonyRegisterTable.h"
+#include "transport/SectionLock.h"
 
 namespace SonyModel {
 
@@ -47,17 +48,20 @@ void ResetFPGA(CCameraFX3 &camera);
 // not, wide ADC and 8-bit output, no binning, unity colour gains.
 void SetUpFPGA(CCameraFX3 &camera, bool ddr);
 
-// SetResolution once the model has checked the ROI: stores it, runs the
-// sensor mode step when the image type or the bin changes, centres the ROI,
+// SetResolution once the model has checked the ROI: runs the sensor mode
+// step when the image type or the bin changes, stores the ROI, centres it,
 // and sets output depth, sensor window, sensor clock, bandwidth and
-// exposure again.
+// exposure again. All of it under the ROI lock, so that a capture run
+// starting meanwhile sizes its frames for the new ROI on a sensor set up
+// for it.
 template <typename Model, typename ModeStep>
 void ApplyRoi(Model &camera, int width, int height, int bin, IMAGE_TYPE type, ModeStep modeStep)
 {
-    camera.m_iWidth = width;
-    camera.m_iHeight = height;
+    SectionLock roi(camera.m_csRoi);
     if (type != camera.m_ImgType || bin != camera.m_iBin)
         modeStep();
+    camera.m_iWidth = width;
+    camera.m_iHeight = height;
     camera.m_iBin = bin;
     camera.m_ImgType = type;
     ModelFamily::CentreRoi(camera, width, height, bin);
@@ -91,10 +95,12 @@ bool SetOutputWindow(Model &camera, WriteWindow writeWindow)
 }
 
 // Stops capture, runs the mode step, re-applies the ROI keeping its start
-// position, and restarts video if it was running.
+// position, and restarts video if it was running; other starts and stops
+// of capture wait until it is done.
 template <typename ModeStep>
 bool Reconfigure(CCameraBase &camera, ModeStep step)
 {
+    SectionLock capture(camera.m_csCapture);
     const bool wasCapturing = camera.IsCaptureRunning();
     camera.StopCapture();
     step();

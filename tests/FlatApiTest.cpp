@@ -5,10 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
-#include <string>
-#include <vector>
+#include <type_traits>
 
+#include "FlatCalls.h"
 #include "TempHome.h"
 #include "api/ORUCamera.h"
 #include "sim/ModelCatalog.h"
@@ -19,66 +18,25 @@ using oru_sim::SimulatedCamera;
 namespace {
 
 constexpr uint8_t kReqWriteSensor = 0xB6;
+constexpr uint8_t kReqGuideOn = 0xB0;
 
-struct FlatCall {
-    const char *name;
-    std::function<ORU_ERROR_CODE(int id)> call;
-};
+// A C caller may pass any number where the header declares an enumeration:
+// in C++ every enumeration of the interface holds every 32-bit value.
+template <typename Enum>
+constexpr bool kHoldsInt32 = std::is_same_v<std::underlying_type_t<Enum>, int32_t>;
+static_assert(kHoldsInt32<ORU_BOOL> && kHoldsInt32<ORU_ERROR_CODE> && kHoldsInt32<ORU_IMG_TYPE> &&
+              kHoldsInt32<ORU_BAYER_PATTERN> && kHoldsInt32<ORU_GUIDE_DIRECTION> &&
+              kHoldsInt32<ORU_FLIP_STATUS> && kHoldsInt32<ORU_CAMERA_MODE> &&
+              kHoldsInt32<ORU_TRIG_OUTPUT> && kHoldsInt32<ORU_EXPOSURE_STATUS> &&
+              kHoldsInt32<ORU_CONTROL_TYPE>);
 
-// Every function that takes a camera ID, with valid arguments otherwise.
-std::vector<FlatCall> AllCameraFunctions()
+// The enumeration value a C caller makes of a plain number.
+template <typename Enum>
+Enum FromC(int32_t number)
 {
-    static unsigned char buffer[16];
-    static ORU_CONTROL_CAPS caps;
-    static ORU_CAMERA_INFO info;
-    static ORU_ID oruId;
-    static ORU_SUPPORTED_MODE modes;
-    static int a, b, c, d;
-    static int32_t value;
-    static ORU_BOOL flag;
-    static ORU_IMG_TYPE type;
-    static ORU_EXPOSURE_STATUS status;
-    static ORU_CAMERA_MODE mode;
-    static char path[] = "/nonexistent.bmp";
-    return {
-        {"InitCamera", [](int id) { return ORUInitCamera(id); }},
-        {"GetCameraPropertyByID", [](int id) { return ORUGetCameraPropertyByID(id, &info); }},
-        {"GetNumOfControls", [](int id) { return ORUGetNumOfControls(id, &a); }},
-        {"GetControlCaps", [](int id) { return ORUGetControlCaps(id, 0, &caps); }},
-        {"GetControlValue", [](int id) { return ORUGetControlValue(id, ORU_GAIN, &value, &flag); }},
-        {"SetControlValue", [](int id) { return ORUSetControlValue(id, ORU_GAIN, 1, ORU_FALSE); }},
-        {"SetROIFormat", [](int id) { return ORUSetROIFormat(id, 640, 480, 1, ORU_IMG_RAW8); }},
-        {"GetROIFormat", [](int id) { return ORUGetROIFormat(id, &a, &b, &c, &type); }},
-        {"SetStartPos", [](int id) { return ORUSetStartPos(id, 0, 0); }},
-        {"GetStartPos", [](int id) { return ORUGetStartPos(id, &a, &b); }},
-        {"GetDroppedFrames", [](int id) { return ORUGetDroppedFrames(id, &a); }},
-        {"EnableDarkSubtract", [](int id) { return ORUEnableDarkSubtract(id, path); }},
-        {"DisableDarkSubtract", [](int id) { return ORUDisableDarkSubtract(id); }},
-        {"StartVideoCapture", [](int id) { return ORUStartVideoCapture(id); }},
-        {"StopVideoCapture", [](int id) { return ORUStopVideoCapture(id); }},
-        {"GetVideoData", [](int id) { return ORUGetVideoData(id, buffer, sizeof buffer, 0); }},
-        {"StartExposure", [](int id) { return ORUStartExposure(id, ORU_FALSE); }},
-        {"StopExposure", [](int id) { return ORUStopExposure(id); }},
-        {"GetExpStatus", [](int id) { return ORUGetExpStatus(id, &status); }},
-        {"GetDataAfterExp", [](int id) { return ORUGetDataAfterExp(id, buffer, sizeof buffer); }},
-        {"PulseGuideOn", [](int id) { return ORUPulseGuideOn(id, ORU_GUIDE_NORTH); }},
-        {"PulseGuideOff", [](int id) { return ORUPulseGuideOff(id, ORU_GUIDE_NORTH); }},
-        {"GetID", [](int id) { return ORUGetID(id, &oruId); }},
-        {"SetID", [](int id) { return ORUSetID(id, oruId); }},
-        {"GetSerialNumber", [](int id) { return ORUGetSerialNumber(id, &oruId); }},
-        {"GetGainOffset", [](int id) { return ORUGetGainOffset(id, &a, &b, &c, &d); }},
-        {"GetLMHGainOffset", [](int id) { return ORUGetLMHGainOffset(id, &a, &b, &c, &d); }},
-        {"GetCameraSupportMode", [](int id) { return ORUGetCameraSupportMode(id, &modes); }},
-        {"GetCameraMode", [](int id) { return ORUGetCameraMode(id, &mode); }},
-        {"SetCameraMode", [](int id) { return ORUSetCameraMode(id, ORU_MODE_NORMAL); }},
-        {"SendSoftTrigger", [](int id) { return ORUSendSoftTrigger(id, ORU_FALSE); }},
-        {"SetTriggerOutputIOConf",
-         [](int id) { return ORUSetTriggerOutputIOConf(id, ORU_TRIG_OUTPUT_PINA, ORU_TRUE, 0, 0); }},
-        {"GetTriggerOutputIOConf",
-         [](int id) { return ORUGetTriggerOutputIOConf(id, ORU_TRIG_OUTPUT_PINA, &flag, &value, &value); }},
-        {"EnableDebugLog", [](int id) { return ORUEnableDebugLog(id, ORU_FALSE); }},
-        {"GetDebugLogIsEnabled", [](int id) { return ORUGetDebugLogIsEnabled(id, &flag); }},
-    };
+    Enum value;
+    std::memcpy(&value, &number, sizeof value);
+    return value;
 }
 
 class FlatApiTest : public ::testing::Test {
@@ -192,6 +150,38 @@ TEST_F(FlatApiTest, TriggerOutputPinsAreProgrammedAndAnUnknownPinIsRefused)
     EXPECT_EQ(high, ORU_FALSE);
     EXPECT_EQ(delay, 0x01020304);
     EXPECT_EQ(duration, 500);
+}
+
+TEST_F(FlatApiTest, NumbersOutsideAnEnumerationAreRefused)
+{
+    OpenAndInit();
+    for (int32_t mode : {7, -2, 1000}) {
+        EXPECT_EQ(ORUSetCameraMode(0, FromC<ORU_CAMERA_MODE>(mode)), ORU_ERROR_INVALID_MODE)
+            << mode;
+    }
+    int32_t value = 0;
+    ORU_BOOL autoOn = ORU_FALSE;
+    for (int32_t type : {22, -1, 1 << 20}) {
+        EXPECT_EQ(ORUSetControlValue(0, FromC<ORU_CONTROL_TYPE>(type), 1, ORU_FALSE),
+                  ORU_ERROR_INVALID_CONTROL_TYPE)
+            << type;
+        EXPECT_EQ(ORUGetControlValue(0, FromC<ORU_CONTROL_TYPE>(type), &value, &autoOn),
+                  ORU_ERROR_INVALID_CONTROL_TYPE)
+            << type;
+    }
+    EXPECT_EQ(ORUSetROIFormat(0, 640, 480, 1, FromC<ORU_IMG_TYPE>(1 << 30)),
+              ORU_ERROR_INVALID_IMGTYPE);
+    EXPECT_EQ(ORUSetTriggerOutputIOConf(0, FromC<ORU_TRIG_OUTPUT>(-7), FromC<ORU_BOOL>(5), 1, 1),
+              ORU_ERROR_GENERAL_ERROR);
+    // Guiding ignores a direction it does not know.
+    EXPECT_EQ(ORUPulseGuideOn(0, FromC<ORU_GUIDE_DIRECTION>(4)), ORU_SUCCESS);
+    EXPECT_EQ(ORUPulseGuideOff(0, FromC<ORU_GUIDE_DIRECTION>(-1)), ORU_SUCCESS);
+    EXPECT_TRUE(sim_->requests(kReqGuideOn).empty());
+    // Any boolean other than ORU_TRUE is false.
+    ASSERT_EQ(ORUSetControlValue(0, ORU_GAIN, 150, FromC<ORU_BOOL>(2)), ORU_SUCCESS);
+    ASSERT_EQ(ORUGetControlValue(0, ORU_GAIN, &value, &autoOn), ORU_SUCCESS);
+    EXPECT_EQ(value, 150);
+    EXPECT_EQ(autoOn, ORU_FALSE);
 }
 
 TEST_F(FlatApiTest, NullOutputPointersAreRefusedInsteadOfCrashing)

@@ -14,8 +14,29 @@
 #include "api/ORUCamera.h"
 #include "api/ProductTable.h"
 #include "engine/CCameraBase.h"
+#include "models/ModelFamily.h"
 #include "sim/ModelCatalog.h"
 #include "sim/SimulatedBus.h"
+
+// Frames that never came between two frames with these 16-bit counters.
+TEST(FrameCounter, GapsAcrossTheWrapCountTheFramesMissing)
+{
+    struct Case {
+        uint16_t previous, current;
+        int missed;
+    };
+    const Case cases[] = {
+        {7, 8, 0},       {7, 12, 4},      {65535, 0, 0},  {65534, 1, 2},
+        {9, 9, 0},       // sent again
+        {100, 99, 0},    // the camera counts afresh
+        {5, 40000, 0},   // likewise: a jump of half the range or more
+        {40000, 5, 25540},
+        {0, 32767, 32766},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ModelFamily::FramesMissed(c.previous, c.current), c.missed)
+            << c.previous << " -> " << c.current;
+}
 
 TEST(ProductTable, EveryProductIsAcceptedAndBuildsItsModel)
 {

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "TempHome.h"
+#include "FlatCameraTest.h"
 #include "algorithm/CAlgorithm.h"
 #include "api/ORUCamera.h"
 #include "sim/FrameStream.h"
@@ -40,19 +40,6 @@ int BytesPerPixel(ORU_IMG_TYPE type)
     return type == ORU_IMG_RGB24 ? 3 : type == ORU_IMG_RAW16 ? 2 : 1;
 }
 
-// A sent frame as the read-out shows it: the marker words at both ends
-// covered by the bytes two sensor rows away.
-std::vector<uint8_t> MarkersHidden(std::vector<uint8_t> frame, int rowBytes)
-{
-    const size_t twoRows = 2 * static_cast<size_t>(rowBytes);
-    if (frame.size() < twoRows + 4)
-        return frame;  // too short to borrow two rows from: left as sent
-    const size_t tail = frame.size() - 4;
-    std::copy_n(frame.begin() + twoRows, 4, frame.begin());
-    std::copy_n(frame.begin() + (tail - twoRows), 4, frame.begin() + tail);
-    return frame;
-}
-
 // Mean of the 8-bit samples of the frame's middle fifths at one mosaic site
 // (0 R, 1 and 2 G, 3 B; -1 all sites).
 double MiddleMean(const std::vector<unsigned char> &frame, int width, int height, int site = -1)
@@ -69,25 +56,9 @@ double MiddleMean(const std::vector<unsigned char> &frame, int width, int height
 }
 
 // One ORU6200MC Pro opened and initialised through the flat API.
-class CaptureTest : public ::testing::Test {
+class CaptureTest : public FlatCameraTest {
 protected:
-    void SetUp() override
-    {
-        sim_ = &bus_.addCamera(oru_sim::ModelCatalog::find("oru6200mc-pro"));
-        stream_ = std::dynamic_pointer_cast<FrameStream>(sim_->dataSource());
-        ASSERT_NE(stream_, nullptr);
-        ASSERT_EQ(ORUGetNumOfConnectedCameras(), 1);
-        ORU_CAMERA_INFO info{};
-        ASSERT_EQ(ORUGetCameraProperty(&info, 0), ORU_SUCCESS);
-        id_ = info.camera_id;
-        ASSERT_EQ(ORUOpenCamera(id_), ORU_SUCCESS);
-        ASSERT_EQ(ORUInitCamera(id_), ORU_SUCCESS);
-    }
-    void TearDown() override
-    {
-        ORUCloseCamera(id_);
-        sim_->setRegisterObserver(nullptr);
-    }
+    void SetUp() override { OpenCamera("oru6200mc-pro"); }
 
     // A small window and an exposure shorter than one frame, so that the
     // working loop waits only about two frame periods per transfer.
@@ -96,10 +67,6 @@ protected:
         ASSERT_EQ(ORUSetROIFormat(id_, kWidth, kHeight, 1, type), ORU_SUCCESS);
         SetControl(ORU_EXPOSURE, 32);
     }
-    void SetControl(ORU_CONTROL_TYPE control, int32_t value, ORU_BOOL autoOn = ORU_FALSE)
-    {
-        ASSERT_EQ(ORUSetControlValue(id_, control, value, autoOn), ORU_SUCCESS);
-    }
     int32_t Control(ORU_CONTROL_TYPE control)
     {
         int32_t value = 0;
@@ -107,32 +74,6 @@ protected:
         EXPECT_EQ(ORUGetControlValue(id_, control, &value, &autoOn), ORU_SUCCESS);
         return value;
     }
-    int Dropped()
-    {
-        int dropped = -1;
-        EXPECT_EQ(ORUGetDroppedFrames(id_, &dropped), ORU_SUCCESS);
-        return dropped;
-    }
-    ORU_EXPOSURE_STATUS Status()
-    {
-        ORU_EXPOSURE_STATUS status = ORU_EXP_IDLE;
-        EXPECT_EQ(ORUGetExpStatus(id_, &status), ORU_SUCCESS);
-        return status;
-    }
-
-    // Polls `done` every few milliseconds until it holds or `limit` passes.
-    template <typename Condition>
-    bool WaitFor(Condition done, milliseconds limit = milliseconds(5000))
-    {
-        const Clock::time_point end = Clock::now() + limit;
-        while (!done()) {
-            if (Clock::now() >= end)
-                return false;
-            std::this_thread::sleep_for(milliseconds(2));
-        }
-        return true;
-    }
-
     ORU_EXPOSURE_STATUS WaitWhileWorking(milliseconds limit = milliseconds(5000))
     {
         WaitFor([this] { return Status() != ORU_EXP_WORKING; }, limit);
@@ -161,12 +102,6 @@ protected:
 
     // Control requests with this code since the log was last cleared.
     int Requests(uint8_t request) { return static_cast<int>(sim_->requests(request).size()); }
-
-    TempHome home_;
-    oru_sim::SimulatedBus bus_;
-    SimulatedCamera *sim_ = nullptr;
-    std::shared_ptr<FrameStream> stream_;
-    int id_ = -1;
 };
 
 TEST_F(CaptureTest, RawVideoDeliversConsecutiveSentFramesWithMarkersHidden)

@@ -3,7 +3,9 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
+#include "Watchdog.h"
 #include "engine/ThreadCtrl.h"
 
 namespace {
@@ -12,6 +14,7 @@ using namespace std::chrono_literals;
 
 struct Probe {
     std::atomic<int> entered{0};
+    std::atomic<bool> sawFlagCleared{false};
     std::atomic<bool> sawStop{false};
 };
 
@@ -23,6 +26,7 @@ void RunUntilStopped(std::atomic<bool> *running, void *arg)
     ++probe->entered;
     while (*running)
         std::this_thread::sleep_for(1ms);
+    probe->sawFlagCleared = true;
     std::this_thread::sleep_for(20ms);
     probe->sawStop = true;
 }
@@ -116,4 +120,45 @@ TEST(ThreadCtrl, DestructionStopsARunningLoop)
         ASSERT_TRUE(ctrl.Start(&probe));
     }
     EXPECT_TRUE(probe.sawStop);
+}
+
+// A caller's stop against an internal restart's stop: every Stop returns only
+// once the loop has ended, and only one of them joins the thread (a second
+// join of one thread returns at once, or worse).
+TEST(ThreadCtrl, ConcurrentStopsAllWaitForTheLoop)
+{
+    Watchdog watchdog(30s, "concurrent stops of one thread");
+    for (int round = 0; round < 20; ++round) {
+        Probe probe;
+        ThreadCtrl ctrl(RunUntilStopped);
+        ASSERT_TRUE(ctrl.Start(&probe));
+        std::atomic<int> returnedEarly{0};
+        std::vector<std::thread> stoppers;
+        for (int i = 0; i < 3; ++i)
+            stoppers.emplace_back([&] {
+                ctrl.Stop();
+                returnedEarly += probe.sawStop ? 0 : 1;
+            });
+        for (std::thread &stopper : stoppers)
+            stopper.join();
+        EXPECT_EQ(returnedEarly, 0) << "round " << round;
+    }
+}
+
+// A restart while a Stop is still joining the old thread starts a new loop
+// once the join is done, instead of being refused or losing the handle.
+TEST(ThreadCtrl, StartDuringAStopWaitsForTheJoinAndStartsAnew)
+{
+    Watchdog watchdog(30s, "a start during a stop");
+    Probe probe;
+    ThreadCtrl ctrl(RunUntilStopped);
+    ASSERT_TRUE(ctrl.Start(&probe));
+    std::thread stopper([&] { ctrl.Stop(); });
+    while (!probe.sawFlagCleared)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(ctrl.Start(&probe));
+    stopper.join();
+    EXPECT_TRUE(ctrl.IsRunning());
+    ctrl.Stop();
+    EXPECT_EQ(probe.entered, 2);
 }

@@ -64,7 +64,17 @@ TEST(WrapperExceptions, CodeNamesFollowTheCode)
         const CameraException error("m", 4, static_cast<ORU_ERROR_CODE>(code));
         EXPECT_EQ(error.what(), "ORU Camera: (camera index: 4) m (error code: " +
                                     std::to_string(code) + ": " + names[code - 1] + ")");
+        EXPECT_EQ(error.code(), code);
+        EXPECT_EQ(error.camera_index(), 4);
+        EXPECT_EQ(tav_oru::error_code_name(error.code()), names[code - 1]);
     }
+}
+
+TEST(WrapperExceptions, EveryCodeHasANameThoughTextsNameOnlyTheFirstSixteen)
+{
+    EXPECT_EQ(tav_oru::error_code_name(ORU_ERROR_INVALID_MODE), "ORU_ERROR_INVALID_MODE");
+    for (const int code : {0, 18, -1})
+        EXPECT_EQ(tav_oru::error_code_name(static_cast<ORU_ERROR_CODE>(code)), "") << code;
 }
 
 } // namespace

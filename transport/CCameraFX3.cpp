@@ -122,7 +122,7 @@ uint8_t *OutData(const uint8_t *data)
 
 CCameraFX3::CCameraFX3()
     : m_ucFPGAReg0(0), m_ucFPGAReg10(0), m_ucFPGAReg11(0), m_ucFPGAReg25(0), m_ucFPGAReg24(0),
-      m_ucFPGAReg40(0), m_ucFPGAReg41(0), m_ucFPGAReg39(0), m_bOpen(false), m_pUsbContext(nullptr),
+      m_ucFPGAReg40(0), m_ucFPGAReg41(0), m_ucFPGAReg39(0), m_bOpen(false), m_bRemoved(false), m_pUsbContext(nullptr),
       m_pDevHandle(nullptr), m_csTransport(), m_ucXferDone(0), m_iXferLength(-1), m_iXferStatus(0),
       m_iRecvBytes(0), m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1),
       m_iXferCount(0), m_iXferInFlightMax(0), m_pucXferSubmitted(nullptr), m_ppXfer(nullptr),
@@ -166,13 +166,20 @@ void CCameraFX3::CameraPID(int pid)
     m_iProductID = pid;
 }
 
+int CCameraFX3::NoteResult(int result)
+{
+    if (result == LIBUSB_ERROR_NO_DEVICE)
+        m_bRemoved = true;
+    return result;
+}
+
 int CCameraFX3::SendCMD(uint8_t request)
 {
     TransportLock lock(m_csTransport);
     if (!m_bOpen)
         return 0;
-    return libusb_control_transfer(m_pDevHandle, kRequestTypeOut, request, 0, 0, nullptr, 0,
-                                   kShortTimeoutMs) >= 0;
+    return NoteResult(libusb_control_transfer(m_pDevHandle, kRequestTypeOut, request, 0, 0,
+                                              nullptr, 0, kShortTimeoutMs)) >= 0;
 }
 
 int CCameraFX3::SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in, uint8_t *data,
@@ -181,9 +188,9 @@ int CCameraFX3::SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool 
     TransportLock lock(m_csTransport);
     if (!m_bOpen)
         return 0;
-    return libusb_control_transfer(m_pDevHandle, in ? kRequestTypeIn : kRequestTypeOut, request,
-                                   wValue, wIndex, data, static_cast<uint16_t>(length),
-                                   kTimeoutMs) >= 0;
+    return NoteResult(libusb_control_transfer(m_pDevHandle, in ? kRequestTypeIn : kRequestTypeOut,
+                                              request, wValue, wIndex, data,
+                                              static_cast<uint16_t>(length), kTimeoutMs)) >= 0;
 }
 
 int CCameraFX3::WriteCameraRegister(uint16_t addr, uint16_t value)
@@ -341,7 +348,7 @@ bool CCameraFX3::ResetEndPoint(uint8_t endpoint)
 {
     TransportLock lock(m_csTransport);
     if (m_bOpen)
-        libusb_clear_halt(m_pDevHandle, endpoint);
+        NoteResult(libusb_clear_halt(m_pDevHandle, endpoint));
     return m_bOpen;
 }
 
@@ -349,7 +356,7 @@ bool CCameraFX3::ResetDevice()
 {
     TransportLock lock(m_csTransport);
     if (m_bOpen) {
-        libusb_reset_device(m_pDevHandle);
+        NoteResult(libusb_reset_device(m_pDevHandle));
         DbgPrint(-1, "ResetDevice", "ResetDevice\n");
     }
     return m_bOpen;

@@ -12,6 +12,7 @@
 
 #include <libusb.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "transport/PlatformShims.h"
@@ -69,6 +70,11 @@ public:
     void CloseDevice();
     void CameraPID(int pid);
     int GetProductID() const { return m_iProductID; }
+    // Whether the device has gone away: a request or transfer ended with
+    // no-device since the device was last opened. A camera pulled out stays
+    // removed; it comes back as a new device.
+    // Thread safety: any thread.
+    bool IsRemoved() const { return m_bRemoved; }
 
     // Request primitive. The short form sends a request without data (200 ms
     // time-out); the long form moves length bytes (low 16 bits) in the given
@@ -223,6 +229,7 @@ protected:
     uint8_t m_ucFPGAReg39;
 
     bool m_bOpen;
+    std::atomic<bool> m_bRemoved;
     libusb_context *m_pUsbContext;       // null when libusb_init failed
     libusb_device_handle *m_pDevHandle;  // set by the open path of the camera object
     S_MUTEX_UNIX m_csTransport;
@@ -245,6 +252,9 @@ protected:
     libusb_transfer **m_ppXfer;    // pipelined transfers
     libusb_transfer **m_ppStepXfer;
     int *m_piStepXferDone;         // per step transfer, its user data
+
+    // Passes a libusb result on, noting a device that has gone.
+    int NoteResult(int result);
 
 private:
     static void LIBUSB_CALL AsyncXferCallback(libusb_transfer *transfer);

@@ -96,6 +96,8 @@ void LIBUSB_CALL CCameraFX3::AsyncXferCallback(libusb_transfer *transfer)
 {
     auto *camera = static_cast<CCameraFX3 *>(transfer->user_data);
     camera->m_iXferStatus = transfer->status;
+    if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE)
+        camera->m_bRemoved = true;
     if (transfer->status == LIBUSB_TRANSFER_COMPLETED) {
         camera->m_iXferLength = transfer->actual_length;
         camera->m_iRecvBytes += transfer->actual_length;
@@ -213,7 +215,7 @@ int CCameraFX3::startAsyncXfer(uint32_t waitMs, uint32_t pollMs, int *received, 
         const int end = first + min(m_iXferCount - first, m_iXferInFlightMax);
         for (int i = first; i < end; ++i)
             m_pucXferSubmitted[i] =
-                libusb_submit_transfer(m_ppXfer[i]) == 0 ? kXferInFlight : kXferIdle;
+                NoteResult(libusb_submit_transfer(m_ppXfer[i])) == 0 ? kXferInFlight : kXferIdle;
         m_ucXferDone = 0;
         uint32_t sliceMs = waitMs;
 
@@ -304,7 +306,7 @@ int CCameraFX3::waitForAsyncXfer(int index, int *received)
     libusb_transfer *transfer = m_ppStepXfer[index];
     int &done = m_piStepXferDone[index];
     done = 0;
-    const int submitted = libusb_submit_transfer(transfer);
+    const int submitted = NoteResult(libusb_submit_transfer(transfer));
     if (submitted < 0)
         return submitted;
     bool cancelled = false;
@@ -317,7 +319,7 @@ int CCameraFX3::waitForAsyncXfer(int index, int *received)
     }
     *received = transfer->actual_length;
     DbgPrint(-1, "waitForAsyncXfer", "wait for length = %d\n", *received);
-    return XferStatusToResult(transfer->status);
+    return NoteResult(XferStatusToResult(transfer->status));
 }
 
 void CCameraFX3::FreeStepXferTables(int count)

@@ -13,6 +13,7 @@
 #include "wrapper/ExposureWait.h"
 #include "wrapper/Formatting.h"
 #include "wrapper/Sdk.h"
+#include "wrapper/UnknownControllableException.h"
 
 namespace tav_oru {
 
@@ -53,7 +54,9 @@ Camera::~Camera()
 
 CameraInfo Camera::get_info() const
 {
-    return info;
+    ORU_CAMERA_INFO record{};
+    check(ORUGetCameraPropertyByID(id(), &record), "failed to read camera infos");
+    return CameraInfo::from_native(record);
 }
 
 void Camera::set_roi(const ROI &roi)
@@ -73,6 +76,7 @@ ROI Camera::get_roi() const
           "failed to read the current ROI");
     if (type >= ORU_IMG_RAW8 && type <= ORU_IMG_Y8)
         roi.type = static_cast<ImageType>(type);
+    check(ORUGetStartPos(id(), &roi.start_x, &roi.start_y), "failed to read the current ROI");
     return roi;
 }
 
@@ -84,9 +88,17 @@ std::map<std::string, Controllable> Camera::get_controls() const
     return controls;
 }
 
-void Camera::set_control(const std::string &name, long value)
+Controllable Camera::get_control(const std::string &name) const
+{
+    return get_controllable(get_control_caps(name));
+}
+
+long Camera::set_control(const std::string &name, long value)
 {
     const ORU_CONTROL_CAPS &caps = get_control_caps(name);
+    // The camera would take the value and ignore it.
+    if (caps.is_writable == ORU_FALSE)
+        throw ControllableException(name, false, true, false);
     // A control the camera cannot report is not changed.
     get_controllable(caps);
     // The camera clamps to the control's range; saturating keeps a value
@@ -95,6 +107,7 @@ void Camera::set_control(const std::string &name, long value)
                                           std::numeric_limits<int32_t>::max());
     check(ORUSetControlValue(id(), caps.control_type, static_cast<int32_t>(clamped), ORU_FALSE),
           "failed to set values for controllable: " + name);
+    return get_controllable(caps).value;
 }
 
 void Camera::set_auto(const std::string &name)
@@ -123,6 +136,118 @@ void Camera::configure(const ROI &roi, const std::map<std::string, Controllable>
 void Camera::set_camera_mode(CameraMode mode)
 {
     check(ORUSetCameraMode(id(), get_native(mode)), "failed to set camera mode");
+}
+
+CameraMode Camera::get_camera_mode() const
+{
+    ORU_CAMERA_MODE mode = ORU_MODE_NORMAL;
+    check(ORUGetCameraMode(id(), &mode), "failed to read camera mode");
+    return static_cast<CameraMode>(mode);
+}
+
+std::vector<CameraMode> Camera::get_supported_modes() const
+{
+    ORU_SUPPORTED_MODE record{};
+    check(ORUGetCameraSupportMode(id(), &record), "failed to read the supported camera modes");
+    std::vector<CameraMode> modes;
+    for (const ORU_CAMERA_MODE mode : record.SupportedCameraMode) {
+        if (mode < ORU_MODE_NORMAL || mode > ORU_MODE_TRIG_LOW_LEVEL)
+            break;
+        modes.push_back(static_cast<CameraMode>(mode));
+    }
+    return modes;
+}
+
+void Camera::send_soft_trigger(bool start)
+{
+    check(ORUSendSoftTrigger(id(), start ? ORU_TRUE : ORU_FALSE), "failed to send soft trigger");
+}
+
+void Camera::set_trigger_output(TriggerOutput pin, const TriggerOutputConfig &config)
+{
+    check(ORUSetTriggerOutputIOConf(id(), get_native(pin), config.pin_high ? ORU_TRUE : ORU_FALSE,
+                                    config.delay_us, config.duration_us),
+          "failed to set the trigger output");
+}
+
+TriggerOutputConfig Camera::get_trigger_output(TriggerOutput pin) const
+{
+    TriggerOutputConfig config;
+    ORU_BOOL high = ORU_FALSE;
+    check(ORUGetTriggerOutputIOConf(id(), get_native(pin), &high, &config.delay_us,
+                                    &config.duration_us),
+          "failed to read the trigger output");
+    config.pin_high = high == ORU_TRUE;
+    return config;
+}
+
+GainOffsetPresets Camera::get_gain_offset_presets() const
+{
+    GainOffsetPresets presets;
+    check(ORUGetGainOffset(id(), &presets.offset_highest_dr, &presets.offset_unity_gain,
+                           &presets.gain_lowest_rn, &presets.offset_lowest_rn),
+          "failed to read the gain and offset presets");
+    check(ORUGetLMHGainOffset(id(), &presets.low_gain, &presets.medium_gain, &presets.high_gain,
+                              &presets.high_offset),
+          "failed to read the gain and offset presets");
+    return presets;
+}
+
+std::string Camera::get_serial_number() const
+{
+    ORU_ID serial{};
+    check(ORUGetSerialNumber(id(), &serial), "failed to read the serial number");
+    std::ostringstream text;
+    text << std::hex << std::setfill('0');
+    for (const unsigned char byte : serial.id)
+        text << std::setw(2) << static_cast<int>(byte);
+    return text.str();
+}
+
+std::string Camera::get_user_id() const
+{
+    ORU_ID user_id{};
+    check(ORUGetID(id(), &user_id), "failed to read the camera's user ID");
+    std::string text(reinterpret_cast<const char *>(user_id.id), sizeof user_id.id);
+    text.erase(text.find_last_not_of('\0') + 1);
+    return text;
+}
+
+void Camera::set_user_id(const std::string &text)
+{
+    ORU_ID user_id{};
+    if (text.size() > sizeof user_id.id)
+        throw std::invalid_argument("a user ID holds at most " +
+                                    std::to_string(sizeof user_id.id) + " bytes, not " +
+                                    std::to_string(text.size()));
+    std::memcpy(user_id.id, text.data(), text.size());
+    check(ORUSetID(id(), user_id), "failed to write the camera's user ID");
+}
+
+void Camera::start_video()
+{
+    check(ORUStartVideoCapture(id()), "failed to start video capture");
+}
+
+void Camera::stop_video()
+{
+    check(ORUStopVideoCapture(id()), "failed to stop video capture");
+}
+
+bool Camera::get_video_data(uint8_t *buffer, int size, int wait_ms)
+{
+    const ORU_ERROR_CODE code = ORUGetVideoData(id(), buffer, size, wait_ms);
+    if (code == ORU_ERROR_TIMEOUT)
+        return false;
+    check(code, "failed to read video data");
+    return true;
+}
+
+int Camera::get_dropped_frames() const
+{
+    int dropped = 0;
+    check(ORUGetDroppedFrames(id(), &dropped), "failed to read the dropped frames");
+    return dropped;
 }
 
 void Camera::set_pulse_guide_on(GuideDirection direction)
@@ -192,8 +317,12 @@ void Camera::read_control_caps(ControlCaps &caps)
 const ORU_CONTROL_CAPS &Camera::get_control_caps(const std::string &name) const
 {
     const auto found = control_caps.find(name);
-    if (found == control_caps.end())
-        throw ControllableException(name, true, false, false);
+    if (found == control_caps.end()) {
+        std::vector<std::string> names;
+        for (const auto &entry : control_caps)
+            names.push_back(entry.first);
+        throw UnknownControllableException(name, std::move(names));
+    }
     return *found->second;
 }
 

@@ -8,12 +8,15 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "api/ORUCamera.h"
 #include "wrapper/CameraInfo.h"
 #include "wrapper/Controllable.h"
 #include "wrapper/Enums.h"
+#include "wrapper/GainOffsetPresets.h"
 #include "wrapper/ROI.h"
+#include "wrapper/TriggerOutputConfig.h"
 
 namespace tav_oru {
 
@@ -37,18 +40,24 @@ public:
     Camera(const Camera &) = delete;
     Camera &operator=(const Camera &) = delete;
 
+    // Read now: the electrons per ADU follow the gain.
     CameraInfo get_info() const;
 
     // Validates against the camera's info, sets size, bins and type, then the
     // start position (in binned pixels of the new format).
     void set_roi(const ROI &roi);
-    // The current format; the start position is reported as (0, 0).
+    // The current format and the start position the camera uses, so that
+    // set_roi(get_roi()) leaves the frame where it is.
     ROI get_roi() const;
 
     // Every listed control, read now, by name.
     std::map<std::string, Controllable> get_controls() const;
-    // Sets a manual value; the camera clamps it to the control's range.
-    void set_control(const std::string &name, long value);
+    // One control, read now. An unknown name throws UnknownControllableException.
+    Controllable get_control(const std::string &name) const;
+    // Sets a manual value and returns the value the camera applied (it
+    // clamps to the control's range). A read-only control throws
+    // ControllableException before the camera is asked.
+    long set_control(const std::string &name, long value);
     // Switches a control to automatic mode, starting from its current value.
     void set_auto(const std::string &name);
     // Sets the ROI, then every writable control of the map in key order. The
@@ -56,6 +65,33 @@ public:
     void configure(const ROI &roi, const std::map<std::string, Controllable> &controllables);
 
     void set_camera_mode(CameraMode mode);
+    CameraMode get_camera_mode() const;
+    // The modes the camera offers, normal first.
+    std::vector<CameraMode> get_supported_modes() const;
+    // Starts (or, with start false, ends) a software trigger.
+    void send_soft_trigger(bool start);
+    void set_trigger_output(TriggerOutput pin, const TriggerOutputConfig &config);
+    TriggerOutputConfig get_trigger_output(TriggerOutput pin) const;
+    GainOffsetPresets get_gain_offset_presets() const;
+
+    // The factory serial number as 16 hexadecimal digits.
+    std::string get_serial_number() const;
+    // The user ID kept in the camera's flash: up to 8 bytes, trailing zero
+    // bytes left out.
+    std::string get_user_id() const;
+    // Longer than 8 bytes throws std::invalid_argument.
+    void set_user_id(const std::string &id);
+
+    // Video capture: frames are read with get_video_data between the start
+    // and the stop.
+    void start_video();
+    void stop_video();
+    // One frame into buffer (size bytes, at least one frame of the current
+    // ROI); false when none came within wait_ms.
+    bool get_video_data(uint8_t *buffer, int size, int wait_ms);
+    // Frames the camera lost since the video capture started.
+    int get_dropped_frames() const;
+
     void set_pulse_guide_on(GuideDirection direction);
     void set_pulse_guide_off(GuideDirection direction);
     void enable_dark_substract(const std::filesystem::path &path);

@@ -8,8 +8,7 @@ namespace tav_oru {
 
 namespace {
 
-// Codes 1 to 16; any other code prints no name.
-constexpr std::array<const char *, 17> kErrorCodeNames = {
+constexpr std::array<const char *, 18> kErrorCodeNames = {
     "",
     "ORU_ERROR_INVALID_INDEX",
     "ORU_ERROR_ID",
@@ -27,16 +26,16 @@ constexpr std::array<const char *, 17> kErrorCodeNames = {
     "ORU_ERROR_VIDEO_MODE_ACTIVE",
     "ORU_ERROR_EXPOSURE_IN_PROGRESS",
     "ORU_ERROR_GENERAL_ERROR",
+    "ORU_ERROR_INVALID_MODE",
 };
+// Exception texts name codes 1 to 16 only; a later code prints no name.
+constexpr int kLastNamedInText = ORU_ERROR_GENERAL_ERROR;
 
 constexpr char kManualAddress[] = "https://tav-oru.example.org/linux-manual";
 
-std::string code_name(ORU_ERROR_CODE code)
+std::string name_in_text(ORU_ERROR_CODE code)
 {
-    const int value = static_cast<int>(code);
-    if (value < 0 || static_cast<std::size_t>(value) >= kErrorCodeNames.size())
-        return {};
-    return kErrorCodeNames[static_cast<std::size_t>(value)];
+    return static_cast<int>(code) <= kLastNamedInText ? error_code_name(code) : std::string();
 }
 
 std::string udev_advice(bool rule_file_created)
@@ -62,16 +61,25 @@ std::string udev_advice(bool rule_file_created)
 
 } // namespace
 
+std::string error_code_name(ORU_ERROR_CODE code)
+{
+    const int value = static_cast<int>(code);
+    if (value < 0 || static_cast<std::size_t>(value) >= kErrorCodeNames.size())
+        return {};
+    return kErrorCodeNames[static_cast<std::size_t>(value)];
+}
+
 CameraException::CameraException(const std::string &message, int camera_index,
                                  ORU_ERROR_CODE code, bool udev_issue,
                                  const std::string &rules_directory)
+    : code_(code), camera_index_(camera_index)
 {
     if (udev_issue) {
         text_ = udev_advice(internal::create_udev_file(rules_directory));
         return;
     }
     text_ = "ORU Camera: (camera index: " + std::to_string(camera_index) + ") " + message +
-            " (error code: " + std::to_string(static_cast<int>(code)) + ": " + code_name(code) +
+            " (error code: " + std::to_string(static_cast<int>(code)) + ": " + name_in_text(code) +
             ")";
 }
 

@@ -17,9 +17,17 @@ public:
                     bool udev_issue = false, const std::string &rules_directory = ".");
 
     const char *what() const noexcept override;
+    ORU_ERROR_CODE code() const noexcept { return code_; }
+    int camera_index() const noexcept { return camera_index_; }
 
 private:
     std::string text_;
+    ORU_ERROR_CODE code_;
+    int camera_index_;
 };
+
+// The flat error code's name ("ORU_ERROR_TIMEOUT"); empty for success and
+// for numbers that are no code.
+std::string error_code_name(ORU_ERROR_CODE code);
 
 } // namespace tav_oru

@@ -14,8 +14,10 @@ public:
                           bool no_auto_mode);
 
     const char *what() const noexcept override;
+    const std::string &name() const noexcept { return name_; }
 
 private:
+    std::string name_;
     std::string text_;
 };
 

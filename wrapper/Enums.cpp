@@ -44,4 +44,9 @@ ORU_GUIDE_DIRECTION get_native(GuideDirection direction)
     return static_cast<ORU_GUIDE_DIRECTION>(direction);
 }
 
+ORU_TRIG_OUTPUT get_native(TriggerOutput pin)
+{
+    return static_cast<ORU_TRIG_OUTPUT>(pin);
+}
+
 } // namespace tav_oru

@@ -28,6 +28,9 @@ enum class CameraMode : int32_t {
 // Same numbers as ORU_GUIDE_DIRECTION.
 enum class GuideDirection : int32_t { NORTH = 0, SOUTH = 1, EAST = 2, WEST = 3 };
 
+// Same numbers as ORU_TRIG_OUTPUT.
+enum class TriggerOutput : int32_t { PINA = 0, PINB = 1 };
+
 // "raw8", "rgb24", "raw16", "y8"; empty for any other value.
 std::string to_string(ImageType type);
 // "None", "RG", "BG", "GR", "GB"; empty for any other value.
@@ -36,5 +39,6 @@ std::string to_string(BayerPattern pattern);
 ORU_IMG_TYPE get_native(ImageType type);
 ORU_CAMERA_MODE get_native(CameraMode mode);
 ORU_GUIDE_DIRECTION get_native(GuideDirection direction);
+ORU_TRIG_OUTPUT get_native(TriggerOutput pin);
 
 } // namespace tav_oru

@@ -15,6 +15,22 @@ import numpy
 # FITS names of the mosaic phases, by the module's BayerPattern names.
 BAYER_KEYWORDS = {"RG": "RGGB", "BG": "BGGR", "GR": "GRBG", "GB": "GBRG"}
 
+MJD_ZERO = datetime.datetime(1858, 11, 17, tzinfo=datetime.timezone.utc)
+
+# IMAGETYP values as INDI and the calibration tools write them, by frame kind.
+FRAME_TYPES = {"light": "Light Frame", "dark": "Dark Frame", "flat": "Flat Field",
+               "bias": "Bias Frame"}
+
+
+def shifted_pattern(pattern: str, x_offset: int, y_offset: int) -> str:
+    """The mosaic ("RGGB" and the like) seen from column x_offset, row y_offset."""
+    rows = [pattern[:2], pattern[2:]]
+    if y_offset % 2:
+        rows.reverse()
+    if x_offset % 2:
+        rows = [row[::-1] for row in rows]
+    return "".join(rows)
+
 
 @dataclasses.dataclass
 class FrameDescription:
@@ -28,7 +44,20 @@ class FrameDescription:
     gain: Optional[int] = None
     pixel_size_um: Optional[float] = None
     bayer: Optional[str] = None  # "RGGB" and the like, for raw frames of colour cameras
+    # Where the mosaic starts in the frame (column, row), when bayer is set.
+    bayer_offset: tuple[int, int] = (0, 0)
     temperature_c: Optional[float] = None
+    frame_type: str = "light"  # a key of FRAME_TYPES
+    egain: Optional[float] = None  # electrons per ADU of the frame's samples
+    offset: Optional[int] = None
+    set_temperature_c: Optional[float] = None  # cooler set point, when the cooler is on
+    cooler_power_percent: Optional[float] = None  # when the cooler is on
+    object_name: Optional[str] = None
+    telescope: Optional[str] = None
+    filter_name: Optional[str] = None
+    focal_length_mm: Optional[float] = None
+    aperture_mm: Optional[float] = None
+    observer: Optional[str] = None
 
 
 def to_rgb(frame: numpy.ndarray) -> numpy.ndarray:
@@ -41,23 +70,47 @@ def to_rgb(frame: numpy.ndarray) -> numpy.ndarray:
 def fits_header_values(description: FrameDescription) -> dict:
     """FITS keyword -> (value, comment), for the keywords that are known."""
     values = {
+        "ROWORDER": ("TOP-DOWN", "first row of the data is the top of the image"),
+        "IMAGETYP": (FRAME_TYPES[description.frame_type], "type of frame"),
+        "BUNIT": ("adu", "unit of the pixel values"),
         "EXPTIME": (description.exposure_us / 1e6, "exposure time [s]"),
         "XBINNING": (description.bins, "binning factor along rows"),
         "YBINNING": (description.bins, "binning factor along columns"),
         "INSTRUME": (description.camera_name, "camera model"),
         "DATE-OBS": (description.date_obs.strftime("%Y-%m-%dT%H:%M:%S.%f")[:-3],
                      "start of the exposure (UTC)"),
+        "MJD-OBS": ((description.date_obs - MJD_ZERO) / datetime.timedelta(days=1),
+                    "start of the exposure (modified Julian date)"),
     }
     if description.gain is not None:
         values["GAIN"] = (description.gain, "camera gain setting")
+    if description.egain is not None:
+        values["EGAIN"] = (description.egain, "electrons per ADU [e-/ADU]")
+    if description.offset is not None:
+        values["OFFSET"] = (description.offset, "camera offset setting")
     if description.pixel_size_um is not None:
         binned = description.pixel_size_um * description.bins
         values["XPIXSZ"] = (binned, "binned pixel width [um]")
         values["YPIXSZ"] = (binned, "binned pixel height [um]")
     if description.bayer is not None:
-        values["BAYERPAT"] = (description.bayer, "colour mosaic of the frame")
+        values["BAYERPAT"] = (description.bayer, "colour mosaic of the sensor")
+        values["XBAYROFF"] = (description.bayer_offset[0], "column where the mosaic starts")
+        values["YBAYROFF"] = (description.bayer_offset[1], "row where the mosaic starts")
     if description.temperature_c is not None:
         values["CCD-TEMP"] = (description.temperature_c, "sensor temperature [C]")
+    if description.set_temperature_c is not None:
+        values["SET-TEMP"] = (description.set_temperature_c, "cooler set point [C]")
+    if description.cooler_power_percent is not None:
+        values["COOLPOWR"] = (description.cooler_power_percent, "cooler power [%]")
+    for keyword, value, comment in (
+            ("OBJECT", description.object_name, "observed object"),
+            ("TELESCOP", description.telescope, "telescope"),
+            ("FILTER", description.filter_name, "filter"),
+            ("FOCALLEN", description.focal_length_mm, "focal length [mm]"),
+            ("APTDIA", description.aperture_mm, "aperture diameter [mm]"),
+            ("OBSERVER", description.observer, "observer")):
+        if value is not None:
+            values[keyword] = (value, comment)
     return values
 
 

@@ -13,6 +13,8 @@ import pathlib
 import shutil
 import sys
 import tempfile
+import threading
+import time
 
 import pytest
 
@@ -87,3 +89,29 @@ def make_roi(image_type, width=640, height=480, bins=1, start_x=0, start_y=0):
     roi.width, roi.height, roi.bins, roi.type = width, height, bins, image_type
     roi.start_x, roi.start_y = start_x, start_y
     return roi
+
+
+class Ticker:
+    """Another Python thread noting the time every 10 ms while the block runs."""
+
+    def __enter__(self):
+        self.ticks = []
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self.run)
+        self.thread.start()
+        self.started = time.monotonic()
+        return self
+
+    def run(self):
+        while not self.stop.is_set():
+            self.ticks.append(time.monotonic())
+            time.sleep(0.01)
+
+    def __exit__(self, *exc):
+        self.ended = time.monotonic()
+        self.stop.set()
+        self.thread.join()
+
+    def ran_inside(self, margin_s):
+        """Whether the thread ran in the block, farther than margin_s from its ends."""
+        return any(self.started + margin_s < tick < self.ended - margin_s for tick in self.ticks)

@@ -2,6 +2,8 @@
 import os
 import pathlib
 import signal
+import subprocess
+import sys
 import threading
 import time
 
@@ -9,7 +11,7 @@ import numpy
 import pytest
 
 import tav_oru
-from conftest import make_roi
+from conftest import Ticker, environment_without_simulator, make_roi
 
 RAW8_FRAME = 640 * 480
 SENTINEL = 0xA5
@@ -55,14 +57,123 @@ def test_roi_round_trip(camera, image_type, bins):
     camera.set_roi(make_roi(image_type, width=320, height=240, bins=bins, start_x=16, start_y=8))
     roi = camera.get_roi()
     assert (roi.width, roi.height, roi.bins, roi.type) == (320, 240, bins, image_type)
-    assert (roi.start_x, roi.start_y) == (0, 0)
+    assert (roi.start_x, roi.start_y) == (16, 8)
     camera.set_roi(make_roi(tav_oru.ImageType.raw8))
+
+
+def test_get_roi_reports_the_start_the_camera_uses_and_set_roi_keeps_it(camera):
+    # The camera puts a window's left edge on a 16-column grid.
+    camera.set_roi(make_roi(tav_oru.ImageType.raw8, start_x=1001, start_y=501))
+    used = camera.get_roi()
+    assert (used.start_x, used.start_y) == (992, 500)
+    camera.set_roi(used)
+    again = camera.get_roi()
+    assert (again.start_x, again.start_y, again.width, again.height) == (992, 500, 640, 480)
+    camera.set_roi(make_roi(tav_oru.ImageType.raw8))
+
+
+def test_set_control_returns_the_value_the_camera_applied(camera):
+    gain = camera.get_control("Gain")
+    try:
+        assert camera.set_control("Gain", gain.max_value + 1000) == gain.max_value
+        assert camera.get_control("Gain").value == gain.max_value
+        assert camera.set_control("Gain", 123) == 123
+    finally:
+        camera.set_control("Gain", gain.value)
+
+
+def test_electrons_per_adu_follow_the_gain(camera):
+    before = camera.get_control("Gain").value
+    try:
+        camera.set_control("Gain", 0)
+        unity = camera.get_info().elec_per_adu
+        camera.set_control("Gain", 200)
+        # Gain in 0.1 dB: 20 dB amplify ten times.
+        assert camera.get_info().elec_per_adu == pytest.approx(unity / 10, rel=1e-4)
+    finally:
+        camera.set_control("Gain", before)
+
+
+def test_identity_modes_and_presets(camera):
+    serial = camera.get_serial_number()
+    assert len(serial) == 16 and int(serial, 16) > 0
+    camera.set_user_id("scope-1")
+    assert camera.get_user_id() == b"scope-1"
+    camera.set_user_id(b"\x01\x02")
+    assert camera.get_user_id() == b"\x01\x02"
+    with pytest.raises(ValueError, match="at most 8 bytes"):
+        camera.set_user_id("123456789")
+    assert camera.get_user_id() == b"\x01\x02"
+    assert camera.get_supported_modes()[0] == tav_oru.CameraMode.normal
+    assert camera.get_camera_mode() == tav_oru.CameraMode.normal
+    presets = camera.get_gain_offset_presets()
+    assert (presets.offset_highest_dr, presets.offset_unity_gain, presets.gain_lowest_rn,
+            presets.offset_lowest_rn) == (10, 10, 300, 50)
+    assert (presets.low_gain, presets.medium_gain, presets.high_gain, presets.high_offset) \
+        == (0, 100, 300, 50)
+
+
+def test_trigger_outputs_keep_their_settings(camera):
+    camera.set_trigger_output(tav_oru.TriggerOutput.PINB, False, 1500, 250)
+    config = camera.get_trigger_output(tav_oru.TriggerOutput.PINB)
+    assert (config.pin_high, config.delay_us, config.duration_us) == (False, 1500, 250)
+    camera.set_trigger_output(tav_oru.TriggerOutput.PINB, True, 0, 0)
+
+
+SOFT_TRIGGER_PROBE = """
+import time
+import tav_oru
+with tav_oru.Camera(0) as camera:
+    print(" ".join(mode.name for mode in camera.get_supported_modes()))
+    camera.set_roi(tav_oru.ROI(width=640, height=480, bins=1, type=tav_oru.ImageType.raw8))
+    camera.set_control("Exposure", 2000)
+    camera.set_camera_mode(tav_oru.CameraMode.soft_edge)
+    print(camera.get_camera_mode().name)
+    try:
+        with camera.stream(timeout_ms=500) as stream:
+            next(stream)
+    except tav_oru.CameraException as error:
+        print(error.code_name)
+    with camera.stream(timeout_ms=3000) as stream:
+        time.sleep(0.5)
+        for _ in range(3):
+            camera.send_soft_trigger(True)
+            camera.send_soft_trigger(False)
+            print(next(stream).number)
+"""
+
+
+def test_soft_triggers_deliver_one_frame_each(oru_sim, tmp_path):
+    result = subprocess.run([str(oru_sim), "--camera", "oru462mc", "--", sys.executable, "-c",
+                             SOFT_TRIGGER_PROBE],
+                            env=dict(environment_without_simulator(), HOME=str(tmp_path)),
+                            capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    lines = result.stdout.splitlines()
+    assert {"normal", "soft_edge"} <= set(lines[0].split())
+    assert lines[1:] == ["soft_edge", "ORU_ERROR_TIMEOUT", "0", "1", "2"]
+
+
+def test_readable_reprs(camera):
+    assert repr(camera) == f"<tav_oru.Camera 0: {camera.get_info().name!r}, camera ID 0>"
+    roi = make_roi(tav_oru.ImageType.raw16, width=320, height=240, bins=2, start_x=16, start_y=8)
+    assert repr(roi) == ("ROI(start_x=16, start_y=8, width=320, height=240, bins=2, "
+                         "type=ImageType.raw16)")
+    copy = eval(repr(roi), {"ROI": tav_oru.ROI, "ImageType": tav_oru.ImageType})
+    assert repr(copy) == repr(roi)
+    info = repr(camera.get_info())
+    assert info.startswith(f"CameraInfo(name={camera.get_info().name!r}, camera_id=0, ")
+    assert "bayer=BayerPattern.RG" in info and "pixel_size_um=3.76," in info
+    gain = camera.get_control("Gain")
+    assert repr(gain) == (f"Controllable(name='Gain', value={gain.value}, min_value=0, "
+                          "max_value=700, default_value=200, is_writable=True, "
+                          f"is_auto={gain.is_auto}, supports_auto=True)")
 
 
 @pytest.mark.parametrize("as_path", [str, pathlib.Path], ids=["str", "path-like"])
 def test_dark_frame_path_accepts_text_and_path_objects(camera, tmp_path, as_path):
     missing = tmp_path / "dark.bmp"
-    with pytest.raises(RuntimeError, match=f'^file not found: "{missing}"$'):
+    with pytest.raises(tav_oru.CameraError, match=f'^file not found: "{missing}"$'):
         camera.enable_dark_substract(as_path(missing))
 
 
@@ -107,29 +218,26 @@ def test_capture_returns_an_array_shaped_for_the_roi(camera, image_type, shape, 
     assert frame.flags.c_contiguous
 
 
-def test_other_threads_run_during_a_capture(camera):
-    camera.set_control("Exposure", 2_000_000)
-    ticks = []
-    stop = threading.Event()
+def capture_one(camera):
+    camera.capture()
 
-    def count():
-        while not stop.is_set():
-            ticks.append(time.monotonic())
-            time.sleep(0.01)
 
-    counter = threading.Thread(target=count)
-    counter.start()
-    started = time.monotonic()
+def stream_one(camera):
+    with camera.stream(timeout_ms=10_000) as stream:
+        next(stream)
+
+
+@pytest.mark.parametrize("wait", [capture_one, stream_one], ids=["capture", "stream"])
+def test_other_threads_run_while_a_frame_is_awaited(camera, wait):
+    camera.set_control("Exposure", 1_500_000)
     try:
-        camera.capture()
+        with Ticker() as ticker:
+            wait(camera)
     finally:
-        ended = time.monotonic()
-        stop.set()
-        counter.join()
         camera.set_control("Exposure", 10_000)
-    assert ended - started >= 1.5
-    # With the interpreter lock held for the whole exposure there would be none.
-    assert any(started + 0.5 < tick < ended - 0.5 for tick in ticks)
+    assert ticker.ended - ticker.started >= 1.0
+    # With the interpreter lock held for the whole wait there would be none.
+    assert ticker.ran_inside(0.3)
 
 
 def test_ctrl_c_aborts_a_long_exposure_and_the_camera_stays_usable(camera):

@@ -11,8 +11,10 @@ def test_with_block_closes_the_camera():
     with camera as entered:
         assert entered is camera
         assert entered.get_roi().width > 0
-    with pytest.raises(RuntimeError, match="ORU_ERROR_CAMERA_CLOSED"):
+        name = camera.get_info().name
+    with pytest.raises(tav_oru.CameraException, match="ORU_ERROR_CAMERA_CLOSED"):
         camera.get_roi()
+    assert repr(camera) == f"<tav_oru.Camera 0: {name!r}, closed>"
 
 
 def test_closing_again_leaves_a_newer_camera_alone():

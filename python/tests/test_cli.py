@@ -1,7 +1,9 @@
 """python3 -m tav_oru against the simulated camera."""
 import datetime
+import signal
 import subprocess
 import sys
+import time
 
 import numpy
 import pytest
@@ -9,6 +11,7 @@ from astropy.io import fits
 from PIL import Image
 
 from tav_oru import cli
+from tav_oru.ser import read_ser
 
 SMALL_ROI = ["--width", "320", "--height", "240"]
 
@@ -70,8 +73,72 @@ def test_capture_binned_raw16_frames_with_a_countdown(capsys, tmp_path):
         assert image.mode.startswith("I") and image.size == (320, 240)
 
 
+def assert_whole(ser, path, frame_bytes):
+    count = ser.header.frame_count
+    assert len(ser.timestamps) == count
+    assert ser.timestamps == sorted(ser.timestamps)
+    assert path.stat().st_size == 178 + count * (frame_bytes + 8)
+
+
+@pytest.mark.parametrize("image_type, colour, shape, sample_bytes", [
+    ("raw16", "RGGB", (240, 320), 2),
+    ("rgb24", "BGR", (240, 320, 3), 1),
+])
+def test_record_writes_a_ser_file_and_a_status_line(capsys, tmp_path, image_type, colour, shape,
+                                                    sample_bytes):
+    path = tmp_path / "video.ser"
+    code, out, err = run(capsys, "record", *SMALL_ROI, "--start-x", "0", "--start-y", "0",
+                         "--type", image_type, "--exposure", "2000", "--count", "25",
+                         "--observer", "Tester", "-o", str(path))
+    assert code == 0 and out.split() == [str(path)]
+    assert "25 frames" in err and "fps" in err and "MiB/s" in err and "0 dropped" in err
+    ser = read_ser(path)
+    assert (ser.header.color, ser.header.frame_count, ser.frames.shape) == (colour, 25,
+                                                                          (25, *shape))
+    assert (ser.header.observer, ser.header.bits) == ("Tester", 8 * sample_bytes)
+    assert ser.header.instrument.startswith("TAV ORU6200MC")
+    assert_whole(ser, path, numpy.prod(shape) * sample_bytes)
+
+
+def test_record_for_a_duration(capsys, tmp_path):
+    path = tmp_path / "video.ser"
+    started = time.monotonic()
+    code, _, _ = run(capsys, "record", *SMALL_ROI, "--exposure", "2000", "--duration", "1.5",
+                     "-o", str(path))
+    assert code == 0 and 1.5 <= time.monotonic() - started < 20
+    assert read_ser(path).header.frame_count > 5
+
+
+def test_ctrl_c_ends_a_recording_with_a_whole_file(tmp_path):
+    path = tmp_path / "video.ser"
+    recording = subprocess.Popen(
+        [sys.executable, "-m", "tav_oru", "record", *SMALL_ROI, "--type", "raw8",
+         "--exposure", "2000", "--duration", "120", "-o", str(path)],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def frames_written():
+        return (path.stat().st_size - 178) // (320 * 240) if path.exists() else 0
+
+    try:
+        deadline = time.monotonic() + 60
+        while frames_written() < 10:
+            assert time.monotonic() < deadline and recording.poll() is None
+            time.sleep(0.05)
+        recording.send_signal(signal.SIGINT)
+        out, err = recording.communicate(timeout=60)
+    finally:
+        recording.kill()
+    assert recording.returncode == 130, err
+    assert out.split() == [str(path)]
+    ser = read_ser(path)
+    assert ser.header.frame_count >= 10
+    assert f"holds {ser.header.frame_count} frames" in err
+    assert_whole(ser, path, 320 * 240)
+
+
 @pytest.mark.parametrize("argv, message", [
     (["capture", "-o", "frame.jpg"], "unknown file type"),
+    (["record", "--count", "2", "-o", "video.avi"], "record writes SER files"),
     (["capture", *SMALL_ROI, "--bin", "5", "-o", "frame.npy"], "unsupported number of bin(s): 5"),
     (["info", "--camera", "3"], "ORU_ERROR_INVALID_INDEX"),
 ])

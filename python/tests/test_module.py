@@ -1,4 +1,6 @@
 """The module's names, values and error texts; no camera is opened here."""
+import ast
+import pathlib
 import subprocess
 import sys
 
@@ -73,3 +75,37 @@ def test_default_roi():
     roi = tav_oru.ROI()
     assert (roi.start_x, roi.start_y, roi.width, roi.height, roi.bins, roi.type) \
         == (0, 0, 0, 0, 0, tav_oru.ImageType.y8)
+
+
+def stub_names():
+    """Top-level functions, and per class the names it declares, in bindings.pyi."""
+    stub = pathlib.Path(tav_oru.__file__).with_name("bindings.pyi")
+    classes, functions = {}, set()
+    for node in ast.parse(stub.read_text()).body:
+        if isinstance(node, ast.FunctionDef):
+            functions.add(node.name)
+        elif isinstance(node, ast.ClassDef):
+            classes[node.name] = {item.name if isinstance(item, ast.FunctionDef) else item.target.id
+                                  for item in node.body
+                                  if isinstance(item, (ast.FunctionDef, ast.AnnAssign))}
+    return classes, functions
+
+
+def test_the_stubs_declare_what_the_module_has():
+    classes, functions = stub_names()
+    public = {name for name in dir(tav_oru.bindings) if not name.startswith("_")}
+    assert public == (set(classes) - {"_Enumeration"}) | functions
+    for name, declared in classes.items():
+        if name == "_Enumeration":
+            continue
+        kind = getattr(tav_oru.bindings, name)
+        if issubclass(kind, BaseException):
+            # Their attributes belong to the instances.
+            continue
+        if name in ENUMERATIONS or name == "TriggerOutput":
+            declared = declared | classes["_Enumeration"]
+        # BayerPattern.None cannot be written in a stub.
+        own = {attribute for attribute in vars(kind) if not attribute.startswith("_")} - {"None"}
+        assert own <= declared, f"{name}: not in the stub: {own - declared}"
+        assert {attribute for attribute in declared if not attribute.startswith("_")} <= set(
+            dir(kind)), f"{name}: in the stub only"
