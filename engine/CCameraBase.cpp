@@ -207,6 +207,9 @@ CCameraBase::CCameraBase()
     InitializeCriticalSection(&m_csCapture);
     InitializeCriticalSection(&m_csRoi);
     m_pScratch = NewBuffer<uint8_t>(kScratchSize);
+    m_WorkThread.SetName("oru-work");
+    m_TrigThread.SetName("oru-trigger");
+    m_AutoCtrlThread.SetName("oru-auto");
 }
 
 CCameraBase::~CCameraBase()
