@@ -305,17 +305,28 @@ int CCameraFX3::GetFPGAVer(uint16_t *version, uint8_t *digits)
 
 int CCameraFX3::GetFPGAVer()
 {
-    if (!GetFPGAVer(&m_usFPGAVer, m_ucFPGAVerDigit)) {
+    // The working loop's link check reads the version too, while a caller
+    // may be initialising: the stored version changes under the lock.
+    uint16_t version = 0;
+    uint8_t digits[sizeof m_ucFPGAVerDigit] = {};
+    const int result = GetFPGAVer(&version, digits);
+    {
+        TransportLock lock(m_csTransport);
+        m_usFPGAVer = version;
+        memcpy(m_ucFPGAVerDigit, digits, sizeof digits);
+    }
+    if (!result) {
         DbgPrint(-1, "GetFPGAVer", "Failed to get fpga ver.\n");
         return 0;
     }
-    DbgPrint(-1, "GetFPGAVer", "Get fpga ver: %x.%x.%x.%x\n", m_ucFPGAVerDigit[0],
-             m_ucFPGAVerDigit[1], m_ucFPGAVerDigit[2], m_ucFPGAVerDigit[3]);
+    DbgPrint(-1, "GetFPGAVer", "Get fpga ver: %x.%x.%x.%x\n", digits[0], digits[1], digits[2],
+             digits[3]);
     return 1;
 }
 
 void CCameraFX3::GetFPGAVerVal(uint16_t *version, uint8_t *digits)
 {
+    TransportLock lock(m_csTransport);
     *version = m_usFPGAVer;
     memcpy(digits, m_ucFPGAVerDigit, sizeof m_ucFPGAVerDigit);
 }
