@@ -124,8 +124,10 @@ CCameraFX3::CCameraFX3()
     : m_ucFPGAReg0(0), m_ucFPGAReg10(0), m_ucFPGAReg11(0), m_ucFPGAReg25(0), m_ucFPGAReg24(0),
       m_ucFPGAReg40(0), m_ucFPGAReg41(0), m_ucFPGAReg39(0), m_bOpen(false), m_bRemoved(false), m_pUsbContext(nullptr),
       m_pDevHandle(nullptr), m_csTransport(), m_ucXferDone(0), m_iXferLength(-1), m_iXferStatus(0),
-      m_iRecvBytes(0), m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1),
-      m_iXferCount(0), m_iXferInFlightMax(0), m_pucXferSubmitted(nullptr), m_ppXfer(nullptr),
+      m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1), m_iXferCount(0),
+      m_iXferInFlightMax(0), m_iXferSets(0), m_iXferBytes(0), m_iXferFrameBytes(0),
+      m_pXferBuffer(nullptr), m_iXferFirstSet(0), m_iXferQueued(0), m_pSetBuffer{},
+      m_iSetRecvBytes{}, m_iSetSubmitted{}, m_pucXferSubmitted(nullptr), m_ppXfer(nullptr),
       m_ppStepXfer(nullptr), m_piStepXferDone(nullptr)
 {
     InitializeCriticalSection(&m_csTransport);
