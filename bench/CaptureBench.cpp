@@ -8,14 +8,16 @@
 // ORUStartVideoCapture to the first frame. A first benchmark times opening
 // and initialising the camera.
 //
-// Threads are told apart by when they appear: those of the simulator exist
-// before the camera is opened, the initialisation starts the ring's insert
-// thread and the cooler's, a capture the working and auto-control threads.
+// The simulator's threads are those there before the camera is opened; the
+// library's are told apart by their names (working loop, automatic
+// controls, the rest). The memcpy the read-out is measured against copies a
+// frame another thread has just written, as a frame in the ring is.
 // Settings are kept in a temporary home folder, so every run starts from the
 // model's defaults. Re-runs itself under umockdev's preload when started
 // without it.
 #include <benchmark/benchmark.h>
 #include <dirent.h>
+#include <sched.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "algorithm/CAlgorithm.h"
@@ -71,6 +74,14 @@ ThreadSet Threads()
     return threads;
 }
 
+std::string ThreadName(pid_t tid)
+{
+    std::ifstream comm("/proc/self/task/" + std::to_string(tid) + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    return name;
+}
+
 // Time the thread has run, from the scheduler's nanosecond account.
 double CpuSeconds(pid_t tid)
 {
@@ -88,15 +99,6 @@ CpuTimes Snapshot()
     return times;
 }
 
-ThreadSet Difference(const ThreadSet &after, const ThreadSet &before)
-{
-    ThreadSet added;
-    for (pid_t tid : after)
-        if (before.count(tid) == 0)
-            added.insert(tid);
-    return added;
-}
-
 double Used(pid_t tid, const CpuTimes &before, const CpuTimes &after)
 {
     const auto from = before.find(tid);
@@ -104,21 +106,13 @@ double Used(pid_t tid, const CpuTimes &before, const CpuTimes &after)
     return from != before.end() && to != after.end() ? to->second - from->second : 0;
 }
 
-// CPU seconds of the busiest thread of `among`, and of all of them.
-struct GroupUse {
-    double busiest = 0;
-    double total = 0;
-};
-
-GroupUse Use(const ThreadSet &among, const CpuTimes &before, const CpuTimes &after)
+// CPU seconds of the threads of `among` together.
+double Use(const ThreadSet &among, const CpuTimes &before, const CpuTimes &after)
 {
-    GroupUse use;
-    for (pid_t tid : among) {
-        const double used = Used(tid, before, after);
-        use.busiest = std::max(use.busiest, used);
-        use.total += used;
-    }
-    return use;
+    double total = 0;
+    for (pid_t tid : among)
+        total += Used(tid, before, after);
+    return total;
 }
 
 double ThreadCpuMs()
@@ -128,11 +122,12 @@ double ThreadCpuMs()
     return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
 }
 
-// Best CPU time of a few runs of job on this thread.
-template <typename Job> double BestCpuMs(Job job)
+// Best CPU time of a few runs of job on this thread, each after prepare.
+template <typename Prepare, typename Job> double BestCpuMs(Prepare prepare, Job job)
 {
     double best = 1e30;
     for (int i = 0; i < 5; ++i) {
+        prepare();
         const double start = ThreadCpuMs();
         job();
         best = std::min(best, ThreadCpuMs() - start);
@@ -149,7 +144,6 @@ struct Setup {
     oru_sim::SimulatedCamera *sim = nullptr;
     int id = 0;
     ThreadSet simThreads;  // there before the camera was opened
-    ThreadSet initThreads; // started by the initialisation
     size_t initRequests = 0; // control requests the initialisation sent
 };
 
@@ -197,19 +191,33 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
 
     // What the caller's read-out is measured against, on this thread.
     std::vector<unsigned char> source(std::max(outputBytes, sensorBytes), 1);
+    unsigned char fill = 0;
+    const auto written = [&] {
+        // On another CPU than this thread's, as the transfers fill a slot.
+        const int here = sched_getcpu();
+        std::thread([&] {
+            const int cpus = static_cast<int>(std::thread::hardware_concurrency());
+            if (here >= 0 && cpus > 1) {
+                cpu_set_t other;
+                CPU_ZERO(&other);
+                CPU_SET((here + 1) % cpus, &other);
+                sched_setaffinity(0, sizeof other, &other);
+            }
+            std::memset(source.data(), ++fill, source.size());
+        }).join();
+    };
     const double memcpyMs =
-        BestCpuMs([&] { std::memcpy(frame.data(), source.data(), outputBytes); });
+        BestCpuMs(written, [&] { std::memcpy(frame.data(), source.data(), outputBytes); });
     double demosaicMs = 0;
     if (c.type == ORU_IMG_RGB24) {
         CAlgorithm algorithm;
         algorithm.SetBayer(ORU_BAYER_RG);
-        demosaicMs = BestCpuMs([&] {
+        demosaicMs = BestCpuMs(written, [&] {
             algorithm.BayerConv(source.data(), frame.data(), c.width, c.height,
                                 IMAGE_TYPE_RGB24, false, false);
         });
     }
 
-    const ThreadSet beforeStart = Threads();
     setup.sim->clearRequests();
     const Clock::time_point started = Clock::now();
     if (ORUStartVideoCapture(id) != ORU_SUCCESS ||
@@ -221,7 +229,6 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
     }
     const double firstFrameMs = MsSince(started);
     const size_t startRequests = setup.sim->requests().size();
-    const ThreadSet captureThreads = Difference(Threads(), beforeStart);
     if (!CatchUp(id, frame)) {
         ORUStopVideoCapture(id);
         state.SkipWithError("no frame after the first");
@@ -242,6 +249,10 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
         benchmark::DoNotOptimize(frame.data());
     }
     const CpuTimes cpuAfter = Snapshot();
+    // Named while they still run.
+    std::map<pid_t, std::string> names;
+    for (const auto &entry : cpuAfter)
+        names[entry.first] = ThreadName(entry.first);
     int droppedAfter = 0;
     ORUGetDroppedFrames(id, &droppedAfter);
     const double cameraFps = CameraFps(*setup.sim);
@@ -249,9 +260,15 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
 
     const double frames = static_cast<double>(state.iterations() - timeouts);
     const double perFrameMs = frames > 0 ? 1000.0 / frames : 0;
-    const GroupUse capture = Use(captureThreads, cpuBefore, cpuAfter);
-    const GroupUse init = Use(setup.initThreads, cpuBefore, cpuAfter);
-    const GroupUse sim = Use(setup.simThreads, cpuBefore, cpuAfter);
+    // The library's threads by name: working loop, automatic controls, the rest.
+    std::map<std::string, double> libraryMs;
+    for (const auto &[tid, name] : names) {
+        if (setup.simThreads.count(tid) != 0 || tid == caller)
+            continue;
+        const std::string group = name == "oru-work" || name == "oru-auto" ? name : "other";
+        libraryMs[group] += Used(tid, cpuBefore, cpuAfter) * perFrameMs;
+    }
+    const double simSeconds = Use(setup.simThreads, cpuBefore, cpuAfter);
     const double callerMs = Used(caller, cpuBefore, cpuAfter) * perFrameMs;
     const double linkFps = kLinkBytesPerSecond * kBandwidthPercent / 100 / sensorBytes;
 
@@ -261,10 +278,10 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
     state.counters["%cam"] = benchmark::Counter(frames * 100 / cameraFps, benchmark::Counter::kIsRate);
     state.counters["dropped"] = droppedAfter - droppedBefore;
     state.counters["timeouts"] = static_cast<double>(timeouts);
-    state.counters["work_ms/f"] = capture.busiest * perFrameMs;
-    state.counters["auto_ms/f"] = (capture.total - capture.busiest) * perFrameMs;
-    state.counters["insert_ms/f"] = init.busiest * perFrameMs;
-    state.counters["sim_ms/f"] = sim.total * perFrameMs;
+    state.counters["work_ms/f"] = libraryMs["oru-work"];
+    state.counters["auto_ms/f"] = libraryMs["oru-auto"];
+    state.counters["other_ms/f"] = libraryMs["other"];
+    state.counters["sim_ms/f"] = simSeconds * perFrameMs;
     state.counters["caller_ms/f"] = callerMs;
     state.counters["memcpy_ms"] = memcpyMs;
     if (c.type == ORU_IMG_RGB24)
@@ -281,14 +298,12 @@ bool OpenCamera(Setup &setup, double *openMs, double *initMs)
     if (ORUOpenCamera(setup.id) != ORU_SUCCESS)
         return false;
     *openMs += MsSince(start);
-    const ThreadSet beforeInit = Threads();
     setup.sim->clearRequests();
     start = Clock::now();
     if (ORUInitCamera(setup.id) != ORU_SUCCESS)
         return false;
     *initMs += MsSince(start);
     setup.initRequests = setup.sim->requests().size();
-    setup.initThreads = Difference(Threads(), beforeInit);
     return true;
 }
 
