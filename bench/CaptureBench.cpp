@@ -276,6 +276,7 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
     state.counters["link_fps"] = linkFps;
     state.counters["cam_fps"] = cameraFps;
     state.counters["%cam"] = benchmark::Counter(frames * 100 / cameraFps, benchmark::Counter::kIsRate);
+    state.counters["%link"] = benchmark::Counter(frames * 100 / linkFps, benchmark::Counter::kIsRate);
     state.counters["dropped"] = droppedAfter - droppedBefore;
     state.counters["timeouts"] = static_cast<double>(timeouts);
     state.counters["work_ms/f"] = libraryMs["oru-work"];
