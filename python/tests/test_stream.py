@@ -45,6 +45,7 @@ def test_frames_are_shaped_like_capture_and_carry_their_metadata(fast, image_typ
             frames.append(frame)
             if len(frames) == 12:
                 break
+        dropped_now = fast.get_dropped_frames()
     after = datetime.datetime.now(datetime.timezone.utc)
     assert stream.closed and not stream.running
     assert [frame.number for frame in frames] == list(range(12))
@@ -52,7 +53,10 @@ def test_frames_are_shaped_like_capture_and_carry_their_metadata(fast, image_typ
     assert all(stamp.tzinfo == datetime.timezone.utc for stamp in stamps)
     assert before <= stamps[0] and stamps == sorted(stamps) and stamps[-1] <= after
     assert {frame.exposure_us for frame in frames} == {FAST_EXPOSURE_US}
-    assert {frame.dropped_frames for frame in frames} == {0}
+    # The camera's count so far: a host slowed down (by load or a sanitizer)
+    # may miss frames at this rate, but the count never goes back.
+    drops = [frame.dropped_frames for frame in frames]
+    assert drops == sorted(drops) and drops[-1] <= dropped_now
     for frame in frames:
         assert frame.image.shape == expected.shape and frame.image.dtype == expected.dtype
         assert frame.image.flags.c_contiguous
