@@ -6,7 +6,7 @@ TSAN_BUILD ?= build-tsan
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS = settings_xml dark_bitmap hot_pixel_map frame_markers fx2_image
+FUZZ_TARGETS = settings_xml dark_bitmap hot_pixel_map frame_markers fx2_image fx3_image
 JOBS ?= 2
 PREFIX ?= /usr/local
 # The simulated camera of the demo: the representative model.

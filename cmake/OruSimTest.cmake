@@ -17,6 +17,12 @@ set(ORU_TEST_PRELOAD "${ORU_SANITIZER_RUNTIME}")
 set(ORU_SIM_PRELOAD "${ORU_TEST_PRELOAD}")
 list(APPEND ORU_SIM_PRELOAD ${ORU_UMOCKDEV_PRELOAD})
 list(JOIN ORU_SIM_PRELOAD ":" ORU_SIM_PRELOAD)
+# The environment of a test that starts oru-sim, which keeps what LD_PRELOAD
+# holds ahead of umockdev's library.
+set(ORU_LAUNCHER_ENVIRONMENT)
+if(ORU_TEST_PRELOAD)
+    set(ORU_LAUNCHER_ENVIRONMENT "LD_PRELOAD=${ORU_TEST_PRELOAD}")
+endif()
 
 function(oru_discover_tests target)
     cmake_parse_arguments(PARSE_ARGV 1 ARG "SIM;LAUNCHER" "" "TIMING;PROPERTIES")

@@ -6,7 +6,7 @@
 // TYPE is raw8, rgb24, raw16 or y8; a WIDTH of 0 takes the full sensor;
 // HIGH_SPEED 1 switches the camera's high-speed mode on, 0 off (left as
 // stored when not given). Defaults: 640 480 1 raw8 5 1000. Under the simulator:
-//   oru-sim --camera 0x1001 -- build/examples/stream_video 1920 1080
+//   oru-sim --camera oru6200mc-pro -- build/examples/stream_video 1920 1080
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>

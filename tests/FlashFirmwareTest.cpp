@@ -224,6 +224,11 @@ TEST_F(FlashFirmwareTest, DownloadFwResultCodes)
     Bytes oversized{'C', 'Y', 0x1C, 0xB0};
     AppendLE32(oversized, 1000); // 4000 bytes claimed
     AppendLE32(oversized, 0x40000000);
+    // 2^30 words: as a 32-bit byte count this wraps to 0, the entry section.
+    Bytes wrappingLength{'C', 'Y', 0x1C, 0xB0};
+    AppendLE32(wrappingLength, 0x40000000);
+    AppendLE32(wrappingLength, 0x40000000);
+    wrappingLength.resize(wrappingLength.size() + 4096, 0x5A);
     const Bytes small = Fx3Image({{0x40000000, Pattern(64, 1)}}, 0x40000000);
     const auto none = [](oru_sim::SimulatedCamera &) {};
     const std::vector<Case> cases = {
@@ -234,6 +239,8 @@ TEST_F(FlashFirmwareTest, DownloadFwResultCodes)
          FX3_FW_TRUNCATED},
         {"no entry section", ControllerKind::FX3BootLoader, noEntry, FX3_MEDIA_RAM, none,
          FX3_FW_TRUNCATED},
+        {"word count wrapping to entry", ControllerKind::FX3BootLoader, wrappingLength,
+         FX3_MEDIA_RAM, none, FX3_FW_TRUNCATED},
         {"chunk larger than image", ControllerKind::FX3BootLoader, oversized, FX3_MEDIA_RAM, none,
          FX3_FW_CHUNK_TOO_LARGE},
         {"RAM transfers fail", ControllerKind::FX3BootLoader, small, FX3_MEDIA_RAM,

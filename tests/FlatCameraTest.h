@@ -31,7 +31,7 @@ protected:
     int Dropped();
     ORU_EXPOSURE_STATUS Status();
     // One video frame of the ROI last set; empty when none came in time.
-    std::vector<unsigned char> VideoFrame(int waitMs = 2000);
+    std::vector<unsigned char> VideoFrame(int waitMs = 5000);
     // A sent frame as the read-out shows it: the marker words at both ends,
     // counters included, covered by the bytes two sensor rows away.
     static std::vector<uint8_t> MarkersHidden(std::vector<uint8_t> frame, int rowBytes);

@@ -10,6 +10,7 @@
 #include "api/ORUCamera.h"
 #include "log/DbgPrint.h"
 #include "transport/FX2LoadRecords.h"
+#include "transport/FX3ImageSections.h"
 #include "transport/LoaderFirmware.h"
 
 // One bit of an FPGA control register and whether `true` sets or clears it.
@@ -100,12 +101,6 @@ public:
 private:
     pthread_mutex_t &m_mutex;
 };
-
-uint32_t LittleEndian32(const uint8_t *bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 uint16_t BigEndian16(const uint8_t *bytes)
 {
@@ -859,44 +854,28 @@ int CCameraFX3::SetProgramEntry(uint8_t request, uint32_t address)
 
 int CCameraFX3::DownloadFwToRam(uint8_t *image, uint32_t length, uint8_t request)
 {
-    if (length < 2 || image[0] != 'C' || image[1] != 'Y')
-        return FX3_FW_BAD_SIGNATURE;
     uint8_t readBack[kFx3Chunk];
-    uint32_t offset = 4;
-    for (;;) {
-        if (length < 8 || offset > length - 8)
-            return FX3_FW_TRUNCATED;
-        uint32_t remaining = LittleEndian32(image + offset) * 4u;
-        uint32_t address = LittleEndian32(image + offset + 4);
-        offset += 8;
-        if (remaining == 0) {
-            // The boot loader jumps to the entry address and may not answer,
-            // so only a closed device counts as a failed start.
-            DownloadBufferToDevice(address, 0, nullptr, request);
-            return m_bOpen ? FX3_FW_OK : FX3_FW_TRANSFER_FAILED;
+    const auto load = [&](const FX3ImageChunk &chunk) {
+        uint8_t *const data = const_cast<uint8_t *>(chunk.pData);
+        const auto size = static_cast<uint16_t>(chunk.ulLength);
+        int written = 0;
+        int read = 0;
+        for (int pass = 0; pass < 3; ++pass) {
+            written = DownloadBufferToDevice(chunk.ulAddress, size, data, request);
+            memset(readBack, 0, size);
+            read = UploadBufferFromDevice(chunk.ulAddress, size, readBack, request);
         }
-        while (remaining > 0) {
-            const uint32_t chunk = remaining < kFx3Chunk ? remaining : kFx3Chunk;
-            if (chunk > length)
-                return FX3_FW_CHUNK_TOO_LARGE;
-            if (chunk > length - offset)
-                return FX3_FW_TRUNCATED;
-            int written = 0;
-            int read = 0;
-            for (int pass = 0; pass < 3; ++pass) {
-                written = DownloadBufferToDevice(address, static_cast<uint16_t>(chunk),
-                                                 image + offset, request);
-                memset(readBack, 0, chunk);
-                read = UploadBufferFromDevice(address, static_cast<uint16_t>(chunk), readBack,
-                                              request);
-            }
-            if (!written || !read || memcmp(readBack, image + offset, chunk) != 0)
-                return FX3_FW_TRANSFER_FAILED;
-            address += chunk;
-            offset += chunk;
-            remaining -= chunk;
-        }
-    }
+        if (!written || !read || memcmp(readBack, data, size) != 0)
+            return static_cast<int>(FX3_FW_TRANSFER_FAILED);
+        return static_cast<int>(FX3_FW_OK);
+    };
+    const auto start = [&](uint32_t entry) {
+        // The boot loader jumps to the entry address and may not answer,
+        // so only a closed device counts as a failed start.
+        DownloadBufferToDevice(entry, 0, nullptr, request);
+        return static_cast<int>(m_bOpen ? FX3_FW_OK : FX3_FW_TRANSFER_FAILED);
+    };
+    return ForEachFX3ImageChunk(image, length, kFx3Chunk, load, start);
 }
 
 int CCameraFX3::DownloadBuftoI2CE2PROM(uint8_t *image, uint32_t length, uint8_t request)

@@ -45,6 +45,7 @@ def test_frames_are_shaped_like_capture_and_carry_their_metadata(fast, image_typ
             frames.append(frame)
             if len(frames) == 12:
                 break
+        dropped_now = fast.get_dropped_frames()
     after = datetime.datetime.now(datetime.timezone.utc)
     assert stream.closed and not stream.running
     assert [frame.number for frame in frames] == list(range(12))
@@ -52,7 +53,10 @@ def test_frames_are_shaped_like_capture_and_carry_their_metadata(fast, image_typ
     assert all(stamp.tzinfo == datetime.timezone.utc for stamp in stamps)
     assert before <= stamps[0] and stamps == sorted(stamps) and stamps[-1] <= after
     assert {frame.exposure_us for frame in frames} == {FAST_EXPOSURE_US}
-    assert {frame.dropped_frames for frame in frames} == {0}
+    # The camera's count so far: a host slowed down (by load or a sanitizer)
+    # may miss frames at this rate, but the count never goes back.
+    drops = [frame.dropped_frames for frame in frames]
+    assert drops == sorted(drops) and drops[-1] <= dropped_now
     for frame in frames:
         assert frame.image.shape == expected.shape and frame.image.dtype == expected.dtype
         assert frame.image.flags.c_contiguous
@@ -151,24 +155,27 @@ DROPPED_FRAMES_PROBE = """
 import tav_oru
 with tav_oru.Camera(0) as camera:
     camera.set_roi(tav_oru.ROI(width=640, height=480, bins=1, type=tav_oru.ImageType.raw8))
-    camera.set_control("Exposure", 20000)
+    camera.set_control("Exposure", 100000)
     with camera.stream(timeout_ms=5000) as stream:
-        counts = [frame.dropped_frames for _, frame in zip(range(60), stream)]
+        counts = [frame.dropped_frames for _, frame in zip(range(40), stream)]
         print(len(counts), counts == sorted(counts), counts[-1], camera.get_dropped_frames())
 """
 
 
 def test_dropped_frames_are_reported_with_the_frames(oru_sim, tmp_path):
     period = 5
+    # The named model: its sensor paces frames by the exposure, which a bare
+    # product ID's camera does not model.
     result = subprocess.run(
-        [str(oru_sim), "--camera", "0x1001", "--fault", f"drop-every={period}", "--",
+        [str(oru_sim), "--camera", "oru6200mc-pro", "--fault", f"drop-every={period}", "--",
          sys.executable, "-c", DROPPED_FRAMES_PROBE],
         env=dict(environment_without_simulator(), HOME=str(tmp_path)), capture_output=True,
         text=True, timeout=120)
     assert result.returncode == 0, result.stderr
     received, in_order, dropped, dropped_now = result.stdout.split()
-    assert (received, in_order) == ("60", "True")
+    assert (received, in_order) == ("40", "True")
     # Every fifth frame the camera had was held back: one lost for every
-    # four received, give or take the frames the library holds unread.
-    assert 60 // (period - 1) - 2 <= int(dropped) <= 60 // (period - 1) + 3
+    # four received, give or take the frames the library holds unread. Ten
+    # frames a second, so that even a loaded host takes every frame it gets.
+    assert 40 // (period - 1) - 2 <= int(dropped) <= 40 // (period - 1) + 3
     assert int(dropped_now) >= int(dropped)
