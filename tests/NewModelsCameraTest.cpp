@@ -105,7 +105,7 @@ TEST_F(NewModelsCameraTest, EachModelOpensInitialisesAndStreams)
         ASSERT_EQ(ORUStartVideoCapture(id), ORU_SUCCESS);
         std::vector<unsigned char> frame(kWidth * kHeight);
         for (int i = 0; i < 3; ++i)
-            EXPECT_EQ(ORUGetVideoData(id, frame.data(), kWidth * kHeight, 2000), ORU_SUCCESS) << i;
+            EXPECT_EQ(ORUGetVideoData(id, frame.data(), kWidth * kHeight, 5000), ORU_SUCCESS) << i;
         EXPECT_EQ(ORUStopVideoCapture(id), ORU_SUCCESS);
         EXPECT_EQ(ORUCloseCamera(id), ORU_SUCCESS);
         bus_.unplug(sim);

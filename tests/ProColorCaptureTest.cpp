@@ -80,7 +80,7 @@ protected:
         return Status();
     }
 
-    std::vector<unsigned char> VideoFrame(int32_t bytes, int waitMs = 2000)
+    std::vector<unsigned char> VideoFrame(int32_t bytes, int waitMs = 5000)
     {
         std::vector<unsigned char> frame(static_cast<size_t>(bytes));
         EXPECT_EQ(ORUGetVideoData(id_, frame.data(), bytes, waitMs), ORU_SUCCESS);
@@ -448,7 +448,7 @@ TEST_F(CaptureTest, VideoReadNeedsRoomForTheWholeImage)
     ASSERT_EQ(ORUStartVideoCapture(id_), ORU_SUCCESS);
     std::vector<unsigned char> frame(921600);
     EXPECT_EQ(ORUGetVideoData(id_, frame.data(), 921599, 2000), ORU_ERROR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(ORUGetVideoData(id_, frame.data(), 921600, 2000), ORU_SUCCESS);
+    EXPECT_EQ(ORUGetVideoData(id_, frame.data(), 921600, 5000), ORU_SUCCESS);
     EXPECT_EQ(ORUStopVideoCapture(id_), ORU_SUCCESS);
 }
 

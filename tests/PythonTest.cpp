@@ -316,7 +316,7 @@ TEST_P(PythonCameraTest, StreamsSentFramesBeforeAndAfterAHighSpeedSwitch)
     ASSERT_EQ(ORUStartVideoCapture(0), ORU_SUCCESS);
     std::vector<unsigned char> frame(static_cast<size_t>(width * height));
     for (int i = 0; i < 3; ++i) {
-        ASSERT_EQ(ORUGetVideoData(0, frame.data(), width * height, 2000), ORU_SUCCESS);
+        ASSERT_EQ(ORUGetVideoData(0, frame.data(), width * height, 5000), ORU_SUCCESS);
         EXPECT_TRUE(WasSent(frame, width)) << "frame " << i;
     }
     EXPECT_TRUE(sim_->sensorState().awake);
@@ -331,7 +331,7 @@ TEST_P(PythonCameraTest, StreamsSentFramesBeforeAndAfterAHighSpeedSwitch)
     // host): one sent after it follows within a few reads.
     bool sentAfterTheSwitch = false;
     for (int i = 0; i < 8 && !sentAfterTheSwitch; ++i) {
-        ASSERT_EQ(ORUGetVideoData(0, frame.data(), width * height, 2000), ORU_SUCCESS);
+        ASSERT_EQ(ORUGetVideoData(0, frame.data(), width * height, 5000), ORU_SUCCESS);
         sentAfterTheSwitch = WasSent(frame, width);
     }
     EXPECT_TRUE(sentAfterTheSwitch);
@@ -363,7 +363,7 @@ TEST_P(PythonCameraTest, CloseDuringVideoPowersTheSensorDown)
     ASSERT_EQ(ORUSetROIFormat(0, 320, 240, 1, ORU_IMG_RAW8), ORU_SUCCESS);
     ASSERT_EQ(ORUStartVideoCapture(0), ORU_SUCCESS);
     std::vector<unsigned char> frame(320 * 240);
-    ASSERT_EQ(ORUGetVideoData(0, frame.data(), 320 * 240, 2000), ORU_SUCCESS);
+    ASSERT_EQ(ORUGetVideoData(0, frame.data(), 320 * 240, 5000), ORU_SUCCESS);
     ASSERT_TRUE(Decoded(*sim_).powered);
 
     ASSERT_EQ(ORUCloseCamera(0), ORU_SUCCESS);

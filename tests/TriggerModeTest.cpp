@@ -91,7 +91,7 @@ TEST_F(TriggerModeTest, EdgeModesDeliverOneFramePerTrigger)
         const size_t sentBefore = stream_->sentFrames().size();
         for (int i = 0; i < 3; ++i) {
             c.trigger();
-            EXPECT_EQ(ReadFrame(2000), ORU_SUCCESS) << "trigger " << i;
+            EXPECT_EQ(ReadFrame(5000), ORU_SUCCESS) << "trigger " << i;
         }
         EXPECT_EQ(ReadFrame(300), ORU_ERROR_TIMEOUT) << "one frame per trigger";
         int dropped = -1;
@@ -138,7 +138,7 @@ TEST_F(TriggerModeTest, LevelModesExposeWhileTheSignalIsValid)
         EXPECT_EQ(ReadFrame(300), ORU_ERROR_TIMEOUT) << "nothing while the signal is not valid";
         const size_t sentBefore = stream_->sentFrames().size();
         c.hold(milliseconds(120));
-        EXPECT_EQ(ReadFrame(2000), ORU_SUCCESS);
+        EXPECT_EQ(ReadFrame(5000), ORU_SUCCESS);
         EXPECT_EQ(ReadFrame(300), ORU_ERROR_TIMEOUT) << "one frame per valid period";
         ASSERT_EQ(ORUStopVideoCapture(id_), ORU_SUCCESS);
 
@@ -163,7 +163,7 @@ TEST_F(TriggerModeTest, ModeChangesDuringCaptureAreRefused)
     ASSERT_EQ(ORUSetCameraMode(id_, ORU_MODE_NORMAL), ORU_SUCCESS);
     EXPECT_EQ(sim_->fpgaRegister(0) & 0x80, 0) << "trigger mode off again";
     ASSERT_EQ(ORUStartVideoCapture(id_), ORU_SUCCESS);
-    EXPECT_EQ(ReadFrame(2000), ORU_SUCCESS) << "free-running frames in the normal mode";
+    EXPECT_EQ(ReadFrame(5000), ORU_SUCCESS) << "free-running frames in the normal mode";
 }
 
 TEST_F(TriggerModeTest, AGoneCameraEndsTheTriggerLoop)
