@@ -517,7 +517,7 @@ void CAlgorithm::SubtractDark(uint8_t *img, int width, int height, uint32_t offs
     PixelKernels::SubtractDark8(img, dark, size_t(width) * height, offset);
 }
 
-void CAlgorithm::Get_variance_ave_RAW(uint8_t *raw, int x0, int y0, int areaWidth, int areaHeight,
+void CAlgorithm::Get_variance_ave_RAW(const uint8_t *raw, int x0, int y0, int areaWidth, int areaHeight,
                                       int stride, int, int *deviation, int *average, bool is16)
 {
     if (raw == nullptr || deviation == nullptr || average == nullptr)

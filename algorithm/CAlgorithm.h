@@ -55,7 +55,7 @@ public:
     void SubtractDark(uint8_t *img, int width, int height, uint32_t offset, uint8_t *dark);
     // Per-channel mean (limited to 255) and mean absolute deviation x 10 of
     // 10 x 10 sampled 2 x 2 groups of an area; imageHeight is not used.
-    void Get_variance_ave_RAW(uint8_t *raw, int x0, int y0, int areaWidth, int areaHeight,
+    void Get_variance_ave_RAW(const uint8_t *raw, int x0, int y0, int areaWidth, int areaHeight,
                               int stride, int imageHeight, int *deviation, int *average,
                               bool is16);
 

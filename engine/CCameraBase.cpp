@@ -23,7 +23,9 @@ constexpr int kFPGACtrlUSB3 = 0x21;
 constexpr int kFPGACtrlUSB2 = 0x61;
 constexpr int kScratchSize = 512;
 constexpr int kGammaEntries16 = 65536;
-constexpr int kRingSlots = 2;
+// Two slots for the frames the transfers fill, one for a reader to copy out
+// and one for the frame that came meanwhile.
+constexpr int kRingSlots = 4;
 constexpr int kTransferBlock = 49152;
 constexpr int64_t kAutoExpMsCapUs = 60000000;
 constexpr int32_t kAutoExpMsCap = 60000;
@@ -148,6 +150,14 @@ T *NewBuffer(long count)
     return count > 0 ? new (std::nothrow) T[count]() : nullptr;
 }
 
+// For buffers every user fills before reading: left uncleared, their pages
+// are touched only by the frames that need them.
+template <typename T>
+T *NewFrameBuffer(long count)
+{
+    return count > 0 ? new (std::nothrow) T[count] : nullptr;
+}
+
 template <typename T>
 void FreeBuffer(T *&buffer)
 {
@@ -186,7 +196,7 @@ CCameraBase::CCameraBase()
       m_lLastExp(0), m_bLastExpAuto(false), m_iFPGACtrl(kFPGACtrlUSB3),
       m_bSensorClkStopped(false), m_bTimeMark(false), m_iLibusbLogLevel(0), m_CtrlList(),
       m_iCtrlCount(0), m_pGammaTable16(nullptr), m_GammaTable8(), m_pCirBuf(nullptr),
-      m_pFrameBuf(nullptr), m_pImgBuf(nullptr), m_pSpareBuf(nullptr), m_pScratch(nullptr),
+      m_pFrameBuf(nullptr), m_pImgBuf(nullptr), m_pScratch(nullptr),
       m_pSubKey(nullptr), m_pSensorTable(), m_pDarkBuf(nullptr), m_pDarkAdj(nullptr),
       m_iDarkAdjWidth(0), m_iDarkAdjHeight(0), m_iDarkAvg(0), m_pDarkHotList(nullptr),
       m_iDarkHotCount(0), m_bGettingDark(false), m_iDarkFrames(0), m_iDarkFrameCount(0),
@@ -207,6 +217,9 @@ CCameraBase::CCameraBase()
     InitializeCriticalSection(&m_csCapture);
     InitializeCriticalSection(&m_csRoi);
     m_pScratch = NewBuffer<uint8_t>(kScratchSize);
+    m_WorkThread.SetName("oru-work");
+    m_TrigThread.SetName("oru-trigger");
+    m_AutoCtrlThread.SetName("oru-auto");
 }
 
 CCameraBase::~CCameraBase()
@@ -215,15 +228,11 @@ CCameraBase::~CCameraBase()
     m_AutoCtrlThread.Stop();
     m_WorkThread.Stop();
     m_TrigThread.Stop();
-    if (m_pCirBuf != nullptr) {
-        m_pCirBuf->StopInstBufThr();
-        delete m_pCirBuf;
-        m_pCirBuf = nullptr;
-    }
+    delete m_pCirBuf;
+    m_pCirBuf = nullptr;
     FreeBuffer(m_pGammaTable16);
     FreeBuffer(m_pFrameBuf);
     FreeBuffer(m_pImgBuf);
-    FreeBuffer(m_pSpareBuf);
     FreeBuffer(m_pScratch);
     FreeBuffer(m_pSubKey);
     FreeBuffer(m_pDarkBuf);
@@ -799,19 +808,13 @@ void CCameraBase::InitVariable()
     if (m_pHPCAdj == nullptr)
         m_pHPCAdj = NewBuffer<uint8_t>(pixels);
     if (m_pFrameBuf == nullptr)
-        m_pFrameBuf = NewBuffer<uint8_t>(frameBytes);
+        m_pFrameBuf = NewFrameBuffer<uint8_t>(frameBytes);
     if (m_pImgBuf == nullptr)
-        m_pImgBuf = NewBuffer<uint8_t>(frameBytes);
-    if (m_pSpareBuf == nullptr)
-        m_pSpareBuf = NewBuffer<uint8_t>(frameBytes);
-    if (m_pCirBuf == nullptr) {
+        m_pImgBuf = NewFrameBuffer<uint8_t>(frameBytes);
+    if (m_pCirBuf == nullptr)
         m_pCirBuf = new (std::nothrow) CirBuf(frameBytes, kRingSlots);
-        if (m_pCirBuf != nullptr)
-            m_pCirBuf->StartInstBufThr();
-    }
     if (m_pGammaTable16 == nullptr || m_pHPCTable == nullptr || m_pHPCAdj == nullptr ||
-        m_pFrameBuf == nullptr || m_pImgBuf == nullptr || m_pSpareBuf == nullptr ||
-        m_pCirBuf == nullptr)
+        m_pFrameBuf == nullptr || m_pImgBuf == nullptr || m_pCirBuf == nullptr)
         DbgPrint2("InitVariable", "buffer allocation failed\n");
     m_Algorithm.SetBayer(static_cast<BayerPattern>(m_iBayerPattern));
 }

@@ -164,20 +164,27 @@ public:
     // Bytes per output pixel of an image type.
     static int OutputBytesPerPixel(IMAGE_TYPE type);
     // The read-out steps every model's GetImage shares, on the sensor frame
-    // in m_pImgBuf (width x softBin by height x softBin pixels, 16-bit when
-    // wide): gamma, dark subtraction (8-bit only), hot pixels, software
-    // binning by softBin, flips, and delivery of width x height pixels of
-    // the type into buffer. The caller has checked the buffer's size for
-    // the same type.
-    void FinishImage(unsigned char *buffer, int width, int height, int softBin, IMAGE_TYPE type,
-                     bool wide);
+    // in image (width x softBin by height x softBin pixels, 16-bit when
+    // wide), in place: gamma, dark subtraction (8-bit only), hot pixels,
+    // software binning by softBin, flips, and delivery of width x height
+    // pixels of the type into buffer. The caller has checked the buffer's
+    // size for the same type.
+    void FinishImage(uint8_t *image, unsigned char *buffer, int width, int height, int softBin,
+                     IMAGE_TYPE type, bool wide);
+    // Whether FinishImage can take the caller's buffer as its image: a raw
+    // type the sensor frame is delivered in as it stands, so that the frame
+    // is copied from the ring straight into the buffer.
+    bool FinishesInPlace(unsigned char *buffer, int softBin, IMAGE_TYPE type, bool wide);
 
     // Automatic exposure, gain and white balance.
     void StartAutoControlThr();
     void StopAutoControlThr();
-    void AutoExpGain(unsigned char *frame);
-    void AutoWhiBal(unsigned char *frame);
-    void AutoWB_RAW(unsigned short *frame);
+    // One step of the automatic controls on the frame the ring got last,
+    // held against refilling meanwhile; nothing while there is none.
+    void AutoControlStep(bool exposureAndGain, bool whiteBalance);
+    void AutoExpGain(const unsigned char *frame);
+    void AutoWhiBal(const unsigned char *frame);
+    void AutoWB_RAW(const unsigned short *frame);
 
     // Dark frames, hot pixels, flash and IDs.
     int LoadBMPFromFile(char *path);
@@ -185,16 +192,19 @@ public:
     bool CreateBMP(int width, int height, unsigned char *data, char *path);
     void UsingDark(bool on);
     int GettingDark(bool on, unsigned long long reserved);
-    void DoGetDark();
+    // The dark-frame and hot-pixel steps work on image, a sensor frame of
+    // the ROI (m_pImgBuf, or the caller's buffer when the image is finished
+    // in place).
+    void DoGetDark(uint8_t *image);
     void AdjustDarkBuff();
-    void SubtractDark();
+    void SubtractDark(uint8_t *image);
     bool SetHPCStates(bool on);
     bool LoadHPCTable();
     bool SaveHPCTable();
     void AdjustHPCTable();
     bool IsHPCChange();
-    void HandleHotPixels();
-    bool DeNoiseHPC(int x, int y, int index);
+    void HandleHotPixels(uint8_t *image);
+    bool DeNoiseHPC(uint8_t *image, int x, int y, int index);
     unsigned char *Compress(unsigned char *data, int size, int *outLength, bool compressed);
     unsigned char *Uncompress(unsigned char *image, int length, bool compressed);
     bool CompressAndWriteIntoFLASH(unsigned char *data, unsigned int size, bool compressed);
@@ -335,9 +345,9 @@ public:
     uint16_t *m_pGammaTable16;
     uint8_t m_GammaTable8[256];
     CirBuf *m_pCirBuf;
-    uint8_t *m_pFrameBuf;  // receive buffer of the working loop
+    // Where a loop receives a frame that has no ring slot to land in.
+    uint8_t *m_pFrameBuf;
     uint8_t *m_pImgBuf;    // image assembly
-    uint8_t *m_pSpareBuf;
     uint8_t *m_pScratch;
     char *m_pSubKey;
     // 5 rows (bin 0-4) of 8 (x, y) signed byte pairs; 127 = no offset.

@@ -106,17 +106,13 @@ void CCameraBase::SetGainExpFunc(std::atomic<bool> *running, void *arg)
         // Longer frames are regulated by the working loop after each frame.
         const int limit = cam->m_iAutoExpLimitUs;
         if (limit > 0 && cam->m_lExposure < uint64_t(limit) && period < uint64_t(limit)) {
-            if (cam->m_bAutoExp || cam->m_bAutoGain)
-                cam->AutoExpGain(cam->m_pFrameBuf);
             // White balance settles slower than brightness: every fourth pass.
+            bool whiteBalance = false;
             if (cam->m_Caps.bColor && cam->m_bAutoWB) {
-                if (wbPass == 3) {
-                    cam->AutoWhiBal(cam->m_pFrameBuf);
-                    wbPass = 0;
-                } else {
-                    ++wbPass;
-                }
+                whiteBalance = wbPass == 3;
+                wbPass = whiteBalance ? 0 : wbPass + 1;
             }
+            cam->AutoControlStep(cam->m_bAutoExp || cam->m_bAutoGain, whiteBalance);
         }
         usleep(kSleepSliceUs);
         SleepWhileRunning(running, kPassSlices - 1);
@@ -124,7 +120,21 @@ void CCameraBase::SetGainExpFunc(std::atomic<bool> *running, void *arg)
     DbgPrint(-1, "SetGainExpFunc", "Thread SetGainExpFunc Exit!\n");
 }
 
-void CCameraBase::AutoExpGain(unsigned char *frame)
+void CCameraBase::AutoControlStep(bool exposureAndGain, bool whiteBalance)
+{
+    if (m_pCirBuf == nullptr || !(exposureAndGain || whiteBalance))
+        return;
+    const uint8_t *frame = m_pCirBuf->LockNewest(nullptr);
+    if (frame == nullptr)
+        return;
+    if (exposureAndGain)
+        AutoExpGain(frame);
+    if (whiteBalance)
+        AutoWhiBal(frame);
+    m_pCirBuf->UnlockNewest(frame);
+}
+
+void CCameraBase::AutoExpGain(const unsigned char *frame)
 {
     RawFrame raw;
     if (!MeasurableFrame(*this, frame, raw))
@@ -235,20 +245,20 @@ void CCameraBase::AutoExpGain(unsigned char *frame)
              m_iGain.load(), (unsigned long long)m_lExposure.load(), unsigned(m_iExpReg.load()));
 }
 
-void CCameraBase::AutoWhiBal(unsigned char *frame)
+void CCameraBase::AutoWhiBal(const unsigned char *frame)
 {
     if (m_Caps.bColor)
-        AutoWB_RAW(reinterpret_cast<unsigned short *>(frame));
+        AutoWB_RAW(reinterpret_cast<const unsigned short *>(frame));
 }
 
-void CCameraBase::AutoWB_RAW(unsigned short *frame)
+void CCameraBase::AutoWB_RAW(const unsigned short *frame)
 {
     RawFrame geometry;
     if (!MeasurableFrame(*this, frame, geometry))
         return;
     const int width = geometry.width, height = geometry.height;
     const bool is16 = geometry.is16;
-    uint8_t *raw = reinterpret_cast<uint8_t *>(frame);
+    const uint8_t *raw = reinterpret_cast<const uint8_t *>(frame);
     const int blockWidth = width / kWBBlocks, blockHeight = height / kWBBlocks;
 
     // Per channel (R, G, B): block averages weighted by the block's spread,

@@ -192,46 +192,55 @@ int CCameraBase::OutputBytesPerPixel(IMAGE_TYPE type)
     }
 }
 
-void CCameraBase::FinishImage(unsigned char *buffer, int width, int height, int softBin,
-                              IMAGE_TYPE type, bool wide)
+bool CCameraBase::FinishesInPlace(unsigned char *buffer, int softBin, IMAGE_TYPE type,
+                                  bool wide)
+{
+    // The dark frame being taken reads a whole sensor's worth of pixels.
+    const bool raw = (type == IMAGE_TYPE_8BIT && m_bRawOutput) || type == IMAGE_TYPE_RAW16;
+    return raw && softBin == 1 && !m_bGettingDark &&
+           (!wide || reinterpret_cast<uintptr_t>(buffer) % alignof(uint16_t) == 0);
+}
+
+void CCameraBase::FinishImage(uint8_t *image, unsigned char *buffer, int width, int height,
+                              int softBin, IMAGE_TYPE type, bool wide)
 {
     const int sensorWidth = width * softBin;
     const int sensorHeight = height * softBin;
     const int outputBytes = width * height * OutputBytesPerPixel(type);
-    uint16_t *pixels16 = reinterpret_cast<uint16_t *>(m_pImgBuf);
+    uint16_t *pixels16 = reinterpret_cast<uint16_t *>(image);
     const int gamma = m_iGamma;
     if (wide) {
         if (gamma != kGammaNeutral)
             m_Algorithm.Gamma(pixels16, m_pGammaTable16, sensorWidth, sensorHeight);
     } else {
-        DoGetDark();
-        SubtractDark();
+        DoGetDark(image);
+        SubtractDark(image);
         if (gamma != kGammaNeutral)
-            m_Algorithm.Gamma(m_pImgBuf, m_GammaTable8, sensorWidth, sensorHeight);
+            m_Algorithm.Gamma(image, m_GammaTable8, sensorWidth, sensorHeight);
     }
-    HandleHotPixels();
+    HandleHotPixels(image);
 
     if (softBin > 1) {
         if (m_bMonoBin)
-            m_Algorithm.MonoBin(m_pImgBuf, pixels16, width, height, softBin, wide);
+            m_Algorithm.MonoBin(image, pixels16, width, height, softBin, wide);
         else
-            m_Algorithm.ColorRAWBin(m_pImgBuf, pixels16, width, height, softBin, wide);
+            m_Algorithm.ColorRAWBin(image, pixels16, width, height, softBin, wide);
     }
     const bool flipVert = m_bFlipVert;
     const bool flipHoriz = m_bFlipHoriz;
-    m_Algorithm.SoftMisc(m_pImgBuf, width, height, wide, flipVert, flipHoriz);
+    m_Algorithm.SoftMisc(image, width, height, wide, flipVert, flipHoriz);
 
     switch (type) {
     case IMAGE_TYPE_8BIT:
-        if (m_bRawOutput)
-            std::memcpy(buffer, m_pImgBuf, static_cast<size_t>(outputBytes));
-        else
-            m_Algorithm.BayerConv(m_pImgBuf, buffer, width, height, IMAGE_TYPE_8BIT, flipVert,
+        if (!m_bRawOutput)
+            m_Algorithm.BayerConv(image, buffer, width, height, IMAGE_TYPE_8BIT, flipVert,
                                   flipHoriz);
+        else if (image != buffer)
+            std::memcpy(buffer, image, static_cast<size_t>(outputBytes));
         break;
     case IMAGE_TYPE_RGB24:
     case IMAGE_TYPE_YUV422:
-        m_Algorithm.BayerConv(m_pImgBuf, buffer, width, height, type, flipVert, flipHoriz);
+        m_Algorithm.BayerConv(image, buffer, width, height, type, flipVert, flipHoriz);
         break;
     case IMAGE_TYPE_WORD32:
         // The caller's buffer need not be aligned for 32-bit stores.
@@ -242,7 +251,8 @@ void CCameraBase::FinishImage(unsigned char *buffer, int width, int height, int 
         }
         break;
     case IMAGE_TYPE_RAW16:
-        std::memcpy(buffer, m_pImgBuf, static_cast<size_t>(outputBytes));
+        if (image != buffer)
+            std::memcpy(buffer, image, static_cast<size_t>(outputBytes));
         break;
     }
     if (m_bTimeMark)

@@ -439,9 +439,9 @@ int CCameraBase::GettingDark(bool on, unsigned long long)
     return m_iDarkFrames;
 }
 
-void CCameraBase::DoGetDark()
+void CCameraBase::DoGetDark(uint8_t *image)
 {
-    if (!m_bGettingDark || m_pImgBuf == nullptr)
+    if (!m_bGettingDark || image == nullptr)
         return;
     const size_t mapSize = size_t(m_iMaxWidth) * m_iMaxHeight;
     {
@@ -457,7 +457,7 @@ void CCameraBase::DoGetDark()
         ++m_iDarkFrameCount;
         const int frames = std::max(1, m_iDarkFrames);
         for (size_t i = 0; i < mapSize; ++i)
-            m_pDarkBuf[i] = uint8_t(std::min(255, m_pDarkBuf[i] + m_pImgBuf[i] / frames));
+            m_pDarkBuf[i] = uint8_t(std::min(255, m_pDarkBuf[i] + image[i] / frames));
         if (m_iDarkFrameCount < frames)
             return;
         m_iDarkFrameCount = 0;
@@ -528,12 +528,12 @@ void CCameraBase::AdjustDarkBuff()
     DbgPrint2(tag, "Dead pixel:%d\n", int(hot.size()));
 }
 
-void CCameraBase::SubtractDark()
+void CCameraBase::SubtractDark(uint8_t *image)
 {
     if (!m_bCutDark || (m_bAutoExp && m_lExposure < 500000))
         return;
     SectionLock darkLock(m_csDark);
-    m_Algorithm.SubtractDark(m_pImgBuf, m_iDarkAdjWidth, m_iDarkAdjHeight, uint32_t(m_iDarkAvg),
+    m_Algorithm.SubtractDark(image, m_iDarkAdjWidth, m_iDarkAdjHeight, uint32_t(m_iDarkAvg),
                              m_pDarkAdj);
 }
 
@@ -682,13 +682,13 @@ void CCameraBase::AdjustHPCTable()
     m_HPCKey = HPCKey{m_iBin, m_bHardwareBin, m_iWidth, m_iHeight, m_iStartX, m_iStartY};
 }
 
-void CCameraBase::HandleHotPixels()
+void CCameraBase::HandleHotPixels(uint8_t *image)
 {
-    if (m_pImgBuf == nullptr)
+    if (image == nullptr)
         return;
     const int d = m_Caps.bColor ? 2 : 1;
     const bool wide = m_b16Bit;
-    uint16_t *pixels16 = reinterpret_cast<uint16_t *>(m_pImgBuf);
+    uint16_t *pixels16 = reinterpret_cast<uint16_t *>(image);
     if (m_bHPC) {
         SectionLock hpcLock(m_csHPC);
         const int w = m_iHPCAdjWidth, h = m_iHPCAdjHeight;
@@ -696,20 +696,20 @@ void CCameraBase::HandleHotPixels()
             // Frames of 12- or 14-bit sensors keep their unused low bits clear.
             const uint16_t mask = m_iBitDepth == 16 ? 0xFFFF : m_iBitDepth == 14 ? 0xFFFC : 0xFFF0;
             auto interior = [&](int x, int y, int i) {
-                DeNoiseHPC(x, y, i);
+                DeNoiseHPC(image, x, y, i);
                 if (wide)
                     pixels16[i] &= mask;
             };
             if (wide)
                 RepairListed(pixels16, m_pHPCList, m_iHPCCount, w, h, d, interior);
             else
-                RepairListed(m_pImgBuf, m_pHPCList, m_iHPCCount, w, h, d, interior);
+                RepairListed(image, m_pHPCList, m_iHPCCount, w, h, d, interior);
         }
         if (m_pHPCBadRows) {
             if (wide)
                 RepairBadRows(pixels16, m_pHPCBadRows, w, h, d);
             else
-                RepairBadRows(m_pImgBuf, m_pHPCBadRows, w, h, d);
+                RepairBadRows(image, m_pHPCBadRows, w, h, d);
         }
     }
     if (m_bCutDark) {
@@ -721,27 +721,27 @@ void CCameraBase::HandleHotPixels()
             if (wide)
                 pixels16[i] = uint16_t((pixels16[i - d] + pixels16[i + d]) >> 1);
             else
-                m_pImgBuf[i] = uint8_t((m_pImgBuf[i - d] + m_pImgBuf[i + d]) >> 1);
+                image[i] = uint8_t((image[i - d] + image[i + d]) >> 1);
         };
         if (wide)
             RepairListed(pixels16, m_pDarkHotList, m_iDarkHotCount, w, h, d, pairMean);
         else
-            RepairListed(m_pImgBuf, m_pDarkHotList, m_iDarkHotCount, w, h, d, pairMean);
+            RepairListed(image, m_pDarkHotList, m_iDarkHotCount, w, h, d, pairMean);
     }
 }
 
-bool CCameraBase::DeNoiseHPC(int x, int y, int index)
+bool CCameraBase::DeNoiseHPC(uint8_t *image, int x, int y, int index)
 {
-    if (m_pHPCAdj == nullptr || m_pImgBuf == nullptr)
+    if (m_pHPCAdj == nullptr || image == nullptr)
         return false;
     const int d = m_Caps.bColor ? 2 : 1;
     const int w = m_iHPCAdjWidth, h = m_iHPCAdjHeight;
     if (x < 0 || x >= w || y < 0 || y >= h || index != y * w + x)
         return false;
     if (m_b16Bit)
-        DeNoisePixel(reinterpret_cast<uint16_t *>(m_pImgBuf), m_pHPCAdj, w, h, d, x, y, index);
+        DeNoisePixel(reinterpret_cast<uint16_t *>(image), m_pHPCAdj, w, h, d, x, y, index);
     else
-        DeNoisePixel(m_pImgBuf, m_pHPCAdj, w, h, d, x, y, index);
+        DeNoisePixel(image, m_pHPCAdj, w, h, d, x, y, index);
     return true;
 }
 

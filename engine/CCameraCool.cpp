@@ -86,6 +86,7 @@ CCameraCool::CCameraCool()
     m_Caps.bCooler = true;
     InitCooling(kInitialDALimit);
     m_TempThread.InitFuncPt(AutoTempFunc);
+    m_TempThread.SetName("oru-cooler");
 }
 
 CCameraCool::~CCameraCool()

@@ -7,7 +7,7 @@ ThreadCtrl::ThreadCtrl() : ThreadCtrl(nullptr) {}
 
 ThreadCtrl::ThreadCtrl(ThreadFunc func)
     : m_hThread(), m_pFunc(func), m_Mutex(), m_JoinedCond(), m_bStopRequested(false),
-      m_bRunning(false), m_bInside(false), m_bJoining(false), m_pArg(nullptr)
+      m_bRunning(false), m_bInside(false), m_bJoining(false), m_pArg(nullptr), m_szName(nullptr)
 {
     InitializeCriticalSection(&m_Mutex);
     pthread_cond_init(&m_JoinedCond, nullptr);
@@ -72,6 +72,8 @@ bool ThreadCtrl::Start(void *arg)
 void *ThreadCtrl::ThreadBody(void *self)
 {
     ThreadCtrl *ctrl = static_cast<ThreadCtrl *>(self);
+    if (ctrl->m_szName != nullptr)
+        pthread_setname_np(pthread_self(), ctrl->m_szName);
     ctrl->m_pFunc(&ctrl->m_bRunning, ctrl->m_pArg);
 
     SectionLock lock(ctrl->m_Mutex);

@@ -29,6 +29,10 @@ public:
 
     // Thread safety: any thread; false while a thread runs.
     bool InitFuncPt(ThreadFunc func);
+    // The name the threads started from now on carry (at most 15
+    // characters, a literal), so that tools such as top tell them apart.
+    // Thread safety: owner thread, while no thread runs.
+    void SetName(const char *name) { m_szName = name; }
     // Thread safety: any thread; false while a thread runs, without a
     // function, or when the thread cannot be created.
     bool Start(void *arg);
@@ -59,4 +63,5 @@ private:
     bool m_bInside; // from Start until the loop has returned
     bool m_bJoining; // a Stop is joining the thread
     void *m_pArg;
+    const char *m_szName;
 };

@@ -110,12 +110,9 @@ bool CCameraLegacyUsb2::FrameReceived(WorkingRun &run)
     const bool offer = goodHead || (!run.m_bSnap && m_lExposure < kShortFrameLimitUs);
     const int inserted =
         offer ? m_pCirBuf->InsertBuff(m_pFrameBuf, run.m_iFrameSize, 0, 0, 0, 0, 0, 0) : 1;
-    if (inserted == 0) {
-        if (!run.WaitForRingCopy())
-            return false;
-        // A stale frame must never pass the head check again.
+    // A stale frame must never pass the head check again.
+    if (inserted == 0)
         std::memset(m_pFrameBuf, 0, sizeof head);
-    }
     if (!goodHead) {
         CountFailure(run);
         return true;
@@ -234,6 +231,6 @@ bool CCameraLegacyUsb2::GetImage(unsigned char *buffer, int size, int waitMs)
         for (int i = 0; i < sensorWidth * sensorHeight; ++i)
             pixels16[i] = static_cast<uint16_t>(pixels16[i] << 8 | pixels16[i] >> 8);
     }
-    FinishImage(buffer, width, height, bin, type, wide);
+    FinishImage(m_pImgBuf, buffer, width, height, bin, type, wide);
     return true;
 }

@@ -1,8 +1,8 @@
 // One run of a model's working loop: the counters and timers it keeps, and
 // the steps every model's working loop takes alike: the start-up and exit
-// around the bulk transfers, the time limit of a snap, what follows a frame
-// the ring accepted, the automatic bandwidth that bursts of lost frames
-// lower, and the exposure status the run leaves.
+// around the bulk transfers, the frames queued on them, the time limit of a
+// snap, what follows a frame the ring accepted, the automatic bandwidth that
+// bursts of lost frames lower, and the exposure status the run leaves.
 //
 // Model is a CCameraBase descendant with these public members:
 //   int GetRealImageSize();          bytes of one frame as the camera sends it
@@ -14,8 +14,10 @@
 // Thread safety: a run lives on the camera's working thread.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/CCameraBase.h"
 #include "models/ModelFamily.h"
@@ -53,9 +55,23 @@ public:
     // After each transfer: while automatic bandwidth is off, its next switch
     // on starts a new regulation window.
     void AfterTransfer();
-    // Waits until the ring has copied the frame just accepted; false when
-    // the run was stopped meanwhile.
-    bool WaitForRingCopy();
+
+    // Frames queued on the transfers, which fill them in place: ring slots,
+    // or the spare buffer (m_pFrameBuf) while the ring has none free.
+    // QueueFrames keeps up to depth frames queued (fewer when the spare is
+    // taken too); each buffer starts with its first and last four bytes
+    // cleared, so that what a short frame leaves in it never passes for a
+    // frame's markers. WaitFrame takes the oldest as waitAsyncFrame does.
+    // Publish hands a whole frame to the ring: 0 accepted, 1 refused (it
+    // came into the spare and the ring is still full), 2 rejected by the
+    // checks. Release gives back a buffer that got no whole frame;
+    // CancelFrames gives up every queued frame.
+    void QueueFrames(int depth);
+    uint8_t *WaitFrame(uint32_t waitMs, uint32_t pollMs, int *received, bool *cut);
+    int Publish(uint8_t *buffer, uint16_t headMarker, int headPos, uint16_t tailMarker,
+                int tailPos, int counterPos0, int counterPos1);
+    void Release(uint8_t *buffer);
+    void CancelFrames();
     // After a frame the ring accepted: a snap succeeds, and false ends the
     // run; video regulates exposure, gain and white balance of long frames
     // on this thread.
@@ -87,6 +103,8 @@ public:
     uint32_t m_lAutoStart = 0;
     uint32_t m_lWaitMs = 0;
     int m_iBad = 0; // frames lost since the last regulation
+    uint8_t *m_pQueued[CCameraFX3::kAsyncFrameSets] = {}; // oldest first
+    int m_iQueued = 0;
 
 private:
     // A snap retries a failed transfer only this long after it started.
@@ -150,6 +168,7 @@ template <typename Model>
 void CaptureRun<Model>::Finish()
 {
     Model &cam = m_Camera;
+    CancelFrames();
     cam.m_iDroppedFrames = 0;
     cam.StopSensorStreaming();
     cam.SendCMD(kReqStopStreaming);
@@ -188,15 +207,64 @@ void CaptureRun<Model>::AfterTransfer()
 }
 
 template <typename Model>
-bool CaptureRun<Model>::WaitForRingCopy()
+void CaptureRun<Model>::QueueFrames(int depth)
 {
-    // The ring copies the frame on its own thread; the buffer is ours again
-    // only once that copy is done.
-    while (!m_Camera.m_pCirBuf->WaitInsertIdle(100)) {
-        if (!*m_pRunning)
-            return false;
+    Model &cam = m_Camera;
+    while (m_iQueued < depth) {
+        uint8_t *buffer = cam.m_pCirBuf->BeginInsert();
+        if (buffer == nullptr) {
+            if (std::find(m_pQueued, m_pQueued + m_iQueued, cam.m_pFrameBuf) !=
+                m_pQueued + m_iQueued)
+                return;
+            buffer = cam.m_pFrameBuf;
+        }
+        std::memset(buffer, 0, 4);
+        std::memset(buffer + m_iFrameSize - 4, 0, 4);
+        if (!cam.queueAsyncFrame(buffer)) {
+            Release(buffer);
+            return;
+        }
+        m_pQueued[m_iQueued++] = buffer;
     }
-    return true;
+}
+
+template <typename Model>
+uint8_t *CaptureRun<Model>::WaitFrame(uint32_t waitMs, uint32_t pollMs, int *received, bool *cut)
+{
+    uint8_t *buffer = m_Camera.waitAsyncFrame(waitMs, pollMs, received, cut);
+    if (buffer != nullptr) {
+        for (int i = 1; i < m_iQueued; ++i)
+            m_pQueued[i - 1] = m_pQueued[i];
+        --m_iQueued;
+    }
+    return buffer;
+}
+
+template <typename Model>
+int CaptureRun<Model>::Publish(uint8_t *buffer, uint16_t headMarker, int headPos,
+                               uint16_t tailMarker, int tailPos, int counterPos0, int counterPos1)
+{
+    CirBuf &ring = *m_Camera.m_pCirBuf;
+    if (buffer == m_Camera.m_pFrameBuf)
+        return ring.InsertBuff(buffer, m_iFrameSize, headMarker, headPos, tailMarker, tailPos,
+                               counterPos0, counterPos1);
+    return ring.EndInsert(buffer, m_iFrameSize, headMarker, headPos, tailMarker, tailPos,
+                          counterPos0, counterPos1);
+}
+
+template <typename Model>
+void CaptureRun<Model>::Release(uint8_t *buffer)
+{
+    if (buffer != m_Camera.m_pFrameBuf)
+        m_Camera.m_pCirBuf->CancelInsert(buffer);
+}
+
+template <typename Model>
+void CaptureRun<Model>::CancelFrames()
+{
+    m_Camera.cancelAsyncFrames();
+    for (; m_iQueued > 0; --m_iQueued)
+        Release(m_pQueued[m_iQueued - 1]);
 }
 
 template <typename Model>
@@ -209,12 +277,8 @@ bool CaptureRun<Model>::FrameDone()
         return false;
     }
     const uint64_t periodUs = uint64_t(cam.m_iFrameTimeUs) + cam.m_iTransferTimeUs;
-    if (cam.m_lExposure >= kAutoOnLoopUs || periodUs >= kAutoOnLoopUs) {
-        if (cam.m_bAutoExp || cam.m_bAutoGain)
-            cam.AutoExpGain(cam.m_pFrameBuf);
-        if (cam.m_bAutoWB)
-            cam.AutoWhiBal(cam.m_pFrameBuf);
-    }
+    if (cam.m_lExposure >= kAutoOnLoopUs || periodUs >= kAutoOnLoopUs)
+        cam.AutoControlStep(cam.m_bAutoExp || cam.m_bAutoGain, cam.m_bAutoWB);
     return true;
 }
 

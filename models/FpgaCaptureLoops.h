@@ -5,6 +5,13 @@
 // frame), the trigger loop of the trigger camera modes (one transfer at a
 // time, waiting for each trigger), and GetImage.
 //
+// Free-running video keeps two frames queued on the transfers, which fill
+// ring slots in place, so that the camera never waits for the host between
+// frames; snaps and long exposures queue one frame at a time. A frame given
+// up after part of it came, or a whole one whose markers are wrong, may
+// leave the bulk stream in the middle of a frame: the loop then restarts the
+// stream, so that the next frame begins with the next transfer.
+//
 // Model is a CCameraBase descendant with these public members:
 //   int GetRealImageSize();          bytes of one frame as the camera sends it
 //   void GetSensorOutputSize(int *width, int *height);
@@ -83,6 +90,13 @@ private:
     void WorkingLoop();
     // One pass of the loop; false ends the run.
     bool RunPass();
+    // How many frames the pass keeps queued.
+    int QueueDepth() const;
+    // A whole frame received into buffer: handed to the ring; false ends the
+    // run, and *lost tells a frame lost on the way.
+    bool WholeFrame(uint8_t *buffer, bool *lost);
+    // Gives up the queued frames and starts the camera's stream afresh.
+    void RestartStream();
     // Sets how long the pass waits for its frame, after timing a long
     // exposure; false ends the run.
     bool PrepareWait(uint32_t periodUs);
@@ -106,10 +120,6 @@ private:
     // FPGA idle from the 7th, 9th and 11th step on.
     void ExposureWait(uint64_t exposureUs, uint64_t waitMs, bool idleSensor);
     void ReadBufferStatus();
-    // Waits until the ring has copied the frame just accepted, then clears
-    // its markers so that a stale frame never passes the check again; false
-    // when the run was stopped meanwhile.
-    bool ReleaseFrameBuffer(int frameSize);
 
     void TriggerLoop();
     // Receives one triggered frame of n pieces; false when it was lost.
@@ -160,39 +170,85 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
         return false;
 
     const int frameSize = m_Run.m_iFrameSize;
+    m_Run.QueueFrames(QueueDepth());
     int received = 0;
-    cam.startAsyncXfer(m_Run.m_lWaitMs, periodUs / 1000 / m_Run.m_iPieces + 100, &received,
-                       nullptr, frameSize);
+    bool cut = false;
+    uint8_t *buffer = m_Run.WaitFrame(m_Run.m_lWaitMs, periodUs / 1000 / m_Run.m_iPieces + 100,
+                                      &received, &cut);
+    bool lost = false;
+    bool going = true;
+    if (buffer != nullptr && received >= frameSize)
+        going = WholeFrame(buffer, &lost);
+    else if (buffer != nullptr)
+        m_Run.Release(buffer);
+    // The frames still queued keep the link busy while this one is seen to;
+    // a long exposure queues its frame only once the exposure has ended.
+    if (going && !cam.m_bLongExpMode)
+        m_Run.QueueFrames(QueueDepth());
     m_Run.AfterTransfer();
     if constexpr (kFullFpga) {
         ReadBufferStatus();
         if (m_ucBufferStatus != kBufferIdle)
             cam.DbgPrint2(tag, "buff status:0x%x\n", m_ucBufferStatus);
     }
-
-    if (received >= frameSize) {
-        const int words = frameSize / 2;
-        const int inserted = cam.m_pCirBuf->InsertBuff(cam.m_pFrameBuf, frameSize, kFrameHead, 0,
-                                                       kFrameTail, words - 1, 1, words - 2);
-        const uint16_t *frame = reinterpret_cast<const uint16_t *>(cam.m_pFrameBuf);
-        if (inserted == 0) {
-            CountFramesNeverSent(frame[1]);
-            return FrameAccepted();
-        }
-        if (inserted == 1) {
+    if (!going)
+        return false;
+    if (received < frameSize && !ShortFrame(received, periodUs))
+        return true;
+    if (received < frameSize || lost) {
+        if (cut || received >= frameSize)
+            RestartStream();
+        if (!m_bReload)
             CountLostFrame();
-            return true;
-        }
-        cam.DbgPrint2(tag, "head:0x%x COUNT:%d tail:0x%x count:%d\n", frame[0], frame[1],
-                      frame[words - 1], frame[words - 2]);
-        ++m_Run.m_iBad;
-    } else if (!ShortFrame(received, periodUs)) {
+        Supervise();
+    }
+    return true;
+}
+
+template <typename Model, FpgaKind kFpga>
+int FpgaCaptureLoops<Model, kFpga>::QueueDepth() const
+{
+    return m_Run.m_bSnap || m_Camera.m_bLongExpMode ? 1 : CCameraFX3::kAsyncFrameSets;
+}
+
+template <typename Model, FpgaKind kFpga>
+bool FpgaCaptureLoops<Model, kFpga>::WholeFrame(uint8_t *buffer, bool *lost)
+{
+    Model &cam = m_Camera;
+    const int words = m_Run.m_iFrameSize / 2;
+    const uint16_t *frame = reinterpret_cast<const uint16_t *>(buffer);
+    // Read before the ring has it: a reader may take it at once.
+    const uint16_t head = frame[0], counter = frame[1], tail = frame[words - 1],
+                   counterCopy = frame[words - 2];
+    const int inserted =
+        m_Run.Publish(buffer, kFrameHead, 0, kFrameTail, words - 1, 1, words - 2);
+    if (inserted == 0) {
+        CountFramesNeverSent(counter);
+        return FrameAccepted();
+    }
+    if (inserted == 1) {
+        CountLostFrame();
         return true;
     }
-    if (!m_bReload)
-        CountLostFrame();
-    Supervise();
+    cam.DbgPrint2("WorkingFunc", "head:0x%x COUNT:%d tail:0x%x count:%d\n", head, counter, tail,
+                  counterCopy);
+    ++m_Run.m_iBad;
+    *lost = true;
     return true;
+}
+
+template <typename Model, FpgaKind kFpga>
+void FpgaCaptureLoops<Model, kFpga>::RestartStream()
+{
+    Model &cam = m_Camera;
+    m_Run.CancelFrames();
+    // In long-exposure mode the frame stays held for a reload.
+    if (cam.m_bLongExpMode)
+        return;
+    cam.StopSensorStreaming();
+    cam.SendCMD(kReqStopStreaming);
+    cam.SendCMD(kReqStartStreaming);
+    cam.StartSensorStreaming();
 }
 
 template <typename Model, FpgaKind kFpga>
@@ -243,20 +299,9 @@ bool FpgaCaptureLoops<Model, kFpga>::PrepareWait(uint32_t periodUs)
 }
 
 template <typename Model, FpgaKind kFpga>
-bool FpgaCaptureLoops<Model, kFpga>::ReleaseFrameBuffer(int frameSize)
-{
-    if (!m_Run.WaitForRingCopy())
-        return false;
-    uint16_t *frame = reinterpret_cast<uint16_t *>(m_Camera.m_pFrameBuf);
-    const int words = frameSize / 2;
-    frame[0] = frame[1] = frame[words - 2] = frame[words - 1] = 0;
-    return true;
-}
-
-template <typename Model, FpgaKind kFpga>
 bool FpgaCaptureLoops<Model, kFpga>::FrameAccepted()
 {
-    if (!ReleaseFrameBuffer(m_Run.m_iFrameSize) || !m_Run.FrameDone())
+    if (!m_Run.FrameDone())
         return false;
     m_bReload = false;
     return true;
@@ -307,6 +352,7 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
     cam.DbgPrint2(tag, "nothing get count:%d\n", m_iEmpty);
     if (m_iEmpty >= kEmptyTransfersBeforeReset) {
         cam.DbgPrint2(tag, "no frame more than 5, reset!\n");
+        m_Run.CancelFrames();
         cam.ResetDevice();
         m_bReload = false;
         ModelFamily::SleepMs(100);
@@ -504,7 +550,10 @@ bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
                                   words - 1, 1, words - 2) != 0)
         return false;
     m_bReload = false;
-    return ReleaseFrameBuffer(frameSize);
+    // A stale frame must never pass the check again.
+    uint16_t *frame = reinterpret_cast<uint16_t *>(cam.m_pFrameBuf);
+    frame[0] = frame[1] = frame[words - 2] = frame[words - 1] = 0;
+    return true;
 }
 
 template <typename Model, FpgaKind kFpga>
@@ -528,7 +577,10 @@ bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer,
 
     const int rowBytes = sensorWidth * (wide ? 2 : 1);
     const int frameBytes = rowBytes * sensorHeight;
-    uint8_t *image = cam.m_pImgBuf;
+    // What the sensor did not bin is binned in the read-out.
+    const int softBin = width > 0 ? sensorWidth / width : 1;
+    // A raw frame is finished in the caller's buffer: one copy out of the ring.
+    uint8_t *image = cam.FinishesInPlace(buffer, softBin, type, wide) ? buffer : cam.m_pImgBuf;
     if (!cam.ReadFrame(image, frameBytes, waitMs))
         return false;
 
@@ -538,8 +590,6 @@ bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer,
         std::memcpy(image + frameBytes - 4, image + frameBytes - 4 - 2 * rowBytes, 4);
     }
 
-    // What the sensor did not bin is binned in the read-out.
-    const int softBin = width > 0 ? sensorWidth / width : 1;
-    cam.FinishImage(buffer, width, height, softBin, type, wide);
+    cam.FinishImage(image, buffer, width, height, softBin, type, wide);
     return true;
 }

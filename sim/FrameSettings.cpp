@@ -43,7 +43,7 @@ FrameSettings FrameSettings::read(const SimulatedCamera& camera)
     double link = camera.config().superSpeed ? kSuperSpeedLinkRate : kHighSpeedLinkRate;
     // The divider register holds v with percent = 25600 / (v + 256).
     double percent = 25600.0 / (registerPair(camera, kBandwidthRegister) + 256);
-    settings.outputBytesPerSecond = settings.ddrInUse ? link * percent / 100.0 : link;
+    settings.outputBytesPerSecond = settings.ddrInUse ? std::min(link, kDdrFullScaleRate * percent / 100.0) : link;
     uint8_t trigger = camera.fpgaRegister(kTriggerSetupRegister);
     settings.triggerExternal = (trigger & kExternalSourceBit) != 0;
     settings.triggerLevel = (trigger & kLevelTypeBit) != 0;

@@ -16,6 +16,9 @@ struct FrameSettings {
     // Bytes per second of the USB3 and of the USB2 link.
     static constexpr double kSuperSpeedLinkRate = 390e6;
     static constexpr double kHighSpeedLinkRate = 43.272e6;
+    // The DDR's output at 100 % of the bandwidth divider (registers 36/37),
+    // on either link: the host sets a share of it, and the link caps it.
+    static constexpr double kDdrFullScaleRate = 400e6;
     // The FPGA registers and bits of the image data path.
     static constexpr uint8_t kControlRegister = 0;
     static constexpr uint8_t kStopBit = 0x10;
@@ -63,7 +66,7 @@ struct FrameSettings {
     bool triggerMode = false;
     bool waitMode = false;
     bool ddrInUse = false;                 // not bypassed, and ready
-    double outputBytesPerSecond = 0;       // link, or the DDR's paced output
+    double outputBytesPerSecond = 0;       // link, or the DDR's paced output within it
     bool triggerExternal = false;          // the trigger input line, else register 11 bit 0
     bool triggerLevel = false;             // exposure while valid, else one per edge
     bool triggerActiveLow = false;         // valid on a falling edge or a low level

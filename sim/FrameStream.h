@@ -10,8 +10,9 @@
 // DDR (register 10 bit 6 set, or DDR not ready) it leaves at the link rate
 // and is lost when no transfer waits for it; with DDR the newest frame is
 // held until transfers wait and leaves at the rate the bandwidth divider
-// (registers 36/37) allows. A transfer ends at the end of a frame, so the
-// next frame starts in a fresh transfer. The counter counts exposed frames.
+// (registers 36/37) allows within the link. A transfer ends at the end of a
+// frame, so the next frame starts in a fresh transfer. The counter counts
+// exposed frames.
 //
 // Long-exposure mode (register 0 bits 7 and 6): the sensor idles in sync
 // (register 35 bit 0x10); setting register 11 bit 0 starts an exposure,

@@ -249,6 +249,66 @@ TEST_F(BulkXferTest, FailedTransferGivesUpTheRestOfTheFrame)
     }
 }
 
+// Frames queued ahead land in their own buffers, oldest first, each carrying
+// on where the stream left off; no more than kAsyncFrameSets are queued, and
+// giving them up leaves no transfer with libusb.
+TEST_F(BulkXferTest, QueuedFramesArriveInTurnBitExactAndGivingThemUpLeavesNothingQueued)
+{
+    Plug();
+    const int bytes = 0x380000;
+    std::vector<uint8_t> spare(bytes), first(bytes, 0xEE), second(bytes, 0xEE), third(bytes);
+    Script({{Action::Fill}, {Action::Fill}, {Action::Fill}, {Action::Fill}, {Action::Fill},
+            {Action::Fill}, {Action::Fill}, {Action::Fill}, {Action::Hold}});
+    ASSERT_EQ(camera_.initAsyncXfer(bytes, Pieces(bytes), kMiB, kBulkIn, spare.data()), 1);
+    ASSERT_EQ(CCameraFX3::kAsyncFrameSets, 2);
+    ASSERT_TRUE(camera_.queueAsyncFrame(first.data()));
+    ASSERT_TRUE(camera_.queueAsyncFrame(second.data()));
+    EXPECT_FALSE(camera_.queueAsyncFrame(third.data())) << "both frame sets are queued";
+
+    std::vector<uint8_t> expected(bytes);
+    uint16_t next = 0;
+    for (std::vector<uint8_t> *frame : {&first, &second}) {
+        int received = -1;
+        bool cut = true;
+        EXPECT_EQ(camera_.waitAsyncFrame(kWaitMs, kPollMs, &received, &cut), frame->data());
+        EXPECT_EQ(received, bytes);
+        EXPECT_FALSE(cut);
+        next = CountingPatternSource::fillPattern(expected.data(), expected.size(), next);
+        EXPECT_TRUE(*frame == expected);
+    }
+
+    ASSERT_TRUE(camera_.queueAsyncFrame(third.data()));
+    ASSERT_TRUE(Eventually([&] { return sim_->waitingBulkTransfers() == 4; }));
+    camera_.cancelAsyncFrames();
+    EXPECT_EQ(camera_.queuedAsyncFrames(), 0);
+    EXPECT_EQ(sim_->waitingBulkTransfers(), 0u);
+    int received = -1;
+    bool cut = true;
+    EXPECT_EQ(camera_.waitAsyncFrame(kWaitMs, kPollMs, &received, &cut), nullptr);
+    camera_.releaseAsyncXfer();
+}
+
+// The camera ends every frame with a short transfer: one that comes short
+// before the frame's last ends the frame at once, and says the frame was cut.
+TEST_F(BulkXferTest, TransferShortBeforeTheLastEndsTheFrame)
+{
+    Plug();
+    const int bytes = 4 * kMiB;
+    std::vector<uint8_t> spare(bytes), frame(bytes);
+    Script({{Action::Fill}, {Action::Fill, 1000}, {Action::Hold}});
+    ASSERT_EQ(camera_.initAsyncXfer(bytes, Pieces(bytes), kMiB, kBulkIn, spare.data()), 1);
+    ASSERT_TRUE(camera_.queueAsyncFrame(frame.data()));
+    int received = -1;
+    bool cut = false;
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(camera_.waitAsyncFrame(20000, kPollMs, &received, &cut), frame.data());
+    EXPECT_LT(MillisecondsSince(start), 5000) << "the held transfers are not waited for";
+    EXPECT_EQ(received, 2 * kMiB - 1000);
+    EXPECT_TRUE(cut);
+    EXPECT_EQ(sim_->waitingBulkTransfers(), 0u);
+    camera_.releaseAsyncXfer();
+}
+
 TEST_F(BulkXferTest, UnplugMidFrameEndsTheFrameAtOnce)
 {
     Plug();

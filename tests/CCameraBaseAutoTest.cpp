@@ -331,14 +331,21 @@ TEST_F(AutoControl, WhiteBalanceDecisions)
     }
 }
 
-TEST_F(AutoControl, ThreadRegulatesTheReceiveBufferAndBalancesEveryFourthPass)
+// The thread looks at the frame the ring got last, read or not; a receive
+// buffer the transfers may be refilling is not a frame.
+TEST_F(AutoControl, ThreadRegulatesTheNewestFrameOfTheRingAndBalancesEveryFourthPass)
 {
     cam.m_iMaxWidth = kWidth;
     cam.m_iMaxHeight = kHeight;
     cam.InitVariable();
+    ASSERT_NE(cam.m_pCirBuf, nullptr);
     ASSERT_NE(cam.m_pFrameBuf, nullptr);
-    const auto frame = makeFrame(kWidth, kHeight, 1, bayer(60, 30, 30));
-    std::memcpy(cam.m_pFrameBuf, frame.data(), size_t(kWidth) * kHeight);
+    std::memset(cam.m_pFrameBuf, 255, size_t(kWidth) * kHeight);
+    auto frame = makeFrame(kWidth, kHeight, 1, bayer(60, 30, 30));
+    const int bytes = kWidth * kHeight;
+    ASSERT_EQ(cam.m_pCirBuf->InsertBuff(frame.data(), bytes, 0, 0, 0, 0, 0, 0), 0);
+    std::vector<uint8_t> read(frame.size());
+    ASSERT_TRUE(cam.m_pCirBuf->ReadBuff(read.data(), bytes, 0, nullptr));
     setAutos(false, true);
     cam.m_iFrameTimeUs = 1000;
     cam.m_iTransferTimeUs = 1000;

@@ -297,7 +297,7 @@ TEST_F(CameraTest, RecordingAveragesTheFramesIntoTheDark)
         ASSERT_TRUE(camera->m_bGettingDark) << "frame " << frame;
         for (size_t i = 0; i < count; ++i)
             camera->m_pImgBuf[i] = uint8_t(i % 200 + frame);
-        camera->DoGetDark();
+        camera->DoGetDark(camera->m_pImgBuf);
     }
     EXPECT_FALSE(camera->m_bGettingDark);
     ASSERT_NE(camera->m_pDarkBuf, nullptr);
@@ -345,7 +345,7 @@ TEST_F(DarkBitmapTest, SubtractsTheDarkCutToTheRegionOfInterest)
         const int average = sum / (c.width * c.height);
         const int count = c.width * c.height;
         std::memset(camera->m_pImgBuf, 100, size_t(count));
-        camera->SubtractDark();
+        camera->SubtractDark(camera->m_pImgBuf);
         for (int y = 0; y < c.height; ++y) {
             for (int x = 0; x < c.width; ++x) {
                 const int d = dark[size_t(c.startY + y) * kSide + c.startX + x];
@@ -454,7 +454,7 @@ TEST_F(HotPixelTest, RepairsFromTheNearestSameColourPixels)
             hot.push_back(r.hot);
         MarkHot(hot);
         const std::vector<int> before = FillFrame(c.wide);
-        camera->HandleHotPixels();
+        camera->HandleHotPixels(camera->m_pImgBuf);
         for (const Repair &r : c.repairs) {
             int sum = 0;
             for (const auto &[x, y] : r.sources)
@@ -478,7 +478,7 @@ TEST_F(HotPixelTest, SixteenBitFramesOfNarrowSensorsKeepTheirLowBitsClear)
         MarkHot({{10, 10}});
         FillFrame(true);
         const int mean = (At(10, 8) + At(8, 10) + At(12, 10) + At(10, 12)) / 4;
-        camera->HandleHotPixels();
+        camera->HandleHotPixels(camera->m_pImgBuf);
         EXPECT_EQ(At(10, 10), mean & mask) << depth << " bits";
     }
 }
@@ -491,7 +491,7 @@ TEST_F(HotPixelTest, RowWithHalfItsPixelsHotIsReplacedWhole)
     MarkHot(hot);
     EXPECT_TRUE(HotList().empty());
     const std::vector<int> before = FillFrame(false);
-    camera->HandleHotPixels();
+    camera->HandleHotPixels(camera->m_pImgBuf);
     for (int x = 0; x < kSide; ++x)
         ASSERT_EQ(At(x, 20), (before[18 * kSide + x] + before[22 * kSide + x]) >> 1) << x;
 }
@@ -548,7 +548,7 @@ TEST_F(DarkBitmapTest, HotPixelsOfTheDarkTakeTheirNeighboursMean)
     ASSERT_EQ(camera->m_iDarkHotCount, 1);
     Bytes frame = RandomBytes(size_t(kSide) * kSide, 5);
     std::memcpy(camera->m_pImgBuf, frame.data(), frame.size());
-    camera->HandleHotPixels();
+    camera->HandleHotPixels(camera->m_pImgBuf);
     frame[30 * kSide + 30] = uint8_t((frame[30 * kSide + 28] + frame[30 * kSide + 32]) >> 1);
     EXPECT_EQ(Copy(camera->m_pImgBuf, frame.size()), frame);
 }

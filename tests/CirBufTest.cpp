@@ -2,6 +2,7 @@
 // singleton, which reads HOME once; main points it at a temporary folder.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -57,26 +58,31 @@ Frame Read(CirBuf &ring, size_t bytes, int timeoutMs)
     return out;
 }
 
-class RunningRing : public testing::Test {
-protected:
-    void SetUp() override { ASSERT_TRUE(ring.StartInstBufThr()); }
-    void TearDown() override { ring.StopInstBufThr(); }
+// Takes a free slot, writes the frame into it as the transfers would and
+// publishes it; the verdict of EndInsert, or 1 when no slot was free.
+int FillStandard(CirBuf &ring, const Frame &frame)
+{
+    uint8_t *slot = ring.BeginInsert();
+    if (slot == nullptr)
+        return 1;
+    std::memcpy(slot, frame.data(), frame.size());
+    const int words = static_cast<int>(frame.size() / 2);
+    return ring.EndInsert(slot, static_cast<int>(frame.size()), kHead, 0, kTail, words - 1, 1,
+                          words - 2);
+}
 
-    // Offers a frame and waits until the ring holds its copy.
-    void Put(Frame &frame)
-    {
-        ASSERT_EQ(InsertStandard(ring, frame), 0);
-        ASSERT_TRUE(ring.WaitInsertIdle(-1));
-    }
+class CirBufRing : public testing::Test {
+protected:
+    void Put(Frame &frame) { ASSERT_EQ(InsertStandard(ring, frame), 0); }
 
     CirBuf ring{kSlotSize, 2};
 };
 
 } // namespace
 
-// Each offer goes to a fresh ring without insert thread. Whatever a refused
-// or rejected offer did, a good frame must be accepted after it; after an
-// accepted one it must be refused, since the first is still pending.
+// Each offer goes to a fresh ring of one slot. Whatever a refused or
+// rejected offer did, a good frame must be accepted after it; after an
+// accepted one it must be refused, since the first is still unread.
 TEST(CirBufInsert, VerdictsAndWhatTheyLeaveBehind)
 {
     struct Case {
@@ -122,7 +128,7 @@ TEST(CirBufInsert, VerdictsAndWhatTheyLeaveBehind)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        CirBuf ring(kSlotSize, 2);
+        CirBuf ring(kSlotSize, 1);
         Frame frame = MakeFrame(kSlotSize, 5);
         c.damage(frame);
         EXPECT_EQ(ring.InsertBuff(c.nullFrame ? nullptr : frame.data(), c.length, c.head,
@@ -152,7 +158,7 @@ TEST(CirBufLog, CounterMismatchAndNullDestinationAreLogged)
     EXPECT_NE(log.find("error, pData is 0\n"), std::string::npos) << log;
 }
 
-TEST_F(RunningRing, TwoFramesFillTheRingAndComeOutInOrderBitExact)
+TEST_F(CirBufRing, TwoFramesFillTheRingAndComeOutInOrderBitExact)
 {
     Frame first = MakeFrame(kSlotSize, 1);
     Frame second = MakeFrame(kSlotSize, 2);
@@ -169,7 +175,7 @@ TEST_F(RunningRing, TwoFramesFillTheRingAndComeOutInOrderBitExact)
     EXPECT_TRUE(Read(ring, kSlotSize, 0).empty());
 }
 
-TEST_F(RunningRing, ShortReadTakesTheFrameHeadAndConsumesTheFrame)
+TEST_F(CirBufRing, ShortReadTakesTheFrameHeadAndConsumesTheFrame)
 {
     Frame first = MakeFrame(kSlotSize, 1);
     Frame second = MakeFrame(kSlotSize, 2);
@@ -179,7 +185,7 @@ TEST_F(RunningRing, ShortReadTakesTheFrameHeadAndConsumesTheFrame)
     EXPECT_EQ(Read(ring, kSlotSize, 0), second);
 }
 
-TEST_F(RunningRing, ReadsOfAnEmptyRingTimeOut)
+TEST_F(CirBufRing, ReadsOfAnEmptyRingTimeOut)
 {
     Frame dest(kSlotSize);
     for (int timeoutMs : {0, 50, -7}) {
@@ -189,7 +195,7 @@ TEST_F(RunningRing, ReadsOfAnEmptyRingTimeOut)
     EXPECT_FALSE(ring.IsBuffHeadCorrect(0, 0));
 }
 
-TEST_F(RunningRing, ReadsOutsideTheSlotAreRefused)
+TEST_F(CirBufRing, ReadsOutsideTheSlotAreRefused)
 {
     Frame frame = MakeFrame(kSlotSize, 1);
     Put(frame);
@@ -199,19 +205,18 @@ TEST_F(RunningRing, ReadsOutsideTheSlotAreRefused)
     EXPECT_EQ(Read(ring, kSlotSize, 0), frame) << "a refused read must consume nothing";
 }
 
-TEST_F(RunningRing, ReadWithoutLimitReturnsWhenAFrameArrives)
+TEST_F(CirBufRing, ReadWithoutLimitReturnsWhenAFrameArrives)
 {
     Frame received;
     std::thread reader([&] { received = Read(ring, kSlotSize, -1); });
     std::this_thread::sleep_for(20ms); // lets the reader block first
     Frame frame = MakeFrame(kSlotSize, 9);
     ASSERT_EQ(InsertStandard(ring, frame), 0);
-    ASSERT_TRUE(ring.WaitInsertIdle(-1));
     reader.join();
     EXPECT_EQ(received, frame);
 }
 
-TEST_F(RunningRing, HeadCheckComparesTheFirstWordAndConsumesNothing)
+TEST_F(CirBufRing, HeadCheckComparesTheFirstWordAndConsumesNothing)
 {
     Frame frame = MakeFrame(kSlotSize, 0x1234);
     Put(frame);
@@ -222,7 +227,7 @@ TEST_F(RunningRing, HeadCheckComparesTheFirstWordAndConsumesNothing)
     EXPECT_EQ(Read(ring, kSlotSize, 0), frame);
 }
 
-TEST_F(RunningRing, AfterResetTheNextReadWaitsAndIndexesStartAfresh)
+TEST_F(CirBufRing, AfterResetTheNextReadWaitsAndIndexesStartAfresh)
 {
     Frame first = MakeFrame(kSlotSize, 1);
     Frame second = MakeFrame(kSlotSize, 2);
@@ -237,71 +242,123 @@ TEST_F(RunningRing, AfterResetTheNextReadWaitsAndIndexesStartAfresh)
     EXPECT_EQ(Read(ring, kSlotSize, 0), third);
 }
 
-// Without an insert thread an accepted frame stays pending: nothing copies
-// it, waiting for it times out, and a reset must drop it.
-TEST(CirBufReset, DropsAFrameNotYetCopied)
+// A reset drops the unread frames only: a slot being filled stays with its
+// producer, who may still publish it.
+TEST(CirBufReset, DropsUnreadFramesAndLeavesASlotBeingFilled)
 {
     CirBuf ring(kSlotSize, 2);
-    Frame frame = MakeFrame(kSlotSize, 1);
-    ASSERT_EQ(InsertStandard(ring, frame), 0);
-    EXPECT_FALSE(ring.WaitInsertIdle(10));
+    Frame first = MakeFrame(kSlotSize, 1);
+    Frame second = MakeFrame(kSlotSize, 2);
+    ASSERT_EQ(InsertStandard(ring, first), 0);
+    uint8_t *filling = ring.BeginInsert();
+    ASSERT_NE(filling, nullptr);
 
     ring.ResetCirBuff();
-    EXPECT_TRUE(ring.WaitInsertIdle(0));
-    ASSERT_TRUE(ring.StartInstBufThr());
     EXPECT_TRUE(Read(ring, kSlotSize, 30).empty());
-    EXPECT_EQ(InsertStandard(ring, frame), 0);
-    EXPECT_TRUE(ring.WaitInsertIdle(-1));
-    EXPECT_EQ(Read(ring, kSlotSize, 0), frame);
-    // The destructor stops the insert thread.
+    std::memcpy(filling, second.data(), second.size());
+    const int words = kSlotSize / 2;
+    EXPECT_EQ(ring.EndInsert(filling, kSlotSize, kHead, 0, kTail, words - 1, 1, words - 2), 0);
+    EXPECT_EQ(Read(ring, kSlotSize, 0), second);
 }
 
-TEST(CirBufSlots, SlotCountIsHeldToTheTableAndWriteBufferFollowsTheWriteIndex)
+TEST(CirBufSlots, SlotCountIsHeldToTheTable)
 {
     struct Case {
         int requested;
         int expected;
     };
-    for (const Case c : {Case{0, 1}, Case{1, 1}, Case{2, 2}, Case{3, 2}}) {
+    for (const Case c : {Case{0, 1}, Case{1, 1}, Case{2, 2}, Case{4, 4}, Case{5, 4}}) {
         SCOPED_TRACE(c.requested);
         CirBuf ring(kSlotSize, c.requested);
-        int count = -1;
-        uint8_t *slot = ring.GetWriteBuf(&count);
-        EXPECT_EQ(count, c.expected);
-        ASSERT_NE(slot, nullptr);
-        EXPECT_EQ(ring.GetWriteBuf(nullptr), slot);
+        EXPECT_EQ(ring.SlotCount(), c.expected);
     }
-
-    CirBuf ring(kSlotSize, 2);
-    ASSERT_TRUE(ring.StartInstBufThr());
-    uint8_t *firstSlot = ring.GetWriteBuf(nullptr);
-    Frame frame = MakeFrame(kSlotSize, 4);
-    ASSERT_EQ(InsertStandard(ring, frame), 0);
-    ASSERT_TRUE(ring.WaitInsertIdle(-1));
-    EXPECT_EQ(Frame(firstSlot, firstSlot + kSlotSize), frame);
-    EXPECT_NE(ring.GetWriteBuf(nullptr), firstSlot);
-    ring.StopInstBufThr();
 }
 
-// A producer that refills one transfer buffer right after WaitInsertIdle,
-// as the working loop does, while a reader drains the ring: every frame
-// must come out whole, in order.
-TEST(CirBufProducer, RefillAfterWaitInsertIdleNeverTearsAFrame)
+// The transfers fill slots in place: every slot held (being filled, unread
+// or being read) is out of reach of the next BeginInsert, frames come out
+// in the order they were published whatever slot they took, and a slot
+// given back or rejected is free again.
+TEST(CirBufSlots, SlotsFilledInPlaceAreHandedOutOnlyWhenFree)
+{
+    CirBuf ring(kSlotSize, 3);
+    uint8_t *a = ring.BeginInsert();
+    uint8_t *b = ring.BeginInsert();
+    uint8_t *c = ring.BeginInsert();
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    ASSERT_NE(c, nullptr);
+    EXPECT_NE(a, b);
+    EXPECT_NE(b, c);
+    EXPECT_NE(a, c);
+    EXPECT_EQ(ring.BeginInsert(), nullptr) << "every slot is being filled";
+
+    const int words = kSlotSize / 2;
+    auto publish = [&](uint8_t *slot, const Frame &frame) {
+        std::memcpy(slot, frame.data(), frame.size());
+        return ring.EndInsert(slot, kSlotSize, kHead, 0, kTail, words - 1, 1, words - 2);
+    };
+    const Frame one = MakeFrame(kSlotSize, 1), two = MakeFrame(kSlotSize, 2);
+    EXPECT_EQ(publish(b, one), 0);
+    EXPECT_EQ(publish(a, two), 0);
+    ring.CancelInsert(c);
+    uint8_t *again = ring.BeginInsert();
+    EXPECT_EQ(again, c) << "the only free slot is the one given back";
+    Frame damaged = MakeFrame(kSlotSize, 3);
+    damaged[0] ^= 1;
+    EXPECT_EQ(publish(again, damaged), 2);
+    EXPECT_EQ(ring.BeginInsert(), c) << "a rejected frame's slot is free again";
+    EXPECT_EQ(ring.BeginInsert(), nullptr) << "two unread, one being filled";
+
+    EXPECT_EQ(Read(ring, kSlotSize, 0), one);
+    EXPECT_EQ(Read(ring, kSlotSize, 0), two);
+}
+
+// The newest frame stays readable for the automatic controls: read or not,
+// it is not handed out for filling while locked, and there is none after a
+// reset or while its slot is being filled again.
+TEST(CirBufNewest, LockedNewestFrameIsNotRefilled)
+{
+    CirBuf ring(kSlotSize, 2);
+    int length = -1;
+    EXPECT_EQ(ring.LockNewest(&length), nullptr) << "nothing published yet";
+
+    Frame first = MakeFrame(kSlotSize, 1);
+    ASSERT_EQ(InsertStandard(ring, first), 0);
+    EXPECT_EQ(Read(ring, kSlotSize, 0), first);
+    const uint8_t *newest = ring.LockNewest(&length);
+    ASSERT_NE(newest, nullptr);
+    EXPECT_EQ(length, kSlotSize);
+    EXPECT_EQ(Frame(newest, newest + kSlotSize), first);
+
+    uint8_t *other = ring.BeginInsert();
+    EXPECT_NE(other, newest);
+    EXPECT_EQ(ring.BeginInsert(), nullptr) << "the locked slot must not be refilled";
+    ring.CancelInsert(other);
+    ring.UnlockNewest(newest);
+
+    Frame second = MakeFrame(kSlotSize, 2);
+    ASSERT_EQ(FillStandard(ring, second), 0);
+    const uint8_t *latest = ring.LockNewest(nullptr);
+    ASSERT_NE(latest, nullptr);
+    EXPECT_EQ(Frame(latest, latest + kSlotSize), second);
+    ring.UnlockNewest(latest);
+
+    ring.ResetCirBuff();
+    EXPECT_EQ(ring.LockNewest(nullptr), nullptr) << "a reset starts a new run";
+}
+
+// A producer filling slots in place while a reader drains the ring, as the
+// working loop and a caller do: every frame must come out whole, in order.
+TEST(CirBufProducer, SlotsFilledWhileReadingNeverTearAFrame)
 {
     constexpr size_t kBytes = 256 * 1024;
     constexpr int kFrames = 200;
-    CirBuf ring(kBytes, 2);
-    ASSERT_TRUE(ring.StartInstBufThr());
+    CirBuf ring(kBytes, 4);
 
     std::atomic<bool> producing{true};
     std::thread producer([&] {
-        Frame transfer(kBytes);
-        for (int counter = 1; counter <= kFrames; ++counter) {
-            const Frame next = MakeFrame(kBytes, static_cast<uint16_t>(counter));
-            std::memcpy(transfer.data(), next.data(), kBytes);
-            if (InsertStandard(ring, transfer) == 0)
-                ring.WaitInsertIdle(-1);
-        }
+        for (int counter = 1; counter <= kFrames; ++counter)
+            FillStandard(ring, MakeFrame(kBytes, static_cast<uint16_t>(counter)));
         producing = false;
     });
 
@@ -323,7 +380,6 @@ TEST(CirBufProducer, RefillAfterWaitInsertIdleNeverTearsAFrame)
         ++received;
     }
     producer.join();
-    ring.StopInstBufThr();
     EXPECT_TRUE(whole) << "a frame came out mixed with its successor";
     EXPECT_GT(received, 0);
 }

@@ -119,8 +119,10 @@ CCameraFX3::CCameraFX3()
     : m_ucFPGAReg0(0), m_ucFPGAReg10(0), m_ucFPGAReg11(0), m_ucFPGAReg25(0), m_ucFPGAReg24(0),
       m_ucFPGAReg40(0), m_ucFPGAReg41(0), m_ucFPGAReg39(0), m_bOpen(false), m_bRemoved(false), m_pUsbContext(nullptr),
       m_pDevHandle(nullptr), m_csTransport(), m_ucXferDone(0), m_iXferLength(-1), m_iXferStatus(0),
-      m_iRecvBytes(0), m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1),
-      m_iXferCount(0), m_iXferInFlightMax(0), m_pucXferSubmitted(nullptr), m_ppXfer(nullptr),
+      m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1), m_iXferCount(0),
+      m_iXferInFlightMax(0), m_iXferSets(0), m_iXferBytes(0), m_iXferFrameBytes(0),
+      m_pXferBuffer(nullptr), m_iXferFirstSet(0), m_iXferQueued(0), m_pSetBuffer{},
+      m_iSetRecvBytes{}, m_iSetSubmitted{}, m_pucXferSubmitted(nullptr), m_ppXfer(nullptr),
       m_ppStepXfer(nullptr), m_piStepXferDone(nullptr)
 {
     InitializeCriticalSection(&m_csTransport);
@@ -300,17 +302,28 @@ int CCameraFX3::GetFPGAVer(uint16_t *version, uint8_t *digits)
 
 int CCameraFX3::GetFPGAVer()
 {
-    if (!GetFPGAVer(&m_usFPGAVer, m_ucFPGAVerDigit)) {
+    // The working loop's link check reads the version too, while a caller
+    // may be initialising: the stored version changes under the lock.
+    uint16_t version = 0;
+    uint8_t digits[sizeof m_ucFPGAVerDigit] = {};
+    const int result = GetFPGAVer(&version, digits);
+    {
+        TransportLock lock(m_csTransport);
+        m_usFPGAVer = version;
+        memcpy(m_ucFPGAVerDigit, digits, sizeof digits);
+    }
+    if (!result) {
         DbgPrint(-1, "GetFPGAVer", "Failed to get fpga ver.\n");
         return 0;
     }
-    DbgPrint(-1, "GetFPGAVer", "Get fpga ver: %x.%x.%x.%x\n", m_ucFPGAVerDigit[0],
-             m_ucFPGAVerDigit[1], m_ucFPGAVerDigit[2], m_ucFPGAVerDigit[3]);
+    DbgPrint(-1, "GetFPGAVer", "Get fpga ver: %x.%x.%x.%x\n", digits[0], digits[1], digits[2],
+             digits[3]);
     return 1;
 }
 
 void CCameraFX3::GetFPGAVerVal(uint16_t *version, uint8_t *digits)
 {
+    TransportLock lock(m_csTransport);
     *version = m_usFPGAVer;
     memcpy(digits, m_ucFPGAVerDigit, sizeof m_ucFPGAVerDigit);
 }

@@ -193,18 +193,34 @@ public:
 
     // Bulk-in frames, pipelined: the transfers of one frame are submitted at
     // once (up to the in-flight limit) and waited for in order. initAsyncXfer
-    // prepares count transfers of transferBytes (the last one takes the rest
-    // of totalBytes) into buffer; a table of another size is reallocated.
-    // Returns 0 when the device is not open, the sizes do not fit or memory
-    // runs out.
+    // prepares frames of totalBytes in count transfers of transferBytes (the
+    // last one takes the rest), startAsyncXfer's into buffer; a table of
+    // another size is reallocated, and frames queued are given up. Returns 0
+    // when the device is not open, the sizes do not fit or memory runs out.
     int initAsyncXfer(int totalBytes, int count, int transferBytes, uint8_t endpoint,
                       uint8_t *buffer);
     // Receives one frame; *received is the byte count (a frame exactly 512
-    // bytes short counts as complete). The first failed or timed-out transfer
-    // cancels the rest of the frame. No transfer is left with libusb on
+    // bytes short counts as complete). The first failed or timed-out
+    // transfer, or one shorter than asked before the frame's last, ends the
+    // frame: the rest is cancelled. No transfer is left with libusb on
     // return. Always returns 1; the running flag is not consulted.
     int startAsyncXfer(uint32_t waitMs, uint32_t pollMs, int *received, bool *running,
                        int expectedBytes);
+    // Frames queued ahead, so that the link never waits for the host between
+    // two frames. queueAsyncFrame submits the transfers of a frame into
+    // buffer, behind the frames queued before it; false (nothing submitted)
+    // when kAsyncFrameSets frames are queued, or two frames do not fit the
+    // in-flight limit together and one is. waitAsyncFrame receives the oldest
+    // queued frame as startAsyncXfer does and returns its buffer (null when
+    // none is queued); *cut tells that the frame was given up after part of
+    // it had come, so that the camera may still be sending the rest.
+    // cancelAsyncFrames gives up every queued frame: no transfer is left
+    // with libusb.
+    static constexpr int kAsyncFrameSets = 2;
+    bool queueAsyncFrame(uint8_t *buffer);
+    uint8_t *waitAsyncFrame(uint32_t waitMs, uint32_t pollMs, int *received, bool *cut);
+    void cancelAsyncFrames();
+    int queuedAsyncFrames() const { return m_iXferQueued; }
     void releaseAsyncXfer();
 
     // Bulk-in frames, one transfer at a time. beginAsyncXfer returns the
@@ -237,15 +253,26 @@ protected:
     uint8_t m_ucXferDone;
     int32_t m_iXferLength;
     int32_t m_iXferStatus;
-    int32_t m_iRecvBytes;
 
     uint8_t m_ucFirmwareVer;
     uint16_t m_usFPGAVer;
     uint8_t m_ucFPGAVerDigit[4];
     int32_t m_iProductID;
 
+    // Pipelined transfers come in frame sets of m_iXferCount, set s at
+    // index s x m_iXferCount of the tables; queued frames take the sets in
+    // turn from m_iXferFirstSet.
     int32_t m_iXferCount;          // pipelined transfers per frame
-    int32_t m_iXferInFlightMax;    // most pipelined transfers submitted at one time
+    int32_t m_iXferInFlightMax;    // most pipelined transfers of a frame submitted at one time
+    int32_t m_iXferSets;           // frame sets in the tables: 1, or kAsyncFrameSets
+    int32_t m_iXferBytes;          // bytes of every transfer but a frame's last
+    int32_t m_iXferFrameBytes;
+    uint8_t *m_pXferBuffer;        // where startAsyncXfer receives
+    int32_t m_iXferFirstSet;       // set of the oldest queued frame
+    int32_t m_iXferQueued;         // frames queued
+    uint8_t *m_pSetBuffer[kAsyncFrameSets];
+    int32_t m_iSetRecvBytes[kAsyncFrameSets]; // bytes the set's frame has received
+    int32_t m_iSetSubmitted[kAsyncFrameSets]; // transfers of the set submitted so far
     // Per pipelined transfer: not submitted, with libusb, or ended and not
     // yet waited for.
     uint8_t *m_pucXferSubmitted;
@@ -262,7 +289,10 @@ private:
     int AsyncXferIndex(const libusb_transfer *transfer) const;
     void WaitForXferEnd(int index, uint32_t budgetMs, uint32_t sliceMs);
     void CancelAsyncXfer(int index);
-    void DrainAsyncXfers();
+    void DrainAsyncFrame(int set);
+    void SubmitAsyncXfers(int set, int first, int end);
+    uint8_t *WaitAsyncFrame(uint32_t waitMs, uint32_t pollMs, int expectedBytes, int *received,
+                            bool *cut);
     void FreeAsyncXferTables();
     void FreeStepXferTables(int count);
 

@@ -55,13 +55,17 @@ int XferStatusToResult(int status)
     return kUnknownStatusResult;
 }
 
+// Transfers of transferBytes that stay below the usbfs allowance together.
+int UsbfsLimit(int transferBytes)
+{
+    const int limit = kUsbfsAllowance / transferBytes;
+    return static_cast<int64_t>(limit) * transferBytes == kUsbfsAllowance ? limit - 1 : limit;
+}
+
 // At least one transfer, so that a frame always makes progress.
 int InFlightLimit(int transferBytes, int count)
 {
-    int limit = min(kUsbfsAllowance / transferBytes, count);
-    if (static_cast<int64_t>(limit) * transferBytes == kUsbfsAllowance)
-        --limit;
-    return max(limit, 1);
+    return max(min(UsbfsLimit(transferBytes), count), 1);
 }
 
 // A zero slice would make event handling spin instead of sleep.
@@ -95,17 +99,18 @@ template <typename T> void FreeArray(T *&array)
 void LIBUSB_CALL CCameraFX3::AsyncXferCallback(libusb_transfer *transfer)
 {
     auto *camera = static_cast<CCameraFX3 *>(transfer->user_data);
+    const int index = camera->AsyncXferIndex(transfer);
     camera->m_iXferStatus = transfer->status;
     if (transfer->status == LIBUSB_TRANSFER_NO_DEVICE)
         camera->m_bRemoved = true;
     if (transfer->status == LIBUSB_TRANSFER_COMPLETED) {
         camera->m_iXferLength = transfer->actual_length;
-        camera->m_iRecvBytes += transfer->actual_length;
+        camera->m_iSetRecvBytes[index / camera->m_iXferCount] += transfer->actual_length;
     } else if (transfer->status >= LIBUSB_TRANSFER_ERROR &&
                transfer->status <= LIBUSB_TRANSFER_OVERFLOW) {
         camera->m_iXferLength = -1;
     }
-    camera->m_pucXferSubmitted[camera->AsyncXferIndex(transfer)] = kXferEnded;
+    camera->m_pucXferSubmitted[index] = kXferEnded;
     camera->m_ucXferDone = 1;
 }
 
@@ -114,12 +119,14 @@ void LIBUSB_CALL CCameraFX3::StepXferCallback(libusb_transfer *transfer)
     *static_cast<int *>(transfer->user_data) = 1;
 }
 
-// Transfer i starts i whole transfer lengths into the frame.
+// Where the transfer stands in the table (frame set by frame set).
 int CCameraFX3::AsyncXferIndex(const libusb_transfer *transfer) const
 {
-    if (m_iXferCount < 2)
-        return 0;
-    return static_cast<int>((transfer->buffer - m_ppXfer[0]->buffer) / m_ppXfer[0]->length);
+    const int total = m_iXferSets * m_iXferCount;
+    for (int i = 0; i < total; ++i)
+        if (m_ppXfer[i] == transfer)
+            return i;
+    return 0;
 }
 
 // Handles events until transfer index has ended or budgetMs have passed,
@@ -147,21 +154,25 @@ void CCameraFX3::CancelAsyncXfer(int index)
     }
 }
 
-void CCameraFX3::DrainAsyncXfers()
+// Cancels every transfer of the frame set still with libusb.
+void CCameraFX3::DrainAsyncFrame(int set)
 {
+    uint8_t *state = m_pucXferSubmitted + set * m_iXferCount;
     for (int i = 0; i < m_iXferCount; ++i)
-        if (m_pucXferSubmitted[i] == kXferInFlight)
-            CancelAsyncXfer(i);
-    std::fill_n(m_pucXferSubmitted, m_iXferCount, kXferIdle);
+        if (state[i] == kXferInFlight)
+            CancelAsyncXfer(set * m_iXferCount + i);
+    std::fill_n(state, m_iXferCount, kXferIdle);
 }
 
 void CCameraFX3::FreeAsyncXferTables()
 {
     if (m_ppXfer && m_pucXferSubmitted)
-        DrainAsyncXfers();
-    FreeXferTable(m_ppXfer, m_iXferCount);
+        cancelAsyncFrames();
+    FreeXferTable(m_ppXfer, m_iXferSets * m_iXferCount);
     FreeArray(m_pucXferSubmitted);
     m_iXferCount = 0;
+    m_iXferSets = 0;
+    m_iXferFirstSet = 0;
 }
 
 int CCameraFX3::initAsyncXfer(int totalBytes, int count, int transferBytes, uint8_t endpoint,
@@ -174,85 +185,150 @@ int CCameraFX3::initAsyncXfer(int totalBytes, int count, int transferBytes, uint
     if (lastBytes < 1)
         return 0;
 
-    if (m_ppXfer && count != m_iXferCount)
+    // Frames are queued ahead only as far as they fit the allowance together.
+    const int sets = kAsyncFrameSets * static_cast<int64_t>(count) <= UsbfsLimit(transferBytes)
+                         ? kAsyncFrameSets
+                         : 1;
+    if (m_ppXfer && (count != m_iXferCount || sets != m_iXferSets))
         FreeAsyncXferTables();
     if (!m_ppXfer) {
-        m_ppXfer = new (std::nothrow) libusb_transfer *[count]();
-        m_pucXferSubmitted = new (std::nothrow) uint8_t[count]();
+        const int total = sets * count;
+        m_ppXfer = new (std::nothrow) libusb_transfer *[total]();
+        m_pucXferSubmitted = new (std::nothrow) uint8_t[total]();
         m_iXferCount = count;
+        m_iXferSets = sets;
         bool allocated = m_ppXfer && m_pucXferSubmitted;
-        for (int i = 0; allocated && i < count; ++i)
+        for (int i = 0; allocated && i < total; ++i)
             allocated = (m_ppXfer[i] = libusb_alloc_transfer(0)) != nullptr;
         if (!allocated) {
             FreeAsyncXferTables();
             return 0;
         }
+    } else {
+        cancelAsyncFrames();
     }
 
     m_iXferInFlightMax = InFlightLimit(transferBytes, count);
-    for (int i = 0; i < count; ++i) {
-        const int length = i == count - 1 ? static_cast<int>(lastBytes) : transferBytes;
+    m_iXferBytes = transferBytes;
+    m_iXferFrameBytes = totalBytes;
+    m_pXferBuffer = buffer;
+    for (int i = 0; i < sets * count; ++i) {
+        const int piece = i % count;
+        const int length = piece == count - 1 ? static_cast<int>(lastBytes) : transferBytes;
         libusb_fill_bulk_transfer(m_ppXfer[i], m_pDevHandle, endpoint,
-                                  buffer + static_cast<size_t>(i) * transferBytes, length,
+                                  buffer + static_cast<size_t>(piece) * transferBytes, length,
                                   AsyncXferCallback, this, kNoTimeout);
     }
     return 1;
 }
 
-int CCameraFX3::startAsyncXfer(uint32_t waitMs, uint32_t pollMs, int *received, bool *,
-                               int expectedBytes)
+// Submits transfers first..end-1 of the frame set; one that libusb refuses
+// stays idle and its bytes are missing from the frame.
+void CCameraFX3::SubmitAsyncXfers(int set, int first, int end)
 {
-    m_iRecvBytes = 0;
-    if (!m_ppXfer || !m_bOpen) {
-        *received = 0;
-        return 1;
-    }
+    for (int i = set * m_iXferCount + first; i < set * m_iXferCount + end; ++i)
+        m_pucXferSubmitted[i] =
+            NoteResult(libusb_submit_transfer(m_ppXfer[i])) == 0 ? kXferInFlight : kXferIdle;
+    m_iSetSubmitted[set] = end;
+}
 
+bool CCameraFX3::queueAsyncFrame(uint8_t *buffer)
+{
+    if (!m_ppXfer || !m_bOpen || !buffer || m_iXferQueued == m_iXferSets)
+        return false;
+    const int set = (m_iXferFirstSet + m_iXferQueued) % m_iXferSets;
+    for (int i = 0; i < m_iXferCount; ++i)
+        m_ppXfer[set * m_iXferCount + i]->buffer = buffer + static_cast<size_t>(i) * m_iXferBytes;
+    m_pSetBuffer[set] = buffer;
+    m_iSetRecvBytes[set] = 0;
+    // A frame beyond the in-flight limit goes out in batches as it comes in.
+    SubmitAsyncXfers(set, 0, std::min(m_iXferCount, m_iXferInFlightMax));
+    ++m_iXferQueued;
+    return true;
+}
+
+uint8_t *CCameraFX3::WaitAsyncFrame(uint32_t waitMs, uint32_t pollMs, int expectedBytes,
+                                    int *received, bool *cut)
+{
+    *received = 0;
+    *cut = false;
+    if (m_iXferQueued == 0)
+        return nullptr;
+    const int set = m_iXferFirstSet;
+    const int first = set * m_iXferCount;
     bool allWell = true;
     bool complete = false;
-    for (int first = 0; allWell && !complete && first < m_iXferCount;
-         first += m_iXferInFlightMax) {
-        const int end = first + min(m_iXferCount - first, m_iXferInFlightMax);
-        for (int i = first; i < end; ++i)
-            m_pucXferSubmitted[i] =
-                NoteResult(libusb_submit_transfer(m_ppXfer[i])) == 0 ? kXferInFlight : kXferIdle;
-        m_ucXferDone = 0;
-        uint32_t sliceMs = waitMs;
-
-        for (int j = first; j < end; ++j) {
-            if (m_pucXferSubmitted[j] == kXferIdle)
-                continue; // its bytes are missing from the count
-            if (allWell)
-                WaitForXferEnd(j, waitMs, sliceMs);
-            if (m_iRecvBytes == expectedBytes) {
-                complete = true;
+    uint32_t sliceMs = waitMs;
+    for (int j = 0; j < m_iXferCount && !complete; ++j) {
+        if (j == m_iSetSubmitted[set]) {
+            if (!allWell)
                 break;
-            }
-            // Still with libusb: the budget ran out, or an earlier transfer
-            // failed. Either way the rest of the frame is given up.
-            if (m_pucXferSubmitted[j] == kXferInFlight) {
-                CancelAsyncXfer(j);
-                allWell = false;
-            } else if (m_ppXfer[j]->status != LIBUSB_TRANSFER_COMPLETED) {
-                allWell = false;
-            }
-            m_pucXferSubmitted[j] = kXferIdle;
-            m_ucXferDone = 0;
-            if (j == 0)
-                sliceMs = pollMs;
+            SubmitAsyncXfers(set, j, std::min(m_iXferCount, j + m_iXferInFlightMax));
         }
+        const int i = first + j;
+        if (m_pucXferSubmitted[i] == kXferIdle)
+            continue; // its bytes are missing from the count
+        if (allWell)
+            WaitForXferEnd(i, waitMs, sliceMs);
+        complete = m_iSetRecvBytes[set] == expectedBytes;
+        // Still with libusb: the budget ran out, or an earlier transfer
+        // failed. Short of its length before the frame's last transfer: the
+        // camera has ended the frame. Either way the rest of the frame is
+        // given up.
+        const libusb_transfer &xfer = *m_ppXfer[i];
+        if (!complete && m_pucXferSubmitted[i] == kXferInFlight) {
+            CancelAsyncXfer(i);
+            allWell = false;
+        } else if (!complete && (xfer.status != LIBUSB_TRANSFER_COMPLETED ||
+                                 (j < m_iXferCount - 1 && xfer.actual_length < xfer.length))) {
+            allWell = false;
+        }
+        m_pucXferSubmitted[i] = kXferIdle;
+        m_ucXferDone = 0;
+        if (j == 0)
+            sliceMs = pollMs;
     }
     // A frame complete early leaves nothing pending normally; make sure.
-    DrainAsyncXfers();
+    DrainAsyncFrame(set);
+    m_iXferFirstSet = (set + 1) % m_iXferSets;
+    --m_iXferQueued;
 
+    const int bytes = m_iSetRecvBytes[set];
     if (complete) {
         *received = expectedBytes;
-    } else if (m_iRecvBytes + kShortPacketSlack == expectedBytes) {
+    } else if (bytes + kShortPacketSlack == expectedBytes) {
         *received = expectedBytes;
         DbgPrint(-1, "startAsyncXfer", "+512\n");
     } else {
-        *received = m_iRecvBytes;
+        *received = bytes;
+        *cut = bytes > 0 && !allWell;
     }
+    return m_pSetBuffer[set];
+}
+
+uint8_t *CCameraFX3::waitAsyncFrame(uint32_t waitMs, uint32_t pollMs, int *received, bool *cut)
+{
+    return WaitAsyncFrame(waitMs, pollMs, m_iXferFrameBytes, received, cut);
+}
+
+void CCameraFX3::cancelAsyncFrames()
+{
+    for (; m_iXferQueued > 0; --m_iXferQueued) {
+        DrainAsyncFrame(m_iXferFirstSet);
+        m_iXferFirstSet = (m_iXferFirstSet + 1) % m_iXferSets;
+    }
+}
+
+int CCameraFX3::startAsyncXfer(uint32_t waitMs, uint32_t pollMs, int *received, bool *,
+                               int expectedBytes)
+{
+    *received = 0;
+    if (!m_ppXfer || !m_bOpen)
+        return 1;
+    cancelAsyncFrames();
+    bool cut = false;
+    if (queueAsyncFrame(m_pXferBuffer))
+        WaitAsyncFrame(waitMs, pollMs, expectedBytes, received, &cut);
     return 1;
 }
 

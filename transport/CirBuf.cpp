@@ -10,11 +10,11 @@
 
 namespace {
 
-// Absolute time timeoutMs (>= 0) from now on the given clock.
-timespec DeadlineAfter(clockid_t clock, int timeoutMs)
+// Absolute time timeoutMs (>= 0) from now on the monotonic clock.
+timespec DeadlineAfter(int timeoutMs)
 {
     timespec deadline{};
-    clock_gettime(clock, &deadline);
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += timeoutMs / 1000;
     deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
     if (deadline.tv_nsec >= 1000000000L) {
@@ -24,229 +24,151 @@ timespec DeadlineAfter(clockid_t clock, int timeoutMs)
     return deadline;
 }
 
-// Waits on cond (section held once by the caller) until done() holds or
-// the deadline (null: none) passes; returns done().
-template <typename Done>
-bool WaitUntil(pthread_cond_t &cond, S_MUTEX_UNIX &section, const timespec *deadline, Done done)
-{
-    while (!done()) {
-        const int err = deadline != nullptr
-                            ? pthread_cond_timedwait(&cond, &section.mutex, deadline)
-                            : pthread_cond_wait(&cond, &section.mutex);
-        if (err == ETIMEDOUT)
-            return done();
-    }
-    return true;
-}
-
 } // namespace
 
 CirBuf::CirBuf(long slotSize, int slotCount)
-    : m_iReadIdx(0), m_InsertThr(), m_lSlotSize(slotSize < 0 ? 0 : slotSize), m_pSlot(),
-      m_pPending(nullptr), m_usHeadMarker(0), m_usTailMarker(0), m_iHeadPos(0), m_iTailPos(0),
-      m_iCountPos0(0), m_iCountPos1(0), m_bValid(false), m_iLength(0), m_iFilled(0),
-      m_bBusy(false), m_iWriteIdx(0), m_ReadyMutex(), m_ReadyCond(), m_ReadyCondAttr(),
-      m_bReadyCondAttrOk(false), m_bReadyCondOk(false), m_InsertCond(), m_IdleCond(),
-      m_IdleClock(CLOCK_MONOTONIC), m_InsertMutex(), m_SlotMutex(),
-      m_iSlotCount(slotCount < 1 ? 1 : slotCount > kMaxSlots ? kMaxSlots : slotCount)
+    : m_lSlotSize(slotSize < 0 ? 0 : slotSize),
+      m_iSlotCount(slotCount < 1 ? 1 : slotCount > kMaxSlots ? kMaxSlots : slotCount), m_Slot(),
+      m_iUnread(), m_iHead(0), m_iUnreadCount(0), m_ulPublished(0), m_iNewest(-1), m_Mutex(),
+      m_ReadyCond(), m_bReadyCondOk(false)
 {
-    for (S_MUTEX_UNIX &slot : m_SlotMutex)
-        InitializeCriticalSection(&slot);
-    InitializeCriticalSection(&m_InsertMutex);
-    InitCondMutex();
-    pthread_cond_init(&m_InsertCond, nullptr);
-    if (m_bReadyCondOk) {
-        pthread_cond_init(&m_IdleCond, &m_ReadyCondAttr);
-    } else {
-        pthread_cond_init(&m_IdleCond, nullptr);
-        m_IdleClock = CLOCK_REALTIME;
+    InitializeCriticalSection(&m_Mutex);
+    pthread_condattr_t attr;
+    if (pthread_condattr_init(&attr) == 0) {
+        m_bReadyCondOk = pthread_condattr_setclock(&attr, CLOCK_MONOTONIC) == 0 &&
+                         pthread_cond_init(&m_ReadyCond, &attr) == 0;
+        pthread_condattr_destroy(&attr);
     }
+    if (!m_bReadyCondOk)
+        DbgPrint(-1, "CirBuf", "ready condition set-up failed\n");
 
-    // Slot contents are not cleared: every frame overwrites what it reads back.
+    // Slot contents are not cleared: the pages are touched only by the
+    // frames that fill them.
     int allocated = 0;
     while (allocated < m_iSlotCount) {
-        m_pSlot[allocated].reset(new (std::nothrow) uint8_t[m_lSlotSize]);
-        if (!m_pSlot[allocated]) {
+        m_Slot[allocated].pData.reset(new (std::nothrow) uint8_t[m_lSlotSize]);
+        if (!m_Slot[allocated].pData) {
             DbgPrint(-1, "CirBuf", "slot %d alloc fail\n", allocated);
             break;
         }
         ++allocated;
     }
     m_iSlotCount = allocated;
-
-    m_InsertThr.InitFuncPt(InsertBufThd);
 }
 
 CirBuf::~CirBuf()
 {
-    // A still running insert thread would wait on the conditions freed below.
-    m_InsertThr.ClearRunFlag();
-    WakeInsertThread();
-    m_InsertThr.Stop();
-
-    for (S_MUTEX_UNIX &slot : m_SlotMutex)
-        DeleteCriticalSection(&slot);
-    DeleteCriticalSection(&m_InsertMutex);
-    DestroyCondMutex();
-    pthread_cond_destroy(&m_InsertCond);
-    pthread_cond_destroy(&m_IdleCond);
+    DeleteCriticalSection(&m_Mutex);
+    if (m_bReadyCondOk)
+        pthread_cond_destroy(&m_ReadyCond);
 }
 
-void CirBuf::InitCondMutex()
+int CirBuf::SlotOf(const uint8_t *data) const
 {
-    int err = InitializeCriticalSection(&m_ReadyMutex);
-    if (err != 0) {
-        DbgPrint(-1, "InitCondMutex", "InitializeCriticalSection fail: %s\n", strerror(err));
-        return;
+    for (int i = 0; i < m_iSlotCount; ++i)
+        if (m_Slot[i].pData.get() == data)
+            return i;
+    return -1;
+}
+
+int CirBuf::FreeSlot() const
+{
+    int best = -1;
+    for (int i = 0; i < m_iSlotCount; ++i) {
+        const Slot &slot = m_Slot[i];
+        if (slot.state == SlotState::kFree && slot.iLocks == 0 &&
+            (best < 0 || slot.ulPublished < m_Slot[best].ulPublished))
+            best = i;
     }
-    err = pthread_condattr_init(&m_ReadyCondAttr);
-    if (err != 0) {
-        DbgPrint(-1, "InitCondMutex", "pthread_condattr_init fail: %s\n", strerror(err));
-        return;
+    return best;
+}
+
+uint8_t *CirBuf::BeginInsert()
+{
+    SectionLock lock(m_Mutex);
+    const int slot = FreeSlot();
+    if (slot < 0)
+        return nullptr;
+    m_Slot[slot].state = SlotState::kFilling;
+    return m_Slot[slot].pData.get();
+}
+
+void CirBuf::CancelInsert(uint8_t *data)
+{
+    SectionLock lock(m_Mutex);
+    const int slot = SlotOf(data);
+    if (slot >= 0 && m_Slot[slot].state == SlotState::kFilling)
+        m_Slot[slot].state = SlotState::kFree;
+}
+
+void CirBuf::Publish(int slot, int length)
+{
+    Slot &published = m_Slot[slot];
+    published.state = SlotState::kUnread;
+    published.iLength = length;
+    published.ulPublished = ++m_ulPublished;
+    m_iUnread[(m_iHead + m_iUnreadCount) % kMaxSlots] = slot;
+    ++m_iUnreadCount;
+    m_iNewest = slot;
+    // Broadcast: a waiting head check does not consume the frame.
+    if (m_bReadyCondOk)
+        pthread_cond_broadcast(&m_ReadyCond);
+}
+
+int CirBuf::EndInsert(uint8_t *data, int length, uint16_t headMarker, int headPos,
+                      uint16_t tailMarker, int tailPos, int counterPos0, int counterPos1)
+{
+    const FrameMarkers markers{headMarker, headPos, tailMarker, tailPos, counterPos0, counterPos1};
+    FrameCheck check = FrameCheck::kBadMarker;
+    if (length > 0 && length <= m_lSlotSize) {
+        check = markers.Check(data, length);
+        if (check == FrameCheck::kCounterMismatch)
+            DbgPrint(-1, "InsertBuff", "Count Addrcount0= %02X, Addrcount1=%02X \n",
+                     FrameWordAt(data, counterPos0), FrameWordAt(data, counterPos1));
     }
-    m_bReadyCondAttrOk = true;
-    err = pthread_condattr_setclock(&m_ReadyCondAttr, CLOCK_MONOTONIC);
-    if (err != 0) {
-        DbgPrint(-1, "InitCondMutex", "pthread_condattr_setclock fail: %s\n", strerror(err));
-        return;
+    SectionLock lock(m_Mutex);
+    const int slot = SlotOf(data);
+    if (slot < 0 || m_Slot[slot].state != SlotState::kFilling)
+        return 2;
+    if (check != FrameCheck::kGood) {
+        m_Slot[slot].state = SlotState::kFree;
+        return 2;
     }
-    m_bReadyCondOk = pthread_cond_init(&m_ReadyCond, &m_ReadyCondAttr) == 0;
-}
-
-void CirBuf::DestroyCondMutex()
-{
-    int err = 0;
-    if (m_bReadyCondAttrOk && (err = pthread_condattr_destroy(&m_ReadyCondAttr)) != 0)
-        DbgPrint(-1, "DestroyCondMutex", "pthread_condattr_destroy fail: %s\n", strerror(err));
-    if ((err = DeleteCriticalSection(&m_ReadyMutex)) != 0)
-        DbgPrint(-1, "DestroyCondMutex", "DeleteCriticalSection fail: %s\n", strerror(err));
-    if (m_bReadyCondOk && (err = pthread_cond_destroy(&m_ReadyCond)) != 0)
-        DbgPrint(-1, "DestroyCondMutex", "pthread_cond_destroy fail: %s\n", strerror(err));
-}
-
-bool CirBuf::StartInstBufThr()
-{
-    return m_InsertThr.Start(this);
-}
-
-void CirBuf::StopInstBufThr()
-{
-    m_InsertThr.ClearRunFlag();
-    DbgPrint(-1, "StopInstBufThr", ">> wait InsertBufThr exit\n");
-    DbgPrint(-1, "StopInstBufThr", "StopInstBufThr 0\n");
-    WakeInsertThread();
-    DbgPrint(-1, "StopInstBufThr", "StopInstBufThr 1\n");
-    m_InsertThr.Stop();
-    DbgPrint(-1, "StopInstBufThr", "<< wait InsertBufThr exit\n");
-}
-
-void CirBuf::WakeInsertThread()
-{
-    SectionLock lock(m_InsertMutex);
-    pthread_cond_signal(&m_InsertCond);
+    Publish(slot, length);
+    return 0;
 }
 
 int CirBuf::InsertBuff(uint8_t *frame, int length, uint16_t headMarker, int headPos,
                        uint16_t tailMarker, int tailPos, int counterPos0, int counterPos1)
 {
-    if (frame == nullptr || length <= 0 || length > m_lSlotSize || m_iFilled >= m_iSlotCount ||
-        m_bBusy || m_pPending != nullptr)
+    if (frame == nullptr || length <= 0 || length > m_lSlotSize)
         return 1;
-
-    // Quick to get: with nothing pending the insert thread is not copying.
-    SectionLock lock(m_InsertMutex);
-    if (m_pPending != nullptr)
+    uint8_t *slot = BeginInsert();
+    if (slot == nullptr)
         return 1;
-    m_iHeadPos = headPos;
-    m_iTailPos = tailPos;
-    m_iCountPos0 = counterPos0;
-    m_iCountPos1 = counterPos1;
-    m_usHeadMarker = headMarker;
-    m_usTailMarker = tailMarker;
-    m_iLength = length;
-    m_bValid = false;
-
-    const FrameMarkers markers{headMarker, headPos, tailMarker, tailPos, counterPos0, counterPos1};
-    switch (markers.Check(frame, length)) {
-    case FrameCheck::kGood:
-        break;
-    case FrameCheck::kBadMarker:
-        return 2;
-    case FrameCheck::kCounterMismatch:
-        DbgPrint(-1, "InsertBuff", "Count Addrcount0= %02X, Addrcount1=%02X \n",
-                 FrameWordAt(frame, counterPos0), FrameWordAt(frame, counterPos1));
-        return 2;
-    }
-
-    m_bValid = true;
-    m_pPending = frame;
-    pthread_cond_signal(&m_InsertCond);
-    return 0;
+    std::memcpy(slot, frame, static_cast<size_t>(length));
+    return EndInsert(slot, length, headMarker, headPos, tailMarker, tailPos, counterPos0,
+                     counterPos1);
 }
 
-bool CirBuf::WaitInsertIdle(int timeoutMs)
+int CirBuf::TakeOldest(const timespec *deadline, bool consume)
 {
-    timespec deadline{};
-    if (timeoutMs != -1)
-        deadline = DeadlineAfter(m_IdleClock, timeoutMs < 0 ? 0 : timeoutMs);
-    // The copy runs under the insert lock, so holding it means none is in
-    // progress; only a frame not yet taken by the thread is left to wait for.
-    SectionLock lock(m_InsertMutex);
-    return WaitUntil(m_IdleCond, m_InsertMutex, timeoutMs != -1 ? &deadline : nullptr,
-                     [this] { return m_pPending == nullptr; });
-}
-
-void CirBuf::InsertBufThd(std::atomic<bool> *running, void *arg)
-{
-    CirBuf *ring = static_cast<CirBuf *>(arg);
-    DbgPrint(-1, "InsertBufThd", "InsertBufThr begin\n");
-    while (*running) {
-        SectionLock lock(ring->m_InsertMutex);
-        WaitUntil(ring->m_InsertCond, ring->m_InsertMutex, nullptr,
-                  [ring, running] { return ring->m_pPending != nullptr || !*running; });
-        ring->m_bBusy = true;
-        if (ring->m_pPending != nullptr && ring->m_bValid)
-            ring->CopyPendingFrame();
-        ring->m_pPending = nullptr;
-        ring->m_bValid = false;
-        ring->m_bBusy = false;
-        pthread_cond_broadcast(&ring->m_IdleCond);
+    while (m_iUnreadCount == 0) {
+        if (!m_bReadyCondOk)
+            return -1;
+        const int err = deadline != nullptr
+                            ? pthread_cond_timedwait(&m_ReadyCond, &m_Mutex.mutex, deadline)
+                            : pthread_cond_wait(&m_ReadyCond, &m_Mutex.mutex);
+        if (err == ETIMEDOUT && m_iUnreadCount == 0)
+            return -1;
     }
-    DbgPrint(-1, "InsertBufThd", "thread InsertBufThd Exit\n");
-}
-
-void CirBuf::CopyPendingFrame()
-{
-    // The insert lock is held: ResetCirBuff cannot move the write index.
-    const int slot = m_iWriteIdx;
-    SectionLock slotLock(m_SlotMutex[slot]);
-    memcpy(m_pSlot[slot].get(), m_pPending.load(), static_cast<size_t>(m_iLength));
-    if (++m_iFilled == 1 && m_bReadyCondOk) {
-        SectionLock readyLock(m_ReadyMutex);
-        // Broadcast: a waiting head check does not consume the frame.
-        pthread_cond_broadcast(&m_ReadyCond);
+    const int slot = m_iUnread[m_iHead];
+    if (consume) {
+        m_iHead = (m_iHead + 1) % kMaxSlots;
+        --m_iUnreadCount;
+        m_Slot[slot].state = SlotState::kReading;
     }
-    m_iWriteIdx = (slot + 1) % m_iSlotCount;
-}
-
-int CirBuf::LockOldestFrame(const timespec *deadline)
-{
-    for (;;) {
-        if (m_iFilled == 0) {
-            if (!m_bReadyCondOk)
-                return -1;
-            SectionLock lock(m_ReadyMutex);
-            if (!WaitUntil(m_ReadyCond, m_ReadyMutex, deadline, [this] { return m_iFilled > 0; }))
-                return -1;
-        }
-        // Another reader or a reset may have moved the index meanwhile: only
-        // a slot still at the read index with a frame in the ring counts.
-        const int slot = m_iReadIdx;
-        pthread_mutex_lock(&m_SlotMutex[slot].mutex);
-        if (slot == m_iReadIdx && m_iFilled > 0)
-            return slot;
-        pthread_mutex_unlock(&m_SlotMutex[slot].mutex);
-    }
+    return slot;
 }
 
 bool CirBuf::ReadBuff(uint8_t *dest, int length, int timeoutMs, uint8_t ** /*reserved*/)
@@ -261,14 +183,18 @@ bool CirBuf::ReadBuff(uint8_t *dest, int length, int timeoutMs, uint8_t ** /*res
     }
     timespec deadline{};
     if (timeoutMs != -1)
-        deadline = DeadlineAfter(CLOCK_MONOTONIC, timeoutMs < 0 ? 0 : timeoutMs);
-    const int slot = LockOldestFrame(timeoutMs != -1 ? &deadline : nullptr);
+        deadline = DeadlineAfter(timeoutMs < 0 ? 0 : timeoutMs);
+    int slot;
+    {
+        SectionLock lock(m_Mutex);
+        slot = TakeOldest(timeoutMs != -1 ? &deadline : nullptr, true);
+    }
     if (slot < 0)
         return false;
-    memcpy(dest, m_pSlot[slot].get(), static_cast<size_t>(length));
-    --m_iFilled;
-    m_iReadIdx = (slot + 1) % m_iSlotCount;
-    pthread_mutex_unlock(&m_SlotMutex[slot].mutex);
+    // The slot is ours while it is being read: nobody refills it.
+    std::memcpy(dest, m_Slot[slot].pData.get(), static_cast<size_t>(length));
+    SectionLock lock(m_Mutex);
+    m_Slot[slot].state = SlotState::kFree;
     return true;
 }
 
@@ -278,39 +204,45 @@ bool CirBuf::IsBuffHeadCorrect(uint32_t value, int timeoutMs)
     clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += 1 + (timeoutMs < 0 ? 0 : timeoutMs / 1000);
     deadline.tv_nsec = 0;
-    const int slot = LockOldestFrame(timeoutMs != -1 ? &deadline : nullptr);
+    SectionLock lock(m_Mutex);
+    const int slot = TakeOldest(timeoutMs != -1 ? &deadline : nullptr, false);
     if (slot < 0) {
         DbgPrint(-1, "IsBuffHeadCorrect", "[%s] Read time out wait %dms\n", "IsBuffHeadCorrect",
                  timeoutMs);
         return false;
     }
-    uint32_t head = 0;
-    const bool hasHead = m_lSlotSize >= static_cast<long>(sizeof head);
-    if (hasHead)
-        head = FrameHeadWord(m_pSlot[slot].get());
-    pthread_mutex_unlock(&m_SlotMutex[slot].mutex);
-    return hasHead && head == value;
+    return m_lSlotSize >= static_cast<long>(sizeof value) &&
+           FrameHeadWord(m_Slot[slot].pData.get()) == value;
+}
+
+const uint8_t *CirBuf::LockNewest(int *length)
+{
+    SectionLock lock(m_Mutex);
+    if (m_iNewest < 0 || m_Slot[m_iNewest].state == SlotState::kFilling)
+        return nullptr;
+    Slot &newest = m_Slot[m_iNewest];
+    ++newest.iLocks;
+    if (length != nullptr)
+        *length = newest.iLength;
+    return newest.pData.get();
+}
+
+void CirBuf::UnlockNewest(const uint8_t *frame)
+{
+    SectionLock lock(m_Mutex);
+    const int slot = SlotOf(frame);
+    if (slot >= 0 && m_Slot[slot].iLocks > 0)
+        --m_Slot[slot].iLocks;
 }
 
 void CirBuf::ResetCirBuff()
 {
-    SectionLock insertLock(m_InsertMutex);
-    for (S_MUTEX_UNIX &slot : m_SlotMutex)
-        pthread_mutex_lock(&slot.mutex);
-    m_iFilled = 0;
-    m_iReadIdx = 0;
-    m_iWriteIdx = 0;
-    m_pPending = nullptr;
-    m_bValid = false;
-    pthread_cond_broadcast(&m_IdleCond);
+    SectionLock lock(m_Mutex);
+    for (; m_iUnreadCount > 0; --m_iUnreadCount) {
+        m_Slot[m_iUnread[m_iHead]].state = SlotState::kFree;
+        m_iHead = (m_iHead + 1) % kMaxSlots;
+    }
+    m_iHead = 0;
+    m_iNewest = -1;
     DbgPrint(-1, "ResetCirBuff", "Rst\n");
-    for (S_MUTEX_UNIX &slot : m_SlotMutex)
-        pthread_mutex_unlock(&slot.mutex);
-}
-
-uint8_t *CirBuf::GetWriteBuf(int *count)
-{
-    if (count != nullptr)
-        *count = m_iSlotCount;
-    return m_pSlot[m_iWriteIdx].get();
 }

@@ -1,63 +1,68 @@
 // Frame ring between the capture working thread and the frame readers.
-// The working thread offers each received frame with InsertBuff; after the
-// marker checks a private insert thread copies it into the next free slot,
-// and readers take frames out in order with ReadBuff. An unread frame is
-// never overwritten: a frame offered while the ring is full or a copy is
-// still due is refused, and the caller counts it as dropped.
+// The working thread takes a free slot with BeginInsert, lets the bulk
+// transfers fill it, and publishes it with EndInsert once its marker words
+// pass the checks (CancelInsert gives back a slot that got no whole frame);
+// readers take the frames out oldest first with ReadBuff. So a frame is
+// written once, by the transfers, and copied once, by its reader. Loops that
+// receive elsewhere offer a frame with InsertBuff, which copies it into a
+// free slot on the caller's thread.
+//
+// An unread frame is never overwritten and a slot is never refilled while a
+// reader copies it or LockNewest holds it: when no slot is free, BeginInsert
+// and InsertBuff find none, and the caller counts its frame as dropped.
 //
 // Frames are arrays of 16-bit little-endian words. A marker of 0 is not
 // checked; counter positions are compared only when both are non-zero.
 //
-// Locks, always taken in this order: the insert lock (frame hand-over,
-// held by the insert thread for the whole copy), the slot locks in slot
-// order (one slot's contents and the indexes that point at it), the ready
-// lock (the condition readers wait on while the ring is empty).
+// One lock guards the slot states and the order of the unread frames; the
+// copies into and out of a slot run outside it, by whoever the slot's state
+// names as its owner. Readers wait for a frame on a condition measured on the
+// monotonic clock.
 #pragma once
 
 #include <pthread.h>
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
-#include "engine/ThreadCtrl.h"
 #include "transport/PlatformShims.h"
 
 class CirBuf {
 public:
-    static constexpr int kMaxSlots = 2;
+    static constexpr int kMaxSlots = 4;
 
     // slotCount is held to 1..kMaxSlots. If a slot cannot be allocated the
     // ring keeps the slots it got (none: every frame is refused). If the
     // ready condition cannot be set up, reads of an empty ring fail at once.
     CirBuf(long slotSize, int slotCount);
-    // Stops the insert thread if it still runs, then frees everything.
-    // Thread safety: owner thread, once no other call is in progress.
+    // Thread safety: owner thread, once no other call is in progress and no
+    // slot is held.
     ~CirBuf();
 
     CirBuf(const CirBuf &) = delete;
     CirBuf &operator=(const CirBuf &) = delete;
 
-    // Thread safety: owner thread; pairs with StopInstBufThr.
-    bool StartInstBufThr();
-    // Thread safety: owner thread; returns once the insert thread has ended.
-    void StopInstBufThr();
+    // A free slot for the producer to fill, the one that has held no frame
+    // for the longest time; null when every slot is unread, held or being
+    // filled. The slot is the caller's until EndInsert or CancelInsert.
+    // Thread safety: any thread.
+    uint8_t *BeginInsert();
+    // Publishes a slot from BeginInsert holding a frame of length bytes:
+    // 0 accepted (readers see it after every frame published before it),
+    // 2 rejected by a marker or counter check, a position outside the frame
+    // or a length outside 1..slot size (the slot is free again).
+    // Thread safety: the thread that began the insert.
+    int EndInsert(uint8_t *slot, int length, uint16_t headMarker, int headPos, uint16_t tailMarker,
+                  int tailPos, int counterPos0, int counterPos1);
+    // Gives back a slot from BeginInsert unpublished.
+    void CancelInsert(uint8_t *slot);
 
-    // 0 accepted (copied later on the insert thread), 1 refused without
-    // looking at the data (null frame, length outside 1..slot size, ring
-    // full, or the previous frame not yet copied), 2 rejected by a marker or
-    // counter check or a position outside the frame.
-    // Thread safety: one producer thread at a time.
+    // Copies a frame received elsewhere into a free slot and publishes it:
+    // 0 accepted, 1 refused without looking at the data (null frame, length
+    // outside 1..slot size, no free slot), 2 rejected as by EndInsert.
+    // Thread safety: any thread.
     int InsertBuff(uint8_t *frame, int length, uint16_t headMarker, int headPos,
                    uint16_t tailMarker, int tailPos, int counterPos0, int counterPos1);
-
-    // The producer calls this after an accepted InsertBuff and before it
-    // touches that frame buffer again: blocks until the insert thread has
-    // finished copying it (nothing pending or being copied). -1 waits
-    // without limit. False on time-out, which is certain when the insert
-    // thread does not run.
-    // Thread safety: any thread.
-    bool WaitInsertIdle(int timeoutMs);
 
     // Copies the oldest unread frame's first length bytes into dest and
     // consumes it. Waits while the ring is empty: timeoutMs -1 without
@@ -72,52 +77,51 @@ public:
     // Thread safety: any thread.
     bool IsBuffHeadCorrect(uint32_t value, int timeoutMs);
 
-    // Empties the ring, including a frame accepted but not yet copied.
-    // Thread safety: any thread; waits for a copy in or out to finish.
+    // The frame published last, read or not, held against refilling until
+    // UnlockNewest, with its length; null when there is none (none published
+    // since the last reset, or its slot is being filled again). It may be
+    // read by a reader at the same time: look, do not touch.
+    // Thread safety: any thread; each LockNewest pairs with one UnlockNewest.
+    const uint8_t *LockNewest(int *length);
+    void UnlockNewest(const uint8_t *frame);
+
+    // Empties the ring: unread frames are dropped. Slots being filled or
+    // read stay with their holders.
+    // Thread safety: any thread.
     void ResetCirBuff();
 
-    // The slot the insert thread fills next; stores the slot count in count
-    // unless it is null. The contents are not synchronised with the ring.
-    // Thread safety: any thread.
-    uint8_t *GetWriteBuf(int *count);
+    // Slots in the ring.
+    int SlotCount() const { return m_iSlotCount; }
 
 private:
-    static void InsertBufThd(std::atomic<bool> *running, void *arg);
-    void InitCondMutex();
-    void DestroyCondMutex();
-    void WakeInsertThread();
-    void CopyPendingFrame();
-    // Waits for an unread frame, then returns its slot index with that
-    // slot's lock held, or -1 once the deadline (null: none) has passed.
-    int LockOldestFrame(const timespec *deadline);
+    enum class SlotState : uint8_t { kFree, kFilling, kUnread, kReading };
 
-    std::atomic<int> m_iReadIdx;
-    ThreadCtrl m_InsertThr;
+    struct Slot {
+        std::unique_ptr<uint8_t[]> pData;
+        SlotState state = SlotState::kFree;
+        int iLength = 0;
+        int iLocks = 0;         // LockNewest holders
+        uint64_t ulPublished = 0; // order of publication; 0 never
+    };
+
+    // With m_Mutex held.
+    int SlotOf(const uint8_t *data) const;
+    int FreeSlot() const;
+    void Publish(int slot, int length);
+    // Waits for an unread frame and takes the oldest for reading; -1 once
+    // the deadline (null: none) has passed.
+    int TakeOldest(const timespec *deadline, bool consume);
+
     long m_lSlotSize;
-    std::unique_ptr<uint8_t[]> m_pSlot[kMaxSlots];
-    std::atomic<uint8_t *> m_pPending;
-    uint16_t m_usHeadMarker;
-    uint16_t m_usTailMarker;
-    int m_iHeadPos;
-    int m_iTailPos;
-    int m_iCountPos0;
-    int m_iCountPos1;
-    bool m_bValid;
-    int m_iLength;
-    std::atomic<int> m_iFilled;
-    std::atomic<bool> m_bBusy;
-    std::atomic<int> m_iWriteIdx;
-    S_MUTEX_UNIX m_ReadyMutex;
-    pthread_cond_t m_ReadyCond;
-    pthread_condattr_t m_ReadyCondAttr;
-    bool m_bReadyCondAttrOk;
-    bool m_bReadyCondOk;
-    pthread_cond_t m_InsertCond;
-    // Signalled when a pending frame has been copied or dropped; measured
-    // on m_IdleClock (monotonic unless the ready attributes failed).
-    pthread_cond_t m_IdleCond;
-    clockid_t m_IdleClock;
-    S_MUTEX_UNIX m_InsertMutex;
-    S_MUTEX_UNIX m_SlotMutex[kMaxSlots];
     int m_iSlotCount;
+    Slot m_Slot[kMaxSlots];
+    // Unread slots in publication order, oldest at m_iHead.
+    int m_iUnread[kMaxSlots];
+    int m_iHead;
+    int m_iUnreadCount;
+    uint64_t m_ulPublished; // frames published since construction
+    int m_iNewest;          // slot of the frame published last; -1 none
+    S_MUTEX_UNIX m_Mutex;
+    pthread_cond_t m_ReadyCond;
+    bool m_bReadyCondOk;
 };

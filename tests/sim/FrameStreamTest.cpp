@@ -10,6 +10,7 @@
 
 #include "FixedSensorModel.h"
 #include "SimTestFixture.h"
+#include "sim/FrameSettings.h"
 #include "sim/FrameStream.h"
 
 using namespace oru_sim;
@@ -410,6 +411,34 @@ TEST_F(FrameStreamTest, DdrOutputIsPacedByTheBandwidthDivider)
     EXPECT_GT(full, 3 * tenth);
     EXPECT_LT(full, 400);
     EXPECT_GT(bypassed, 3 * tenth);
+}
+
+// The library asks for 97.5 % of the DDR's 400 MB/s at full bandwidth on
+// USB3 and 10.8 % on USB2: the link's own rate either way.
+TEST(FrameSettingsTest, DdrOutputIsTheDividersShareOfItsFullScaleWithinTheLink)
+{
+    struct Case {
+        bool superSpeed;
+        int divider;
+        bool bypassed;
+        double bytesPerSecond;
+    } cases[] = {
+        {true, 6, false, 390e6},             // 97.71 %: 390.8 MB/s, the link allows 390
+        {true, 0x900, false, 40e6},          // 10 %
+        {true, 0x900, true, 390e6},          // no DDR: the link rate
+        {false, 2110, false, 43.272e6},      // 10.82 %: 43.28 MB/s, the link allows 43.272
+        {false, 4864, false, 20e6},          // 5 %
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.divider) + (c.superSpeed ? " on USB3" : " on USB2"));
+        CameraConfig config = c.superSpeed ? CameraConfig::usb3Camera(0x1001) : CameraConfig::usb2Camera(0x1001);
+        SimulatedCamera camera(config);
+        camera.setFpgaRegister(35, 0x01);  // DDR ready
+        camera.setFpgaRegister(10, c.bypassed ? 0x40 : 0x00);
+        camera.setFpgaRegister(36, static_cast<uint8_t>(c.divider & 0xFF));
+        camera.setFpgaRegister(37, static_cast<uint8_t>(c.divider >> 8));
+        EXPECT_NEAR(FrameSettings::read(camera).outputBytesPerSecond, c.bytesPerSecond, 1e3);
+    }
 }
 
 TEST_F(FrameStreamTest, LongExposureRunsFromTriggerToClearAndReloadSendsTheFrameAgain)
