@@ -191,6 +191,8 @@ std::optional<FrameStream::Clock::time_point> FrameStream::step(std::unique_lock
 
     if (!output_ && heldUnsent_ && camera_.waitingBulkTransfers() > 0) {
         heldUnsent_ = false;
+        if (!held_->counter)
+            held_->counter = nextCounter_++;
         beginOutput(*held_, lock);
     }
     if (output_)
@@ -254,12 +256,15 @@ std::optional<FrameStream::Clock::time_point> FrameStream::stepTriggered(const F
 void FrameStream::expose(const FrameSettings& settings, double exposureUs, bool asked,
                          std::unique_lock<std::mutex>& lock)
 {
-    Frame frame{nextCounter_++, ImageParameters::from(settings, exposureUs)};
+    ImageParameters image = ImageParameters::from(settings, exposureUs);
     if (settings.ddrInUse) {
-        held_ = frame;  // a newer frame replaces one not yet sent
+        held_ = Frame{std::nullopt, image};  // a newer frame replaces one not yet sent
         heldUnsent_ = true;
         publishStatus(settings);
-    } else if (!output_ && camera_.waitingBulkTransfers() > 0) {
+        return;
+    }
+    Frame frame{nextCounter_++, image};
+    if (!output_ && camera_.waitingBulkTransfers() > 0) {
         beginOutput(frame, lock);
     } else if (asked) {
         held_ = frame;
@@ -347,7 +352,7 @@ std::optional<FrameStream::Clock::time_point> FrameStream::sendNext(const FrameS
 void FrameStream::Output::copyOut(uint8_t* destination, size_t bytes, bool keep)
 {
     std::memcpy(destination, pixels->data() + sent, bytes);
-    for (const MarkerWord& word : markerWords(pixels->size(), frame.counter, marker)) {
+    for (const MarkerWord& word : markerWords(pixels->size(), *frame.counter, marker)) {
         const uint8_t halves[2] = {static_cast<uint8_t>(word.value & 0xFF), static_cast<uint8_t>(word.value >> 8)};
         for (size_t half = 0; half < 2; ++half) {
             size_t at = word.offset + half;
@@ -374,7 +379,7 @@ void FrameStream::recordSent()
 {
     if (!sent_.keeping() || output_->sent == 0 || output_->recorded)
         return;
-    sent_.add(SentFrame{output_->frame.counter, std::move(output_->record), output_->frame.image.exposureUs});
+    sent_.add(SentFrame{*output_->frame.counter, std::move(output_->record), output_->frame.image.exposureUs});
     output_->recorded = true;
 }
 

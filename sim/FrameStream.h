@@ -11,8 +11,10 @@
 // and is lost when no transfer waits for it; with DDR the newest frame is
 // held until transfers wait and leaves at the rate the bandwidth divider
 // (registers 36/37) allows within the link. A transfer ends at the end of a
-// frame, so the next frame starts in a fresh transfer. The counter counts
-// exposed frames.
+// frame, so the next frame starts in a fresh transfer. The counter numbers
+// the frames the FPGA passes on: without DDR every exposed frame, also one
+// that is lost because no transfer waits; with DDR a frame when it leaves
+// the buffer, so that one a newer frame replaced there never had a number.
 //
 // Long-exposure mode (register 0 bits 7 and 6): the sensor idles in sync
 // (register 35 bit 0x10); setting register 11 bit 0 starts an exposure,
@@ -87,7 +89,7 @@ public:
 
 private:
     struct Frame {
-        uint16_t counter;
+        std::optional<uint16_t> counter;  // given when the frame leaves the FPGA
         ImageParameters image;
     };
     struct Output {

@@ -413,6 +413,37 @@ TEST_F(FrameStreamTest, DdrOutputIsPacedByTheBandwidthDivider)
     EXPECT_GT(bypassed, 3 * tenth);
 }
 
+// Frames the host does not wait for: a FIFO loses them with their numbers,
+// so the host sees the gap; the DDR keeps the newest and numbers a frame only
+// when it leaves, so frames the sensor made faster than they could go out
+// leave no gap.
+TEST_F(FrameStreamTest, CounterSkipsFramesLostWithoutDdrButNotThoseTheDdrReplaced)
+{
+    SensorState state;
+    state.exposureUs = 1000;
+    plug({}, state);
+    command(kStartStreaming);
+    for (bool ddr : {false, true}) {
+        SCOPED_TRACE(ddr ? "DDR" : "no DDR");
+        if (ddr)
+            enableDdr();
+        readFrame();
+        int lastCounter = marksOf(readFrame()).counter;
+        int gaps = 0;
+        for (int i = 0; i < 4; ++i) {
+            // Dozens of sensor frames while no transfer waits.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            const int counter = marksOf(readFrame()).counter;
+            gaps += counter - lastCounter - 1;
+            lastCounter = counter;
+        }
+        if (ddr)
+            EXPECT_EQ(gaps, 0);
+        else
+            EXPECT_GE(gaps, 4);
+    }
+}
+
 // The library asks for 97.5 % of the DDR's 400 MB/s at full bandwidth on
 // USB3 and 10.8 % on USB2: the link's own rate either way.
 TEST(FrameSettingsTest, DdrOutputIsTheDividersShareOfItsFullScaleWithinTheLink)
