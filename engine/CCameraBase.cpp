@@ -11,6 +11,7 @@
 #include <new>
 
 #include "api/CameraRegistry.h"
+#include "engine/CCameraCool.h"
 #include "log/DbgPrint.h"
 #include "transport/SectionLock.h"
 
@@ -36,48 +37,6 @@ constexpr uint16_t kFPGABinTypeReg = 39;
 // Model digits in the display name of the legacy USB2 family, whose gain is a
 // register value rather than 0.1 dB steps.
 constexpr char kLegacyUSB2Digits[] = "120";
-
-// What GetCtrllCaps reports for each public control type. Limits that
-// belong to the model (gain, exposure, ...) are filled in from its
-// ControlLimits; the values here are the fixed ones.
-struct ControlCapsRow {
-    const char *szName;
-    const char *szDescription;
-    int32_t iMax;
-    int32_t iMin;
-    int32_t iDefault;
-    bool bAuto;
-    bool bWritable;
-};
-
-constexpr ControlCapsRow kControlCaps[] = {
-    {"Gain", "Gain", 0, 0, 0, true, true},
-    {"Exposure", "Exposure Time(us)", 0, 0, 0, true, true},
-    {"Gamma", "Gamma", 0, 0, 0, false, true},
-    {"WB_R", "White balance: Red component", 0, 0, 0, true, true},
-    {"WB_B", "White balance: Blue component", 0, 0, 0, true, true},
-    {"Offset", "offset", 0, 0, 0, false, true},
-    {"BandWidth", "The total data transfer rate percentage", 0, 0, 50, false, true},
-    {"OverCLK", "Over clocking percentage", 30, 0, 0, false, true},
-    {"Temperature", "Sensor temperature(degrees Celsius)", 1000, -500, 20, false, false},
-    {"Flip", "Flip: 0->None 1->Horiz 2->Vert 3->Both", 3, 0, 0, false, true},
-    {"AutoExpMaxGain", "Auto exposure maximum gain value", 0, 0, 0, false, true},
-    {"AutoExpMaxExpMS", "Auto exposure maximum exposure value(unit ms)", 0, 1, 100, false, true},
-    {"AutoExpTargetBrightness", "Auto exposure target brightness value", 160, 50, 100, false,
-     true},
-    {"HardwareBin", "Is hardware bin2:0->No 1->Yes", 1, 0, 0, false, true},
-    {"HighSpeedMode", "Is high speed mode:0->No 1->Yes", 1, 0, 0, false, true},
-    {"CoolPowerPerc", "Cooler power percent", 100, 0, 0, false, false},
-    {"TargetTemp", "Target temperature(cool camera only)", 30, -40, 0, false, true},
-    {"CoolerOn", "turn on/off cooler(cool camera only)", 1, 0, 0, false, true},
-    {"MonoBin", "bin R G G B to one pixel for color camera, color will loss", 1, 0, 0, false,
-     true},
-    {"FanOn", "turn on/off fan(cool camera only)", 1, 0, 0, false, true},
-    {"PatternAdjust", "make brightness accordant", 0, 0, 0, false, true},
-    {"AntiDewHeater", "turn on/off anti dew heater(cool camera only)", 1, 0, 0, false, true},
-};
-constexpr int kControlTypeCount = sizeof kControlCaps / sizeof kControlCaps[0];
-static_assert(kControlTypeCount == ORU_ANTI_DEW_HEATER + 1, "one caps row per control type");
 
 // The order of the control list, and when each control is offered: its
 // capability flag (none: always) and whether it needs a colour sensor.
@@ -170,7 +129,193 @@ ORU_BOOL ToOruBool(bool value)
     return value ? ORU_TRUE : ORU_FALSE;
 }
 
+// The cooled layer of a camera that a row marked cooled-only is used on.
+CCameraCool &Cooled(CCameraBase &camera)
+{
+    return static_cast<CCameraCool &>(camera);
+}
+
 } // namespace
+
+// Limits that belong to the model (gain, exposure, ...) come from its
+// ControlLimits; the numbers in a row are the fixed ones.
+const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
+    {"Gain", "Gain", 0, 0, 0, true, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.iGainMax, c.m_Limits.iGainMin, c.m_Limits.iGainDefault);
+     },
+     [](CCameraBase &c, bool *autoOn) -> long { return c.GetGain(autoOn); },
+     [](CCameraBase &c, long value, bool autoOn) {
+         return c.SetGain(static_cast<int>(value), autoOn);
+     }},
+    {"Exposure", "Exposure Time(us)", 0, 0, 0, true, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.lExpMax, c.m_Limits.lExpMin, c.m_Limits.lExpDefault);
+     },
+     [](CCameraBase &c, bool *autoOn) -> long {
+         *autoOn = c.m_bAutoExp;
+         return static_cast<long>(static_cast<uint32_t>(c.m_lExposure.load()));
+     },
+     [](CCameraBase &c, long value, bool autoOn) {
+         const uint64_t exposure = static_cast<uint64_t>(value);
+         if (exposure == c.m_lLastExp && autoOn == c.m_bLastExpAuto)
+             return true;
+         c.DbgPrint2("SetControlValue", "SetExp-> %d, auto: %d\n", static_cast<int>(value), autoOn);
+         const bool done = c.SetExp(exposure, autoOn);
+         // A refused value is not remembered, so that the same value is tried again.
+         if (done) {
+             c.m_lLastExp = exposure;
+             c.m_bLastExpAuto = autoOn;
+         }
+         return done;
+     }},
+    {"Gamma", "Gamma", 0, 0, 0, false, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.iGammaMax, c.m_Limits.iGammaMin,
+                       c.m_Limits.iGammaDefault);
+     },
+     [](CCameraBase &c, bool *) -> long { return c.GetGamma(); },
+     [](CCameraBase &c, long value, bool) { return c.SetGamma(static_cast<int>(value)); }},
+    {"WB_R", "White balance: Red component", 0, 0, 0, true, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.iWBMax, c.m_Limits.iWBMin, c.m_Limits.iWBRDefault);
+     },
+     [](CCameraBase &c, bool *autoOn) -> long {
+         *autoOn = c.m_bAutoWB;
+         return c.m_iWB_R;
+     },
+     [](CCameraBase &c, long value, bool autoOn) {
+         c.SetRGBBalance(static_cast<int>(value), c.m_iWB_B, autoOn);
+         return true;
+     }},
+    {"WB_B", "White balance: Blue component", 0, 0, 0, true, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.iWBMax, c.m_Limits.iWBMin, c.m_Limits.iWBBDefault);
+     },
+     [](CCameraBase &c, bool *autoOn) -> long {
+         *autoOn = c.m_bAutoWB;
+         return c.m_iWB_B;
+     },
+     [](CCameraBase &c, long value, bool autoOn) {
+         c.SetRGBBalance(c.m_iWB_R, static_cast<int>(value), autoOn);
+         return true;
+     }},
+    {"Offset", "offset", 0, 0, 0, false, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.iOffsetMax, c.m_Limits.iOffsetMin,
+                       c.m_Limits.iOffsetDefault);
+     },
+     [](CCameraBase &c, bool *) -> long { return c.m_iOffset; },
+     [](CCameraBase &c, long value, bool) { return c.SetBrightness(static_cast<int>(value)); }},
+    {"BandWidth", "The total data transfer rate percentage", 0, 0, 50, false, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.iBandwidthMax, c.m_Limits.iBandwidthMin,
+                       caps->default_value);
+         caps->supports_auto = ToOruBool(c.m_Caps.bAutoBandwidth);
+     },
+     [](CCameraBase &c, bool *autoOn) -> long {
+         *autoOn = c.m_bAutoBandwidth;
+         return c.m_iBandwidth;
+     },
+     [](CCameraBase &c, long value, bool autoOn) {
+         return c.SetFPSPerc(static_cast<int>(value), autoOn);
+     }},
+    {"OverCLK", "Over clocking percentage", 30, 0, 0, false, true, false, nullptr,
+     [](CCameraBase &c, bool *) -> long { return c.m_iOverCLKPerc; },
+     [](CCameraBase &c, long value, bool) { return c.SetOverCLKPerc(static_cast<int>(value)); }},
+    // Read-only: a write changes nothing.
+    {"Temperature", "Sensor temperature(degrees Celsius)", 1000, -500, 20, false, false, false,
+     nullptr, [](CCameraBase &c, bool *) { return static_cast<long>(c.GetTemp() * 10.0f); },
+     [](CCameraBase &, long, bool) { return true; }},
+    {"Flip", "Flip: 0->None 1->Horiz 2->Vert 3->Both", 3, 0, 0, false, true, false, nullptr,
+     [](CCameraBase &c, bool *) -> long {
+         return (c.m_bFlipHoriz ? ORU_FLIP_HORIZ : 0) | (c.m_bFlipVert ? ORU_FLIP_VERT : 0);
+     },
+     [](CCameraBase &c, long value, bool) {
+         c.m_bFlipHoriz = value == ORU_FLIP_HORIZ || value == ORU_FLIP_BOTH;
+         c.m_bFlipVert = value == ORU_FLIP_VERT || value == ORU_FLIP_BOTH;
+         return true;
+     }},
+    {"AutoExpMaxGain", "Auto exposure maximum gain value", 0, 0, 0, false, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.iGainMax, c.m_Limits.iGainMin,
+                       (static_cast<int64_t>(c.m_Limits.iGainMax) + c.m_Limits.iGainMin) / 2);
+     },
+     [](CCameraBase &c, bool *) -> long { return c.m_iAutoMaxGain; },
+     [](CCameraBase &c, long value, bool) {
+         c.SetAutoPara(static_cast<int>(value), c.m_iAutoMaxExpMs, c.m_iAutoTargetBrightness);
+         return true;
+     }},
+    {"AutoExpMaxExpMS", "Auto exposure maximum exposure value(unit ms)", 0, 1, 100, false, true,
+     false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         caps->max_value = c.m_Limits.lExpMax < kAutoExpMsCapUs
+                               ? Saturate32(c.m_Limits.lExpMax / 1000)
+                               : kAutoExpMsCap;
+     },
+     [](CCameraBase &c, bool *) -> long { return c.m_iAutoMaxExpMs; },
+     [](CCameraBase &c, long value, bool) {
+         c.SetAutoPara(c.m_iAutoMaxGain, static_cast<int>(value), c.m_iAutoTargetBrightness);
+         return true;
+     }},
+    {"AutoExpTargetBrightness", "Auto exposure target brightness value", 160, 50, 100, false,
+     true, false, nullptr, [](CCameraBase &c, bool *) -> long { return c.m_iAutoTargetBrightness; },
+     [](CCameraBase &c, long value, bool) {
+         c.SetAutoPara(c.m_iAutoMaxGain, c.m_iAutoMaxExpMs, static_cast<int>(value));
+         return true;
+     }},
+    {"HardwareBin", "Is hardware bin2:0->No 1->Yes", 1, 0, 0, false, true, false, nullptr,
+     [](CCameraBase &c, bool *) -> long { return c.m_bHardwareBin; },
+     [](CCameraBase &c, long value, bool) { return c.SetHardwareBin(value >= 1); }},
+    {"HighSpeedMode", "Is high speed mode:0->No 1->Yes", 1, 0, 0, false, true, false, nullptr,
+     [](CCameraBase &c, bool *) -> long { return c.m_bHighSpeed; },
+     [](CCameraBase &c, long value, bool) { return c.SetHighSpeedMode(value >= 1); }},
+    {"CoolPowerPerc", "Cooler power percent", 100, 0, 0, false, false, true, nullptr,
+     [](CCameraBase &c, bool *) { return static_cast<long>(Cooled(c).m_fCoolPowerPerc); },
+     nullptr},
+    {"TargetTemp", "Target temperature(cool camera only)", 30, -40, 0, false, true, true, nullptr,
+     [](CCameraBase &c, bool *) -> long { return Cooled(c).m_iTargetTemp; },
+     [](CCameraBase &c, long value, bool) {
+         Cooled(c).SetAutoTemp(c.m_bCoolerOn, static_cast<float>(value));
+         return true;
+     }},
+    {"CoolerOn", "turn on/off cooler(cool camera only)", 1, 0, 0, false, true, true, nullptr,
+     [](CCameraBase &c, bool *) -> long { return Cooled(c).m_bCoolerOn; },
+     [](CCameraBase &c, long value, bool) {
+         Cooled(c).SetAutoTemp(value > 0, static_cast<float>(c.m_iTargetTemp));
+         if (value <= 0)
+             Cooled(c).SetPowerPerc(0.0f);
+         return true;
+     }},
+    {"MonoBin", "bin R G G B to one pixel for color camera, color will loss", 1, 0, 0, false,
+     true, false, nullptr, [](CCameraBase &c, bool *) -> long { return c.GetMonoBin(); },
+     [](CCameraBase &c, long value, bool) {
+         c.SetMonoBin(value >= 1);
+         return true;
+     }},
+    {"FanOn", "turn on/off fan(cool camera only)", 1, 0, 0, false, true, true, nullptr,
+     [](CCameraBase &c, bool *) -> long { return Cooled(c).GetFanOn(); },
+     [](CCameraBase &c, long value, bool) {
+         Cooled(c).SetFanOn(value > 0);
+         return true;
+     }},
+    {"PatternAdjust", "make brightness accordant", 0, 0, 0, false, true, false,
+     [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
+         SetCapsLimits(caps, c.m_Limits.iPatternMax, c.m_Limits.iPatternMin,
+                       caps->default_value);
+     },
+     [](CCameraBase &c, bool *) -> long { return c.m_iPattern; },
+     [](CCameraBase &c, long value, bool) {
+         c.SetPattern(static_cast<int>(value));
+         return true;
+     }},
+    {"AntiDewHeater", "turn on/off anti dew heater(cool camera only)", 1, 0, 0, false, true,
+     true, nullptr, [](CCameraBase &c, bool *) -> long { return Cooled(c).GetLensHeat(); },
+     [](CCameraBase &c, long value, bool) {
+         Cooled(c).SetLensHeat(value > 0);
+         return true;
+     }},
+};
 
 CCameraBase::CCameraBase()
     : m_szDevicePath(), m_szCameraName(""), m_szModelKey(""), m_iMaxWidth(0), m_iMaxHeight(0),
@@ -357,53 +502,17 @@ bool CCameraBase::GetControlCaps(int index, ORU_CONTROL_CAPS *caps)
 
 bool CCameraBase::GetCtrllCaps(ORU_CONTROL_TYPE type, ORU_CONTROL_CAPS *caps)
 {
+    // Every type has its caps, whether or not this camera has the control.
     if (type < 0 || type >= kControlTypeCount)
         return false;
-    const ControlCapsRow &row = kControlCaps[type];
-    snprintf(caps->name, sizeof caps->name, "%s", row.szName);
-    snprintf(caps->description, sizeof caps->description, "%s", row.szDescription);
-    SetCapsLimits(caps, row.iMax, row.iMin, row.iDefault);
-    caps->supports_auto = ToOruBool(row.bAuto);
-    caps->is_writable = ToOruBool(row.bWritable);
-
-    const ControlLimits &lim = m_Limits;
-    switch (type) {
-    case ORU_GAIN:
-        SetCapsLimits(caps, lim.iGainMax, lim.iGainMin, lim.iGainDefault);
-        break;
-    case ORU_EXPOSURE:
-        SetCapsLimits(caps, lim.lExpMax, lim.lExpMin, lim.lExpDefault);
-        break;
-    case ORU_GAMMA:
-        SetCapsLimits(caps, lim.iGammaMax, lim.iGammaMin, lim.iGammaDefault);
-        break;
-    case ORU_WB_R:
-        SetCapsLimits(caps, lim.iWBMax, lim.iWBMin, lim.iWBRDefault);
-        break;
-    case ORU_WB_B:
-        SetCapsLimits(caps, lim.iWBMax, lim.iWBMin, lim.iWBBDefault);
-        break;
-    case ORU_OFFSET:
-        SetCapsLimits(caps, lim.iOffsetMax, lim.iOffsetMin, lim.iOffsetDefault);
-        break;
-    case ORU_BANDWIDTH:
-        SetCapsLimits(caps, lim.iBandwidthMax, lim.iBandwidthMin, row.iDefault);
-        caps->supports_auto = ToOruBool(m_Caps.bAutoBandwidth);
-        break;
-    case ORU_AUTO_EXP_MAX_GAIN:
-        SetCapsLimits(caps, lim.iGainMax, lim.iGainMin,
-                      (static_cast<int64_t>(lim.iGainMax) + lim.iGainMin) / 2);
-        break;
-    case ORU_AUTO_EXP_MAX_EXP_MS:
-        caps->max_value = lim.lExpMax < kAutoExpMsCapUs ? Saturate32(lim.lExpMax / 1000)
-                                                        : kAutoExpMsCap;
-        break;
-    case ORU_PATTERN_ADJUST:
-        SetCapsLimits(caps, lim.iPatternMax, lim.iPatternMin, row.iDefault);
-        break;
-    default:
-        break;
-    }
+    const ControlRow *row = &s_ControlTable[type];
+    snprintf(caps->name, sizeof caps->name, "%s", row->szName);
+    snprintf(caps->description, sizeof caps->description, "%s", row->szDescription);
+    SetCapsLimits(caps, row->iMax, row->iMin, row->iDefault);
+    caps->supports_auto = ToOruBool(row->bAuto);
+    caps->is_writable = ToOruBool(row->bWritable);
+    if (row->pLimits != nullptr)
+        row->pLimits(*this, caps);
     return true;
 }
 
@@ -482,150 +591,34 @@ long CCameraBase::ClampToCaps(ORU_CONTROL_TYPE type, long value)
 
 int CCameraBase::SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn)
 {
-    value = ClampToCaps(type, value);
-    if (type < 0 || type > ORU_PATTERN_ADJUST)
+    const ControlRow *row = FindControl(type);
+    if (row == nullptr || row->pSet == nullptr)
         return ORU_ERROR_INVALID_CONTROL_TYPE;
-
-    bool done = true;
-    switch (type) {
-    case ORU_GAIN:
-        done = SetGain(static_cast<int>(value), autoOn);
-        break;
-    case ORU_EXPOSURE:
-        if (static_cast<uint64_t>(value) == m_lLastExp && autoOn == m_bLastExpAuto)
-            return ORU_SUCCESS;
-        DbgPrint2("SetControlValue", "SetExp-> %d, auto: %d\n", static_cast<int>(value), autoOn);
-        done = SetExp(static_cast<uint64_t>(value), autoOn);
-        // A refused value is not remembered, so that the same value is tried again.
-        if (done) {
-            m_lLastExp = static_cast<uint64_t>(value);
-            m_bLastExpAuto = autoOn;
-        }
-        break;
-    case ORU_GAMMA:
-        done = SetGamma(static_cast<int>(value));
-        break;
-    case ORU_WB_R:
-        SetRGBBalance(static_cast<int>(value), m_iWB_B, autoOn);
-        break;
-    case ORU_WB_B:
-        SetRGBBalance(m_iWB_R, static_cast<int>(value), autoOn);
-        break;
-    case ORU_OFFSET:
-        done = SetBrightness(static_cast<int>(value));
-        break;
-    case ORU_BANDWIDTH:
-        done = SetFPSPerc(static_cast<int>(value), autoOn);
-        break;
-    case ORU_OVERCLK:
-        done = SetOverCLKPerc(static_cast<int>(value));
-        break;
-    case ORU_TEMPERATURE:
-        break;
-    case ORU_FLIP:
-        m_bFlipHoriz = value == ORU_FLIP_HORIZ || value == ORU_FLIP_BOTH;
-        m_bFlipVert = value == ORU_FLIP_VERT || value == ORU_FLIP_BOTH;
-        break;
-    case ORU_AUTO_EXP_MAX_GAIN:
-    case ORU_AUTO_EXP_MAX_EXP_MS:
-    case ORU_AUTO_EXP_TARGET_BRIGHTNESS: {
-        int maxGain = 0;
-        int maxExpMs = 0;
-        int target = 0;
-        GetAutoPara(&maxGain, &maxExpMs, &target);
-        if (type == ORU_AUTO_EXP_MAX_GAIN)
-            maxGain = static_cast<int>(value);
-        else if (type == ORU_AUTO_EXP_MAX_EXP_MS)
-            maxExpMs = static_cast<int>(value);
-        else
-            target = static_cast<int>(value);
-        SetAutoPara(maxGain, maxExpMs, target);
-        break;
-    }
-    case ORU_HARDWARE_BIN:
-        done = SetHardwareBin(value >= 1);
-        break;
-    case ORU_HIGH_SPEED_MODE:
-        done = SetHighSpeedMode(value >= 1);
-        break;
-    case ORU_MONO_BIN:
-        SetMonoBin(value >= 1);
-        break;
-    case ORU_PATTERN_ADJUST:
-        SetPattern(static_cast<int>(value));
-        break;
-    default:
-        // Cooler power, target, cooler and fan belong to the cooled layer.
-        return ORU_ERROR_INVALID_CONTROL_TYPE;
-    }
-    return done ? ORU_SUCCESS : ORU_ERROR_GENERAL_ERROR;
+    return row->pSet(*this, ClampToCaps(type, value), autoOn) ? ORU_SUCCESS
+                                                               : ORU_ERROR_GENERAL_ERROR;
 }
 
 int CCameraBase::GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn)
 {
     *autoOn = ORU_FALSE;
-    bool isAuto = false;
-    switch (type) {
-    case ORU_GAIN:
-        *value = GetGain(&isAuto);
-        *autoOn = ToOruBool(isAuto);
-        break;
-    case ORU_EXPOSURE:
-        *value = static_cast<long>(static_cast<uint32_t>(m_lExposure.load()));
-        *autoOn = ToOruBool(m_bAutoExp);
-        break;
-    case ORU_GAMMA:
-        *value = GetGamma();
-        break;
-    case ORU_WB_R:
-        *value = m_iWB_R;
-        *autoOn = ToOruBool(m_bAutoWB);
-        break;
-    case ORU_WB_B:
-        *value = m_iWB_B;
-        *autoOn = ToOruBool(m_bAutoWB);
-        break;
-    case ORU_OFFSET:
-        *value = m_iOffset;
-        break;
-    case ORU_BANDWIDTH:
-        *value = m_iBandwidth;
-        *autoOn = ToOruBool(m_bAutoBandwidth);
-        break;
-    case ORU_OVERCLK:
-        *value = m_iOverCLKPerc;
-        break;
-    case ORU_TEMPERATURE:
-        *value = static_cast<long>(GetTemp() * 10.0f);
-        break;
-    case ORU_FLIP:
-        *value = (m_bFlipHoriz ? ORU_FLIP_HORIZ : 0) | (m_bFlipVert ? ORU_FLIP_VERT : 0);
-        break;
-    case ORU_AUTO_EXP_MAX_GAIN:
-        *value = m_iAutoMaxGain;
-        break;
-    case ORU_AUTO_EXP_MAX_EXP_MS:
-        *value = m_iAutoMaxExpMs;
-        break;
-    case ORU_AUTO_EXP_TARGET_BRIGHTNESS:
-        *value = m_iAutoTargetBrightness;
-        break;
-    case ORU_HARDWARE_BIN:
-        *value = m_bHardwareBin;
-        break;
-    case ORU_HIGH_SPEED_MODE:
-        *value = m_bHighSpeed;
-        break;
-    case ORU_MONO_BIN:
-        *value = GetMonoBin();
-        break;
-    case ORU_PATTERN_ADJUST:
-        *value = m_iPattern;
-        break;
-    default:
+    const ControlRow *row = FindControl(type);
+    if (row == nullptr)
         return ORU_ERROR_INVALID_CONTROL_TYPE;
-    }
+    bool isAuto = false;
+    *value = row->pGet(*this, &isAuto);
+    *autoOn = ToOruBool(isAuto);
     return ORU_SUCCESS;
+}
+
+// The row of a control this camera has; null for any other type.
+const CCameraBase::ControlRow *CCameraBase::FindControl(ORU_CONTROL_TYPE type)
+{
+    if (type < 0 || type >= kControlTypeCount)
+        return nullptr;
+    const ControlRow &row = s_ControlTable[type];
+    if (row.bCooledOnly && dynamic_cast<CCameraCool *>(this) == nullptr)
+        return nullptr;
+    return &row;
 }
 
 void CCameraBase::GetCameraProperty(ORU_CAMERA_INFO *info)

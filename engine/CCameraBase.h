@@ -401,6 +401,30 @@ public:
     // with half a change. Taken before the transport lock, never after it.
     S_MUTEX_UNIX m_csRoi;
 
+private:
+    static constexpr int kControlTypeCount = ORU_ANTI_DEW_HEATER + 1;
+    // One row per public control type, in the order of ORU_CONTROL_TYPE:
+    // what GetCtrllCaps reports, and how the value is read and written (a
+    // setter returns whether the camera took it). A read-only control has
+    // no setter.
+    struct ControlRow {
+        const char *szName;
+        const char *szDescription;
+        int32_t iMax;
+        int32_t iMin;
+        int32_t iDefault;
+        bool bAuto;
+        bool bWritable;
+        // Only cameras with the cooled layer have the control.
+        bool bCooledOnly;
+        // The model's limits, where they replace the fixed ones.
+        void (*pLimits)(const CCameraBase &camera, ORU_CONTROL_CAPS *caps);
+        long (*pGet)(CCameraBase &camera, bool *autoOn);
+        bool (*pSet)(CCameraBase &camera, long value, bool autoOn);
+    };
+    static const ControlRow s_ControlTable[kControlTypeCount];
+    const ControlRow *FindControl(ORU_CONTROL_TYPE type);
+
 protected:
     static void SetGainExpFunc(std::atomic<bool> *running, void *arg);
     // Fills m_iThermistorMinTemp/m_iThermistorMaxTemp from the thermistor table.

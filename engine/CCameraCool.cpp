@@ -391,53 +391,6 @@ void CCameraCool::CloseCamera()
     CCameraBase::CloseCamera();
 }
 
-int CCameraCool::SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn)
-{
-    value = ClampToCaps(type, value);
-    switch (type) {
-    case ORU_TARGET_TEMP:
-        SetAutoTemp(m_bCoolerOn, static_cast<float>(value));
-        return ORU_SUCCESS;
-    case ORU_COOLER_ON:
-        SetAutoTemp(value > 0, static_cast<float>(m_iTargetTemp));
-        if (value <= 0)
-            SetPowerPerc(0.0f);
-        return ORU_SUCCESS;
-    case ORU_FAN_ON:
-        SetFanOn(value > 0);
-        return ORU_SUCCESS;
-    case ORU_ANTI_DEW_HEATER:
-        SetLensHeat(value > 0);
-        return ORU_SUCCESS;
-    default:
-        return CCameraBase::SetControlValue(type, value, autoOn);
-    }
-}
-
-int CCameraCool::GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn)
-{
-    *autoOn = ORU_FALSE;
-    switch (type) {
-    case ORU_COOL_POWER_PERC:
-        *value = static_cast<long>(m_fCoolPowerPerc);
-        return ORU_SUCCESS;
-    case ORU_TARGET_TEMP:
-        *value = m_iTargetTemp;
-        return ORU_SUCCESS;
-    case ORU_COOLER_ON:
-        *value = m_bCoolerOn;
-        return ORU_SUCCESS;
-    case ORU_FAN_ON:
-        *value = GetFanOn();
-        return ORU_SUCCESS;
-    case ORU_ANTI_DEW_HEATER:
-        *value = GetLensHeat();
-        return ORU_SUCCESS;
-    default:
-        return CCameraBase::GetControlValue(type, value, autoOn);
-    }
-}
-
 float CCameraCool::GetTemp()
 {
     // A caller never reads the sensor while the thread does.

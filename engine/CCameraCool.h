@@ -1,7 +1,8 @@
 // The cooled-camera layer: thermo-electric cooler driven through a DAC value
 // derived from a wanted current, PD regulation towards the target temperature
 // with a cool-down ramp on its own thread, fan, anti-dew heater and humidity,
-// and the cooled-camera controls (cooler power, target, cooler on, fan, heater).
+// and what the cooled-camera controls (cooler power, target, cooler on, fan,
+// heater) do.
 //
 // Thread safety: the temperature thread runs AutoTemp, GetSensorTemp and
 // SetPowerPerc while callers change the target or switch the cooler. The
@@ -36,8 +37,6 @@ public:
     int GetHumidity();
 
     void CloseCamera() override;
-    int SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn) override;
-    int GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn) override;
     float GetTemp() override;
 
     float m_fDAMin;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/SimCoolCameraTest.h"
+#include "tests/TestCamera.h"
 
 namespace {
 
@@ -201,6 +202,26 @@ TEST(CameraControls, UnknownAndReadOnlyTypesAreRefused)
     // Cooler power is only read; setting it reaches the base, which refuses.
     EXPECT_EQ(camera.SetControlValue(ORU_COOL_POWER_PERC, 50, false),
               ORU_ERROR_INVALID_CONTROL_TYPE);
+}
+
+TEST(CameraControls, CoolerControlsAreOnlyACooledCamerasOwn)
+{
+    TestCoolCamera cooled;
+    TestCamera uncooled(64, 32, true);
+    const ORU_CONTROL_TYPE coolerTypes[] = {ORU_COOL_POWER_PERC, ORU_TARGET_TEMP, ORU_COOLER_ON,
+                                            ORU_FAN_ON, ORU_ANTI_DEW_HEATER};
+    for (ORU_CONTROL_TYPE type : coolerTypes) {
+        long value = 0;
+        ORU_BOOL isAuto = ORU_FALSE;
+        EXPECT_EQ(uncooled.GetControlValue(type, &value, &isAuto), ORU_ERROR_INVALID_CONTROL_TYPE)
+            << type;
+        EXPECT_EQ(uncooled.SetControlValue(type, 1, false), ORU_ERROR_INVALID_CONTROL_TYPE) << type;
+        EXPECT_EQ(cooled.GetControlValue(type, &value, &isAuto), ORU_SUCCESS) << type;
+    }
+    EXPECT_EQ(cooled.SetControlValue(ORU_TARGET_TEMP, -15, false), ORU_SUCCESS);
+    EXPECT_EQ(ValueOf(cooled, ORU_TARGET_TEMP), -15);
+    EXPECT_EQ(uncooled.SetControlValue(ORU_FLIP, ORU_FLIP_BOTH, false), ORU_SUCCESS);
+    EXPECT_EQ(ValueOf(uncooled, ORU_FLIP), ORU_FLIP_BOTH);
 }
 
 TEST(CameraControls, ControlConvMapsInternalToPublicTypes)
