@@ -5,6 +5,7 @@ BUILD_TYPE ?= RelWithDebInfo
 TSAN_BUILD ?= build-tsan
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+LOCKS_BUILD ?= build-locks
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = settings_xml dark_bitmap hot_pixel_map frame_markers fx2_image fx3_image
 JOBS ?= 2
@@ -26,7 +27,7 @@ ARMHF_DEPS ?= $(ARMHF_BUILD)/armhf-deps
 
 export PYTHON
 
-.PHONY: all deps configure build test test-cpp test-python test-armhf test-python313 tsan asan fuzz-build fuzz \
+.PHONY: all deps configure build test test-cpp test-python test-armhf test-python313 tsan thread-safety asan fuzz-build fuzz \
 	fuzz-regression demo install bench clean
 
 all: build
@@ -91,18 +92,28 @@ test-armhf: deps
 # The C++ tests once more, built with ThreadSanitizer.
 # The suites where threads meet (worker threads, camera lock sets, ring,
 # capture lifecycle, registry and flat API, auto controls, cooler, and the
-# flat-API hammer, ctest label "concurrency") under ThreadSanitizer. The USB
+# flat-API hammer, ctest label "concurrency", and the dark frame's hot-pixel
+# repair against an ROI change) under ThreadSanitizer. The USB
 # emulation underneath is not instrumented: tests/tsan.supp keeps its
 # hand-overs out of the reports. Tests labelled "timing" are left out: under
 # the sanitizer's slowdown the simulated camera's frames outrun the host and
 # those tests see the drops they are meant to rule out.
-TSAN_TESTS = ThreadCtrl|CameraLockSet|CirBuf[A-Za-z]*|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl|FlatApiTest|HammerTest
+TSAN_TESTS = ThreadCtrl|CameraLockSet|CirBuf[A-Za-z]*|CameraCapture|CameraCooler|CameraRegistryTest|AutoControl|FlatApiTest|HammerTest|DarkHotListRaceTest
 tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DORU_SANITIZE_THREAD=ON \
 		$(CMAKE_FLAGS)
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(abspath tests/tsan.supp) detect_deadlocks=0 history_size=7" \
 		ctest --output-on-failure -j$(JOBS) -LE timing -R '^($(TSAN_TESTS))\.'
+
+# The library built with clang's thread-safety analysis: a member read or
+# written without the lock that guards it, or a function called without a
+# lock it needs, fails the build.
+thread-safety: deps
+	CC=clang CXX=clang++ cmake -S . -B $(LOCKS_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+		-DORU_THREAD_SAFETY_ANALYSIS=ON -DBUILD_TESTING=OFF -DORU_BUILD_PYTHON=OFF \
+		-DORU_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(LOCKS_BUILD) -j$(JOBS) --target tav_oru oru_wrapper
 
 # Every C++ test and the Python tests, built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (any undefined behaviour stops the test), less
@@ -171,4 +182,4 @@ bench: deps
 		$(PYTHON) bench/stream_bench.py $(BENCH_BUILD)/examples/stream_video
 
 clean:
-	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(BENCH_BUILD) $(ARMHF_BUILD) $(PY313_BUILD)
+	rm -rf $(BUILD) $(TSAN_BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) $(LOCKS_BUILD) $(BENCH_BUILD) $(ARMHF_BUILD) $(PY313_BUILD)

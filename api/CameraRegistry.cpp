@@ -5,12 +5,12 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 
 #include "api/CameraLockSet.h"
 #include "api/ProductTable.h"
 #include "engine/CCameraBase.h"
 #include "log/DbgPrint.h"
+#include "transport/SectionLock.h"
 
 namespace {
 
@@ -29,13 +29,17 @@ struct ConnectedList {
 
 // Enumeration, open and close; recursive because enumeration closes cameras
 // that went away and the property query opens and closes.
-std::recursive_mutex g_registryLock;
+struct RegistryLock {
+    RegistryLock() { InitializeCriticalSection(&section); }
+    // Never destroyed: a camera closed at process exit still takes it.
+    S_MUTEX_UNIX section;
+} g_registry;
 char g_slots[kMaxCameras][kDevicePathSize];
 // Whether a slot holds a path, readable by flat calls without the registry lock.
 std::atomic<bool> g_slotUsed[kMaxCameras];
 std::atomic<CCameraBase *> g_cameras[kMaxCameras];
 CameraLockSet g_lockSets[kMaxCameras];
-ConnectedList g_connected;
+ConnectedList g_connected ORU_GUARDED_BY(g_registry.section);
 
 void FormatDevicePath(libusb_device *device, char *path)
 {
@@ -57,7 +61,7 @@ void SetSlot(int slot, const char *path)
     }
 }
 
-int ConnectedIndexOfPath(const char *path)
+int ConnectedIndexOfPath(const char *path) ORU_REQUIRES(g_registry.section)
 {
     for (int i = 0; i < g_connected.count; ++i)
         if (strcmp(g_connected.paths[i], path) == 0)
@@ -67,7 +71,7 @@ int ConnectedIndexOfPath(const char *path)
 
 // Keeps the IDs of devices that stayed on their ports, frees the others and
 // gives new devices the lowest free IDs.
-void FindDevPathIndex()
+void FindDevPathIndex() ORU_REQUIRES(g_registry.section)
 {
     bool slotPresent[kMaxCameras] = {};
     bool deviceIsNew[kMaxCameras] = {};
@@ -100,7 +104,7 @@ void FindDevPathIndex()
 
 // An open camera that stopped answering, or whose port is no longer listed,
 // is closed so that its ID can go to the next new device.
-void RevalidateOpenCameras()
+void RevalidateOpenCameras() ORU_REQUIRES(g_registry.section)
 {
     for (int id = 0; id < kMaxCameras; ++id) {
         CCameraBase *camera = g_cameras[id].load();
@@ -152,7 +156,7 @@ void RegistryLeave(int id, int lockNo)
 
 int ORUGetNumOfConnectedCameras(void)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_registryLock);
+    SectionLock lock(g_registry.section);
     DbgPrint(-1, "ORUGetNumOfConnectedCameras", "ORUGetNumOfConnectedCameras >>\n");
     g_connected.count = 0;
     libusb_context *context = nullptr;
@@ -196,7 +200,7 @@ int ORUGetNumOfConnectedCameras(void)
 
 ORU_ERROR_CODE ORUOpenCamera(int id)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_registryLock);
+    SectionLock lock(g_registry.section);
     DbgPrint(-1, "ORUOpenCamera", "camera ID:%d >>\n", id);
     if (!RegistryIdIsValid(id))
         return ORU_ERROR_ID;
@@ -235,7 +239,7 @@ ORU_ERROR_CODE ORUOpenCamera(int id)
 
 ORU_ERROR_CODE ORUCloseCamera(int id)
 {
-    std::lock_guard<std::recursive_mutex> lock(g_registryLock);
+    SectionLock lock(g_registry.section);
     DbgPrint(-1, "ORUCloseCamera", "camera ID:%d >>\n", id);
     if (!RegistryIdIsValid(id))
         return ORU_ERROR_ID;
@@ -260,7 +264,7 @@ ORU_ERROR_CODE ORUGetCameraProperty(ORU_CAMERA_INFO *info, int index)
 {
     if (info == nullptr)
         return ORU_ERROR_GENERAL_ERROR;
-    std::lock_guard<std::recursive_mutex> lock(g_registryLock);
+    SectionLock lock(g_registry.section);
     if (index < 0 || index >= g_connected.count)
         return ORU_ERROR_INVALID_INDEX;
     DbgPrint(-1, "ORUGetCameraProperty", "ORUGetCameraProperty idx%d >>\n", index);

@@ -796,18 +796,22 @@ void CCameraBase::InitVariable()
     // A second initialisation keeps what the first one allocated.
     if (m_pGammaTable16 == nullptr)
         m_pGammaTable16 = NewBuffer<uint16_t>(kGammaEntries16);
-    if (m_pHPCTable == nullptr)
-        m_pHPCTable = NewBuffer<uint8_t>(pixels);
-    if (m_pHPCAdj == nullptr)
-        m_pHPCAdj = NewBuffer<uint8_t>(pixels);
+    bool hpcMaps;
+    {
+        SectionLock hpcLock(m_csHPC);
+        if (m_pHPCTable == nullptr)
+            m_pHPCTable = NewBuffer<uint8_t>(pixels);
+        if (m_pHPCAdj == nullptr)
+            m_pHPCAdj = NewBuffer<uint8_t>(pixels);
+        hpcMaps = m_pHPCTable != nullptr && m_pHPCAdj != nullptr;
+    }
     if (m_pFrameBuf == nullptr)
         m_pFrameBuf = NewFrameBuffer<uint8_t>(frameBytes);
     if (m_pImgBuf == nullptr)
         m_pImgBuf = NewFrameBuffer<uint8_t>(frameBytes);
     if (m_pCirBuf == nullptr)
         m_pCirBuf = new (std::nothrow) CirBuf(frameBytes, kRingSlots);
-    if (m_pGammaTable16 == nullptr || m_pHPCTable == nullptr || m_pHPCAdj == nullptr ||
-        m_pFrameBuf == nullptr || m_pImgBuf == nullptr || m_pCirBuf == nullptr)
+    if (m_pGammaTable16 == nullptr || !hpcMaps || m_pFrameBuf == nullptr || m_pImgBuf == nullptr || m_pCirBuf == nullptr)
         DbgPrint2("InitVariable", "buffer allocation failed\n");
     m_Algorithm.SetBayer(static_cast<BayerPattern>(m_iBayerPattern));
 }

@@ -202,9 +202,9 @@ public:
     bool LoadHPCTable();
     bool SaveHPCTable();
     void AdjustHPCTable();
-    bool IsHPCChange();
+    bool IsHPCChange() ORU_REQUIRES(m_csHPC);
     void HandleHotPixels(uint8_t *image);
-    bool DeNoiseHPC(uint8_t *image, int x, int y, int index);
+    bool DeNoiseHPC(uint8_t *image, int x, int y, int index) ORU_REQUIRES(m_csHPC);
     unsigned char *Compress(unsigned char *data, int size, int *outLength, bool compressed);
     unsigned char *Uncompress(unsigned char *image, int length, bool compressed);
     bool CompressAndWriteIntoFLASH(unsigned char *data, unsigned int size, bool compressed);
@@ -355,28 +355,28 @@ public:
 
     // --- Dark frame (dark lock: m_pDarkBuf; adjusted-dark lock: m_pDarkAdj
     // and its statistics; dark-list lock: m_pDarkHotList). ---
-    uint8_t *m_pDarkBuf;
-    uint8_t *m_pDarkAdj;
-    int m_iDarkAdjWidth;
-    int m_iDarkAdjHeight;
-    int m_iDarkAvg;
-    int *m_pDarkHotList;
-    int m_iDarkHotCount;
+    uint8_t *m_pDarkBuf ORU_GUARDED_BY(m_csDark);
+    uint8_t *m_pDarkAdj ORU_GUARDED_BY(m_csDarkAdj);
+    int m_iDarkAdjWidth ORU_GUARDED_BY(m_csDarkAdj);
+    int m_iDarkAdjHeight ORU_GUARDED_BY(m_csDarkAdj);
+    int m_iDarkAvg ORU_GUARDED_BY(m_csDarkAdj);
+    int *m_pDarkHotList ORU_GUARDED_BY(m_csDarkList);
+    int m_iDarkHotCount ORU_GUARDED_BY(m_csDarkList);
     std::atomic<bool> m_bGettingDark;
     int m_iDarkFrames;
     int m_iDarkFrameCount;
 
     // --- Hot pixels (HPC lock: the table, the adjusted map, the lists and
     // the key they were built for). ---
-    uint8_t *m_pHPCTable;
-    uint8_t *m_pHPCAdj;
-    int m_iHPCAdjWidth;
-    int m_iHPCAdjHeight;
-    int *m_pHPCList;
-    int m_iHPCCount;
-    int *m_pHPCBadRows;
-    bool m_bHPCForce;
-    HPCKey m_HPCKey;
+    uint8_t *m_pHPCTable ORU_GUARDED_BY(m_csHPC);
+    uint8_t *m_pHPCAdj ORU_GUARDED_BY(m_csHPC);
+    int m_iHPCAdjWidth ORU_GUARDED_BY(m_csHPC);
+    int m_iHPCAdjHeight ORU_GUARDED_BY(m_csHPC);
+    int *m_pHPCList ORU_GUARDED_BY(m_csHPC);
+    int m_iHPCCount ORU_GUARDED_BY(m_csHPC);
+    int *m_pHPCBadRows ORU_GUARDED_BY(m_csHPC);
+    bool m_bHPCForce ORU_GUARDED_BY(m_csHPC);
+    HPCKey m_HPCKey ORU_GUARDED_BY(m_csHPC);
     // Model data: binned hot-pixel rows are rounded to the nearest output row
     // and the offsets added after binning.
     bool m_bHPCRoundRows = false;

@@ -533,6 +533,7 @@ void CCameraBase::SubtractDark(uint8_t *image)
     if (!m_bCutDark || (m_bAutoExp && m_lExposure < 500000))
         return;
     SectionLock darkLock(m_csDark);
+    SectionLock adjLock(m_csDarkAdj);
     m_Algorithm.SubtractDark(image, m_iDarkAdjWidth, m_iDarkAdjHeight, uint32_t(m_iDarkAvg),
                              m_pDarkAdj);
 }
@@ -555,14 +556,14 @@ bool CCameraBase::SetHPCStates(bool on)
 
 bool CCameraBase::LoadHPCTable()
 {
-    if (m_pHPCTable == nullptr)
-        return false;
     const size_t pixels = size_t(m_iMaxWidth) * m_iMaxHeight;
     std::vector<uint8_t> packed(pixels / 8);
     if (!ReadFromFLAHAndUnCompress(packed.data(), unsigned(packed.size()), true))
         return false;
     // An ROI change may be adjusting the map from the table meanwhile.
     SectionLock hpcLock(m_csHPC);
+    if (m_pHPCTable == nullptr)
+        return false;
     for (size_t p = 0; p < pixels; ++p)
         m_pHPCTable[p] = p / 8 < packed.size() ? (packed[p / 8] >> (p % 8)) & 1 : 0;
     m_bHPCForce = true;
@@ -572,14 +573,13 @@ bool CCameraBase::LoadHPCTable()
 
 bool CCameraBase::SaveHPCTable()
 {
-    if (m_pHPCTable == nullptr)
-        return false;
     const size_t pixels = size_t(m_iMaxWidth) * m_iMaxHeight;
     std::vector<uint8_t> packed(pixels / 8, 0);
     {
         SectionLock darkLock(m_csDark);
+        SectionLock adjLock(m_csDarkAdj);
         SectionLock hpcLock(m_csHPC);
-        if (m_pDarkBuf == nullptr)
+        if (m_pDarkBuf == nullptr || m_pHPCTable == nullptr)
             return false;
         for (size_t p = 0; p < pixels; ++p)
             m_pHPCTable[p] = m_pDarkBuf[p] > m_iDarkAvg + kHotAboveMean;
@@ -696,6 +696,8 @@ void CCameraBase::HandleHotPixels(uint8_t *image)
             // Frames of 12- or 14-bit sensors keep their unused low bits clear.
             const uint16_t mask = m_iBitDepth == 16 ? 0xFFFF : m_iBitDepth == 14 ? 0xFFFC : 0xFFF0;
             auto interior = [&](int x, int y, int i) {
+                // Called by RepairListed within this scope.
+                m_csHPC.AssertHeld();
                 DeNoiseHPC(image, x, y, i);
                 if (wide)
                     pixels16[i] &= mask;
@@ -713,6 +715,8 @@ void CCameraBase::HandleHotPixels(uint8_t *image)
         }
     }
     if (m_bCutDark) {
+        // The list and the size it indexes change together.
+        SectionLock adjLock(m_csDarkAdj);
         SectionLock listLock(m_csDarkList);
         if (m_pDarkHotList == nullptr)
             return;

@@ -47,27 +47,29 @@ public:
     std::atomic<int> m_iLastDA;
 
     // PD regulator.
-    float m_fErr;
-    float m_fPrevErr; // -200.0: no previous error
-    float m_fKp, m_fKi, m_fKd;
-    float m_fOutput;
-    float m_fIntegral;
+    float m_fErr ORU_GUARDED_BY(m_csRegulator);
+    float m_fPrevErr ORU_GUARDED_BY(m_csRegulator); // -200.0: no previous error
+    float m_fKp ORU_GUARDED_BY(m_csRegulator);
+    float m_fKi ORU_GUARDED_BY(m_csRegulator);
+    float m_fKd ORU_GUARDED_BY(m_csRegulator);
+    float m_fOutput ORU_GUARDED_BY(m_csRegulator);
+    float m_fIntegral ORU_GUARDED_BY(m_csRegulator);
 
     // Rate limit: time (ms) and temperature of the previous accepted reading.
-    uint32_t m_uPrevTempTime;
-    float m_fPrevTemp;
+    uint32_t m_uPrevTempTime ORU_GUARDED_BY(m_csRegulator);
+    float m_fPrevTemp ORU_GUARDED_BY(m_csRegulator);
 
     // Cool-down ramp.
-    bool m_bRampActive;
-    int m_iRampStartTemp;
-    int m_iRampTarget;
-    uint64_t m_uRampStartMs;
-    int m_iRampSlopeNum;   // 35
-    int m_iRampSlopeDen;   // 550
-    int m_iRampPeriod;     // 15
-    uint64_t m_uRampLastMs;
-    float m_fRampSetPoint;
-    bool m_bTargetReached;
+    bool m_bRampActive ORU_GUARDED_BY(m_csRegulator);
+    int m_iRampStartTemp ORU_GUARDED_BY(m_csRegulator);
+    int m_iRampTarget ORU_GUARDED_BY(m_csRegulator);
+    uint64_t m_uRampStartMs ORU_GUARDED_BY(m_csRegulator);
+    int m_iRampSlopeNum ORU_GUARDED_BY(m_csRegulator);   // 35
+    int m_iRampSlopeDen ORU_GUARDED_BY(m_csRegulator);   // 550
+    int m_iRampPeriod ORU_GUARDED_BY(m_csRegulator);     // 15
+    uint64_t m_uRampLastMs ORU_GUARDED_BY(m_csRegulator);
+    float m_fRampSetPoint ORU_GUARDED_BY(m_csRegulator);
+    bool m_bTargetReached ORU_GUARDED_BY(m_csRegulator);
 
     ThreadCtrl m_TempThread;
 

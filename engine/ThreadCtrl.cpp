@@ -101,9 +101,9 @@ void ThreadCtrl::Stop()
     DbgPrint(-1, "Stop", "WaitForSingleObject >\n");
     const pthread_t thread = m_hThread;
     // The loop takes the lock on its way out.
-    pthread_mutex_unlock(&m_Mutex.mutex);
+    lock.Unlock();
     pthread_join(thread, nullptr);
-    pthread_mutex_lock(&m_Mutex.mutex);
+    lock.Lock();
     m_bJoining = false;
     pthread_cond_broadcast(&m_JoinedCond);
     DbgPrint(-1, "Stop", "WaitForSingleObject <\n");

@@ -51,17 +51,18 @@ public:
 private:
     static void *ThreadBody(void *self);
     // With m_Mutex held once: waits until no Stop is joining.
-    void WaitForJoin();
+    void WaitForJoin() ORU_REQUIRES(m_Mutex);
 
-    pthread_t m_hThread;
+    pthread_t m_hThread ORU_GUARDED_BY(m_Mutex);
+    // Given under the lock before the thread starts, read by it unlocked.
     ThreadFunc m_pFunc;
     S_MUTEX_UNIX m_Mutex;
     // Signalled under m_Mutex when a Stop has finished joining.
     pthread_cond_t m_JoinedCond;
-    bool m_bStopRequested;
+    bool m_bStopRequested ORU_GUARDED_BY(m_Mutex);
     std::atomic<bool> m_bRunning;
-    bool m_bInside; // from Start until the loop has returned
-    bool m_bJoining; // a Stop is joining the thread
+    bool m_bInside ORU_GUARDED_BY(m_Mutex); // from Start until the loop has returned
+    bool m_bJoining ORU_GUARDED_BY(m_Mutex); // a Stop is joining the thread
     void *m_pArg;
     const char *m_szName;
 };

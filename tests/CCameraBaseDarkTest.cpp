@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <random>
 #include <string>
 #include <utility>
+#include <thread>
 #include <vector>
 
 #include "tests/TempHome.h"
@@ -551,6 +553,34 @@ TEST_F(DarkBitmapTest, HotPixelsOfTheDarkTakeTheirNeighboursMean)
     camera->HandleHotPixels(camera->m_pImgBuf);
     frame[30 * kSide + 30] = uint8_t((frame[30 * kSide + 28] + frame[30 * kSide + 32]) >> 1);
     EXPECT_EQ(Copy(camera->m_pImgBuf, frame.size()), frame);
+}
+
+// The read-out repairs the dark frame's hot pixels while an ROI change
+// rebuilds the list: it must never pair the list of one ROI with the size of
+// another (a data race that ThreadSanitizer reports).
+using DarkHotListRaceTest = DarkBitmapTest;
+
+TEST_F(DarkHotListRaceTest, RepairAndAnRoiChangeTakeTheListWithItsSize)
+{
+    Bytes dark(size_t(kSide) * kSide, 10);
+    dark[30 * kSide + 30] = 50;
+    const std::string path = File("hot.bmp");
+    ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
+    ASSERT_EQ(Load(path), 1);
+    std::atomic<bool> done{false};
+    std::thread readOut([&] {
+        while (!done)
+            camera->HandleHotPixels(camera->m_pImgBuf);
+    });
+    for (int i = 0; i < 200; ++i) {
+        const int side = i % 2 == 0 ? kSide / 2 : kSide;
+        camera->SetResolution(side, side, 1, IMAGE_TYPE_8BIT);
+    }
+    done = true;
+    readOut.join();
+    // The last ROI is the whole sensor: the one hot pixel where it is.
+    ASSERT_EQ(camera->m_iDarkHotCount, 1);
+    EXPECT_EQ(camera->m_pDarkHotList[0], 30 * kSide + 30);
 }
 
 // ---- Time stamp ----

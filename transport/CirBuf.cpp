@@ -185,14 +185,16 @@ bool CirBuf::ReadBuff(uint8_t *dest, int length, int timeoutMs, uint8_t ** /*res
     if (timeoutMs != -1)
         deadline = DeadlineAfter(timeoutMs < 0 ? 0 : timeoutMs);
     int slot;
+    const uint8_t *frame;
     {
         SectionLock lock(m_Mutex);
         slot = TakeOldest(timeoutMs != -1 ? &deadline : nullptr, true);
+        if (slot < 0)
+            return false;
+        frame = m_Slot[slot].pData.get();
     }
-    if (slot < 0)
-        return false;
     // The slot is ours while it is being read: nobody refills it.
-    std::memcpy(dest, m_Slot[slot].pData.get(), static_cast<size_t>(length));
+    std::memcpy(dest, frame, static_cast<size_t>(length));
     SectionLock lock(m_Mutex);
     m_Slot[slot].state = SlotState::kFree;
     return true;

@@ -105,22 +105,22 @@ private:
     };
 
     // With m_Mutex held.
-    int SlotOf(const uint8_t *data) const;
-    int FreeSlot() const;
-    void Publish(int slot, int length);
+    int SlotOf(const uint8_t *data) const ORU_REQUIRES(m_Mutex);
+    int FreeSlot() const ORU_REQUIRES(m_Mutex);
+    void Publish(int slot, int length) ORU_REQUIRES(m_Mutex);
     // Waits for an unread frame and takes the oldest for reading; -1 once
     // the deadline (null: none) has passed.
-    int TakeOldest(const timespec *deadline, bool consume);
+    int TakeOldest(const timespec *deadline, bool consume) ORU_REQUIRES(m_Mutex);
 
     long m_lSlotSize;
     int m_iSlotCount;
-    Slot m_Slot[kMaxSlots];
+    Slot m_Slot[kMaxSlots] ORU_GUARDED_BY(m_Mutex);
     // Unread slots in publication order, oldest at m_iHead.
-    int m_iUnread[kMaxSlots];
-    int m_iHead;
-    int m_iUnreadCount;
-    uint64_t m_ulPublished; // frames published since construction
-    int m_iNewest;          // slot of the frame published last; -1 none
+    int m_iUnread[kMaxSlots] ORU_GUARDED_BY(m_Mutex);
+    int m_iHead ORU_GUARDED_BY(m_Mutex);
+    int m_iUnreadCount ORU_GUARDED_BY(m_Mutex);
+    uint64_t m_ulPublished ORU_GUARDED_BY(m_Mutex); // frames published since construction
+    int m_iNewest ORU_GUARDED_BY(m_Mutex); // slot of the frame published last; -1 none
     S_MUTEX_UNIX m_Mutex;
     pthread_cond_t m_ReadyCond;
     bool m_bReadyCondOk;

@@ -7,10 +7,19 @@
 #include <cstdint>
 #include <ctime>
 
-// A recursive mutex kept with its attributes so both can be destroyed.
-struct S_MUTEX_UNIX {
+#include "transport/ThreadAnnotations.h"
+
+// A recursive mutex kept with its attributes so both can be destroyed. The
+// engine's one kind of lock; SectionLock holds it for a scope.
+struct ORU_CAPABILITY("mutex") S_MUTEX_UNIX {
     pthread_mutex_t mutex;
     pthread_mutexattr_t attr;
+
+    void Lock() ORU_ACQUIRE() { pthread_mutex_lock(&mutex); }
+    void Unlock() ORU_RELEASE() { pthread_mutex_unlock(&mutex); }
+    // Tells the analysis that the caller holds the mutex where it cannot
+    // see so: in a callback that a function running under it calls.
+    void AssertHeld() const ORU_ASSERT_CAPABILITY(this) {}
 };
 
 // Returns 0, or the error number of the first failing step (logged).

@@ -4,13 +4,18 @@
 
 #include "transport/PlatformShims.h"
 
-class SectionLock {
+class ORU_SCOPED_CAPABILITY SectionLock {
 public:
-    explicit SectionLock(S_MUTEX_UNIX &section) : m_section(section)
+    explicit SectionLock(S_MUTEX_UNIX &section) ORU_ACQUIRE(section) : m_section(section)
     {
-        pthread_mutex_lock(&m_section.mutex);
+        m_section.Lock();
     }
-    ~SectionLock() { pthread_mutex_unlock(&m_section.mutex); }
+    ~SectionLock() ORU_RELEASE() { m_section.Unlock(); }
+
+    // Lets the mutex go for a while within the scope (a join that the
+    // holder must not block), and takes it back.
+    void Unlock() ORU_RELEASE() { m_section.Unlock(); }
+    void Lock() ORU_ACQUIRE() { m_section.Lock(); }
 
     SectionLock(const SectionLock &) = delete;
     SectionLock &operator=(const SectionLock &) = delete;
