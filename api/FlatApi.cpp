@@ -3,6 +3,7 @@
 // one camera are serialised while different functions run concurrently.
 #include <atomic>
 
+#include "OruVersion.h"
 #include "api/CameraRegistry.h"
 #include "engine/CCameraBase.h"
 #include "log/DbgPrint.h"
@@ -89,7 +90,7 @@ ORU_IMG_TYPE PublicImageType(IMAGE_TYPE internalType, bool rawOutput)
 
 const char *ORUGetSDKVersion(void)
 {
-    return ORU_SDK_VERSION;
+    return ORU_PROJECT_VERSION;
 }
 
 ORU_ERROR_CODE ORUGetNumOfControls(int id, int *count)

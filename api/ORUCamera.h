@@ -270,7 +270,7 @@ ORU_API ORU_ERROR_CODE ORUGetTriggerOutputIOConf(int id, ORU_TRIG_OUTPUT pin, OR
 ORU_API ORU_ERROR_CODE ORUEnableDebugLog(int id, ORU_BOOL enable);
 ORU_API ORU_ERROR_CODE ORUGetDebugLogIsEnabled(int id, ORU_BOOL *enabled);
 
-/* ORU_SDK_VERSION ("1, 26, 0, 0"); needs no camera. */
+/* ORU_SDK_VERSION; needs no camera. */
 ORU_API const char *ORUGetSDKVersion(void);
 
 #ifdef __cplusplus

@@ -13,6 +13,8 @@
 #include "api/CameraRegistry.h"
 #include "engine/CCameraCool.h"
 #include "log/DbgPrint.h"
+#include "transport/FX3Protocol.h"
+#include "transport/LegacyUsb2Protocol.h"
 #include "transport/SectionLock.h"
 
 namespace {
@@ -30,10 +32,6 @@ constexpr int kRingSlots = 4;
 constexpr int kTransferBlock = 49152;
 constexpr int64_t kAutoExpMsCapUs = 60000000;
 constexpr int32_t kAutoExpMsCap = 60000;
-constexpr uint8_t kReqSensorClkStop = 0xAE;
-constexpr uint8_t kReqSensorClkStart = 0xAF;
-constexpr uint8_t kReqTransferCount = 0xB5;
-constexpr uint16_t kFPGABinTypeReg = 39;
 // Model digits in the display name of the legacy USB2 family, whose gain is a
 // register value rather than 0.1 dB steps.
 constexpr char kLegacyUSB2Digits[] = "120";
@@ -682,8 +680,8 @@ bool CCameraBase::GetMonoBin()
 {
     if (m_bFPGABin) {
         uint8_t reg = m_ucFPGAReg39;
-        if (ReadFPGAREG(kFPGABinTypeReg, &reg))
-            m_bMonoBin = (reg & 0x80) == 0;
+        if (ReadFPGAREG(FPGABits::kBinType.reg, &reg))
+            m_bMonoBin = (reg & FPGABitMask(FPGABits::kBinType)) == 0;
     }
     return m_bMonoBin;
 }
@@ -818,7 +816,7 @@ void CCameraBase::InitVariable()
 
 bool CCameraBase::StartSensorCLK()
 {
-    if (!SendCMD(kReqSensorClkStart))
+    if (!SendCMD(LegacyUsb2Request::kSensorClockStart))
         return false;
     m_bSensorClkStopped = false;
     return true;
@@ -826,7 +824,7 @@ bool CCameraBase::StartSensorCLK()
 
 bool CCameraBase::StopSensorCLK()
 {
-    if (!SendCMD(kReqSensorClkStop))
+    if (!SendCMD(LegacyUsb2Request::kSensorClockStop))
         return false;
     m_bSensorClkStopped = true;
     return true;
@@ -838,7 +836,7 @@ bool CCameraBase::SetTransferCount(int bytes)
         bytes > 0 ? static_cast<uint32_t>((static_cast<int64_t>(bytes) + kTransferBlock - 1) /
                                           kTransferBlock)
                   : 0;
-    return SendCMD(kReqTransferCount, static_cast<uint16_t>(blocks >> 16),
+    return SendCMD(FX3Request::kTransferCount, static_cast<uint16_t>(blocks >> 16),
                    static_cast<uint16_t>(blocks & 0xFFFF), false, nullptr, 0) != 0;
 }
 

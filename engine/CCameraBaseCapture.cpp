@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "log/DbgPrint.h"
+#include "transport/FX3Protocol.h"
 #include "transport/SectionLock.h"
 
 namespace {
@@ -14,7 +15,6 @@ constexpr int kSnapWaitMs = 10000;
 // A frame read waits on the ring in slices of this, so that a camera pulled
 // out ends the wait soon.
 constexpr int kFrameWaitSliceMs = 100;
-constexpr uint16_t kTriggerCapsReg = 28;
 constexpr uint8_t kEdgeTriggerFirst = 0xA0;
 constexpr uint8_t kLevelTriggerFirst = 0xC0;
 // Gamma 50 leaves the image as it is.
@@ -123,7 +123,7 @@ bool CCameraBase::ReadFrame(uint8_t *dest, int length, int waitMs)
 int CCameraBase::CameraModeCheck()
 {
     uint8_t caps = 0;
-    const int result = ReadFPGAREG(kTriggerCapsReg, &caps);
+    const int result = ReadFPGAREG(FPGARegister::kVersionLayout, &caps);
     m_Caps.bTrigger = caps >= kEdgeTriggerFirst;
     m_Caps.bEdgeTrigger = caps >= kEdgeTriggerFirst;
     m_Caps.bLevelTrigger = caps >= kLevelTriggerFirst;

@@ -15,14 +15,10 @@
 #include <new>
 #include <vector>
 
+#include "transport/FX3Protocol.h"
 #include "transport/SectionLock.h"
 
 namespace {
-
-constexpr uint8_t kReqSPIFlashWrite = 0xC2;
-constexpr uint8_t kReqSPIFlashRead = 0xC3;
-constexpr uint8_t kReqSPIFlashErase = 0xC4;
-constexpr uint8_t kReqSerialNumber = 0xC8;
 
 constexpr uint32_t kHPCArea = 0x40000;
 constexpr uint32_t kHPCFirstSector = 4;
@@ -842,7 +838,7 @@ bool CCameraBase::CompressAndWriteIntoFLASH(unsigned char *data, unsigned int si
     }
     const uint32_t sectors = RoundUp(uint32_t(length), kFlashSectorSize) / kFlashSectorSize;
     for (uint32_t s = kHPCFirstSector; s < kHPCFirstSector + sectors; ++s) {
-        if (EraseSectorOfSPIFlash(s, kReqSPIFlashErase) != 0) {
+        if (EraseSectorOfSPIFlash(s, FX3Request::kSPIFlashErase) != 0) {
             DbgPrint2(tag, "Erase SPI FLASH sector %d failed :\n", int(s));
             return false;
         }
@@ -854,8 +850,8 @@ bool CCameraBase::CompressAndWriteIntoFLASH(unsigned char *data, unsigned int si
     auto writeVerified = [&](uint32_t address, uint32_t bytes, const char *failFormat, int pageNo) {
         for (int attempt = 1; attempt <= kFlashAttempts; ++attempt) {
             std::memset(readBack, 0, bytes);
-            if (WriteToSPIFlash(page, bytes, address, kReqSPIFlashWrite) &&
-                ReadFromSPIFlash(readBack, bytes, address, kReqSPIFlashRead) &&
+            if (WriteToSPIFlash(page, bytes, address, FX3Request::kSPIFlashWrite) &&
+                ReadFromSPIFlash(readBack, bytes, address, FX3Request::kSPIFlashRead) &&
                 std::memcmp(page, readBack, bytes) == 0)
                 return true;
             DbgPrint2(tag, failFormat, pageNo, attempt);
@@ -887,7 +883,7 @@ bool CCameraBase::ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int siz
         return false;
     FlashAccess access(*this);
     std::vector<uint8_t> image(kFlashPageSize);
-    if (!ReadFromSPIFlash(image.data(), kFlashPageSize, kHPCArea, kReqSPIFlashRead))
+    if (!ReadFromSPIFlash(image.data(), kFlashPageSize, kHPCArea, FX3Request::kSPIFlashRead))
         return false;
     if (std::memcmp(image.data(), compressed ? "ORUD" : "ORUG", 4) != 0) {
         DbgPrint2(tag, compressed ? "Read SPI Flash get a HPC fail \n"
@@ -913,7 +909,7 @@ bool CCameraBase::ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int siz
     for (uint32_t p = 1; p < fullPages; ++p) {
         int attempt = 1;
         while (!ReadFromSPIFlash(image.data() + p * kFlashPageSize, kFlashPageSize,
-                                 kHPCArea + p * kFlashPageSize, kReqSPIFlashRead)) {
+                                 kHPCArea + p * kFlashPageSize, FX3Request::kSPIFlashRead)) {
             DbgPrint2(tag, "fail %d\n", int(p));
             if (++attempt > kFlashAttempts)
                 return false;
@@ -922,7 +918,7 @@ bool CCameraBase::ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int siz
     const uint32_t rest = length - fullPages * kFlashPageSize;
     if (fullPages > 0 && rest > 0 &&
         !ReadFromSPIFlash(image.data() + fullPages * kFlashPageSize, RoundUp(rest, kFlashChunk),
-                          kHPCArea + fullPages * kFlashPageSize, kReqSPIFlashRead))
+                          kHPCArea + fullPages * kFlashPageSize, FX3Request::kSPIFlashRead))
         return false;
 
     std::unique_ptr<uint8_t[]> data(Uncompress(image.data(), int(length), compressed));
@@ -940,7 +936,7 @@ bool CCameraBase::ReadSPI(unsigned char *out, int offset, int length)
         return false;
     FlashAccess access(*this);
     uint8_t page[kIDPageSize] = {};
-    const int result = ReadFromSPIFlash(page, kIDPageSize, kIDPage, kReqSPIFlashRead);
+    const int result = ReadFromSPIFlash(page, kIDPageSize, kIDPage, FX3Request::kSPIFlashRead);
     std::memcpy(out, page + offset, size_t(length));
     return result != 0;
 }
@@ -953,17 +949,17 @@ bool CCameraBase::WriteSPI(unsigned char *data, int offset, int length)
     FlashAccess access(*this);
     uint8_t page[kIDPageSize] = {};
     // The rest of the page is kept: without it the erase would lose it.
-    if (!ReadFromSPIFlash(page, kIDPageSize, kIDPage, kReqSPIFlashRead))
+    if (!ReadFromSPIFlash(page, kIDPageSize, kIDPage, FX3Request::kSPIFlashRead))
         return false;
-    if (EraseSectorOfSPIFlash(kIDSector, kReqSPIFlashErase) != 0) {
+    if (EraseSectorOfSPIFlash(kIDSector, FX3Request::kSPIFlashErase) != 0) {
         DbgPrint2(tag, "Erase SPI FLASH sector %d failed :\n", int(kIDSector));
         return false;
     }
     std::memcpy(page + offset, data, size_t(length));
     for (int attempt = 1; attempt <= kFlashAttempts; ++attempt) {
         uint8_t readBack[kIDPageSize] = {};
-        if (WriteToSPIFlash(page, kIDPageSize, kIDPage, kReqSPIFlashWrite) &&
-            ReadFromSPIFlash(readBack, kIDPageSize, kIDPage, kReqSPIFlashRead) &&
+        if (WriteToSPIFlash(page, kIDPageSize, kIDPage, FX3Request::kSPIFlashWrite) &&
+            ReadFromSPIFlash(readBack, kIDPageSize, kIDPage, FX3Request::kSPIFlashRead) &&
             std::memcmp(page, readBack, kIDPageSize) == 0)
             return true;
         DbgPrint2(tag, "fail %d try again\n", attempt);
@@ -990,7 +986,7 @@ bool CCameraBase::GetIDFromSPI(ORU_ID *id)
 bool CCameraBase::GetSerialNumber(ORU_ID *id)
 {
     uint8_t serial[8] = {};
-    if (id == nullptr || !SendCMD(kReqSerialNumber, 0, 0, true, serial, sizeof serial))
+    if (id == nullptr || !SendCMD(FX3Request::kSerialNumber, 0, 0, true, serial, sizeof serial))
         return false;
     if (std::all_of(serial, serial + sizeof serial, [](uint8_t b) { return b == 0; }))
         return false;

@@ -12,13 +12,10 @@
 #include <thread>
 
 #include "log/DbgPrint.h"
+#include "transport/FX3Protocol.h"
 
 namespace {
 
-constexpr uint8_t kReqGuideOn = 0xB0;
-constexpr uint8_t kReqGuideOff = 0xB1;
-constexpr uint8_t kReqBoardTemp = 0xB3;
-constexpr uint8_t kReqTempAdc = 0xC7;
 constexpr int kThermistorRefKOhm = 10;
 
 enum TempSensorType {
@@ -136,7 +133,7 @@ float CCameraBase::TMP100RawToTemp(int raw)
 float CCameraBase::GetTMP100Temp()
 {
     uint8_t reply[2] = {};
-    if (!SendCMD(kReqBoardTemp, 0, 0, true, reply, sizeof reply))
+    if (!SendCMD(FX3Request::kBoardTemp, 0, 0, true, reply, sizeof reply))
         return m_fTemp;
     const int raw = reply[1] * 16 + (reply[0] >> 4);
     // A zero reading is what an absent or idle chip answers.
@@ -149,7 +146,7 @@ float CCameraBase::GetTMP100Temp()
 float CCameraBase::GetTMP451Temp()
 {
     uint8_t reply[2] = {};
-    if (SendCMD(kReqBoardTemp, 0, 0, true, reply, sizeof reply)) {
+    if (SendCMD(FX3Request::kBoardTemp, 0, 0, true, reply, sizeof reply)) {
         m_fTemp = reply[1] + reply[0] * 0.0625f;
         DbgPrint2("GetTMP451Temp", "Temp:%2.2f.\n", static_cast<double>(m_fTemp.load()));
     }
@@ -159,7 +156,7 @@ float CCameraBase::GetTMP451Temp()
 float CCameraBase::GetAD7142Temp()
 {
     uint8_t reply[2] = {};
-    if (!SendCMD(kReqTempAdc, 0, 0, true, reply, sizeof reply))
+    if (!SendCMD(FX3Request::kTempAdc, 0, 0, true, reply, sizeof reply))
         return m_fTemp;
     const int raw = (reply[1] << 4) | (reply[0] >> 4);
     return CalculTempuature(raw, kThermistorRefKOhm);
@@ -168,7 +165,7 @@ float CCameraBase::GetAD7142Temp()
 float CCameraBase::GetADC081Temp()
 {
     uint8_t reply[2] = {};
-    if (!SendCMD(kReqTempAdc, 0, 0, true, reply, sizeof reply))
+    if (!SendCMD(FX3Request::kTempAdc, 0, 0, true, reply, sizeof reply))
         return m_fTemp;
     const unsigned char raw = static_cast<unsigned char>((reply[0] >> 4) | (reply[1] << 4));
     return CalculTempuature(raw, kThermistorRefKOhm);
@@ -200,7 +197,7 @@ bool CCameraBase::PulseGuideOn(GuideD direction)
     if (!ValidGuideDirection(direction))
         return true;
     DbgPrint2("PulseGuideOn", "PulseGuide Direction On:%d", static_cast<int>(direction));
-    SendCMD(kReqGuideOn, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
+    SendCMD(FX3Request::kGuideOn, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
     return true;
 }
 
@@ -209,7 +206,7 @@ bool CCameraBase::PulseGuideOff(GuideD direction)
     if (!ValidGuideDirection(direction))
         return true;
     DbgPrint2("PulseGuideOff", "PulseGuide Direction Off:%d", static_cast<int>(direction));
-    SendCMD(kReqGuideOff, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
+    SendCMD(FX3Request::kGuideOff, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
     return true;
 }
 
@@ -218,9 +215,9 @@ bool CCameraBase::pulseGuide(GuideD direction, int ms)
     if (!ValidGuideDirection(direction))
         return true;
     DbgPrint2("pulseGuide", "PulseGuide Direction:%d time:%d\n", static_cast<int>(direction), ms);
-    SendCMD(kReqGuideOn, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
+    SendCMD(FX3Request::kGuideOn, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? ms : 0));
-    SendCMD(kReqGuideOff, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
+    SendCMD(FX3Request::kGuideOff, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
     return true;
 }
 

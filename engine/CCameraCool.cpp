@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "log/DbgPrint.h"
+#include "transport/FX3Protocol.h"
 #include "transport/SectionLock.h"
 
 namespace {
@@ -27,12 +28,8 @@ static_assert(kCoolerRows == 14, "fourteen cooler current rows");
 constexpr int kInitialDALimit = 40;
 constexpr int kDriveKindFPGA = 1;
 constexpr int kHeaterKindPower = 2;
-constexpr uint8_t kReqCoolerDrive = 0xB2;
-constexpr uint8_t kReqHumidity = 0x85;
 constexpr uint16_t kHumidityValue = 0xF5;
 constexpr uint8_t kFanFirmwareMin = 48;
-constexpr uint16_t kFanHeaterReg = 25;
-constexpr uint16_t kHeaterPowerReg = 42;
 constexpr uint8_t kHeaterPowerOn = 197;
 constexpr int kTargetMin = -40;
 constexpr int kTargetMax = 30;
@@ -169,7 +166,7 @@ bool CCameraCool::SetDA(int dac)
         return true;
     const bool sent = m_iCoolerDriveKind == kDriveKindFPGA
                           ? SetFPGACoolPower(value) != 0
-                          : SendCMD(kReqCoolerDrive, static_cast<uint16_t>(value), 0, false,
+                          : SendCMD(FX3Request::kCoolerDrive, static_cast<uint16_t>(value), 0, false,
                                     nullptr, 0) != 0;
     // Only a value the camera took is remembered, so a failed one is sent again.
     if (sent) {
@@ -341,8 +338,8 @@ bool CCameraCool::SetFanOn(bool on)
 bool CCameraCool::GetFanOn()
 {
     uint8_t reg = m_ucFPGAReg25;
-    ReadFPGAREG(kFanHeaterReg, &reg);
-    return (reg & 0x80) == 0;
+    ReadFPGAREG(FPGABits::kFanOff.reg, &reg);
+    return (reg & FPGABitMask(FPGABits::kFanOff)) == 0;
 }
 
 bool CCameraCool::SetLensHeat(long on)
@@ -356,12 +353,12 @@ bool CCameraCool::SetLensHeat(long on)
 bool CCameraCool::GetLensHeat()
 {
     uint8_t reg = m_ucFPGAReg25;
-    ReadFPGAREG(kFanHeaterReg, &reg);
-    const bool warm = (reg & 0x40) != 0;
+    ReadFPGAREG(FPGABits::kHeater.reg, &reg);
+    const bool warm = (reg & FPGABitMask(FPGABits::kHeater)) != 0;
     if (m_iHeaterKind < kHeaterKindPower)
         return warm;
     uint8_t power = 0;
-    ReadFPGAREG(kHeaterPowerReg, &power);
+    ReadFPGAREG(FPGARegister::kHeaterPower, &power);
     if ((power == kHeaterPowerOn) != warm)
         DbgPrint2("GetLensHeat", "Heater Power Control Conflict with Warm UP.\n");
     return warm;
@@ -370,7 +367,7 @@ bool CCameraCool::GetLensHeat()
 int CCameraCool::GetHumidity()
 {
     uint8_t reply[2] = {};
-    if (!SendCMD(kReqHumidity, kHumidityValue, 0, true, reply, sizeof reply))
+    if (!SendCMD(FX3Request::kHumidity, kHumidityValue, 0, true, reply, sizeof reply))
         return m_iHumidity;
     const int raw = reply[0] + 256 * reply[1];
     if (raw == 0)

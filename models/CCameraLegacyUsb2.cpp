@@ -8,6 +8,8 @@
 #include "models/LegacyUsb2Firmware.h"
 #include "models/LegacyUsb2RegisterTables.h"
 #include "models/ModelFamily.h"
+#include "transport/FX3Protocol.h"
+#include "transport/LegacyUsb2Protocol.h"
 
 namespace {
 
@@ -18,12 +20,6 @@ constexpr int kMaxHeight = 960;
 // Firmware versions up to this one are replaced at open.
 constexpr uint8_t kLastVersionNeedingLoad = 0x2F;
 constexpr unsigned kReopenDelayUs = 1000000;
-
-constexpr uint8_t kReqClockReprogrammed = 0xA3;
-constexpr uint8_t kReqClockSwitching = 0xA4;
-constexpr uint8_t kReqStopStreaming = 0xAA;
-constexpr uint8_t kReqPixels8Bit = 0xAB;
-constexpr uint8_t kReqPixels16Bit = 0xAC;
 
 // Sensor registers.
 constexpr uint16_t kRegRowStart = 0x3002;
@@ -188,10 +184,10 @@ bool CCameraLegacyUsb2::InitCamera()
         return false;
     ModelFamily::BeginInit(*this, WorkingFunc, NoTriggerFunc);
 
-    SendCMD(kReqClockSwitching);
+    SendCMD(LegacyUsb2Request::kClockSwitching);
     m_iCMOSClk = kInitClockMHz;
-    SendCMD(kReqPixels8Bit);
-    SendCMD(kReqStopStreaming);
+    SendCMD(LegacyUsb2Request::kPixels8Bit);
+    SendCMD(FX3Request::kStopStreaming);
     auto write = [this](uint16_t address, uint16_t value) { WriteCameraRegister(address, value); };
     ModelFamily::PlayRegisterTable(kLegacyInitTable, kLegacyInitRows, kLegacyPause, write);
 
@@ -250,7 +246,7 @@ bool CCameraLegacyUsb2::Cam_SetResolution()
 void CCameraLegacyUsb2::SetOutput16Bits(bool on)
 {
     m_b16Bit = on;
-    SendCMD(on ? kReqPixels16Bit : kReqPixels8Bit);
+    SendCMD(on ? LegacyUsb2Request::kPixels16Bit : LegacyUsb2Request::kPixels8Bit);
 }
 
 int CCameraLegacyUsb2::GetRealImageSize()
@@ -309,12 +305,12 @@ bool CCameraLegacyUsb2::SetCMOSClk(int mhz)
         ModelFamily::SleepMs(200);
         WriteCameraRegister(kRegAnalogueGain, gain);
         WriteCameraRegister(kRegStreamControl, kStreamOn);
-        SendCMD(kReqClockReprogrammed);
+        SendCMD(LegacyUsb2Request::kClockReprogrammed);
         m_iCMOSClk = kCrystalMHz;
         return true;
     }
     if (PllBypassed()) {
-        SendCMD(kReqClockSwitching);
+        SendCMD(LegacyUsb2Request::kClockSwitching);
         ReadCameraRegister(kRegAnalogueGain, &gain);
         WriteCameraRegister(kRegAnalogueGain, static_cast<uint16_t>((gain & kLowBits) | kPllInUse));
     }

@@ -9,14 +9,13 @@
 #include "models/CaptureRun.h"
 #include "models/ModelFamily.h"
 #include "transport/FrameMarkers.h"
+#include "transport/FX3Protocol.h"
+#include "transport/LegacyUsb2Protocol.h"
 
 namespace {
 
 constexpr uint8_t kBulkEndpoint = 0x82;
 constexpr int kPieceBytes = 307200;
-constexpr uint8_t kReqStartStreaming = CaptureRun<CCameraLegacyUsb2>::kReqStartStreaming;
-constexpr uint8_t kReqPixels16Bit = 0xAC;
-constexpr uint8_t kReqSensorClkStart = 0xAF;
 
 constexpr int kFailuresBeforeLongerLine = 4;
 constexpr int kFailuresBeforeReset = 50;
@@ -50,9 +49,9 @@ void CCameraLegacyUsb2::WorkingLoop(std::atomic<bool> *running)
         return;
     CalcFrameTime();
     StartSensorCLK();
-    SendCMD(kReqStartStreaming);
+    SendCMD(FX3Request::kStartStreaming);
     if (m_b16Bit)
-        SendCMD(kReqPixels16Bit);
+        SendCMD(LegacyUsb2Request::kPixels16Bit);
     run.Start();
     while (run.Running() && RunPass(run)) {
     }
@@ -138,8 +137,8 @@ void CCameraLegacyUsb2::CountFailure(WorkingRun &run)
     } else if (run.m_iFailures > kFailuresBeforeReset) {
         DbgPrint2(tag, "DropCount more than 50, reset!\n");
         ResetDevice();
-        SendCMD(kReqSensorClkStart);
-        SendCMD(kReqStartStreaming);
+        SendCMD(LegacyUsb2Request::kSensorClockStart);
+        SendCMD(FX3Request::kStartStreaming);
         ModelFamily::SleepMs(200);
         run.m_iFailures = 0;
     }
@@ -153,7 +152,7 @@ void CCameraLegacyUsb2::Supervise(WorkingRun &run)
     DbgPrint2("WorkingFunc", "bad frame than 20, reset!\n");
     LengthenLine();
     ResetDevice();
-    SendCMD(kReqStartStreaming);
+    SendCMD(FX3Request::kStartStreaming);
     run.m_iBad = 0;
 }
 

@@ -7,6 +7,7 @@
 #include "models/FpgaCaptureLoops.h"
 #include "models/ModelFamily.h"
 #include "models/PythonRegisterTables.h"
+#include "transport/FX3Protocol.h"
 
 namespace {
 
@@ -35,10 +36,6 @@ constexpr int kMinZeroRowOverheadLineNs = 1260;
 constexpr uint32_t kFrameOverheadUs = 50;
 
 constexpr uint16_t kRegPLLLock = 96;   // bit 0
-constexpr uint16_t kFPGARegControl = 0;
-constexpr uint16_t kFPGAHold = 1;
-constexpr uint16_t kFPGARegOutput = 10;
-constexpr uint16_t kFPGARegFirstGain = 12;
 constexpr uint8_t kFPGARunning = 0x01;
 constexpr uint8_t kFPGAStopped = 0x11;
 constexpr uint8_t kUnityColourGain = 128;
@@ -212,14 +209,14 @@ bool CCameraPython::InitCamera()
     WriteCameraRegister_B(kPythonRegIntegration, 2, 2, 1);
     WriteCameraRegister_B(kRegPLLLock, 0, 0, 1);
 
-    WriteFPGAREG(kFPGARegControl, 0);
+    WriteFPGAREG(FPGARegister::kControl, 0);
     ModelFamily::SleepMs(20);
-    WriteFPGAREG(kFPGARegControl, 0x10);
-    WriteFPGAREG(kFPGARegOutput, 1);
-    WriteFPGAREG(kFPGAHold, 1);
-    for (uint16_t reg = kFPGARegFirstGain; reg < kFPGARegFirstGain + 4; ++reg)
+    WriteFPGAREG(FPGARegister::kControl, 0x10);
+    WriteFPGAREG(FPGARegister::kOutput, 1);
+    WriteFPGAREG(FPGARegister::kUpdateHold, 1);
+    for (uint16_t reg = FPGARegister::kFirstGain; reg < FPGARegister::kFirstGain + 4; ++reg)
         WriteFPGAREG(reg, kUnityColourGain);
-    WriteFPGAREG(kFPGAHold, 0);
+    WriteFPGAREG(FPGARegister::kUpdateHold, 0);
 
     SetGamma(m_iGamma);
     SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
@@ -309,13 +306,13 @@ bool CCameraPython::GetImage(unsigned char *buffer, int size, int waitMs)
 bool CCameraPython::StartSensorStreaming()
 {
     StartPYTHONStreaming();
-    return WriteFPGAREG(kFPGARegControl, kFPGARunning) != 0;
+    return WriteFPGAREG(FPGARegister::kControl, kFPGARunning) != 0;
 }
 
 bool CCameraPython::StopSensorStreaming()
 {
     StopPYTHONStreaming();
-    return WriteFPGAREG(kFPGARegControl, kFPGAStopped) != 0;
+    return WriteFPGAREG(FPGARegister::kControl, kFPGAStopped) != 0;
 }
 
 void CCameraPython::CalcFrameTime()

@@ -4,6 +4,7 @@
 #include "models/FpgaCaptureLoops.h"
 #include "models/ModelFamily.h"
 #include "models/UncooledRegisterTables.h"
+#include "transport/FX3Protocol.h"
 
 namespace {
 
@@ -35,8 +36,7 @@ constexpr uint16_t kRegWindowX = 0x3040;      // low, high
 constexpr uint16_t kRegWindowWidth = 0x3042;  // low, high
 constexpr uint8_t kHCGBit = 0x10;
 
-// The FPGA of this board wants register 26 = 4 once the colour gains are set.
-constexpr uint16_t kFPGARegOutputSetup = 26;
+// The FPGA of this board wants this output setup once the colour gains are set.
 constexpr uint8_t kFPGAOutputSetup = 4;
 
 // The sensor clocks (kHz), their clock-select value and the shortest line
@@ -125,7 +125,7 @@ bool CCameraUncooledColor::InitCamera()
 
     SetGamma(m_iGamma);
     SetRGBBalance(m_iWB_R, m_iWB_B, m_bAutoWB);
-    WriteFPGAREG(kFPGARegOutputSetup, kFPGAOutputSetup);
+    WriteFPGAREG(FPGARegister::kOutputSetup, kFPGAOutputSetup);
     SetBrightness(m_iOffset);
 
     if (m_bAutoBandwidth)

@@ -21,14 +21,12 @@
 
 #include "engine/CCameraBase.h"
 #include "models/ModelFamily.h"
+#include "transport/FX3Protocol.h"
 #include "transport/SectionLock.h"
 
 template <typename Model>
 class CaptureRun {
 public:
-    static constexpr uint8_t kReqStartStreaming = 0xA9;
-    static constexpr uint8_t kReqStopStreaming = 0xAA;
-
     // Frames come from endpoint in pieces of pieceBytes.
     CaptureRun(Model &camera, std::atomic<bool> *running, uint8_t endpoint, int pieceBytes)
         : m_Camera(camera), m_pRunning(running), m_ucEndpoint(endpoint), m_iPieceBytes(pieceBytes)
@@ -134,7 +132,7 @@ bool CaptureRun<Model>::Prepare(unsigned settleMs)
     m_lLastBad = m_lAutoStart = GetTickCount();
     cam.ResetDevice();
     ModelFamily::SleepMs(settleMs);
-    cam.SendCMD(kReqStopStreaming);
+    cam.SendCMD(FX3Request::kStopStreaming);
     cam.StopSensorStreaming();
     cam.DbgPrint2(tag, "working thread begin!\n");
 
@@ -171,7 +169,7 @@ void CaptureRun<Model>::Finish()
     CancelFrames();
     cam.m_iDroppedFrames = 0;
     cam.StopSensorStreaming();
-    cam.SendCMD(kReqStopStreaming);
+    cam.SendCMD(FX3Request::kStopStreaming);
     cam.ResetEndPoint(m_ucEndpoint);
     if (!m_bSnap)
         cam.m_pCirBuf->ResetCirBuff();

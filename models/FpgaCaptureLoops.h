@@ -33,6 +33,7 @@
 #include "engine/CCameraBase.h"
 #include "models/CaptureRun.h"
 #include "models/ModelFamily.h"
+#include "transport/FX3Protocol.h"
 #include "transport/SectionLock.h"
 
 // What the model's FPGA does beyond framing the sensor's data. The full one
@@ -59,14 +60,8 @@ public:
 private:
     static constexpr uint8_t kBulkEndpoint = 0x81;
     static constexpr int kPieceBytes = 0x100000;
-    static constexpr uint8_t kReqStartStreaming = CaptureRun<Model>::kReqStartStreaming;
-    static constexpr uint8_t kReqStopStreaming = CaptureRun<Model>::kReqStopStreaming;
     static constexpr uint16_t kFrameHead = 0x5A7E;
     static constexpr uint16_t kFrameTail = 0x3CF0;
-    static constexpr uint16_t kRegBufferStatus = 35;
-    static constexpr uint8_t kBufferIdle = 0x15;
-    static constexpr uint8_t kBufferInSync = 0x10;
-    static constexpr uint8_t kBufferHoldsFrame = 0x04;
     static constexpr int kEmptyTransfersBeforeReset = 4;
     static constexpr int kMaxReloadAttempts = 2;
     static constexpr int kMaxSyncRestarts = 5;
@@ -150,7 +145,7 @@ void FpgaCaptureLoops<Model, kFpga>::WorkingLoop()
 {
     if (!m_Run.Prepare(50))
         return;
-    m_Camera.SendCMD(kReqStartStreaming);
+    m_Camera.SendCMD(FX3Request::kStartStreaming);
     m_Run.Start();
     while (m_Run.Running() && RunPass()) {
     }
@@ -188,7 +183,7 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
     m_Run.AfterTransfer();
     if constexpr (kFullFpga) {
         ReadBufferStatus();
-        if (m_ucBufferStatus != kBufferIdle)
+        if (m_ucBufferStatus != FPGABuffer::kIdle)
             cam.DbgPrint2(tag, "buff status:0x%x\n", m_ucBufferStatus);
     }
     if (!going)
@@ -246,8 +241,8 @@ void FpgaCaptureLoops<Model, kFpga>::RestartStream()
     if (cam.m_bLongExpMode)
         return;
     cam.StopSensorStreaming();
-    cam.SendCMD(kReqStopStreaming);
-    cam.SendCMD(kReqStartStreaming);
+    cam.SendCMD(FX3Request::kStopStreaming);
+    cam.SendCMD(FX3Request::kStartStreaming);
     cam.StartSensorStreaming();
 }
 
@@ -317,7 +312,7 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
     if (kFullFpga && cam.m_bLongExpMode && cam.m_bEnableDDR) {
         ReadBufferStatus();
         cam.DbgPrint2(tag, "Buffer status:%x\n", m_ucBufferStatus);
-        const bool held = (m_ucBufferStatus & kBufferHoldsFrame) != 0;
+        const bool held = (m_ucBufferStatus & FPGABuffer::kHoldsFrame) != 0;
         if (m_iReloadAttempts > kMaxReloadAttempts) {
             cam.DbgPrint2(tag, "USB cable has an exception, reload failed!\n");
             uint8_t gpif = 0;
@@ -357,9 +352,9 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
         m_bReload = false;
         ModelFamily::SleepMs(100);
         cam.StopSensorStreaming();
-        cam.SendCMD(kReqStopStreaming);
+        cam.SendCMD(FX3Request::kStopStreaming);
         ModelFamily::SleepMs(10);
-        cam.SendCMD(kReqStartStreaming);
+        cam.SendCMD(FX3Request::kStartStreaming);
         cam.StartSensorStreaming();
         m_iEmpty = 0;
         m_Run.m_iBad = 0;
@@ -385,7 +380,7 @@ template <typename Model, FpgaKind kFpga>
 void FpgaCaptureLoops<Model, kFpga>::ReadBufferStatus()
 {
     m_ucBufferStatus = 0;
-    m_Camera.ReadFPGAREG(kRegBufferStatus, &m_ucBufferStatus);
+    m_Camera.ReadFPGAREG(FPGARegister::kBufferStatus, &m_ucBufferStatus);
 }
 
 template <typename Model, FpgaKind kFpga>
@@ -395,13 +390,13 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
     Model &cam = m_Camera;
     ModelFamily::SleepMs(15);
     ReadBufferStatus();
-    for (int restarts = 0; (m_ucBufferStatus & kBufferInSync) == 0;) {
+    for (int restarts = 0; (m_ucBufferStatus & FPGABuffer::kInSync) == 0;) {
         cam.FPGAStop();
         ModelFamily::SleepMs(5);
         cam.FPGAStart();
         ModelFamily::SleepMs(20);
         ReadBufferStatus();
-        if ((m_ucBufferStatus & kBufferInSync) == 0)
+        if ((m_ucBufferStatus & FPGABuffer::kInSync) == 0)
             cam.DbgPrint2(tag, "EC sync status:0x%x\n", m_ucBufferStatus);
         if (++restarts == kMaxSyncRestarts) {
             cam.GetFirmwareVer();
@@ -466,7 +461,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
     Model &cam = m_Camera;
     cam.ResetDevice();
     ModelFamily::SleepMs(50);
-    cam.SendCMD(kReqStopStreaming);
+    cam.SendCMD(FX3Request::kStopStreaming);
     cam.StopSensorStreaming();
     cam.DbgPrint2(tag, "Trigger working thread begin!\n");
 
@@ -479,7 +474,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
         return;
     }
     cam.m_pCirBuf->ResetCirBuff();
-    cam.SendCMD(kReqStartStreaming);
+    cam.SendCMD(FX3Request::kStartStreaming);
     cam.StartSensorStreaming();
     cam.ResetEndPoint(kBulkEndpoint);
 
@@ -493,7 +488,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
             if (!TriggeredFrame(frameSize, pieces)) {
                 ReadBufferStatus();
                 cam.DbgPrint2(tag, "Buffer status:%x\n", m_ucBufferStatus);
-                if ((m_ucBufferStatus & kBufferHoldsFrame) != 0 && !m_bReload) {
+                if ((m_ucBufferStatus & FPGABuffer::kHoldsFrame) != 0 && !m_bReload) {
                     m_bReload = true;
                 } else {
                     m_bReload = false;
@@ -509,7 +504,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
 
     cam.m_iDroppedFrames = 0;
     cam.StopSensorStreaming();
-    cam.SendCMD(kReqStopStreaming);
+    cam.SendCMD(FX3Request::kStopStreaming);
     cam.ResetEndPoint(kBulkEndpoint);
     cam.finishAsyncXfer(pieces < 0 ? 0 : pieces);
     cam.DbgPrint2(tag, "Trig working thread exit!\n");

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <initializer_list>
 
+#include "transport/LegacyUsb2Protocol.h"
+
 // The images are built at compile time by the generator below, so that the
 // four stay consistent and each has its fixed length.
 //
@@ -57,7 +59,7 @@ public:
 
     constexpr std::array<uint8_t, Length> Build()
     {
-        Byte(0xC2);
+        Byte(kLegacyUsb2BootImageMarker);
         Word(kVendorId);
         Word(m_iPid);
         Word(kDeviceId);

@@ -2,10 +2,10 @@
 // boot EEPROM image in the "C2" format per product ID, loaded by the open path
 // when a camera reports firmware 0x2F or lower.
 //
-// Image: 0xC2; vendor, product and device ID (16-bit little-endian each); the
-// configuration byte 0x04; five load records, each a 16-bit big-endian length
-// and RAM address followed by that many bytes; then the record
-// 0x80 0x01 0xE6 0x00 with the byte 0x00, which lets the CPU run.
+// Image: kLegacyUsb2BootImageMarker; vendor, product and device ID (16-bit
+// little-endian each); the configuration byte 0x04; five load records, each a
+// 16-bit big-endian length and RAM address followed by that many bytes; then
+// the record 0x80 0x01 0xE6 0x00 with the byte 0x00, which lets the CPU run.
 //
 // Controller RAM once loaded: byte 0 a jump to the program, bytes 3..16 the
 // text "ORU-FX2-CAMERA", byte 17 the firmware version the camera then reports

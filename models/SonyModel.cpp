@@ -1,12 +1,12 @@
 #include "models/SonyModel.h"
 
 #include "log/DbgPrint.h"
+#include "transport/FX3Protocol.h"
 
 namespace SonyModel {
 
 namespace {
 
-constexpr uint8_t kRequestAfterFPGAReset = 0xAF;
 constexpr int kUnityColourGain = 128;
 
 constexpr uint64_t kLongExposureUs = 1000000;
@@ -93,7 +93,7 @@ void ResetFPGA(CCameraFX3 &camera)
 {
     camera.FPGAReset();
     ModelFamily::SleepMs(20);
-    camera.SendCMD(kRequestAfterFPGAReset);
+    camera.SendCMD(FX3Request::kAfterFPGAReset);
 }
 
 void SetUpFPGA(CCameraFX3 &camera, bool ddr)

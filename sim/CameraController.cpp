@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "sim/FactoryFlash.h"
+#include "sim/FpgaRegister.h"
 #include "sim/SimulatedCamera.h"
 #include "sim/VendorRequest.h"
 
@@ -28,7 +29,6 @@ constexpr size_t kBootRecordsStart = 8;
 constexpr uint8_t kRunRecord[4] = {0x80, 0x01, 0xE6, 0x00};
 constexpr size_t kLoaderEepromBlock = 4096;
 constexpr uint16_t kHumidityMeasure = 0xF5;  // the humidity sensor's measure command
-constexpr uint8_t kCoolerPowerRegister = 38;
 
 bool holdsProgram(const SparseMemory& ram, const char* signature)
 {
@@ -176,7 +176,7 @@ void CameraController::buildFirmwareRequests()
             return ControlAnswer::Stall;
         uint8_t value = static_cast<uint8_t>(setup.index & 0xFF);
         fpga_.write(static_cast<uint8_t>(setup.value), value);
-        if (setup.value == kCoolerPowerRegister)
+        if (setup.value == fpga::kCoolerPowerRegister)
             board_.coolerPowerRegister(value);
         addRegisterWrite(RegisterSpace::Fpga, setup.value, value);
         return ControlAnswer::Ack;

@@ -14,10 +14,6 @@ namespace oru_sim {
 class FpgaRegisterFile {
 public:
     static constexpr int kRegisterCount = 256;
-    static constexpr uint8_t kDdrTestRegister = 24;
-    static constexpr uint8_t kDdrTestValue = 0x80;
-    static constexpr uint8_t kStatusRegister = 35;
-    static constexpr uint8_t kDdrReadyBit = 0x01;
 
     FpgaRegisterFile(const FpgaVersion& version, DdrBehaviour ddr);
 

@@ -7,8 +7,6 @@
 namespace oru_sim {
 
 struct FpgaVersion {
-    static constexpr int kFirstRegister = 28;
-
     // Register 28 (layout selector) followed by registers 29..33.
     std::array<uint8_t, 6> registers{3, 0x05, 0x01, 0x00, 0x12, 0x34};
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "sim/FpgaRegisterFile.h"
+#include "sim/FpgaRegister.h"
 #include "sim/SimulatedCamera.h"
 
 namespace oru_sim {
@@ -28,33 +28,33 @@ uint32_t registerQuad(const SimulatedCamera& camera, uint8_t low)
 FrameSettings FrameSettings::read(const SimulatedCamera& camera)
 {
     FrameSettings settings;
-    uint8_t control = camera.fpgaRegister(kControlRegister);
-    uint8_t output = camera.fpgaRegister(kOutputRegister);
-    settings.width = registerPair(camera, kWidthRegister);
-    settings.height = registerPair(camera, kHeightRegister);
-    settings.bytesPerPixel = (output & kWideOutputBit) ? 2 : 1;
+    uint8_t control = camera.fpgaRegister(fpga::kControlRegister);
+    uint8_t output = camera.fpgaRegister(fpga::kOutputRegister);
+    settings.width = registerPair(camera, fpga::kWidthRegister);
+    settings.height = registerPair(camera, fpga::kHeightRegister);
+    settings.bytesPerPixel = (output & fpga::kWideOutputBit) ? 2 : 1;
     for (size_t site = 0; site < settings.colourGains.size(); ++site)
-        settings.colourGains[site] = camera.fpgaRegister(static_cast<uint8_t>(kFirstGainRegister + site));
-    settings.fpgaRunning = (control & kStopBit) == 0;
-    settings.triggerMode = (control & kTriggerModeBit) != 0;
-    settings.waitMode = (control & kWaitModeBit) != 0;
-    settings.ddrInUse = (output & kDdrBypassBit) == 0 && (camera.fpgaRegister(FpgaRegisterFile::kStatusRegister) & FpgaRegisterFile::kDdrReadyBit) != 0;
+        settings.colourGains[site] = camera.fpgaRegister(static_cast<uint8_t>(fpga::kFirstGainRegister + site));
+    settings.fpgaRunning = (control & fpga::kStopBit) == 0;
+    settings.triggerMode = (control & fpga::kTriggerModeBit) != 0;
+    settings.waitMode = (control & fpga::kWaitModeBit) != 0;
+    settings.ddrInUse = (output & fpga::kDdrBypassBit) == 0 && (camera.fpgaRegister(fpga::kStatusRegister) & fpga::kDdrReadyBit) != 0;
 
     double link = camera.config().superSpeed ? kSuperSpeedLinkRate : kHighSpeedLinkRate;
     // The divider register holds v with percent = 25600 / (v + 256).
-    double percent = 25600.0 / (registerPair(camera, kBandwidthRegister) + 256);
+    double percent = 25600.0 / (registerPair(camera, fpga::kBandwidthRegister) + 256);
     settings.outputBytesPerSecond = settings.ddrInUse ? std::min(link, kDdrFullScaleRate * percent / 100.0) : link;
-    uint8_t trigger = camera.fpgaRegister(kTriggerSetupRegister);
-    settings.triggerExternal = (trigger & kExternalSourceBit) != 0;
-    settings.triggerLevel = (trigger & kLevelTypeBit) != 0;
-    settings.triggerActiveLow = (trigger & kActiveLowBit) != 0;
-    settings.triggerExposureUs = registerQuad(camera, kTriggerExposureRegister);
-    uint8_t sync = camera.fpgaRegister(kSyncOutputRegister);
+    uint8_t trigger = camera.fpgaRegister(fpga::kTriggerSetupRegister);
+    settings.triggerExternal = (trigger & fpga::kExternalSourceBit) != 0;
+    settings.triggerLevel = (trigger & fpga::kLevelTypeBit) != 0;
+    settings.triggerActiveLow = (trigger & fpga::kActiveLowBit) != 0;
+    settings.triggerExposureUs = registerQuad(camera, fpga::kTriggerExposureRegister);
+    uint8_t sync = camera.fpgaRegister(fpga::kSyncOutputRegister);
     for (size_t output = 0; output < settings.syncOutputs.size(); ++output) {
         SyncOutput& out = settings.syncOutputs[output];
         out.enabled = (sync & (0x01 << output)) != 0;
         out.activeHigh = (sync & (0x10 << output)) == 0;
-        uint8_t times = static_cast<uint8_t>(kSyncTimesRegister + 8 * output);
+        uint8_t times = static_cast<uint8_t>(fpga::kSyncTimesRegister + 8 * output);
         out.delayUs = registerQuad(camera, times);
         out.durationUs = registerQuad(camera, static_cast<uint8_t>(times + 4));
     }

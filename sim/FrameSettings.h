@@ -19,37 +19,6 @@ struct FrameSettings {
     // The DDR's output at 100 % of the bandwidth divider (registers 36/37),
     // on either link: the host sets a share of it, and the link caps it.
     static constexpr double kDdrFullScaleRate = 400e6;
-    // The FPGA registers and bits of the image data path.
-    static constexpr uint8_t kControlRegister = 0;
-    static constexpr uint8_t kStopBit = 0x10;
-    static constexpr uint8_t kWaitModeBit = 0x40;
-    static constexpr uint8_t kTriggerModeBit = 0x80;
-    static constexpr uint8_t kWidthRegister = 4;   // and 5
-    static constexpr uint8_t kHeightRegister = 8;  // and 9
-    static constexpr uint8_t kOutputRegister = 10;
-    static constexpr uint8_t kWideOutputBit = 0x10;
-    static constexpr uint8_t kDdrBypassBit = 0x40;
-    static constexpr uint8_t kTriggerSignalRegister = 11;
-    static constexpr uint8_t kTriggerSignalBit = 0x01;
-    static constexpr uint8_t kFirstGainRegister = 12;  // to 15
-    static constexpr uint8_t kReloadRegister = 24;
-    static constexpr uint8_t kReloadBit = 0x01;
-    // In FpgaRegisterFile::kStatusRegister, beside its DDR-ready bit:
-    static constexpr uint8_t kSyncBit = 0x10;       // sensor and FPGA in sync
-    static constexpr uint8_t kFrameHeldBit = 0x04;  // DDR holds a complete frame
-    static constexpr uint8_t kBandwidthRegister = 36;  // and 37
-    // The trigger unit: source, type and polarity, and the exposure time of
-    // edge triggers in microseconds (registers 44 to 47).
-    static constexpr uint8_t kTriggerSetupRegister = 40;
-    static constexpr uint8_t kExternalSourceBit = 0x01;
-    static constexpr uint8_t kLevelTypeBit = 0x10;  // clear: edge
-    static constexpr uint8_t kActiveLowBit = 0x20;  // clear: rising edge or high level
-    static constexpr uint8_t kTriggerExposureRegister = 44;
-    // Sync outputs A and B: enables (bits 0, 1) and inverted levels (bits 4,
-    // 5) in register 41; delay and keep times in microseconds from register
-    // 48 on, four bytes each, A before B.
-    static constexpr uint8_t kSyncOutputRegister = 41;
-    static constexpr uint8_t kSyncTimesRegister = 48;
 
     struct SyncOutput {
         bool enabled = false;

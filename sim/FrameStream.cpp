@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "sim/FpgaRegisterFile.h"
+#include "sim/FpgaRegister.h"
 #include "sim/SimulatedCamera.h"
 
 namespace oru_sim {
@@ -68,14 +68,14 @@ void FrameStream::registerWritten(SimulatedCamera&, RegisterSpace space, uint16_
     std::lock_guard<std::mutex> lock(mutex_);
     if (space == RegisterSpace::Fpga) {
         FrameSettings settings = FrameSettings::read(camera_);
-        if (address == FrameSettings::kControlRegister && (value & FrameSettings::kStopBit)) {
+        if (address == fpga::kControlRegister && (value & fpga::kStopBit)) {
             // Stopping the data path ends the frame on its way and empties the DDR.
             endOutput();
             forgetHeldFrame();
             exposureStart_.reset();
             edgeExposureEnd_.reset();
-        } else if (address == FrameSettings::kTriggerSignalRegister) {
-            bool signal = (value & FrameSettings::kTriggerSignalBit) != 0;
+        } else if (address == fpga::kTriggerSignalRegister) {
+            bool signal = (value & fpga::kTriggerSignalBit) != 0;
             if (settings.longExposureMode()) {
                 if (signal && !triggerSignal_) {
                     forgetHeldFrame();  // the DDR is being overwritten
@@ -87,7 +87,7 @@ void FrameStream::registerWritten(SimulatedCamera&, RegisterSpace space, uint16_
                 }
             }
             triggerSignal_ = signal;
-        } else if (address == FrameSettings::kReloadRegister && (value & FrameSettings::kReloadBit) && held_ &&
+        } else if (address == fpga::kBufferControlRegister && (value & fpga::kReloadBit) && held_ &&
                    settings.ddrInUse) {
             heldUnsent_ = true;
         }
@@ -393,10 +393,10 @@ void FrameStream::publishStatus(const FrameSettings& settings)
 {
     bool inSync = settings.fpgaRunning && settings.sensor.awake && !exposureStart_;
     bool holding = settings.ddrInUse && held_;
-    uint8_t status = static_cast<uint8_t>((inSync ? FrameSettings::kSyncBit : 0) |
-                                          (holding ? FrameSettings::kFrameHeldBit : 0));
-    camera_.setFpgaRegisterBits(FpgaRegisterFile::kStatusRegister,
-                                FrameSettings::kSyncBit | FrameSettings::kFrameHeldBit, status);
+    uint8_t status = static_cast<uint8_t>((inSync ? fpga::kSyncBit : 0) |
+                                          (holding ? fpga::kFrameHeldBit : 0));
+    camera_.setFpgaRegisterBits(fpga::kStatusRegister,
+                                fpga::kSyncBit | fpga::kFrameHeldBit, status);
 }
 
 }  // namespace oru_sim

@@ -6,19 +6,11 @@
 #include "sim/BulkTransferPort.h"
 #include "sim/CameraController.h"
 #include "sim/CountingPatternSource.h"
+#include "sim/FpgaRegister.h"
 #include "sim/FrameStream.h"
 #include "sim/LegacyFrameStream.h"
 
 namespace oru_sim {
-
-namespace {
-
-constexpr uint8_t kFanHeaterRegister = 25;
-constexpr uint8_t kHeaterOnBit = 0x40;
-constexpr uint8_t kFanOffBit = 0x80;
-constexpr uint8_t kHeaterPowerRegister = 42;
-
-}  // namespace
 
 SimulatedCamera::SimulatedCamera(const CameraConfig& config)
     : config_(config),
@@ -168,19 +160,19 @@ void SimulatedCamera::pulseTriggerInput(std::chrono::microseconds duration)
 
 bool SimulatedCamera::fanOn() const
 {
-    return (fpgaRegister(kFanHeaterRegister) & kFanOffBit) == 0;
+    return (fpgaRegister(fpga::kFanHeaterRegister) & fpga::kFanOffBit) == 0;
 }
 
 bool SimulatedCamera::heaterOn() const
 {
-    return (fpgaRegister(kFanHeaterRegister) & kHeaterOnBit) != 0;
+    return (fpgaRegister(fpga::kFanHeaterRegister) & fpga::kHeaterOnBit) != 0;
 }
 
 int SimulatedCamera::heaterPowerPercent() const
 {
     if (!heaterOn())
         return 0;
-    return config_.heaterPowerRegister ? fpgaRegister(kHeaterPowerRegister) : 100;
+    return config_.heaterPowerRegister ? fpgaRegister(fpga::kHeaterPowerRegister) : 100;
 }
 
 std::vector<uint8_t> SimulatedCamera::readFlash(uint32_t address, size_t length) const

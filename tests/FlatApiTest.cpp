@@ -214,5 +214,5 @@ TEST_F(FlatApiTest, UserIdSurvivesAReopen)
 
 TEST(FlatApiWithoutCamera, SdkVersionNeedsNoCamera)
 {
-    EXPECT_STREQ(ORUGetSDKVersion(), "1, 26, 0, 0");
+    EXPECT_STREQ(ORUGetSDKVersion(), ORU_SDK_VERSION);
 }

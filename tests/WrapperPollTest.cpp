@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "OruVersion.h"
 #include "wrapper/CameraException.h"
 #include "wrapper/ExposureWait.h"
 #include "wrapper/Sdk.h"
@@ -14,7 +15,7 @@ using tav_oru::internal::wait_for_status_change;
 
 TEST(WrapperSdk, VersionNeedsNoCamera)
 {
-    EXPECT_EQ(tav_oru::get_sdk_version(), "1, 26, 0, 0");
+    EXPECT_EQ(tav_oru::get_sdk_version(), ORU_PROJECT_VERSION);
 }
 
 TEST(ExposureWait, ReturnsTheFirstOtherStatusOrStopsWhenAsked)

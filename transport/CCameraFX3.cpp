@@ -11,14 +11,9 @@
 #include "log/DbgPrint.h"
 #include "transport/FX2LoadRecords.h"
 #include "transport/FX3ImageSections.h"
+#include "transport/FX3Protocol.h"
+#include "transport/LegacyUsb2Protocol.h"
 #include "transport/LoaderFirmware.h"
-
-// One bit of an FPGA control register and whether `true` sets or clears it.
-struct FPGABit {
-    uint16_t reg;
-    uint8_t bit;
-    bool setWhenOn;
-};
 
 namespace {
 
@@ -28,23 +23,6 @@ constexpr uint8_t kRequestTypeIn = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_VEND
                                    LIBUSB_RECIPIENT_DEVICE; // 0xC0
 constexpr unsigned kShortTimeoutMs = 200;
 constexpr unsigned kTimeoutMs = 500;
-
-constexpr uint8_t kReqRamAccess = 0xA0;
-constexpr uint8_t kReqWriteCameraReg = 0xA6;
-constexpr uint8_t kReqReadCameraReg = 0xA7;
-constexpr uint8_t kReqEEPROMAccess = 0xA9;
-constexpr uint8_t kReqFirmwareVer = 0xAD;
-constexpr uint8_t kReqUSB3Host = 0xB4;
-constexpr uint8_t kReqWriteSensorReg = 0xB6;
-constexpr uint8_t kReqReadSensorReg = 0xB7;
-constexpr uint8_t kReqI2CE2PROMWrite = 0xBA;
-constexpr uint8_t kReqI2CE2PROMRead = 0xBB;
-constexpr uint8_t kReqReadFPGAReg = 0xBC;
-constexpr uint8_t kReqWriteFPGAReg = 0xBD;
-constexpr uint8_t kReqGPIF32DQ = 0xBE;
-constexpr uint8_t kReqSPIFlashWrite = 0xC2;
-constexpr uint8_t kReqSPIFlashErase = 0xC4;
-constexpr uint8_t kReqGPIFStatus = 0xFD;
 
 // FX2 CPU control register: 1 holds the 8051 in reset, 0 lets it run.
 constexpr uint16_t kCpuControlAddr = 0xE600;
@@ -60,32 +38,6 @@ constexpr uint32_t kSPIPage = 256;
 constexpr uint32_t kI2CTailAlign = 64;
 
 constexpr uint32_t kTimeLimit = 2000000000u;
-
-// The single-bit controls of the FPGA register map.
-constexpr FPGABit kFPGAStop{0, 4, true};
-constexpr FPGABit kFPGAMaster{0, 5, true};
-constexpr FPGABit kFPGAWaitMode{0, 6, true};
-constexpr FPGABit kFPGATriggerMode{0, 7, true};
-constexpr FPGABit kFPGAPatternSelect{10, 1, false};
-constexpr FPGABit kFPGADDRMultiFrame{10, 5, true};
-constexpr FPGABit kFPGADDRBypass{10, 6, false};
-constexpr FPGABit kFPGATriggerSignal{11, 0, true};
-constexpr FPGABit kFPGAXHSStop{11, 4, true};
-constexpr FPGABit kFPGASensorReset{11, 7, true};
-constexpr FPGABit kFPGAReload{24, 0, true};
-constexpr FPGABit kFPGALowPower{25, 0, true};
-constexpr FPGABit kFPGAHeater{25, 6, true};
-constexpr FPGABit kFPGAFanOff{25, 7, false};
-constexpr FPGABit kFPGABinType{39, 7, false};
-constexpr FPGABit kFPGATrigSource{40, 0, true};
-constexpr FPGABit kFPGATrigExp{40, 1, false};
-constexpr FPGABit kFPGATrigSoftMode{40, 2, false};
-constexpr FPGABit kFPGATrigType{40, 4, false};
-constexpr FPGABit kFPGATrigValidType{40, 5, false};
-constexpr FPGABit kFPGASyncA{41, 0, true};
-constexpr FPGABit kFPGASyncB{41, 1, true};
-constexpr FPGABit kFPGASyncALevel{41, 4, false};
-constexpr FPGABit kFPGASyncBLevel{41, 5, false};
 
 // Holds the transport lock for one scope.
 class TransportLock {
@@ -192,26 +144,26 @@ int CCameraFX3::SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool 
 
 int CCameraFX3::WriteCameraRegister(uint16_t addr, uint16_t value)
 {
-    return SendCMD(kReqWriteCameraReg, addr, value, false, nullptr, 0);
+    return SendCMD(FX3Request::kWriteCameraReg, addr, value, false, nullptr, 0);
 }
 
 int CCameraFX3::ReadCameraRegister(uint16_t addr, uint16_t *value)
 {
     uint8_t reply[2] = {};
-    const int result = SendCMD(kReqReadCameraReg, addr, 0, true, reply, sizeof reply);
+    const int result = SendCMD(FX3Request::kReadCameraReg, addr, 0, true, reply, sizeof reply);
     *value = BigEndian16(reply);
     return result;
 }
 
 int CCameraFX3::WriteCameraRegisterByte(uint16_t addr, uint8_t value)
 {
-    return SendCMD(kReqWriteSensorReg, addr, value, false, nullptr, 0);
+    return SendCMD(FX3Request::kWriteSensorReg, addr, value, false, nullptr, 0);
 }
 
 int CCameraFX3::ReadCameraRegisterByte(uint16_t addr, uint8_t *value)
 {
     *value = 0;
-    return SendCMD(kReqReadSensorReg, addr, 0, true, value, 1);
+    return SendCMD(FX3Request::kReadSensorReg, addr, 0, true, value, 1);
 }
 
 int CCameraFX3::WriteSONYREG(uint16_t addr, uint8_t value)
@@ -239,18 +191,18 @@ int CCameraFX3::WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t hig
 
 int CCameraFX3::WriteFPGAREG(uint16_t addr, uint16_t value)
 {
-    return SendCMD(kReqWriteFPGAReg, addr, value, false, nullptr, 0);
+    return SendCMD(FX3Request::kWriteFPGAReg, addr, value, false, nullptr, 0);
 }
 
 int CCameraFX3::ReadFPGAREG(uint16_t addr, uint8_t *value)
 {
-    return SendCMD(kReqReadFPGAReg, addr, 0, true, value, 1);
+    return SendCMD(FX3Request::kReadFPGAReg, addr, 0, true, value, 1);
 }
 
 int CCameraFX3::GetFirmwareVer(uint8_t *version)
 {
     uint8_t reply[2] = {};
-    const int result = SendCMD(kReqFirmwareVer, 0, 0, true, reply, sizeof reply);
+    const int result = SendCMD(FX3Request::kFirmwareVer, 0, 0, true, reply, sizeof reply);
     if (reply[0] == 'V')
         *version = reply[1] > 15 ? reply[1] : static_cast<uint8_t>(reply[1] << 4);
     else
@@ -278,19 +230,19 @@ int CCameraFX3::GetFPGAVer(uint16_t *version, uint8_t *digits)
     uint8_t high = 0;
     uint8_t digitsA = 0;
     uint8_t digitsB = 0;
-    int result = ReadFPGAREG(28, &layout);
+    int result = ReadFPGAREG(FPGARegister::kVersionLayout, &layout);
     if (layout < 3) {
-        ReadFPGAREG(29, &low);
-        ReadFPGAREG(30, &digitsA);
-        result = ReadFPGAREG(31, &digitsB);
+        ReadFPGAREG(FPGARegister::kVersion, &low);
+        ReadFPGAREG(FPGARegister::kVersion + 1, &digitsA);
+        result = ReadFPGAREG(FPGARegister::kVersion + 2, &digitsB);
         *version = low;
     } else {
         uint8_t unused = 0;
-        ReadFPGAREG(29, &low);
-        ReadFPGAREG(30, &high);
-        ReadFPGAREG(31, &unused);
-        ReadFPGAREG(32, &digitsA);
-        result = ReadFPGAREG(33, &digitsB);
+        ReadFPGAREG(FPGARegister::kVersion, &low);
+        ReadFPGAREG(FPGARegister::kVersion + 1, &high);
+        ReadFPGAREG(FPGARegister::kVersion + 2, &unused);
+        ReadFPGAREG(FPGARegister::kVersion + 3, &digitsA);
+        result = ReadFPGAREG(FPGARegister::kVersion + 4, &digitsB);
         *version = static_cast<uint16_t>(low + 256 * high);
     }
     digits[0] = digitsA >> 4;
@@ -331,25 +283,25 @@ void CCameraFX3::GetFPGAVerVal(uint16_t *version, uint8_t *digits)
 bool CCameraFX3::IsUSB3Host()
 {
     uint8_t reply = 0;
-    SendCMD(kReqUSB3Host, 0, 0, true, &reply, 1);
+    SendCMD(FX3Request::kUSB3Host, 0, 0, true, &reply, 1);
     return reply == 1;
 }
 
 int CCameraFX3::GetGPIFStatus(uint8_t *status)
 {
     *status = 0;
-    return SendCMD(kReqGPIFStatus, 0, 0, true, status, 1);
+    return SendCMD(FX3Request::kGPIFStatus, 0, 0, true, status, 1);
 }
 
 int CCameraFX3::EnableGPIF32DQ(bool on)
 {
-    return SendCMD(kReqGPIF32DQ, on ? 1 : 0, 0, false, nullptr, 0);
+    return SendCMD(FX3Request::kGPIF32DQ, on ? 1 : 0, 0, false, nullptr, 0);
 }
 
 int CCameraFX3::IsBootLoaderRunning()
 {
     uint8_t reply = 0;
-    return SendCMD(kReqRamAccess, 0, 0, true, &reply, 1);
+    return SendCMD(FX3Request::kRamAccess, 0, 0, true, &reply, 1);
 }
 
 bool CCameraFX3::ResetEndPoint(uint8_t endpoint)
@@ -387,32 +339,32 @@ int CCameraFX3::UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits,
 
 int CCameraFX3::SetFPGABit(const FPGABit &field, bool on)
 {
-    const uint8_t mask = static_cast<uint8_t>(1u << field.bit);
+    const uint8_t mask = FPGABitMask(field);
     return UpdateFPGAREG(field.reg, FPGAShadow(field.reg), mask, on == field.setWhenOn ? mask : 0);
 }
 
 uint8_t *CCameraFX3::FPGAShadow(uint16_t addr)
 {
     switch (addr) {
-    case 0: return &m_ucFPGAReg0;
-    case 10: return &m_ucFPGAReg10;
-    case 11: return &m_ucFPGAReg11;
-    case 24: return &m_ucFPGAReg24;
-    case 25: return &m_ucFPGAReg25;
-    case 39: return &m_ucFPGAReg39;
-    case 40: return &m_ucFPGAReg40;
-    case 41:
+    case FPGARegister::kControl: return &m_ucFPGAReg0;
+    case FPGARegister::kOutput: return &m_ucFPGAReg10;
+    case FPGARegister::kSensorSignals: return &m_ucFPGAReg11;
+    case FPGARegister::kBufferControl: return &m_ucFPGAReg24;
+    case FPGARegister::kPower: return &m_ucFPGAReg25;
+    case FPGARegister::kBinning: return &m_ucFPGAReg39;
+    case FPGARegister::kTriggerInput: return &m_ucFPGAReg40;
+    case FPGARegister::kSyncOutput:
     default: return &m_ucFPGAReg41;
     }
 }
 
 int CCameraFX3::WriteFPGARegGroup(uint16_t firstAddr, const uint16_t *values, int count)
 {
-    WriteFPGAREG(1, 1);
+    WriteFPGAREG(FPGARegister::kUpdateHold, 1);
     int result = 0;
     for (int i = 0; i < count; ++i)
         result = WriteFPGAREG(static_cast<uint16_t>(firstAddr + i), values[i]);
-    WriteFPGAREG(1, 0);
+    WriteFPGAREG(FPGARegister::kUpdateHold, 0);
     return result;
 }
 
@@ -426,134 +378,134 @@ int CCameraFX3::WriteFPGAValue(uint16_t firstAddr, uint32_t value, int bytes)
 
 int CCameraFX3::FPGAStart()
 {
-    return SetFPGABit(kFPGAStop, false);
+    return SetFPGABit(FPGABits::kStop, false);
 }
 
 int CCameraFX3::FPGAStop()
 {
-    return SetFPGABit(kFPGAStop, true);
+    return SetFPGABit(FPGABits::kStop, true);
 }
 
 int CCameraFX3::SetFPGAAsMaster(bool on)
 {
-    return SetFPGABit(kFPGAMaster, on);
+    return SetFPGABit(FPGABits::kMaster, on);
 }
 
 int CCameraFX3::EnableFPGAWaitMode(bool on)
 {
-    return SetFPGABit(kFPGAWaitMode, on);
+    return SetFPGABit(FPGABits::kWaitMode, on);
 }
 
 int CCameraFX3::EnableFPGATriggerMode(bool on)
 {
-    return SetFPGABit(kFPGATriggerMode, on);
+    return SetFPGABit(FPGABits::kTriggerMode, on);
 }
 
 int CCameraFX3::SetFPGAPatternSelect(bool on)
 {
-    return SetFPGABit(kFPGAPatternSelect, on);
+    return SetFPGABit(FPGABits::kPatternSelect, on);
 }
 
 int CCameraFX3::EnableFPGADDR(bool on)
 {
-    return SetFPGABit(kFPGADDRBypass, on);
+    return SetFPGABit(FPGABits::kDDRBypass, on);
 }
 
 int CCameraFX3::EnableFPGADDRMultiFrameCache(bool on)
 {
-    return SetFPGABit(kFPGADDRMultiFrame, on);
+    return SetFPGABit(FPGABits::kDDRMultiFrame, on);
 }
 
 int CCameraFX3::EnableFPGATriggerSignal(bool on)
 {
-    return SetFPGABit(kFPGATriggerSignal, on);
+    return SetFPGABit(FPGABits::kTriggerSignal, on);
 }
 
 int CCameraFX3::EnableFPGAXHSStop(bool on)
 {
-    return SetFPGABit(kFPGAXHSStop, on);
+    return SetFPGABit(FPGABits::kXHSStop, on);
 }
 
 int CCameraFX3::EnableFPGASensorReset(bool on)
 {
-    return SetFPGABit(kFPGASensorReset, on);
+    return SetFPGABit(FPGABits::kSensorReset, on);
 }
 
 int CCameraFX3::FPGABufReload()
 {
-    return SetFPGABit(kFPGAReload, true);
+    return SetFPGABit(FPGABits::kReload, true);
 }
 
 int CCameraFX3::EnableLowPower(bool on)
 {
-    return SetFPGABit(kFPGALowPower, on);
+    return SetFPGABit(FPGABits::kLowPower, on);
 }
 
 int CCameraFX3::EnableWarm(bool on)
 {
-    return SetFPGABit(kFPGAHeater, on);
+    return SetFPGABit(FPGABits::kHeater, on);
 }
 
 int CCameraFX3::EnableCfan(bool on)
 {
-    return SetFPGABit(kFPGAFanOff, on);
+    return SetFPGABit(FPGABits::kFanOff, on);
 }
 
 int CCameraFX3::SelectExtTrigSource(bool on)
 {
-    return SetFPGABit(kFPGATrigSource, on);
+    return SetFPGABit(FPGABits::kTrigSource, on);
 }
 
 int CCameraFX3::SelectExtTrigExp(bool on)
 {
-    return SetFPGABit(kFPGATrigExp, on);
+    return SetFPGABit(FPGABits::kTrigExp, on);
 }
 
 int CCameraFX3::SelectExtTrigSoftMode(bool on)
 {
-    return SetFPGABit(kFPGATrigSoftMode, on);
+    return SetFPGABit(FPGABits::kTrigSoftMode, on);
 }
 
 int CCameraFX3::SelectExtTrigType(bool on)
 {
-    return SetFPGABit(kFPGATrigType, on);
+    return SetFPGABit(FPGABits::kTrigType, on);
 }
 
 int CCameraFX3::SelectExtTrigValidType(bool on)
 {
-    return SetFPGABit(kFPGATrigValidType, on);
+    return SetFPGABit(FPGABits::kTrigValidType, on);
 }
 
 int CCameraFX3::EnableExtSyncA(bool on)
 {
-    return SetFPGABit(kFPGASyncA, on);
+    return SetFPGABit(FPGABits::kSyncA, on);
 }
 
 int CCameraFX3::EnableExtSyncB(bool on)
 {
-    return SetFPGABit(kFPGASyncB, on);
+    return SetFPGABit(FPGABits::kSyncB, on);
 }
 
 int CCameraFX3::SelectExtSyncALevel(bool on)
 {
-    return SetFPGABit(kFPGASyncALevel, on);
+    return SetFPGABit(FPGABits::kSyncALevel, on);
 }
 
 int CCameraFX3::SelectExtSyncBLevel(bool on)
 {
-    return SetFPGABit(kFPGASyncBLevel, on);
+    return SetFPGABit(FPGABits::kSyncBLevel, on);
 }
 
 int CCameraFX3::SetFPGABinType(bool on)
 {
-    return SetFPGABit(kFPGABinType, on);
+    return SetFPGABit(FPGABits::kBinType, on);
 }
 
 int CCameraFX3::SetFPGAADCWidthOutputWidth(ADC_BIT adc, bool wide)
 {
     const uint8_t setBits = static_cast<uint8_t>((adc == ADC_BIT_WIDE ? 0x01 : 0) |
                                                  (wide ? 0x10 : 0));
-    return UpdateFPGAREG(10, &m_ucFPGAReg10, 0x11, setBits);
+    return UpdateFPGAREG(FPGARegister::kOutput, &m_ucFPGAReg10, 0x11, setBits);
 }
 
 int CCameraFX3::SetFPGALVDSChannel(LVDS_CHANNEL channel)
@@ -562,9 +514,9 @@ int CCameraFX3::SetFPGALVDSChannel(LVDS_CHANNEL channel)
     static const int kFieldForChannel[] = {0, 3, 2, 1, 0};
     if (channel < LVDS_CHANNEL_0 || channel > LVDS_CHANNEL_4) {
         DbgPrint(-1, "SetFPGALVDSChannel", "How did you get here?\n");
-        return UpdateFPGAREG(0, &m_ucFPGAReg0, 0, 0);
+        return UpdateFPGAREG(FPGARegister::kControl, &m_ucFPGAReg0, 0, 0);
     }
-    return UpdateFPGAREG(0, &m_ucFPGAReg0, 0x06,
+    return UpdateFPGAREG(FPGARegister::kControl, &m_ucFPGAReg0, 0x06,
                          static_cast<uint8_t>(kFieldForChannel[channel] << 1));
 }
 
@@ -572,53 +524,53 @@ int CCameraFX3::SetFPGABinMode(FPGA_BIN_MODE mode)
 {
     if (mode < FPGA_BIN_MODE_0 || mode > FPGA_BIN_MODE_3) {
         DbgPrint(-1, "SetFPGABinMode", "How did you get here?\n");
-        return UpdateFPGAREG(39, &m_ucFPGAReg39, 0, 0);
+        return UpdateFPGAREG(FPGARegister::kBinning, &m_ucFPGAReg39, 0, 0);
     }
-    return UpdateFPGAREG(39, &m_ucFPGAReg39, 0x03, static_cast<uint8_t>(mode));
+    return UpdateFPGAREG(FPGARegister::kBinning, &m_ucFPGAReg39, 0x03, static_cast<uint8_t>(mode));
 }
 
 void CCameraFX3::FPGAReset()
 {
     m_ucFPGAReg0 &= static_cast<uint8_t>(~0x01);
-    WriteFPGAREG(0, m_ucFPGAReg0);
+    WriteFPGAREG(FPGARegister::kControl, m_ucFPGAReg0);
     m_ucFPGAReg0 |= 0x01;
 }
 
 int CCameraFX3::SetFPGAHBLK(uint16_t value)
 {
-    return WriteFPGAValue(2, value, 2);
+    return WriteFPGAValue(FPGARegister::kHBLK, value, 2);
 }
 
 int CCameraFX3::SetFPGAWidth(int width)
 {
-    return WriteFPGAValue(4, static_cast<uint32_t>(width), 2);
+    return WriteFPGAValue(FPGARegister::kWidth, static_cast<uint32_t>(width), 2);
 }
 
 int CCameraFX3::SetFPGAVBLK(uint16_t value)
 {
-    return WriteFPGAValue(6, value, 2);
+    return WriteFPGAValue(FPGARegister::kVBLK, value, 2);
 }
 
 int CCameraFX3::SetFPGAHeight(int height)
 {
-    return WriteFPGAValue(8, static_cast<uint32_t>(height), 2);
+    return WriteFPGAValue(FPGARegister::kHeight, static_cast<uint32_t>(height), 2);
 }
 
 int CCameraFX3::SetFPGAGain(int gain0, int gain1, int gain2, int gain3)
 {
     const uint16_t gains[4] = {static_cast<uint16_t>(gain0), static_cast<uint16_t>(gain1),
                                static_cast<uint16_t>(gain2), static_cast<uint16_t>(gain3)};
-    return WriteFPGARegGroup(12, gains, 4);
+    return WriteFPGARegGroup(FPGARegister::kFirstGain, gains, 4);
 }
 
 int CCameraFX3::SetFPGAVMAX(uint32_t value)
 {
-    return WriteFPGAValue(16, value > 0xFFFFFFu ? 0xFFFFFFu : value, 3);
+    return WriteFPGAValue(FPGARegister::kVMAX, value > 0xFFFFFFu ? 0xFFFFFFu : value, 3);
 }
 
 int CCameraFX3::SetFPGAHMAX(uint16_t value)
 {
-    return WriteFPGAValue(19, value, 2);
+    return WriteFPGAValue(FPGARegister::kHMAX, value, 2);
 }
 
 int CCameraFX3::SetFPGABandWidth(float percent)
@@ -633,7 +585,7 @@ int CCameraFX3::SetFPGABandWidth(float percent)
         value = 1;
     else
         value = static_cast<int>(divider);
-    return WriteFPGAValue(36, static_cast<uint32_t>(value), 2);
+    return WriteFPGAValue(FPGARegister::kBandwidth, static_cast<uint32_t>(value), 2);
 }
 
 int CCameraFX3::SetExtTrigExpTime(uint32_t value)
@@ -642,32 +594,32 @@ int CCameraFX3::SetExtTrigExpTime(uint32_t value)
         value = kTimeLimit;
     if (value < 32)
         value = 32;
-    return WriteFPGAValue(44, value, 4);
+    return WriteFPGAValue(FPGARegister::kTrigExpTime, value, 4);
 }
 
 int CCameraFX3::SetExtSyncADelayTime(uint32_t value)
 {
-    return WriteFPGAValue(48, value > kTimeLimit ? kTimeLimit : value, 4);
+    return WriteFPGAValue(FPGARegister::kSyncADelay, value > kTimeLimit ? kTimeLimit : value, 4);
 }
 
 int CCameraFX3::SetExtSyncAKeepTime(uint32_t value)
 {
-    return WriteFPGAValue(52, value > kTimeLimit ? kTimeLimit : value, 4);
+    return WriteFPGAValue(FPGARegister::kSyncAKeep, value > kTimeLimit ? kTimeLimit : value, 4);
 }
 
 int CCameraFX3::SetExtSyncBDelayTime(uint32_t value)
 {
-    return WriteFPGAValue(56, value > kTimeLimit ? kTimeLimit : value, 4);
+    return WriteFPGAValue(FPGARegister::kSyncBDelay, value > kTimeLimit ? kTimeLimit : value, 4);
 }
 
 int CCameraFX3::SetExtSyncBKeepTime(uint32_t value)
 {
-    return WriteFPGAValue(60, value > kTimeLimit ? kTimeLimit : value, 4);
+    return WriteFPGAValue(FPGARegister::kSyncBKeep, value > kTimeLimit ? kTimeLimit : value, 4);
 }
 
 int CCameraFX3::SetFPGABinDataLen(uint32_t words)
 {
-    return WriteFPGAValue(64, words == 0xFFFFFFFFu ? 0xFFFFFFFEu : words, 4);
+    return WriteFPGAValue(FPGARegister::kBinDataLen, words == 0xFFFFFFFFu ? 0xFFFFFFFEu : words, 4);
 }
 
 int CCameraFX3::SetFPGACoolPower(int power)
@@ -676,27 +628,27 @@ int CCameraFX3::SetFPGACoolPower(int power)
         power = 255;
     else if (power <= 0)
         power = 15;
-    return WriteFPGAREG(38, static_cast<uint16_t>(power));
+    return WriteFPGAREG(FPGARegister::kCoolPower, static_cast<uint16_t>(power));
 }
 
 int CCameraFX3::SetFPGAHeaterPowerPercent(uint8_t percent)
 {
-    return WriteFPGAREG(42, percent);
+    return WriteFPGAREG(FPGARegister::kHeaterPower, percent);
 }
 
 int CCameraFX3::SetExtendIOValue(uint8_t value)
 {
-    return WriteFPGAREG(34, value);
+    return WriteFPGAREG(FPGARegister::kExtendIO, value);
 }
 
 bool CCameraFX3::FPGADDRTest()
 {
     for (int attempt = 0; attempt < 5; ++attempt) {
         uint8_t status = 0;
-        ReadFPGAREG(35, &status);
-        if (status & 0x01)
+        ReadFPGAREG(FPGARegister::kBufferStatus, &status);
+        if (status & FPGABuffer::kDDRReady)
             return true;
-        WriteFPGAREG(24, 0x80);
+        WriteFPGAREG(FPGARegister::kBufferControl, FPGABuffer::kSelfTest);
         usleep(20000);
     }
     DbgPrint(-1, "FPGADDRTest", "DDR ERROR!\n");
@@ -735,10 +687,10 @@ void CCameraFX3::LoadEEPROMLoader()
 {
     uint8_t hold = 1;
     uint8_t run = 0;
-    SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &hold, 1);
-    SendCMD(kReqRamAccess, 0x0000, 0, false, OutData(Vendor1), kVendor1Size);
-    SendCMD(kReqRamAccess, kLoaderPart2Addr, 0, false, OutData(Vendor2), kVendor2Size);
-    SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &run, 1);
+    SendCMD(FX3Request::kRamAccess, kCpuControlAddr, 0, false, &hold, 1);
+    SendCMD(FX3Request::kRamAccess, 0x0000, 0, false, OutData(Vendor1), kVendor1Size);
+    SendCMD(FX3Request::kRamAccess, kLoaderPart2Addr, 0, false, OutData(Vendor2), kVendor2Size);
+    SendCMD(FX3Request::kRamAccess, kCpuControlAddr, 0, false, &run, 1);
 }
 
 // Writes the image into the boot EEPROM through the running loader and reads
@@ -752,11 +704,11 @@ bool CCameraFX3::WriteEEPROMVerified(const uint8_t *image, long length)
     };
     for (int attempt = 0; attempt < kEEPROMAttempts; ++attempt) {
         for (long i = 0; i < blocks; ++i)
-            SendCMD(kReqEEPROMAccess, static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0,
+            SendCMD(LegacyUsb2Request::kLoaderEEPROMAccess, static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0,
                     false, OutData(image + i * kEEPROMBlock), blockLength(i));
         std::fill(readBack.begin(), readBack.end(), 0);
         for (long i = 0; i < blocks; ++i)
-            SendCMD(kReqEEPROMAccess, static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0,
+            SendCMD(LegacyUsb2Request::kLoaderEEPROMAccess, static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0,
                     true, readBack.data() + i * kEEPROMBlock, blockLength(i));
         if (memcmp(readBack.data(), image, length) == 0)
             return true;
@@ -779,18 +731,18 @@ int CCameraFX3::UpdateFW2RAM(uint8_t *image, long length)
 {
     uint8_t hold = 1;
     uint8_t run = 0;
-    SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &hold, 1);
+    SendCMD(FX3Request::kRamAccess, kCpuControlAddr, 0, false, &hold, 1);
     ForEachFX2LoadRecord(image, length, [this](const FX2LoadRecord &record) {
-        SendCMD(kReqRamAccess, record.usAddress, 0, false, record.pData, record.lLength);
+        SendCMD(FX3Request::kRamAccess, record.usAddress, 0, false, record.pData, record.lLength);
     });
-    SendCMD(kReqRamAccess, kCpuControlAddr, 0, false, &run, 1);
+    SendCMD(FX3Request::kRamAccess, kCpuControlAddr, 0, false, &run, 1);
     return 1;
 }
 
 bool CCameraFX3::EraseFlash()
 {
     std::vector<uint8_t> blank(kEEPROMBlock, 0);
-    blank[0] = 0xC2;
+    blank[0] = kLegacyUsb2BootImageMarker;
     LoadEEPROMLoader();
     const bool erased = WriteEEPROMVerified(blank.data(), kEEPROMBlock);
     DbgPrint(-1, "EraseFlash", erased ? "erase flash success\n" : "erase flash false\n");
@@ -823,11 +775,11 @@ int CCameraFX3::DownloadFw(uint8_t *image, uint32_t length, FX3_FWDWNLOAD_MEDIA_
 {
     switch (media) {
     case FX3_MEDIA_RAM:
-        return DownloadFwToRam(image, length, kReqRamAccess);
+        return DownloadFwToRam(image, length, FX3Request::kRamAccess);
     case FX3_MEDIA_I2C_EEPROM:
-        return DownloadBuftoI2CE2PROM(image, length, kReqI2CE2PROMWrite);
+        return DownloadBuftoI2CE2PROM(image, length, FX3Request::kI2CE2PROMWrite);
     case FX3_MEDIA_SPI_FLASH:
-        return DownloadBuftoSPIFLASH(image, length, kReqSPIFlashErase);
+        return DownloadBuftoSPIFLASH(image, length, FX3Request::kSPIFlashErase);
     }
     return FX3_FW_BAD_MEDIA;
 }
@@ -914,7 +866,7 @@ int CCameraFX3::DownloadBuftoI2CE2PROM(uint8_t *image, uint32_t length, uint8_t 
     uint8_t buffer[kFx3Chunk] = {};
     memcpy(buffer, image + written, tail);
     if (!SendCMD(request, select, deviceOffset, false, buffer, padded) ||
-        !SendCMD(kReqI2CE2PROMRead, select, deviceOffset, true, buffer, padded))
+        !SendCMD(FX3Request::kI2CE2PROMRead, select, deviceOffset, true, buffer, padded))
         return FX3_FW_TRANSFER_FAILED;
     return FX3_FW_OK;
 }
@@ -932,7 +884,7 @@ int CCameraFX3::DownloadBuftoSPIFLASH(uint8_t *image, uint32_t length, uint8_t e
         const uint32_t data = address + chunk <= length ? chunk : length - address;
         memset(buffer, 0, sizeof buffer);
         memcpy(buffer, image + address, data);
-        if (!WriteToSPIFlash(buffer, chunk, address, kReqSPIFlashWrite))
+        if (!WriteToSPIFlash(buffer, chunk, address, FX3Request::kSPIFlashWrite))
             return FX3_FW_TRANSFER_FAILED;
     }
     return FX3_FW_OK;

@@ -9,7 +9,7 @@ namespace tav_oru {
 // how many there are. Must run before a camera can be built.
 int get_nb_cameras();
 
-// "1, 26, 0, 0"; needs no camera.
+// ORU_SDK_VERSION; needs no camera.
 std::string get_sdk_version();
 
 } // namespace tav_oru

@@ -10,6 +10,7 @@ any other way, it starts itself again under the launcher of the build tree.
 import atexit
 import os
 import pathlib
+import re
 import shutil
 import sys
 import tempfile
@@ -65,6 +66,19 @@ def environment_without_simulator():
 @pytest.fixture(scope="session")
 def build_dir():
     return BUILD_DIR
+
+
+def defined_string(path, macro):
+    """The string literal a #define in the file at path gives macro."""
+    match = re.search(rf'^#define {macro} "([^"]*)"', path.read_text(), re.MULTILINE)
+    assert match, f"{path} defines no {macro}"
+    return match.group(1)
+
+
+@pytest.fixture(scope="session")
+def sdk_version():
+    """The version the build made from the project's version."""
+    return defined_string(BUILD_DIR / "generated" / "OruVersion.h", "ORU_PROJECT_VERSION")
 
 
 @pytest.fixture(scope="session")

@@ -18,9 +18,9 @@ ENUMERATIONS = {
 }
 
 
-def test_module_docstring_and_version():
+def test_module_docstring_and_version(sdk_version):
     assert tav_oru.bindings.__doc__ == "tav_oru bindings"
-    assert tav_oru.get_sdk_version() == "1, 26, 0, 0"
+    assert tav_oru.get_sdk_version() == sdk_version
 
 
 @pytest.mark.parametrize("name", sorted(ENUMERATIONS))
