@@ -679,7 +679,7 @@ bool CCameraBase::SetMonoBin(bool on)
 bool CCameraBase::GetMonoBin()
 {
     if (m_bFPGABin) {
-        uint8_t reg = m_ucFPGAReg39;
+        uint8_t reg = FPGARegShadow(&CCameraBase::m_ucFPGAReg39);
         if (ReadFPGAREG(FPGABits::kBinType.reg, &reg))
             m_bMonoBin = (reg & FPGABitMask(FPGABits::kBinType)) == 0;
     }

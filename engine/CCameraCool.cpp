@@ -337,7 +337,7 @@ bool CCameraCool::SetFanOn(bool on)
 
 bool CCameraCool::GetFanOn()
 {
-    uint8_t reg = m_ucFPGAReg25;
+    uint8_t reg = FPGARegShadow(&CCameraCool::m_ucFPGAReg25);
     ReadFPGAREG(FPGABits::kFanOff.reg, &reg);
     return (reg & FPGABitMask(FPGABits::kFanOff)) == 0;
 }
@@ -352,7 +352,7 @@ bool CCameraCool::SetLensHeat(long on)
 
 bool CCameraCool::GetLensHeat()
 {
-    uint8_t reg = m_ucFPGAReg25;
+    uint8_t reg = FPGARegShadow(&CCameraCool::m_ucFPGAReg25);
     ReadFPGAREG(FPGABits::kHeater.reg, &reg);
     const bool warm = (reg & FPGABitMask(FPGABits::kHeater)) != 0;
     if (m_iHeaterKind < kHeaterKindPower)

@@ -14,6 +14,7 @@
 #include "transport/FX3Protocol.h"
 #include "transport/LegacyUsb2Protocol.h"
 #include "transport/LoaderFirmware.h"
+#include "transport/SectionLock.h"
 
 namespace {
 
@@ -38,21 +39,6 @@ constexpr uint32_t kSPIPage = 256;
 constexpr uint32_t kI2CTailAlign = 64;
 
 constexpr uint32_t kTimeLimit = 2000000000u;
-
-// Holds the transport lock for one scope.
-class TransportLock {
-public:
-    explicit TransportLock(S_MUTEX_UNIX &section) : m_mutex(section.mutex)
-    {
-        pthread_mutex_lock(&m_mutex);
-    }
-    ~TransportLock() { pthread_mutex_unlock(&m_mutex); }
-    TransportLock(const TransportLock &) = delete;
-    TransportLock &operator=(const TransportLock &) = delete;
-
-private:
-    pthread_mutex_t &m_mutex;
-};
 
 uint16_t BigEndian16(const uint8_t *bytes)
 {
@@ -102,7 +88,7 @@ CCameraFX3::~CCameraFX3()
 
 void CCameraFX3::CloseDevice()
 {
-    TransportLock lock(m_csTransport);
+    SectionLock lock(m_csTransport);
     if (!m_bOpen)
         return;
     libusb_close(m_pDevHandle);
@@ -124,7 +110,7 @@ int CCameraFX3::NoteResult(int result)
 
 int CCameraFX3::SendCMD(uint8_t request)
 {
-    TransportLock lock(m_csTransport);
+    SectionLock lock(m_csTransport);
     if (!m_bOpen)
         return 0;
     return NoteResult(libusb_control_transfer(m_pDevHandle, kRequestTypeOut, request, 0, 0,
@@ -134,7 +120,7 @@ int CCameraFX3::SendCMD(uint8_t request)
 int CCameraFX3::SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in, uint8_t *data,
                         long length)
 {
-    TransportLock lock(m_csTransport);
+    SectionLock lock(m_csTransport);
     if (!m_bOpen)
         return 0;
     return NoteResult(libusb_control_transfer(m_pDevHandle, in ? kRequestTypeIn : kRequestTypeOut,
@@ -260,7 +246,7 @@ int CCameraFX3::GetFPGAVer()
     uint8_t digits[sizeof m_ucFPGAVerDigit] = {};
     const int result = GetFPGAVer(&version, digits);
     {
-        TransportLock lock(m_csTransport);
+        SectionLock lock(m_csTransport);
         m_usFPGAVer = version;
         memcpy(m_ucFPGAVerDigit, digits, sizeof digits);
     }
@@ -275,7 +261,7 @@ int CCameraFX3::GetFPGAVer()
 
 void CCameraFX3::GetFPGAVerVal(uint16_t *version, uint8_t *digits)
 {
-    TransportLock lock(m_csTransport);
+    SectionLock lock(m_csTransport);
     *version = m_usFPGAVer;
     memcpy(digits, m_ucFPGAVerDigit, sizeof m_ucFPGAVerDigit);
 }
@@ -306,7 +292,7 @@ int CCameraFX3::IsBootLoaderRunning()
 
 bool CCameraFX3::ResetEndPoint(uint8_t endpoint)
 {
-    TransportLock lock(m_csTransport);
+    SectionLock lock(m_csTransport);
     if (m_bOpen)
         NoteResult(libusb_clear_halt(m_pDevHandle, endpoint));
     return m_bOpen;
@@ -314,7 +300,7 @@ bool CCameraFX3::ResetEndPoint(uint8_t endpoint)
 
 bool CCameraFX3::ResetDevice()
 {
-    TransportLock lock(m_csTransport);
+    SectionLock lock(m_csTransport);
     if (m_bOpen) {
         NoteResult(libusb_reset_device(m_pDevHandle));
         DbgPrint(-1, "ResetDevice", "ResetDevice\n");
@@ -324,7 +310,7 @@ bool CCameraFX3::ResetDevice()
 
 bool CCameraFX3::SetXferSize(uint32_t)
 {
-    TransportLock lock(m_csTransport);
+    SectionLock lock(m_csTransport);
     return m_bOpen;
 }
 
@@ -531,6 +517,7 @@ int CCameraFX3::SetFPGABinMode(FPGA_BIN_MODE mode)
 
 void CCameraFX3::FPGAReset()
 {
+    SectionLock lock(m_csTransport);
     m_ucFPGAReg0 &= static_cast<uint8_t>(~0x01);
     WriteFPGAREG(FPGARegister::kControl, m_ucFPGAReg0);
     m_ucFPGAReg0 |= 0x01;

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "transport/PlatformShims.h"
+#include "transport/SectionLock.h"
 
 // LVDS lane configuration of the sensor link, passed by number (0..4).
 enum LVDS_CHANNEL : int {
@@ -234,15 +235,22 @@ public:
     void finishAsyncXfer(int count);
 
 protected:
+    // A register's last value, read under the lock its updates hold.
+    uint8_t FPGARegShadow(uint8_t CCameraFX3::*shadow)
+    {
+        SectionLock lock(m_csTransport);
+        return this->*shadow;
+    }
+
     // Last value read or written of FPGA registers 0, 10, 11, 25, 24, 40, 41, 39.
-    uint8_t m_ucFPGAReg0;
-    uint8_t m_ucFPGAReg10;
-    uint8_t m_ucFPGAReg11;
-    uint8_t m_ucFPGAReg25;
-    uint8_t m_ucFPGAReg24;
-    uint8_t m_ucFPGAReg40;
-    uint8_t m_ucFPGAReg41;
-    uint8_t m_ucFPGAReg39;
+    uint8_t m_ucFPGAReg0 ORU_GUARDED_BY(m_csTransport);
+    uint8_t m_ucFPGAReg10 ORU_GUARDED_BY(m_csTransport);
+    uint8_t m_ucFPGAReg11 ORU_GUARDED_BY(m_csTransport);
+    uint8_t m_ucFPGAReg25 ORU_GUARDED_BY(m_csTransport);
+    uint8_t m_ucFPGAReg24 ORU_GUARDED_BY(m_csTransport);
+    uint8_t m_ucFPGAReg40 ORU_GUARDED_BY(m_csTransport);
+    uint8_t m_ucFPGAReg41 ORU_GUARDED_BY(m_csTransport);
+    uint8_t m_ucFPGAReg39 ORU_GUARDED_BY(m_csTransport);
 
     bool m_bOpen;
     std::atomic<bool> m_bRemoved;
