@@ -248,7 +248,7 @@ CCameraBase::~CCameraBase()
     DeleteCriticalSection(&m_csDarkAdj);
     DeleteCriticalSection(&m_csCapture);
     DeleteCriticalSection(&m_csRoi);
-    DbgPrint2("~CCameraBase", "~CCameraBase\n");
+    DbgPrint2(LogSeverity::Info, "~CCameraBase", "~CCameraBase\n");
 }
 
 // ---- Virtual operations with a base behaviour ----
@@ -494,7 +494,8 @@ int CCameraBase::SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn)
     case ORU_EXPOSURE:
         if (static_cast<uint64_t>(value) == m_lLastExp && autoOn == m_bLastExpAuto)
             return ORU_SUCCESS;
-        DbgPrint2("SetControlValue", "SetExp-> %d, auto: %d\n", static_cast<int>(value), autoOn);
+        DbgPrint2(LogSeverity::Debug, "SetControlValue", "SetExp-> %d, auto: %d\n",
+                  static_cast<int>(value), autoOn);
         done = SetExp(static_cast<uint64_t>(value), autoOn);
         // A refused value is not remembered, so that the same value is tried again.
         if (done) {
@@ -718,7 +719,7 @@ bool CCameraBase::OpenCamera(int index)
     m_iCameraIndex = index;
     // The product ID is -1 until the model has named it.
     if (m_iProductID <= 0 || m_iProductID > 0xFFFF) {
-        DbgPrint2("OpenCamera", "PID or PID is not assigned\n");
+        DbgPrint2(LogSeverity::Error, "OpenCamera", "PID or PID is not assigned\n");
         return false;
     }
     // Without its own context the handle would land in libusb's default one.
@@ -730,7 +731,7 @@ bool CCameraBase::OpenCamera(int index)
             static_cast<uint8_t>(index % 256));
     }
     if (handle == nullptr) {
-        DbgPrint2("OpenCamera", "open camera fail\n");
+        DbgPrint2(LogSeverity::Error, "OpenCamera", "open camera fail\n");
         return false;
     }
     {
@@ -741,22 +742,23 @@ bool CCameraBase::OpenCamera(int index)
         m_bOpen = true;
         m_bRemoved = false;
     }
-    DbgPrint2("OpenCamera", "open camera success\n");
+    DbgPrint2(LogSeverity::Info, "OpenCamera", "open camera success\n");
 
     if (!GetFirmwareVer(&m_ucFirmwareVer)) {
         CloseCamera();
         m_bOpen = false;
-        DbgPrint2("OpenCamera", "Failed to get firmware version, close camera\n");
+        DbgPrint2(LogSeverity::Error, "OpenCamera",
+                  "Failed to get firmware version, close camera\n");
         return false;
     }
 
     m_bUSB3Host = IsUSB3Host();
     if (m_bUSB3Host) {
-        DbgPrint2("OpenCamera", "***********USB3.0 Host*********** \n");
+        DbgPrint2(LogSeverity::Info, "OpenCamera", "***********USB3.0 Host*********** \n");
         m_iFPGACtrl = kFPGACtrlUSB3;
         m_iBandwidth = m_iBandwidthUSB3;
     } else {
-        DbgPrint2("OpenCamera", "***********USB2.0 Host***********\n");
+        DbgPrint2(LogSeverity::Info, "OpenCamera", "***********USB2.0 Host***********\n");
         m_iFPGACtrl = kFPGACtrlUSB2;
     }
     CameraModeCheck();
@@ -773,17 +775,17 @@ void CCameraBase::CloseCamera()
         SaveSetting();
     StopCapture();
     CloseDevice();
-    DbgPrint2("CloseCamera", "camera closed\n");
+    DbgPrint2(LogSeverity::Info, "CloseCamera", "camera closed\n");
 }
 
 bool CCameraBase::ReConnectCamera()
 {
-    DbgPrint2("ReConnectCamera", "reconnect camera\n");
+    DbgPrint2(LogSeverity::Warning, "ReConnectCamera", "reconnect camera\n");
     if (m_pDevHandle == nullptr)
         return false;
     CloseDevice();
     usleep(100000);
-    DbgPrint2("ReConnectCamera", "camera closed\n");
+    DbgPrint2(LogSeverity::Info, "ReConnectCamera", "camera closed\n");
     usleep(50000);
     if (OpenCamera(m_iCameraIndex))
         return true;
@@ -815,7 +817,7 @@ void CCameraBase::InitVariable()
         m_pCirBuf = new (std::nothrow) CirBuf(frameBytes, kRingSlots);
     if (m_pGammaTable16 == nullptr || m_pHPCTable == nullptr || m_pHPCAdj == nullptr ||
         m_pFrameBuf == nullptr || m_pImgBuf == nullptr || m_pCirBuf == nullptr)
-        DbgPrint2("InitVariable", "buffer allocation failed\n");
+        DbgPrint2(LogSeverity::Error, "InitVariable", "buffer allocation failed\n");
     m_Algorithm.SetBayer(static_cast<BayerPattern>(m_iBayerPattern));
 }
 
@@ -847,14 +849,12 @@ bool CCameraBase::SetTransferCount(int bytes)
 
 void CCameraBase::SetMemSave(bool) {}
 
-void CCameraBase::DbgPrint2(const char *tag, const char *format, ...)
+void CCameraBase::DbgPrint2(LogSeverity severity, const char *tag, const char *format, ...)
 {
     if (!g_bDebugPrint.load(std::memory_order_relaxed))
         return;
-    char message[256];
     va_list args;
     va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
+    DbgPrintV(severity, m_iProductID, tag, format, args);
     va_end(args);
-    DbgPrint(m_iProductID, tag, "%s", message);
 }
