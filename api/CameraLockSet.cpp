@@ -30,19 +30,19 @@ void CameraLockSet::UnlockAll()
 void CameraLockSet::DestroyLocked()
 {
     m_bReady.store(false);
-    DbgPrint(-1, "ORUCloseCamera", "->\n");
+    DbgPrint(LogSeverity::Debug, -1, "ORUCloseCamera", "->\n");
     // Every lock is let go first: a call queued for all of them (an
     // initialisation) must get them all before it can leave.
     for (int k = 0; k < kLockCount; ++k)
         pthread_mutex_unlock(&m_Mutex[k].mutex);
     for (int k = 0; k < kLockCount; ++k) {
         while (m_Busy[k].load() != 0) {
-            DbgPrint(-1, "ORUCloseCamera", "Slp\n");
+            DbgPrint(LogSeverity::Debug, -1, "ORUCloseCamera", "Slp\n");
             usleep(5000);
         }
         DeleteCriticalSection(&m_Mutex[k]);
     }
-    DbgPrint(-1, "ORUCloseCamera", "<-\n");
+    DbgPrint(LogSeverity::Debug, -1, "ORUCloseCamera", "<-\n");
 }
 
 bool CameraLockSet::Enter(int lockNo)

@@ -80,7 +80,7 @@ void FindDevPathIndex() ORU_REQUIRES(g_registry.section)
         while (slot < kMaxCameras && strcmp(g_slots[slot], g_connected.paths[i]) != 0)
             ++slot;
         if (slot < kMaxCameras) {
-            DbgPrint(-1, "FindDevPathIndex", "index: %d, %s, ID: %d, %s\n", i,
+            DbgPrint(LogSeverity::Debug, -1, "FindDevPathIndex", "index: %d, %s, ID: %d, %s\n", i,
                      g_connected.paths[i], slot, g_slots[slot]);
             slotPresent[slot] = true;
         } else {
@@ -117,9 +117,10 @@ void RevalidateOpenCameras() ORU_REQUIRES(g_registry.section)
             answers = camera->GetFirmwareVer() != 0;
         }
         if (!answers)
-            DbgPrint(-1, "ORUGetNumOfConnectedCameras", "can't get FW version, close\n");
+            DbgPrint(LogSeverity::Error, -1, "ORUGetNumOfConnectedCameras",
+                     "can't get FW version, close\n");
         if (!answers || ConnectedIndexOfPath(camera->m_szDevicePath) < 0) {
-            DbgPrint(-1, "ORUGetNumOfConnectedCameras",
+            DbgPrint(LogSeverity::Debug, -1, "ORUGetNumOfConnectedCameras",
                      "ORUGetNumOfConnectedCameras => ORUCloseCamera");
             ORUCloseCamera(id);
         }
@@ -157,14 +158,15 @@ void RegistryLeave(int id, int lockNo)
 int ORUGetNumOfConnectedCameras(void)
 {
     SectionLock lock(g_registry.section);
-    DbgPrint(-1, "ORUGetNumOfConnectedCameras", "ORUGetNumOfConnectedCameras >>\n");
+    DbgPrint(LogSeverity::Debug, -1, "ORUGetNumOfConnectedCameras",
+             "ORUGetNumOfConnectedCameras >>\n");
     g_connected.count = 0;
     libusb_context *context = nullptr;
     if (libusb_init(&context) < 0) {
-        DbgPrint(-1, "ORUGetNumOfConnectedCameras", "libusb_init fail!\n");
+        DbgPrint(LogSeverity::Error, -1, "ORUGetNumOfConnectedCameras", "libusb_init fail!\n");
         return 0;
     }
-    DbgPrint(-1, "ORUGetNumOfConnectedCameras", "libusb_init OK\n");
+    DbgPrint(LogSeverity::Debug, -1, "ORUGetNumOfConnectedCameras", "libusb_init OK\n");
 
     libusb_device **devices = nullptr;
     const ssize_t deviceCount = libusb_get_device_list(context, &devices);
@@ -181,8 +183,8 @@ int ORUGetNumOfConnectedCameras(void)
             continue;
         char *path = g_connected.paths[g_connected.count];
         FormatDevicePath(devices[i], path);
-        DbgPrint(-1, "ORUGetNumOfConnectedCameras", "%04x:%04x %s\n", descriptor.idVendor,
-                 descriptor.idProduct, path);
+        DbgPrint(LogSeverity::Debug, -1, "ORUGetNumOfConnectedCameras", "%04x:%04x %s\n",
+                 descriptor.idVendor, descriptor.idProduct, path);
         g_connected.productIds[g_connected.count] = descriptor.idProduct;
         ++g_connected.count;
     }
@@ -193,19 +195,21 @@ int ORUGetNumOfConnectedCameras(void)
     FindDevPathIndex();
 
     libusb_exit(context);
-    DbgPrint(-1, "ORUGetNumOfConnectedCameras", "libusb_exit\n");
-    DbgPrint(-1, "ORUGetNumOfConnectedCameras", "num %d <<\n", g_connected.count);
+    DbgPrint(LogSeverity::Debug, -1, "ORUGetNumOfConnectedCameras", "libusb_exit\n");
+    DbgPrint(LogSeverity::Debug, -1, "ORUGetNumOfConnectedCameras", "num %d <<\n",
+             g_connected.count);
     return g_connected.count;
 }
 
 ORU_ERROR_CODE ORUOpenCamera(int id)
 {
     SectionLock lock(g_registry.section);
-    DbgPrint(-1, "ORUOpenCamera", "camera ID:%d >>\n", id);
+    DbgPrint(LogSeverity::Info, -1, "ORUOpenCamera", "camera ID:%d >>\n", id);
     if (!RegistryIdIsValid(id))
         return ORU_ERROR_ID;
     if (g_cameras[id].load() != nullptr) {
-        DbgPrint(-1, "ORUOpenCamera", "camera of ID%d is already opened\n", id);
+        DbgPrint(LogSeverity::Warning, -1, "ORUOpenCamera", "camera of ID%d is already opened\n",
+                 id);
         return ORU_SUCCESS;
     }
     const int listIndex = ConnectedIndexOfPath(g_slots[id]);
@@ -215,7 +219,7 @@ ORU_ERROR_CODE ORUOpenCamera(int id)
     const int productId = g_connected.productIds[listIndex];
     CCameraBase *camera = mallocCamera(productId);
     if (camera == nullptr) {
-        DbgPrint(-1, "mallocCamera", "memory fail\n");
+        DbgPrint(LogSeverity::Error, -1, "mallocCamera", "memory fail\n");
         return ORU_ERROR_GENERAL_ERROR;
     }
     memcpy(camera->m_szDevicePath, g_slots[id], kDevicePathSize);
@@ -226,21 +230,21 @@ ORU_ERROR_CODE ORUOpenCamera(int id)
             ++sameProductBefore;
     if (!camera->OpenCamera(sameProductBefore + 1)) {
         delete camera;
-        DbgPrint(-1, "ORUOpenCamera", "pCamera iCameraID=%d deleted\n", id);
+        DbgPrint(LogSeverity::Error, -1, "ORUOpenCamera", "pCamera iCameraID=%d deleted\n", id);
         return ORU_ERROR_CAMERA_REMOVED;
     }
     g_cameras[id].store(camera);
 
-    DbgPrint(-1, "ORUOpenCamera", "iPtIndex%d: %s\n", id, g_slots[id]);
+    DbgPrint(LogSeverity::Debug, -1, "ORUOpenCamera", "iPtIndex%d: %s\n", id, g_slots[id]);
     g_lockSets[id].Create();
-    DbgPrint(-1, "ORUOpenCamera", "pCamera iCameraID=%d is opened\n", id);
+    DbgPrint(LogSeverity::Info, -1, "ORUOpenCamera", "pCamera iCameraID=%d is opened\n", id);
     return ORU_SUCCESS;
 }
 
 ORU_ERROR_CODE ORUCloseCamera(int id)
 {
     SectionLock lock(g_registry.section);
-    DbgPrint(-1, "ORUCloseCamera", "camera ID:%d >>\n", id);
+    DbgPrint(LogSeverity::Info, -1, "ORUCloseCamera", "camera ID:%d >>\n", id);
     if (!RegistryIdIsValid(id))
         return ORU_ERROR_ID;
     CameraLockSet &locks = g_lockSets[id];
@@ -255,7 +259,7 @@ ORU_ERROR_CODE ORUCloseCamera(int id)
     CCameraBase *camera = g_cameras[id].exchange(nullptr);
     camera->CloseCamera();
     delete camera;
-    DbgPrint(-1, "ORUCloseCamera", "pCamera iCameraID=%d deleted\n", id);
+    DbgPrint(LogSeverity::Info, -1, "ORUCloseCamera", "pCamera iCameraID=%d deleted\n", id);
     locks.DestroyLocked();
     return ORU_SUCCESS;
 }
@@ -267,19 +271,21 @@ ORU_ERROR_CODE ORUGetCameraProperty(ORU_CAMERA_INFO *info, int index)
     SectionLock lock(g_registry.section);
     if (index < 0 || index >= g_connected.count)
         return ORU_ERROR_INVALID_INDEX;
-    DbgPrint(-1, "ORUGetCameraProperty", "ORUGetCameraProperty idx%d >>\n", index);
+    DbgPrint(LogSeverity::Debug, -1, "ORUGetCameraProperty", "ORUGetCameraProperty idx%d >>\n",
+             index);
 
     int slot = 0;
     while (slot < kMaxCameras && strcmp(g_slots[slot], g_connected.paths[index]) != 0)
         ++slot;
     if (slot == kMaxCameras)
         return ORU_ERROR_INVALID_INDEX;
-    DbgPrint(-1, "FindDevPathIndex", "index: %d, %s, ID: %d, %s\n", index,
+    DbgPrint(LogSeverity::Debug, -1, "FindDevPathIndex", "index: %d, %s, ID: %d, %s\n", index,
              g_connected.paths[index], slot, g_slots[slot]);
     info->camera_id = slot;
 
     const bool wasOpen = g_cameras[slot].load() != nullptr;
-    DbgPrint(-1, "ORUGetCameraProperty", "ORUGetCameraProperty => ORUOpenCamera");
+    DbgPrint(LogSeverity::Debug, -1, "ORUGetCameraProperty",
+             "ORUGetCameraProperty => ORUOpenCamera");
     const ORU_ERROR_CODE opened = ORUOpenCamera(slot);
     ORU_ERROR_CODE result = CameraCall(slot, kPropertyLock, [info, slot](CCameraBase *camera) {
         camera->GetCameraProperty(info);
@@ -290,7 +296,8 @@ ORU_ERROR_CODE ORUGetCameraProperty(ORU_CAMERA_INFO *info, int index)
         result = opened != ORU_SUCCESS ? opened : result;
     if (!wasOpen)
         ORUCloseCamera(slot);
-    DbgPrint(-1, "ORUGetCameraProperty", "ORUGetCameraProperty idx%d <<\n", index);
+    DbgPrint(LogSeverity::Debug, -1, "ORUGetCameraProperty", "ORUGetCameraProperty idx%d <<\n",
+             index);
     return result;
 }
 
@@ -307,15 +314,15 @@ ORU_ERROR_CODE ORUGetCameraPropertyByID(int id, ORU_CAMERA_INFO *info)
 
 ORU_ERROR_CODE ORUInitCamera(int id)
 {
-    DbgPrint(-1, "ORUInitCamera", "camera ID:%d >>\n", id);
+    DbgPrint(LogSeverity::Info, -1, "ORUInitCamera", "camera ID:%d >>\n", id);
     return CameraCall(id, kInitLock, [id](CCameraBase *camera) {
         if (!camera->InitCamera())
             return ORU_ERROR_GENERAL_ERROR;
         ORUSetROIFormat(id, camera->m_iMaxWidth, camera->m_iMaxHeight, 1, ORU_IMG_RAW8);
         ORU_ID serial{};
         ORUGetSerialNumber(id, &serial);
-        DbgPrint(-1, "ORUInitCamera", "SN:%02x%02x%02x%02x%02x%02x%02x%02x\n", serial.id[0],
-                 serial.id[1], serial.id[2], serial.id[3], serial.id[4], serial.id[5],
+        DbgPrint(LogSeverity::Info, -1, "ORUInitCamera", "SN:%02x%02x%02x%02x%02x%02x%02x%02x\n",
+                 serial.id[0], serial.id[1], serial.id[2], serial.id[3], serial.id[4], serial.id[5],
                  serial.id[6], serial.id[7]);
         return ORU_SUCCESS;
     });

@@ -128,8 +128,9 @@ ORU_ERROR_CODE ORUGetControlValue(int id, ORU_CONTROL_TYPE type, int32_t *value,
 ORU_ERROR_CODE ORUSetControlValue(int id, ORU_CONTROL_TYPE type, int32_t value, ORU_BOOL is_auto)
 {
     return CameraCall(id, kLockSetControl, [id, type, value, is_auto](CCameraBase *camera) {
-        DbgPrint(-1, "ORUSetControlValue", "set camera ID %d: control %d, val %ld, auto %d\n", id,
-                 type, static_cast<long>(value), is_auto);
+        DbgPrint(LogSeverity::Info, -1, "ORUSetControlValue",
+                 "set camera ID %d: control %d, val %ld, auto %d\n", id, type,
+                 static_cast<long>(value), is_auto);
         return static_cast<ORU_ERROR_CODE>(
             camera->SetControlValue(type, value, is_auto == ORU_TRUE));
     });
@@ -138,7 +139,7 @@ ORU_ERROR_CODE ORUSetControlValue(int id, ORU_CONTROL_TYPE type, int32_t value, 
 ORU_ERROR_CODE ORUSetROIFormat(int id, int width, int height, int bin, ORU_IMG_TYPE type)
 {
     return CameraCall(id, kLockSetROI, [id, width, height, bin, type](CCameraBase *camera) {
-        DbgPrint(-1, "ORUSetROIFormat",
+        DbgPrint(LogSeverity::Info, -1, "ORUSetROIFormat",
                  "set camera ID %d: width:%d, height:%d, bin:%d, ImgType:%d\n", id, width, height,
                  bin, type);
         if (static_cast<unsigned>(type) > ORU_IMG_Y8)
@@ -168,7 +169,8 @@ ORU_ERROR_CODE ORUGetROIFormat(int id, int *width, int *height, int *bin, ORU_IM
 ORU_ERROR_CODE ORUSetStartPos(int id, int x, int y)
 {
     return CameraCall(id, kLockSetStartPos, [id, x, y](CCameraBase *camera) {
-        DbgPrint(-1, "ORUSetStartPos", "set camera ID %d: StartPos: (%d,%d)\n", id, x, y);
+        DbgPrint(LogSeverity::Info, -1, "ORUSetStartPos", "set camera ID %d: StartPos: (%d,%d)\n",
+                 id, x, y);
         const int bin = camera->m_iBin;
         return ToResult(camera->SetStartPos(x * bin, y * bin), ORU_ERROR_OUTOF_BOUNDARY);
     });

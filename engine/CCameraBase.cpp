@@ -158,7 +158,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
          const uint64_t exposure = static_cast<uint64_t>(value);
          if (exposure == c.m_lLastExp && autoOn == c.m_bLastExpAuto)
              return true;
-         c.DbgPrint2("SetControlValue", "SetExp-> %d, auto: %d\n", static_cast<int>(value), autoOn);
+         c.DbgPrint2(LogSeverity::Debug, "SetControlValue", "SetExp-> %d, auto: %d\n",
+                     static_cast<int>(value), autoOn);
          const bool done = c.SetExp(exposure, autoOn);
          // A refused value is not remembered, so that the same value is tried again.
          if (done) {
@@ -391,7 +392,7 @@ CCameraBase::~CCameraBase()
     DeleteCriticalSection(&m_csDarkAdj);
     DeleteCriticalSection(&m_csCapture);
     DeleteCriticalSection(&m_csRoi);
-    DbgPrint2("~CCameraBase", "~CCameraBase\n");
+    DbgPrint2(LogSeverity::Info, "~CCameraBase", "~CCameraBase\n");
 }
 
 // ---- Virtual operations with a base behaviour ----
@@ -709,7 +710,7 @@ bool CCameraBase::OpenCamera(int index)
     m_iCameraIndex = index;
     // The product ID is -1 until the model has named it.
     if (m_iProductID <= 0 || m_iProductID > 0xFFFF) {
-        DbgPrint2("OpenCamera", "PID or PID is not assigned\n");
+        DbgPrint2(LogSeverity::Error, "OpenCamera", "PID or PID is not assigned\n");
         return false;
     }
     // Without its own context the handle would land in libusb's default one.
@@ -721,7 +722,7 @@ bool CCameraBase::OpenCamera(int index)
             static_cast<uint8_t>(index % 256));
     }
     if (handle == nullptr) {
-        DbgPrint2("OpenCamera", "open camera fail\n");
+        DbgPrint2(LogSeverity::Error, "OpenCamera", "open camera fail\n");
         return false;
     }
     {
@@ -732,22 +733,23 @@ bool CCameraBase::OpenCamera(int index)
         m_bOpen = true;
         m_bRemoved = false;
     }
-    DbgPrint2("OpenCamera", "open camera success\n");
+    DbgPrint2(LogSeverity::Info, "OpenCamera", "open camera success\n");
 
     if (!GetFirmwareVer(&m_ucFirmwareVer)) {
         CloseCamera();
         m_bOpen = false;
-        DbgPrint2("OpenCamera", "Failed to get firmware version, close camera\n");
+        DbgPrint2(LogSeverity::Error, "OpenCamera",
+                  "Failed to get firmware version, close camera\n");
         return false;
     }
 
     m_bUSB3Host = IsUSB3Host();
     if (m_bUSB3Host) {
-        DbgPrint2("OpenCamera", "***********USB3.0 Host*********** \n");
+        DbgPrint2(LogSeverity::Info, "OpenCamera", "***********USB3.0 Host*********** \n");
         m_iFPGACtrl = kFPGACtrlUSB3;
         m_iBandwidth = m_iBandwidthUSB3;
     } else {
-        DbgPrint2("OpenCamera", "***********USB2.0 Host***********\n");
+        DbgPrint2(LogSeverity::Info, "OpenCamera", "***********USB2.0 Host***********\n");
         m_iFPGACtrl = kFPGACtrlUSB2;
     }
     CameraModeCheck();
@@ -764,17 +766,17 @@ void CCameraBase::CloseCamera()
         SaveSetting();
     StopCapture();
     CloseDevice();
-    DbgPrint2("CloseCamera", "camera closed\n");
+    DbgPrint2(LogSeverity::Info, "CloseCamera", "camera closed\n");
 }
 
 bool CCameraBase::ReConnectCamera()
 {
-    DbgPrint2("ReConnectCamera", "reconnect camera\n");
+    DbgPrint2(LogSeverity::Warning, "ReConnectCamera", "reconnect camera\n");
     if (m_pDevHandle == nullptr)
         return false;
     CloseDevice();
     usleep(100000);
-    DbgPrint2("ReConnectCamera", "camera closed\n");
+    DbgPrint2(LogSeverity::Info, "ReConnectCamera", "camera closed\n");
     usleep(50000);
     if (OpenCamera(m_iCameraIndex))
         return true;
@@ -809,8 +811,9 @@ void CCameraBase::InitVariable()
         m_pImgBuf = NewFrameBuffer<uint8_t>(frameBytes);
     if (m_pCirBuf == nullptr)
         m_pCirBuf = new (std::nothrow) CirBuf(frameBytes, kRingSlots);
-    if (m_pGammaTable16 == nullptr || !hpcMaps || m_pFrameBuf == nullptr || m_pImgBuf == nullptr || m_pCirBuf == nullptr)
-        DbgPrint2("InitVariable", "buffer allocation failed\n");
+    if (m_pGammaTable16 == nullptr || !hpcMaps || m_pFrameBuf == nullptr || m_pImgBuf == nullptr ||
+        m_pCirBuf == nullptr)
+        DbgPrint2(LogSeverity::Error, "InitVariable", "buffer allocation failed\n");
     m_Algorithm.SetBayer(static_cast<BayerPattern>(m_iBayerPattern));
 }
 
@@ -842,14 +845,12 @@ bool CCameraBase::SetTransferCount(int bytes)
 
 void CCameraBase::SetMemSave(bool) {}
 
-void CCameraBase::DbgPrint2(const char *tag, const char *format, ...)
+void CCameraBase::DbgPrint2(LogSeverity severity, const char *tag, const char *format, ...)
 {
     if (!g_bDebugPrint.load(std::memory_order_relaxed))
         return;
-    char message[256];
     va_list args;
     va_start(args, format);
-    vsnprintf(message, sizeof message, format, args);
+    DbgPrintV(severity, m_iProductID, tag, format, args);
     va_end(args);
-    DbgPrint(m_iProductID, tag, "%s", message);
 }

@@ -26,6 +26,7 @@
 #include "api/ORUCamera.h"
 #include "engine/EngineTypes.h"
 #include "engine/ThreadCtrl.h"
+#include "log/LogSeverity.h"
 #include "transport/CCameraFX3.h"
 #include "transport/CirBuf.h"
 #include "transport/PlatformShims.h"
@@ -143,7 +144,8 @@ public:
     bool StopSensorCLK();
     bool SetTransferCount(int bytes);
     void SetMemSave(bool on);
-    void DbgPrint2(const char *tag, const char *format, ...) __attribute__((format(printf, 3, 4)));
+    void DbgPrint2(LogSeverity severity, const char *tag, const char *format, ...)
+        __attribute__((format(printf, 4, 5)));
 
     // Capture lifecycle and camera modes.
     bool StartCapture(bool snap);

@@ -117,7 +117,7 @@ void CCameraBase::SetGainExpFunc(std::atomic<bool> *running, void *arg)
         usleep(kSleepSliceUs);
         SleepWhileRunning(running, kPassSlices - 1);
     }
-    DbgPrint(-1, "SetGainExpFunc", "Thread SetGainExpFunc Exit!\n");
+    DbgPrint(LogSeverity::Info, -1, "SetGainExpFunc", "Thread SetGainExpFunc Exit!\n");
 }
 
 void CCameraBase::AutoControlStep(bool exposureAndGain, bool whiteBalance)
@@ -241,8 +241,9 @@ void CCameraBase::AutoExpGain(const unsigned char *frame)
         }
     }
 
-    DbgPrint(-1, "AutoExpGain", "Dest:%d Mean:%d  gain:%d exp:%llu reg:0x%x\n", target, mean,
-             m_iGain.load(), (unsigned long long)m_lExposure.load(), unsigned(m_iExpReg.load()));
+    DbgPrint(LogSeverity::Debug, -1, "AutoExpGain", "Dest:%d Mean:%d  gain:%d exp:%llu reg:0x%x\n",
+             target, mean, m_iGain.load(), (unsigned long long)m_lExposure.load(),
+             unsigned(m_iExpReg.load()));
 }
 
 void CCameraBase::AutoWhiBal(const unsigned char *frame)
@@ -273,7 +274,7 @@ void CCameraBase::AutoWB_RAW(const unsigned short *frame)
                                              average, is16);
             for (int c = 0; c < 3; ++c) {
                 if (deviation[c] < 0 || average[c] < 0)
-                    DbgPrint(-1, "AutoWB_RAW", "err0\n");
+                    DbgPrint(LogSeverity::Error, -1, "AutoWB_RAW", "err0\n");
                 weighted[c] += float(deviation[c] * average[c]);
                 weights[c] += float(deviation[c]);
             }
@@ -287,7 +288,7 @@ void CCameraBase::AutoWB_RAW(const unsigned short *frame)
         const float value =
             weights[c] == 0.0f ? float(firstAverage[c]) : weighted[c] / (weights[c] + 1.0f);
         if (!(value > 0.0f))
-            DbgPrint(-1, "AutoWB_RAW", "err1\n");
+            DbgPrint(LogSeverity::Error, -1, "AutoWB_RAW", "err1\n");
         channel[c] = int(value);
     }
     const int red = channel[0], green = channel[1], blue = channel[2];
@@ -311,6 +312,6 @@ void CCameraBase::AutoWB_RAW(const unsigned short *frame)
     };
     const int newRed = balance(m_iWB_R, red);
     const int newBlue = balance(m_iWB_B, blue);
-    DbgPrint(-1, "AutoWB_RAW", " IR:%d IB:%d\n", newRed, newBlue);
+    DbgPrint(LogSeverity::Debug, -1, "AutoWB_RAW", " IR:%d IB:%d\n", newRed, newBlue);
     SetRGBBalance(newRed, newBlue, m_bAutoWB);
 }

@@ -59,7 +59,7 @@ bool CCameraBase::StartCapture(bool snap)
     m_bSnap = snap;
     m_iExpStatus = ORU_EXP_WORKING;
     m_iSnapResult = ORU_EXP_WORKING;
-    DbgPrint2("StartCapture", "start capture create thread\n");
+    DbgPrint2(LogSeverity::Info, "StartCapture", "start capture create thread\n");
     ThreadCtrl &thread = m_iCameraMode != MODE_NORMAL ? m_TrigThread : m_WorkThread;
     if (!thread.Start(this)) {
         m_iExpStatus = ORU_EXP_FAILED;
@@ -83,11 +83,11 @@ bool CCameraBase::StopCapture()
     // A snap saves when the camera closes.
     if (!m_bSnap)
         SaveSetting();
-    DbgPrint2("StopCapture", "stop capture\n");
-    DbgPrint2("StopCapture", ">> wait Working thread exit\n");
+    DbgPrint2(LogSeverity::Info, "StopCapture", "stop capture\n");
+    DbgPrint2(LogSeverity::Debug, "StopCapture", ">> wait Working thread exit\n");
     m_WorkThread.Stop();
     m_TrigThread.Stop();
-    DbgPrint2("StopCapture", "<< wait Working thread exit\n");
+    DbgPrint2(LogSeverity::Debug, "StopCapture", "<< wait Working thread exit\n");
     return true;
 }
 
@@ -132,7 +132,7 @@ int CCameraBase::CameraModeCheck()
 
 int CCameraBase::SetCameraMode(CAM_MODE mode)
 {
-    DbgPrint2("SetCameraMode", "set camera mode %d\n", static_cast<int>(mode));
+    DbgPrint2(LogSeverity::Info, "SetCameraMode", "set camera mode %d\n", static_cast<int>(mode));
     // No capture may start between the check and the new mode.
     SectionLock capture(m_csCapture);
     if (IsCaptureRunning())

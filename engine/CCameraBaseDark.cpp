@@ -283,7 +283,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     FILE *file = path ? std::fopen(path, "rb") : nullptr;
     if (file == nullptr) {
         UsingDark(false);
-        DbgPrint2(tag, "Open file %s failed!\n", path ? path : "(null)");
+        DbgPrint2(LogSeverity::Error, tag, "Open file %s failed!\n", path ? path : "(null)");
         return 6;
     }
     struct FileCloser {
@@ -294,37 +294,38 @@ int CCameraBase::LoadBMPFromFile(char *path)
     const int W = m_iMaxWidth, H = m_iMaxHeight;
     uint8_t fileHeader[kBmpFileHeaderSize];
     uint8_t info[kBmpInfoHeaderSize];
-    DbgPrint2(tag, "bmpheader size=%d\n", kBmpFileHeaderSize);
+    DbgPrint2(LogSeverity::Debug, tag, "bmpheader size=%d\n", kBmpFileHeaderSize);
     if (std::fread(fileHeader, 1, sizeof fileHeader, file) != sizeof fileHeader) {
-        DbgPrint2(tag, "Read bmp header failed!\n");
+        DbgPrint2(LogSeverity::Error, tag, "Read bmp header failed!\n");
         return 0;
     }
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
-        DbgPrint2(tag, "bmp header err\n");
+        DbgPrint2(LogSeverity::Error, tag, "bmp header err\n");
         return 0;
     }
-    DbgPrint2(tag, "bmpinfo size=%d\n", kBmpInfoHeaderSize);
+    DbgPrint2(LogSeverity::Debug, tag, "bmpinfo size=%d\n", kBmpInfoHeaderSize);
     if (std::fread(info, 1, sizeof info, file) != sizeof info) {
-        DbgPrint2(tag, "Read bmp information failed!\n");
+        DbgPrint2(LogSeverity::Error, tag, "Read bmp information failed!\n");
         return 0;
     }
     const int32_t bmpWidth = int32_t(LittleEndian32(info + 4));
     const int32_t bmpHeight = int32_t(LittleEndian32(info + 8));
     if (bmpWidth != W || W <= 0 || H <= 0) {
-        DbgPrint2(tag, "bmp width err: iMaxWidth=%d Wbmp=%d\n", W, int(bmpWidth));
+        DbgPrint2(LogSeverity::Error, tag, "bmp width err: iMaxWidth=%d Wbmp=%d\n", W,
+                  int(bmpWidth));
         return 7;
     }
     // A top-down bitmap (negative height) lands here too.
     if (bmpHeight != H) {
-        DbgPrint2(tag, "bmp height err\n");
+        DbgPrint2(LogSeverity::Error, tag, "bmp height err\n");
         return 7;
     }
     if (LittleEndian16(info + 14) != 8) {
-        DbgPrint2(tag, "bmp biBitCount err\n");
+        DbgPrint2(LogSeverity::Error, tag, "bmp biBitCount err\n");
         return 0;
     }
     if (LittleEndian32(info + 16) != 0) {
-        DbgPrint2(tag, "bmp compression err\n");
+        DbgPrint2(LogSeverity::Error, tag, "bmp compression err\n");
         return 0;
     }
 
@@ -334,7 +335,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     const uint32_t dataOffset = LittleEndian32(fileHeader + 10);
     if (fstat(fileno(file), &st) != 0 || dataOffset < kBmpFileHeaderSize + kBmpInfoHeaderSize ||
         int64_t(dataOffset) > int64_t(st.st_size)) {
-        DbgPrint2(tag, "bmp data offset err\n");
+        DbgPrint2(LogSeverity::Error, tag, "bmp data offset err\n");
         return 0;
     }
     const int rowSize = BmpRowSize(W);
@@ -343,7 +344,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     if (int64_t(dataOffset) + int64_t(blockSize) > int64_t(st.st_size) ||
         std::fseek(file, long(dataOffset), SEEK_SET) != 0 ||
         std::fread(block.data(), 1, blockSize, file) != blockSize) {
-        DbgPrint2(tag, "bmp data size err\n");
+        DbgPrint2(LogSeverity::Error, tag, "bmp data size err\n");
         return 7;
     }
 
@@ -360,7 +361,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     UsingDark(true);
     if (path != m_szBMPPath)
         std::snprintf(m_szBMPPath, sizeof m_szBMPPath, "%s", path);
-    DbgPrint2(tag, "Open file %s --> succeed!\n", path);
+    DbgPrint2(LogSeverity::Info, tag, "Open file %s --> succeed!\n", path);
     return 1;
 }
 
@@ -409,7 +410,7 @@ bool CCameraBase::SaveBMPToFile(char *path)
     }
     if (path != m_szBMPPath)
         std::snprintf(m_szBMPPath, sizeof m_szBMPPath, "%s", path);
-    DbgPrint2("SaveBMPToFile", "Save file %s --> succeed!\n", path);
+    DbgPrint2(LogSeverity::Info, "SaveBMPToFile", "Save file %s --> succeed!\n", path);
     return true;
 }
 
@@ -508,7 +509,7 @@ void CCameraBase::AdjustDarkBuff()
     for (size_t i = 0; i < count; ++i)
         sum += m_pDarkAdj[i];
     m_iDarkAvg = int(sum / count);
-    DbgPrint2(tag, "avarage:%d\n", m_iDarkAvg);
+    DbgPrint2(LogSeverity::Debug, tag, "avarage:%d\n", m_iDarkAvg);
 
     std::vector<int> hot;
     for (size_t i = 0; i < count; ++i)
@@ -521,7 +522,7 @@ void CCameraBase::AdjustDarkBuff()
         m_pDarkHotList = list;
         m_iDarkHotCount = list ? int(hot.size()) : 0;
     }
-    DbgPrint2(tag, "Dead pixel:%d\n", int(hot.size()));
+    DbgPrint2(LogSeverity::Info, tag, "Dead pixel:%d\n", int(hot.size()));
 }
 
 void CCameraBase::SubtractDark(uint8_t *image)
@@ -542,10 +543,10 @@ bool CCameraBase::SetHPCStates(bool on)
     if (!on)
         return true;
     if (LoadHPCTable()) {
-        DbgPrint2("SetHPCStates", "Load HPC table success\n");
+        DbgPrint2(LogSeverity::Info, "SetHPCStates", "Load HPC table success\n");
         return true;
     }
-    DbgPrint2("SetHPCStates", "Load HPC table error\n");
+    DbgPrint2(LogSeverity::Error, "SetHPCStates", "Load HPC table error\n");
     m_bHPC = false;
     return false;
 }
@@ -592,7 +593,7 @@ bool CCameraBase::IsHPCChange()
         m_HPCKey.iWidth != m_iWidth || m_HPCKey.iHeight != m_iHeight ||
         m_HPCKey.iStartX != m_iStartX || m_HPCKey.iStartY != m_iStartY)
         return true;
-    DbgPrint2("IsHPCChange", "not changed, return\n");
+    DbgPrint2(LogSeverity::Debug, "IsHPCChange", "not changed, return\n");
     return false;
 }
 
@@ -603,7 +604,7 @@ void CCameraBase::AdjustHPCTable()
     SectionLock hpcLock(m_csHPC);
     if (m_pHPCTable == nullptr || m_pHPCAdj == nullptr || !IsHPCChange())
         return;
-    DbgPrint2(tag, "AdjustHPCTable >\n");
+    DbgPrint2(LogSeverity::Debug, tag, "AdjustHPCTable >\n");
     AdjustedRoi roi;
     if (!CurrentRoi(*this, &roi))
         return;
@@ -663,7 +664,7 @@ void CCameraBase::AdjustHPCTable()
         if (!m_pHPCAdj[i])
             continue;
         if (hot.size() == size_t(kMaxHPCPixels)) {
-            DbgPrint2(tag, "HPC number over %d, quit!\n", kMaxHPCPixels);
+            DbgPrint2(LogSeverity::Warning, tag, "HPC number over %d, quit!\n", kMaxHPCPixels);
             break;
         }
         hot.push_back(int(i));
@@ -673,7 +674,7 @@ void CCameraBase::AdjustHPCTable()
     m_iHPCCount = m_pHPCList ? int(hot.size()) : 0;
     m_iHPCAdjWidth = adjW;
     m_iHPCAdjHeight = adjH;
-    DbgPrint2(tag, "HPC Dead pixel:%d\n", m_iHPCCount);
+    DbgPrint2(LogSeverity::Info, tag, "HPC Dead pixel:%d\n", m_iHPCCount);
     m_bHPCForce = false;
     m_HPCKey = HPCKey{m_iBin, m_bHardwareBin, m_iWidth, m_iHeight, m_iStartX, m_iStartY};
 }
@@ -811,8 +812,8 @@ unsigned char *CCameraBase::Uncompress(unsigned char *image, int length, bool co
         }
         const int64_t target = base + position / 16 + 16 * (position % 16);
         if (target >= mapSize) {
-            DbgPrint2("Uncompress", "Uncompress over flow,block%d,x%d,y%d\n", int(base / 256),
-                     position / 16, position % 16);
+            DbgPrint2(LogSeverity::Error, "Uncompress", "Uncompress over flow,block%d,x%d,y%d\n",
+                      int(base / 256), position / 16, position % 16);
             delete[] map;
             return nullptr;
         }
@@ -830,16 +831,16 @@ bool CCameraBase::CompressAndWriteIntoFLASH(unsigned char *data, unsigned int si
     std::unique_ptr<uint8_t[]> image(Compress(data, int(size), &length, compressed));
     if (!image)
         return false;
-    DbgPrint2(tag, "SaveHPC: Compressed length: %d :\n", length);
+    DbgPrint2(LogSeverity::Debug, tag, "SaveHPC: Compressed length: %d :\n", length);
     FlashAccess access(*this);
     if (uint32_t(length) > kHPCMaxLength) {
-        DbgPrint2(tag, "SaveHPC: Compressed length too big\n");
+        DbgPrint2(LogSeverity::Error, tag, "SaveHPC: Compressed length too big\n");
         return false;
     }
     const uint32_t sectors = RoundUp(uint32_t(length), kFlashSectorSize) / kFlashSectorSize;
     for (uint32_t s = kHPCFirstSector; s < kHPCFirstSector + sectors; ++s) {
         if (EraseSectorOfSPIFlash(s, FX3Request::kSPIFlashErase) != 0) {
-            DbgPrint2(tag, "Erase SPI FLASH sector %d failed :\n", int(s));
+            DbgPrint2(LogSeverity::Error, tag, "Erase SPI FLASH sector %d failed :\n", int(s));
             return false;
         }
     }
@@ -854,7 +855,7 @@ bool CCameraBase::CompressAndWriteIntoFLASH(unsigned char *data, unsigned int si
                 ReadFromSPIFlash(readBack, bytes, address, FX3Request::kSPIFlashRead) &&
                 std::memcmp(page, readBack, bytes) == 0)
                 return true;
-            DbgPrint2(tag, failFormat, pageNo, attempt);
+            DbgPrint2(LogSeverity::Warning, tag, failFormat, pageNo, attempt);
         }
         return false;
     };
@@ -886,21 +887,23 @@ bool CCameraBase::ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int siz
     if (!ReadFromSPIFlash(image.data(), kFlashPageSize, kHPCArea, FX3Request::kSPIFlashRead))
         return false;
     if (std::memcmp(image.data(), compressed ? "ORUD" : "ORUG", 4) != 0) {
-        DbgPrint2(tag, compressed ? "Read SPI Flash get a HPC fail \n"
-                                     : "Read SPI Flash get a image fail \n");
+        DbgPrint2(LogSeverity::Error, tag,
+                  compressed ? "Read SPI Flash get a HPC fail \n"
+                             : "Read SPI Flash get a image fail \n");
         return false;
     }
     const uint32_t length = BigEndian32(image.data() + 4);
     if (length > kHPCMaxLength) {
-        DbgPrint2(tag, "LoadHPCTable: HPC data length too big\n");
+        DbgPrint2(LogSeverity::Error, tag, "LoadHPCTable: HPC data length too big\n");
         return false;
     }
-    DbgPrint2(tag, "LoadHPC: Compressed length: %d :\n", int(length));
+    DbgPrint2(LogSeverity::Debug, tag, "LoadHPC: Compressed length: %d :\n", int(length));
     // The length counts the 8-byte header; what it promises must cover `size`.
     const uint64_t available =
         compressed ? uint64_t(m_iMaxWidth) * m_iMaxHeight / 8 : uint64_t(length) - 8;
     if (length < 8 || size > available) {
-        DbgPrint2(tag, "LoadHPC: data length %d does not hold %u bytes\n", int(length), size);
+        DbgPrint2(LogSeverity::Error, tag, "LoadHPC: data length %d does not hold %u bytes\n",
+                  int(length), size);
         return false;
     }
 
@@ -910,7 +913,7 @@ bool CCameraBase::ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int siz
         int attempt = 1;
         while (!ReadFromSPIFlash(image.data() + p * kFlashPageSize, kFlashPageSize,
                                  kHPCArea + p * kFlashPageSize, FX3Request::kSPIFlashRead)) {
-            DbgPrint2(tag, "fail %d\n", int(p));
+            DbgPrint2(LogSeverity::Warning, tag, "fail %d\n", int(p));
             if (++attempt > kFlashAttempts)
                 return false;
         }
@@ -952,7 +955,7 @@ bool CCameraBase::WriteSPI(unsigned char *data, int offset, int length)
     if (!ReadFromSPIFlash(page, kIDPageSize, kIDPage, FX3Request::kSPIFlashRead))
         return false;
     if (EraseSectorOfSPIFlash(kIDSector, FX3Request::kSPIFlashErase) != 0) {
-        DbgPrint2(tag, "Erase SPI FLASH sector %d failed :\n", int(kIDSector));
+        DbgPrint2(LogSeverity::Error, tag, "Erase SPI FLASH sector %d failed :\n", int(kIDSector));
         return false;
     }
     std::memcpy(page + offset, data, size_t(length));
@@ -962,7 +965,7 @@ bool CCameraBase::WriteSPI(unsigned char *data, int offset, int length)
             ReadFromSPIFlash(readBack, kIDPageSize, kIDPage, FX3Request::kSPIFlashRead) &&
             std::memcmp(page, readBack, kIDPageSize) == 0)
             return true;
-        DbgPrint2(tag, "fail %d try again\n", attempt);
+        DbgPrint2(LogSeverity::Warning, tag, "fail %d try again\n", attempt);
     }
     return false;
 }

@@ -148,7 +148,8 @@ float CCameraBase::GetTMP451Temp()
     uint8_t reply[2] = {};
     if (SendCMD(FX3Request::kBoardTemp, 0, 0, true, reply, sizeof reply)) {
         m_fTemp = reply[1] + reply[0] * 0.0625f;
-        DbgPrint2("GetTMP451Temp", "Temp:%2.2f.\n", static_cast<double>(m_fTemp.load()));
+        DbgPrint2(LogSeverity::Debug, "GetTMP451Temp", "Temp:%2.2f.\n",
+                  static_cast<double>(m_fTemp.load()));
     }
     return m_fTemp;
 }
@@ -196,7 +197,8 @@ bool CCameraBase::PulseGuideOn(GuideD direction)
 {
     if (!ValidGuideDirection(direction))
         return true;
-    DbgPrint2("PulseGuideOn", "PulseGuide Direction On:%d", static_cast<int>(direction));
+    DbgPrint2(LogSeverity::Info, "PulseGuideOn", "PulseGuide Direction On:%d",
+              static_cast<int>(direction));
     SendCMD(FX3Request::kGuideOn, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
     return true;
 }
@@ -205,7 +207,8 @@ bool CCameraBase::PulseGuideOff(GuideD direction)
 {
     if (!ValidGuideDirection(direction))
         return true;
-    DbgPrint2("PulseGuideOff", "PulseGuide Direction Off:%d", static_cast<int>(direction));
+    DbgPrint2(LogSeverity::Info, "PulseGuideOff", "PulseGuide Direction Off:%d",
+              static_cast<int>(direction));
     SendCMD(FX3Request::kGuideOff, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
     return true;
 }
@@ -214,7 +217,8 @@ bool CCameraBase::pulseGuide(GuideD direction, int ms)
 {
     if (!ValidGuideDirection(direction))
         return true;
-    DbgPrint2("pulseGuide", "PulseGuide Direction:%d time:%d\n", static_cast<int>(direction), ms);
+    DbgPrint2(LogSeverity::Info, "pulseGuide", "PulseGuide Direction:%d time:%d\n",
+              static_cast<int>(direction), ms);
     SendCMD(FX3Request::kGuideOn, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(ms > 0 ? ms : 0));
     SendCMD(FX3Request::kGuideOff, static_cast<uint16_t>(direction), 0, false, nullptr, 0);
@@ -276,7 +280,7 @@ void CCameraBase::SysInfo()
         perror("uname");
         return;
     }
-    DbgPrint2("SysInfo", "%s\n", name.sysname);
-    DbgPrint2("SysInfo", "%s\n", name.version);
-    DbgPrint2("SysInfo", "%s\n", name.machine);
+    DbgPrint2(LogSeverity::Info, "SysInfo", "%s\n", name.sysname);
+    DbgPrint2(LogSeverity::Info, "SysInfo", "%s\n", name.version);
+    DbgPrint2(LogSeverity::Info, "SysInfo", "%s\n", name.machine);
 }

@@ -189,7 +189,7 @@ void CCameraBase::SaveSetting()
         XMLSetValueEx(key, "BMPPATH", nullptr, kTypeBytes,
                       reinterpret_cast<unsigned char *>(m_szBMPPath), pathLength);
     XMLCloseKey(&key);
-    DbgPrint2("SaveSetting", "save REG\n");
+    DbgPrint2(LogSeverity::Info, "SaveSetting", "save REG\n");
 }
 
 void CCameraBase::LoadSetting()
@@ -214,7 +214,7 @@ void CCameraBase::LoadSetting()
                         &size))
         memcpy(m_szBMPPath, path, sizeof m_szBMPPath);
     XMLCloseKey(&key);
-    DbgPrint2("LoadSetting", "LoadSetting\n");
+    DbgPrint2(LogSeverity::Info, "LoadSetting", "LoadSetting\n");
 
     if (m_bCutDark) {
         m_iBin = 1;

@@ -88,7 +88,7 @@ CCameraCool::CCameraCool()
 
 CCameraCool::~CCameraCool()
 {
-    DbgPrint2("~CCameraCool", "~CCameraCool\n");
+    DbgPrint2(LogSeverity::Info, "~CCameraCool", "~CCameraCool\n");
     // The loop uses the regulator lock and this layer's state.
     m_TempThread.Stop();
     DeleteCriticalSection(&m_csRegulator);
@@ -103,8 +103,8 @@ void CCameraCool::InitCooling(int limit)
             nearest = row;
     m_fDAMin = static_cast<float>(kCoolerCurrent[nearest].iDAC);
     m_fIMax = kCoolerCurrent[nearest].fCurrent;
-    DbgPrint2("InitCooling", "DA_Min:%.2f, I_Max:%.2f\n", static_cast<double>(m_fDAMin),
-              static_cast<double>(m_fIMax));
+    DbgPrint2(LogSeverity::Debug, "InitCooling", "DA_Min:%.2f, I_Max:%.2f\n",
+              static_cast<double>(m_fDAMin), static_cast<double>(m_fIMax));
 }
 
 int CCameraCool::CalculDA(float current)
@@ -186,7 +186,8 @@ void CCameraCool::PID_init(float kp, float ki, float kd)
     m_fKp = kp;
     m_fKi = ki;
     m_fKd = kd;
-    DbgPrint2("PID_init", "p%.2f d%.2f\n", static_cast<double>(kp), static_cast<double>(kd));
+    DbgPrint2(LogSeverity::Debug, "PID_init", "p%.2f d%.2f\n", static_cast<double>(kp),
+              static_cast<double>(kd));
 }
 
 void CCameraCool::SetAutoTemp(bool on, float target)
@@ -211,7 +212,7 @@ void CCameraCool::SetAutoTemp(bool on, float target)
     m_iRampSlopeDen = kRampSlopeDen;
     m_iRampPeriod = kRampPeriod;
     m_fRampSetPoint = static_cast<float>(m_iRampStartTemp);
-    DbgPrint2("Init", "Start Temp: %d, Target Temp: %d\n", m_iRampStartTemp,
+    DbgPrint2(LogSeverity::Info, "Init", "Start Temp: %d, Target Temp: %d\n", m_iRampStartTemp,
               m_iTargetTemp.load());
     m_bTargetReached = false;
 }
@@ -304,15 +305,15 @@ void CCameraCool::StartAutoTempThr()
 
 void CCameraCool::StopAutoTempThr()
 {
-    DbgPrint2("StopAutoTempThr", "AutoTempThr wait >\n");
+    DbgPrint2(LogSeverity::Debug, "StopAutoTempThr", "AutoTempThr wait >\n");
     m_TempThread.Stop();
-    DbgPrint2("StopAutoTempThr", "AutoTempThr wait <\n");
+    DbgPrint2(LogSeverity::Debug, "StopAutoTempThr", "AutoTempThr wait <\n");
 }
 
 void CCameraCool::AutoTempFunc(std::atomic<bool> *running, void *arg)
 {
     CCameraCool *camera = static_cast<CCameraCool *>(arg);
-    camera->DbgPrint2("AutoTempFunc", "Thread AutoTemp start!\n");
+    camera->DbgPrint2(LogSeverity::Info, "AutoTempFunc", "Thread AutoTemp start!\n");
     bool keepOn = SleepTicks(running, kStartDelayTicks);
     while (keepOn) {
         camera->AutoTemp(camera->m_fTemp);
@@ -325,7 +326,8 @@ void CCameraCool::AutoTempFunc(std::atomic<bool> *running, void *arg)
         }
     }
     camera->SetPowerPerc(0.0f);
-    camera->DbgPrint2("AutoTempFunc", "Thread AutoTemp Exit! Cooler is turned off\n");
+    camera->DbgPrint2(LogSeverity::Info, "AutoTempFunc",
+                      "Thread AutoTemp Exit! Cooler is turned off\n");
 }
 
 bool CCameraCool::SetFanOn(bool on)
@@ -360,7 +362,8 @@ bool CCameraCool::GetLensHeat()
     uint8_t power = 0;
     ReadFPGAREG(FPGARegister::kHeaterPower, &power);
     if ((power == kHeaterPowerOn) != warm)
-        DbgPrint2("GetLensHeat", "Heater Power Control Conflict with Warm UP.\n");
+        DbgPrint2(LogSeverity::Warning, "GetLensHeat",
+                  "Heater Power Control Conflict with Warm UP.\n");
     return warm;
 }
 

@@ -48,11 +48,11 @@ bool ThreadCtrl::Start(void *arg)
     // The handle of the previous thread is still being joined.
     WaitForJoin();
     if (m_bRunning || m_bInside) {
-        DbgPrint(-1, "Start", "thread is already running\n");
+        DbgPrint(LogSeverity::Error, -1, "Start", "thread is already running\n");
         return false;
     }
     if (m_pFunc == nullptr) {
-        DbgPrint(-1, "Start", "pointer is not assigned\n");
+        DbgPrint(LogSeverity::Error, -1, "Start", "pointer is not assigned\n");
         return false;
     }
     m_pArg = arg;
@@ -98,7 +98,7 @@ void ThreadCtrl::Stop()
     m_bStopRequested = true;
     m_bRunning = false;
     m_bJoining = true;
-    DbgPrint(-1, "Stop", "WaitForSingleObject >\n");
+    DbgPrint(LogSeverity::Debug, -1, "Stop", "WaitForSingleObject >\n");
     const pthread_t thread = m_hThread;
     // The loop takes the lock on its way out.
     lock.Unlock();
@@ -106,7 +106,7 @@ void ThreadCtrl::Stop()
     lock.Lock();
     m_bJoining = false;
     pthread_cond_broadcast(&m_JoinedCond);
-    DbgPrint(-1, "Stop", "WaitForSingleObject <\n");
+    DbgPrint(LogSeverity::Debug, -1, "Stop", "WaitForSingleObject <\n");
 }
 
 void ThreadCtrl::ClearRunFlag()

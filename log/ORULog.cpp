@@ -150,3 +150,8 @@ void ORULog::error(const char *message)
 {
     m_pCategory->error(std::string(message));
 }
+
+void ORULog::log(log4cpp::Priority::PriorityLevel priority, const char *message)
+{
+    m_pCategory->log(priority, std::string(message));
+}

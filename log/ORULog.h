@@ -1,7 +1,7 @@
 // The rolling log file behind DbgPrint: ~/.TAV/orucamerasdk/orucamerasdk.log,
 // 5 MiB, one backup, through log4cpp. Created on first use, kept until exit.
-// Thread safety: get_instance() may race on first use; writes rely on
-// log4cpp's appender locking.
+// Thread safety: get_instance() constructs the log once however many threads
+// ask at first; writes rely on log4cpp's appender locking.
 #pragma once
 
 #include <string>
@@ -19,6 +19,7 @@ public:
     void info(const char *message);
     void warn(const char *message);
     void error(const char *message);
+    void log(log4cpp::Priority::PriorityLevel priority, const char *message);
 
     ORULog(const ORULog &) = delete;
     ORULog &operator=(const ORULog &) = delete;

@@ -108,7 +108,7 @@ void GainCode(int gain, int *step, int *code)
 
 CCameraLegacyUsb2::CCameraLegacyUsb2()
 {
-    DbgPrint(-1, "CCameraLegacyUsb2", "CCAMERA::CCAMERA()\n");
+    DbgPrint(LogSeverity::Info, -1, "CCameraLegacyUsb2", "CCAMERA::CCAMERA()\n");
     CameraPID(kProductId);
 
     m_szCameraName = "ORU120";
@@ -140,7 +140,7 @@ CCameraLegacyUsb2::CCameraLegacyUsb2()
 
 CCameraLegacyUsb2::~CCameraLegacyUsb2()
 {
-    DbgPrint(-1, "~CCameraLegacyUsb2", "CCAMERA::~CCAMERA()\n");
+    DbgPrint(LogSeverity::Info, -1, "~CCameraLegacyUsb2", "CCAMERA::~CCAMERA()\n");
     CCameraBase::CloseCamera();
     ModelFamily::StopThreads(*this);
 }
@@ -160,11 +160,11 @@ bool CCameraLegacyUsb2::LoadFirmware(int index)
 {
     const LegacyUsb2FirmwareImage *image = LegacyUsb2FirmwareFor(m_iProductID);
     if (image == nullptr) {
-        DbgPrint2("OpenCamera", "no firmware for product 0x%x, keeping 0x%x\n", m_iProductID,
-                  m_ucFirmwareVer);
+        DbgPrint2(LogSeverity::Warning, "OpenCamera",
+                  "no firmware for product 0x%x, keeping 0x%x\n", m_iProductID, m_ucFirmwareVer);
         return true;
     }
-    DbgPrint2("OpenCamera", "firmware 0x%x, loading 0x%x\n", m_ucFirmwareVer,
+    DbgPrint2(LogSeverity::Info, "OpenCamera", "firmware 0x%x, loading 0x%x\n", m_ucFirmwareVer,
               kLegacyUsb2FirmwareVersion);
     std::vector<uint8_t> copy(image->pImage, image->pImage + image->lLength);
     // Whether the EEPROM took it or not, the image now runs from RAM and the
@@ -234,7 +234,7 @@ bool CCameraLegacyUsb2::SetStartPos(int x, int y)
 
 bool CCameraLegacyUsb2::Cam_SetResolution()
 {
-    DbgPrint2("Cam_SetResolution", "SetResolution!\n");
+    DbgPrint2(LogSeverity::Debug, "Cam_SetResolution", "SetResolution!\n");
     SetStartPos(m_iStartX, m_iStartY);
     const int bin = m_iBin;
     WriteCameraRegister(kRegDigitalBinning, 0);
@@ -295,7 +295,7 @@ bool CCameraLegacyUsb2::SetCMOSClk(int mhz)
     if (!m_bOpen)
         return false;
     static const char *const tag = "SetCMOSClk";
-    DbgPrint2(tag, "set clk %d M!\n", mhz);
+    DbgPrint2(LogSeverity::Debug, tag, "set clk %d M!\n", mhz);
     uint16_t gain = 0;
     if (mhz == kCrystalMHz) {
         ReadCameraRegister(kRegAnalogueGain, &gain);
@@ -322,7 +322,7 @@ bool CCameraLegacyUsb2::SetCMOSClk(int mhz)
     // Let the frames under way end before the clock changes.
     if (m_bLongExpMode) {
         const unsigned ms = static_cast<unsigned>((m_iHMAX * kLongExposureLines + 26) / 24000);
-        DbgPrint2(tag, "set clk from long exp, sleep %dms!\n", ms);
+        DbgPrint2(LogSeverity::Debug, tag, "set clk from long exp, sleep %dms!\n", ms);
         ModelFamily::SleepMs(ms);
     } else {
         ModelFamily::SleepMs(static_cast<unsigned>(m_lExposure / 500));
@@ -330,7 +330,7 @@ bool CCameraLegacyUsb2::SetCMOSClk(int mhz)
 
     const LegacyPllRow *row = FindPllRow(mhz);
     if (row == nullptr) {
-        DbgPrint2(tag, "set clk %d error!\n", mhz);
+        DbgPrint2(LogSeverity::Error, tag, "set clk %d error!\n", mhz);
     } else {
         WriteCameraRegister(kRegSysDiv, row->usSysDiv);
         WriteCameraRegister(kRegPixDiv, row->usPixDiv);
@@ -386,7 +386,8 @@ bool CCameraLegacyUsb2::SetFPSPerc(int percent, bool autoBandwidth)
     WriteCameraRegister(kRegLineLength, static_cast<uint16_t>(hmax));
     CalcFrameTime();
     const uint32_t frameUs = m_iFrameTimeUs;
-    DbgPrint2("SetFPSPerc", "Sensor clk:%d fps:%2.2f size:%2.2f value:%d pkg:%d \n", clock,
+    DbgPrint2(LogSeverity::Debug, "SetFPSPerc",
+              "Sensor clk:%d fps:%2.2f size:%2.2f value:%d pkg:%d \n", clock,
               frameUs > 0 ? 1e6 / frameUs : 0.0,
               frameUs > 0 ? GetRealImageSize() / static_cast<double>(frameUs) : 0.0, percent, hmax);
     return SetExp(m_lExposure, m_bAutoExp);
@@ -398,28 +399,28 @@ bool CCameraLegacyUsb2::SetExp(uint64_t us, bool autoExp)
     us = ModelFamily::StoreExposure(*this, us, autoExp, kMinExposureUs, kMaxExposureUs);
     if (us >= kLongExposureUs && !m_bLongExpMode) {
         m_bLongExpMode = true;
-        DbgPrint2(tag, "-----Enter long exp mode\n");
+        DbgPrint2(LogSeverity::Info, tag, "-----Enter long exp mode\n");
     } else if (us < kLongExposureUs && m_bLongExpMode) {
         m_bLongExpMode = false;
-        DbgPrint2(tag, "-----Exit long exp mode\n");
+        DbgPrint2(LogSeverity::Info, tag, "-----Exit long exp mode\n");
     }
 
     // Each clock change re-runs the timing, which comes back here.
     if (m_bOpen && us > kSlowClockLimitUs && !PllBypassed()) {
-        DbgPrint2(tag, "exp > %dms Set slowest speed\n", kSlowClockLimitMs);
+        DbgPrint2(LogSeverity::Info, tag, "exp > %dms Set slowest speed\n", kSlowClockLimitMs);
         SetCMOSClk(kCrystalMHz);
         WriteGainRegisters();
         return SetFPSPerc(m_iBandwidth, m_bAutoBandwidth);
     }
     if (m_bOpen && us < kSlowClockLimitUs && PllBypassed()) {
-        DbgPrint2(tag, "exp < %dms recover speed\n", kSlowClockLimitMs);
+        DbgPrint2(LogSeverity::Info, tag, "exp < %dms recover speed\n", kSlowClockLimitMs);
         const bool done = SetCMOSClk();
         WriteGainRegisters();
         return done;
     }
     const uint16_t lines = IntegrationLines();
-    DbgPrint2(tag, "lines:%d pkg:%d clk:%d 1f:%d mode:%d timeus:%d\n", lines, m_iHMAX.load(),
-              m_iCMOSClk.load(), m_iFrameTimeUs.load(), m_bLongExpMode.load(),
+    DbgPrint2(LogSeverity::Debug, tag, "lines:%d pkg:%d clk:%d 1f:%d mode:%d timeus:%d\n", lines,
+              m_iHMAX.load(), m_iCMOSClk.load(), m_iFrameTimeUs.load(), m_bLongExpMode.load(),
               static_cast<int>(us));
     return WriteCameraRegister(kRegIntegration, lines) != 0;
 }

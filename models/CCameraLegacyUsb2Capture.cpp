@@ -82,8 +82,9 @@ bool CCameraLegacyUsb2::RunPass(WorkingRun &run)
     run.AfterTransfer();
     if (received >= run.m_iFrameSize)
         return FrameReceived(run);
-    DbgPrint2("WorkingFunc", "get len:0x%x drop:%d reset! frametime:%d waittime:%d\n", received,
-              run.m_iBad + 1, periodUs, run.m_lWaitMs);
+    DbgPrint2(LogSeverity::Warning, "WorkingFunc",
+              "get len:0x%x drop:%d reset! frametime:%d waittime:%d\n", received, run.m_iBad + 1,
+              periodUs, run.m_lWaitMs);
     CountFailure(run);
     return true;
 }
@@ -92,7 +93,8 @@ bool CCameraLegacyUsb2::FrameReceived(WorkingRun &run)
 {
     static const char *const tag = "WorkingFunc";
     if (m_bLongExpMode)
-        DbgPrint2(tag, "Long exp:Get one Frame %d\n", static_cast<int>(m_lExposure / 1000));
+        DbgPrint2(LogSeverity::Debug, tag, "Long exp:Get one Frame %d\n",
+                  static_cast<int>(m_lExposure / 1000));
     // The first frame of a video run may have begun before the stream did.
     if (!run.m_bSnap && !run.m_bFirstFrameSkipped) {
         run.m_bFirstFrameSkipped = true;
@@ -103,7 +105,7 @@ bool CCameraLegacyUsb2::FrameReceived(WorkingRun &run)
     const uint32_t head = FrameHeadWord(m_pFrameBuf);
     const bool goodHead = head == kLegacyFrameHead;
     if (!goodHead)
-        DbgPrint2(tag, "bad frame head:0x%x\n", head);
+        DbgPrint2(LogSeverity::Warning, tag, "bad frame head:0x%x\n", head);
     // The read-out skips a bad frame; in fast video it still goes to the
     // ring, so that the reader sees the stream go on.
     const bool offer = goodHead || (!run.m_bSnap && m_lExposure < kShortFrameLimitUs);
@@ -131,11 +133,11 @@ void CCameraLegacyUsb2::CountFailure(WorkingRun &run)
     ++m_iDroppedFrames;
     ++run.m_iFailures;
     if (run.m_iFailures == kFailuresBeforeLongerLine) {
-        DbgPrint2(tag, "try lowing pkg!!\n");
+        DbgPrint2(LogSeverity::Warning, tag, "try lowing pkg!!\n");
         LengthenLine();
         ResetEndPoint(kBulkEndpoint);
     } else if (run.m_iFailures > kFailuresBeforeReset) {
-        DbgPrint2(tag, "DropCount more than 50, reset!\n");
+        DbgPrint2(LogSeverity::Warning, tag, "DropCount more than 50, reset!\n");
         ResetDevice();
         SendCMD(LegacyUsb2Request::kSensorClockStart);
         SendCMD(FX3Request::kStartStreaming);
@@ -149,7 +151,7 @@ void CCameraLegacyUsb2::Supervise(WorkingRun &run)
 {
     if (run.RegulateBandwidth() || run.m_iBad <= kBadFramesBeforeReset)
         return;
-    DbgPrint2("WorkingFunc", "bad frame than 20, reset!\n");
+    DbgPrint2(LogSeverity::Warning, "WorkingFunc", "bad frame than 20, reset!\n");
     LengthenLine();
     ResetDevice();
     SendCMD(FX3Request::kStartStreaming);
@@ -162,7 +164,7 @@ bool CCameraLegacyUsb2::LongExposure(WorkingRun &run)
     const uint64_t exposureUs = m_lExposure;
     const int clock = m_iCMOSClk > 0 ? m_iCMOSClk.load() : 1;
     const uint64_t programmedUs = (uint64_t(IntegrationLines()) * m_iHMAX) / clock;
-    DbgPrint2(tag, "Begin long exp %d\n", static_cast<int>(exposureUs / 1000));
+    DbgPrint2(LogSeverity::Debug, tag, "Begin long exp %d\n", static_cast<int>(exposureUs / 1000));
     // A fresh frame starts integrating now; its integration goes on while
     // the sensor clock stands still.
     StopSensorStreaming();
@@ -177,7 +179,7 @@ bool CCameraLegacyUsb2::LongExposure(WorkingRun &run)
         if (elapsed >= stopMs)
             break;
         const uint32_t remaining = stopMs - elapsed;
-        DbgPrint2(tag, "wait:%ld\n", static_cast<long>(remaining));
+        DbgPrint2(LogSeverity::Debug, tag, "wait:%ld\n", static_cast<long>(remaining));
         ModelFamily::SleepMs(remaining < kLongExposureStepMs ? remaining : kLongExposureStepMs);
     }
     StartSensorCLK();
@@ -215,7 +217,8 @@ bool CCameraLegacyUsb2::GetImage(unsigned char *buffer, int size, int waitMs)
             return false;
         if (goodHead || FrameHeadWord(m_pImgBuf) == kLegacyFrameHead)
             break;
-        DbgPrint2("GetImage", "bad frame head:0x%x skipped\n", FrameHeadWord(m_pImgBuf));
+        DbgPrint2(LogSeverity::Warning, "GetImage", "bad frame head:0x%x skipped\n",
+                  FrameHeadWord(m_pImgBuf));
         if (waitMs >= 0 && ModelFamily::MsSince(start) >= static_cast<uint32_t>(waitMs))
             return false;
     }

@@ -64,7 +64,7 @@ CCameraProColor::CCameraProColor()
 CCameraProColor::CCameraProColor(int productId, const char *name, const char *modelKey,
                                  bool colour)
 {
-    DbgPrint(-1, "CCameraProColor", "CCAMERA::CCAMERA()\n");
+    DbgPrint(LogSeverity::Info, -1, "CCameraProColor", "CCAMERA::CCAMERA()\n");
     CameraPID(productId);
 
     m_szCameraName = name;
@@ -107,7 +107,7 @@ CCameraProColor::CCameraProColor(int productId, const char *name, const char *mo
 
 CCameraProColor::~CCameraProColor()
 {
-    DbgPrint(-1, "~CCameraProColor", "CCAMERA::~CCAMERA()\n");
+    DbgPrint(LogSeverity::Info, -1, "~CCameraProColor", "CCAMERA::~CCAMERA()\n");
     CCameraCool::CloseCamera();
     ModelFamily::StopThreads(*this);
 }
@@ -161,7 +161,8 @@ bool CCameraProColor::InitSensorMode(bool hardwareBin, int bin, bool highSpeed, 
 {
     m_iBin = bin;
     const bool wide = ModelFamily::IsWide(type);
-    DbgPrint(-1, "InitSensorMode", "HardwareBin:%d Bin:%d b16Bit:%d\n", hardwareBin, bin, wide);
+    DbgPrint(LogSeverity::Info, -1, "InitSensorMode", "HardwareBin:%d Bin:%d b16Bit:%d\n",
+             hardwareBin, bin, wide);
     SonyModel::PlayRegisterTable(*this, kProColorInitTable, kProColorInitRows);
 
     const ProColorSensorMode *mode = nullptr;
@@ -172,7 +173,7 @@ bool CCameraProColor::InitSensorMode(bool hardwareBin, int bin, bool highSpeed, 
     else if (bin == 2 || bin == 4)
         mode = &kProColorHardwareBin24;
     if (mode == nullptr) {
-        DbgPrint(-1, "InitSensorMode", "Parameters Error, Camera will die!\n");
+        DbgPrint(LogSeverity::Error, -1, "InitSensorMode", "Parameters Error, Camera will die!\n");
         return true;
     }
 
@@ -350,7 +351,7 @@ bool CCameraProColor::GetImage(unsigned char *buffer, int size, int waitMs)
 bool CCameraProColor::SetCMOSClk(int kHz)
 {
     if (m_bOpen) {
-        DbgPrint(-1, "SetCMOSClk", "set clk %d M!\n", kHz);
+        DbgPrint(LogSeverity::Debug, -1, "SetCMOSClk", "set clk %d M!\n", kHz);
         m_iCMOSClk = kHz;
     }
     return m_bOpen;

@@ -48,7 +48,7 @@ using Loops = FpgaCaptureLoops<CCameraPython, FpgaKind::Plain>;
 // sensor's size, pixel pitch and ADC depth are those of the PYTHON sensor.
 CCameraPython::CCameraPython()
 {
-    DbgPrint(-1, "CCameraPython", "CCAMERA::CCAMERA()\n");
+    DbgPrint(LogSeverity::Info, -1, "CCameraPython", "CCAMERA::CCAMERA()\n");
     ModelFamily::SetSensor(*this, 1280, 1024, 4.8, 10);
     m_bUSB3Camera = true;
     // After the base's bin 1; all binning is done in software.
@@ -83,7 +83,7 @@ void CCameraPython::LoadModelSettings()
 
 CCameraPython::~CCameraPython()
 {
-    DbgPrint(-1, "~CCameraPython", "CCAMERA::~CCAMERA()\n");
+    DbgPrint(LogSeverity::Info, -1, "~CCameraPython", "CCAMERA::~CCAMERA()\n");
     CCameraPython::CloseCamera();
     ModelFamily::StopThreads(*this);
 }
@@ -273,7 +273,7 @@ int CCameraPython::WriteSensorWindow()
 
 bool CCameraPython::Cam_SetResolution()
 {
-    DbgPrint(-1, "Cam_SetResolution", "SetResolution!\n");
+    DbgPrint(LogSeverity::Debug, -1, "Cam_SetResolution", "SetResolution!\n");
     WriteSensorWindow();
     SetFPGAHeight(m_iHeight * m_iBin);
     SetFPGAWidth(m_iWidth * m_iBin);
@@ -343,7 +343,8 @@ bool CCameraPython::SetFPSPerc(int percent, bool autoBandwidth)
     const float fpgaBandwidth =
         static_cast<float>(ModelFamily::LinkRate(m_bUSB3Host)) * bandwidth / 400000;
     SetFPGABandWidth(fpgaBandwidth);
-    DbgPrint(-1, "SetFPSPerc", "value:%d fPercent:%2.2f\n", percent, fpgaBandwidth);
+    DbgPrint(LogSeverity::Debug, -1, "SetFPSPerc", "value:%d fPercent:%2.2f\n", percent,
+             fpgaBandwidth);
     SetExp(m_lExposure, m_bAutoExp);
     return true;
 }
@@ -352,8 +353,9 @@ bool CCameraPython::SetExp(uint64_t us, bool autoExp)
 {
     us = ModelFamily::StoreExposure(*this, us, autoExp, kMinExposureUs, kMaxExposureUs);
     CalcFrameTime();
-    DbgPrint(-1, "SetExp", "exp:%dus frame:%dus transfer:%dus\n", static_cast<int>(us),
-             static_cast<int>(m_iFrameTimeUs.load()), static_cast<int>(m_iTransferTimeUs.load()));
+    DbgPrint(LogSeverity::Debug, -1, "SetExp", "exp:%dus frame:%dus transfer:%dus\n",
+             static_cast<int>(us), static_cast<int>(m_iFrameTimeUs.load()),
+             static_cast<int>(m_iTransferTimeUs.load()));
     return WriteCameraRegister(kPythonRegExposure, static_cast<uint16_t>(us)) != 0;
 }
 

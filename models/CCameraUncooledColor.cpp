@@ -75,7 +75,7 @@ CCameraUncooledColor::CCameraUncooledColor()
 CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name,
                                            const char *modelKey, bool colour)
 {
-    DbgPrint(-1, "CCameraUncooledColor", "CCAMERA::CCAMERA()\n");
+    DbgPrint(LogSeverity::Info, -1, "CCameraUncooledColor", "CCAMERA::CCAMERA()\n");
     CameraPID(productId);
 
     m_szCameraName = name;
@@ -103,7 +103,7 @@ CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name,
 
 CCameraUncooledColor::~CCameraUncooledColor()
 {
-    DbgPrint(-1, "~CCameraUncooledColor", "CCAMERA::~CCAMERA()\n");
+    DbgPrint(LogSeverity::Info, -1, "~CCameraUncooledColor", "CCAMERA::~CCAMERA()\n");
     CloseCamera();
     ModelFamily::StopThreads(*this);
 }
@@ -143,7 +143,7 @@ bool CCameraUncooledColor::InitCamera()
 bool CCameraUncooledColor::InitSensorMode(bool highSpeed, IMAGE_TYPE type)
 {
     const bool wide = ModelFamily::IsWide(type);
-    DbgPrint(-1, "InitSensorMode", "HighSpeed:%d b16Bit:%d\n", highSpeed, wide);
+    DbgPrint(LogSeverity::Info, -1, "InitSensorMode", "HighSpeed:%d b16Bit:%d\n", highSpeed, wide);
     SonyModel::PlayRegisterTable(*this, kUncooledInitTable, kUncooledInitRows);
     // High-speed 8-bit output reads the sensor with its 10-bit ADC.
     const bool narrowADC = highSpeed && !wide;
@@ -264,7 +264,7 @@ bool CCameraUncooledColor::SetCMOSClk(int kHz)
 {
     if (!m_bOpen)
         return false;
-    DbgPrint(-1, "SetCMOSClk", "set clk %d M!\n", kHz);
+    DbgPrint(LogSeverity::Debug, -1, "SetCMOSClk", "set clk %d M!\n", kHz);
     m_iCMOSClk = kHz;
     const SensorClock *clock = FindClock(kHz);
     s_ModeTiming.iMinHMAX = clock != nullptr ? clock->iMinHMAX : kOtherClockMinHMAX;

@@ -134,12 +134,12 @@ bool CaptureRun<Model>::Prepare(unsigned settleMs)
     ModelFamily::SleepMs(settleMs);
     cam.SendCMD(FX3Request::kStopStreaming);
     cam.StopSensorStreaming();
-    cam.DbgPrint2(tag, "working thread begin!\n");
+    cam.DbgPrint2(LogSeverity::Info, tag, "working thread begin!\n");
 
     m_iFrameSize = FrameSize(cam);
     cam.m_iDroppedFrames = 0;
     if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr || m_iFrameSize <= 0) {
-        cam.DbgPrint2(tag, "no frame buffers\n");
+        cam.DbgPrint2(LogSeverity::Error, tag, "no frame buffers\n");
         PublishExposureStatus();
         return false;
     }
@@ -176,7 +176,7 @@ void CaptureRun<Model>::Finish()
     cam.releaseAsyncXfer();
     if (!m_bSnap)
         cam.StopAutoControlThr();
-    cam.DbgPrint2("WorkingFunc", "working thread exit!\n");
+    cam.DbgPrint2(LogSeverity::Info, "WorkingFunc", "working thread exit!\n");
     PublishExposureStatus();
 }
 
@@ -192,7 +192,7 @@ bool CaptureRun<Model>::SnapTimedOut()
 {
     if (!m_bSnap || ModelFamily::MsSince(m_lSnapStart) <= kSnapRetryMs)
         return false;
-    m_Camera.DbgPrint2("WorkingFunc", "snap Exp: EXP_FAILED:%d\n", m_iBad);
+    m_Camera.DbgPrint2(LogSeverity::Error, "WorkingFunc", "snap Exp: EXP_FAILED:%d\n", m_iBad);
     m_Camera.m_iSnapResult = ORU_EXP_FAILED;
     return true;
 }
@@ -270,7 +270,7 @@ bool CaptureRun<Model>::FrameDone()
 {
     Model &cam = m_Camera;
     if (m_bSnap) {
-        cam.DbgPrint2("WorkingFunc", "snap: EXP_SUCCESS\n");
+        cam.DbgPrint2(LogSeverity::Debug, "WorkingFunc", "snap: EXP_SUCCESS\n");
         cam.m_iSnapResult = ORU_EXP_SUCCESS;
         return false;
     }
@@ -295,10 +295,12 @@ bool CaptureRun<Model>::RegulateBandwidth()
         const uint32_t delta = now - m_lLastBad;
         m_lLastBad = now;
         if (delta <= kAutoBandwidthEventMs) {
-            cam.DbgPrint2(tag, "time from start:%d   time_delta:%d \n", now - m_lAutoStart, delta);
+            cam.DbgPrint2(LogSeverity::Debug, tag, "time from start:%d   time_delta:%d \n",
+                          now - m_lAutoStart, delta);
             cam.SetFPSPerc(cam.m_iBandwidth - kAutoBandwidthStep, cam.m_bAutoBandwidth);
         }
-        cam.DbgPrint2(tag, "BAD delta time:%d pkg:%x\n", delta, cam.m_iHMAX.load());
+        cam.DbgPrint2(LogSeverity::Warning, tag, "BAD delta time:%d pkg:%x\n", delta,
+                      cam.m_iHMAX.load());
         m_iBad = 0;
     }
     return true;

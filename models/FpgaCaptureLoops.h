@@ -184,7 +184,7 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
     if constexpr (kFullFpga) {
         ReadBufferStatus();
         if (m_ucBufferStatus != FPGABuffer::kIdle)
-            cam.DbgPrint2(tag, "buff status:0x%x\n", m_ucBufferStatus);
+            cam.DbgPrint2(LogSeverity::Debug, tag, "buff status:0x%x\n", m_ucBufferStatus);
     }
     if (!going)
         return false;
@@ -225,8 +225,8 @@ bool FpgaCaptureLoops<Model, kFpga>::WholeFrame(uint8_t *buffer, bool *lost)
         CountLostFrame();
         return true;
     }
-    cam.DbgPrint2("WorkingFunc", "head:0x%x COUNT:%d tail:0x%x count:%d\n", head, counter, tail,
-                  counterCopy);
+    cam.DbgPrint2(LogSeverity::Debug, "WorkingFunc", "head:0x%x COUNT:%d tail:0x%x count:%d\n",
+                  head, counter, tail, counterCopy);
     ++m_Run.m_iBad;
     *lost = true;
     return true;
@@ -277,7 +277,7 @@ bool FpgaCaptureLoops<Model, kFpga>::PrepareWait(uint32_t periodUs)
         const bool longExposure = cam.m_bLongExpMode;
         if (longExposure && m_bReload) {
             cam.FPGABufReload();
-            cam.DbgPrint2("WorkingFunc", "Reload long exp data.\n");
+            cam.DbgPrint2(LogSeverity::Debug, "WorkingFunc", "Reload long exp data.\n");
             m_Run.m_lWaitMs = 1000;
             return true;
         }
@@ -307,19 +307,19 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
-    cam.DbgPrint2(tag, "data length wanted: %d, data length got: %d\n", m_Run.m_iFrameSize,
-                  received);
+    cam.DbgPrint2(LogSeverity::Warning, tag, "data length wanted: %d, data length got: %d\n",
+                  m_Run.m_iFrameSize, received);
     if (kFullFpga && cam.m_bLongExpMode && cam.m_bEnableDDR) {
         ReadBufferStatus();
-        cam.DbgPrint2(tag, "Buffer status:%x\n", m_ucBufferStatus);
+        cam.DbgPrint2(LogSeverity::Debug, tag, "Buffer status:%x\n", m_ucBufferStatus);
         const bool held = (m_ucBufferStatus & FPGABuffer::kHoldsFrame) != 0;
         if (m_iReloadAttempts > kMaxReloadAttempts) {
-            cam.DbgPrint2(tag, "USB cable has an exception, reload failed!\n");
+            cam.DbgPrint2(LogSeverity::Error, tag, "USB cable has an exception, reload failed!\n");
             uint8_t gpif = 0;
             if (cam.GetGPIFStatus(&gpif))
-                cam.DbgPrint2(tag, "GPIF Status: 0x%x\n", gpif);
+                cam.DbgPrint2(LogSeverity::Debug, tag, "GPIF Status: 0x%x\n", gpif);
             else
-                cam.DbgPrint2(tag, "Get GPIF error, GPIF Status: 0x%x\n", gpif);
+                cam.DbgPrint2(LogSeverity::Error, tag, "Get GPIF error, GPIF Status: 0x%x\n", gpif);
             m_iReloadAttempts = 0;
             m_bReload = false;
         } else if (held) {
@@ -330,23 +330,23 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
             return false;
         } else {
             m_iReloadAttempts = 0;
-            cam.DbgPrint2(tag, "Data in cache is invalid, could not reload!\n");
+            cam.DbgPrint2(LogSeverity::Error, tag, "Data in cache is invalid, could not reload!\n");
             m_bReload = false;
         }
     }
 
     ++m_Run.m_iBad;
-    cam.DbgPrint2(tag, "get len:0x%x drop:%d  frametime:%dus waittime:%dms\n", received,
-                  m_Run.m_iBad, periodUs, m_Run.m_lWaitMs);
+    cam.DbgPrint2(LogSeverity::Warning, tag, "get len:0x%x drop:%d  frametime:%dus waittime:%dms\n",
+                  received, m_Run.m_iBad, periodUs, m_Run.m_lWaitMs);
     cam.GetFirmwareVer();
     cam.GetFPGAVer();
     if ((cam.m_bLongExpMode && m_Run.m_bSnap) || received != 0)
         return true;
 
     ++m_iEmpty;
-    cam.DbgPrint2(tag, "nothing get count:%d\n", m_iEmpty);
+    cam.DbgPrint2(LogSeverity::Warning, tag, "nothing get count:%d\n", m_iEmpty);
     if (m_iEmpty >= kEmptyTransfersBeforeReset) {
-        cam.DbgPrint2(tag, "no frame more than 5, reset!\n");
+        cam.DbgPrint2(LogSeverity::Warning, tag, "no frame more than 5, reset!\n");
         m_Run.CancelFrames();
         cam.ResetDevice();
         m_bReload = false;
@@ -369,9 +369,9 @@ void FpgaCaptureLoops<Model, kFpga>::Supervise()
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
-    cam.DbgPrint2(tag, "drop frames:%d\n", m_Run.m_iBad);
+    cam.DbgPrint2(LogSeverity::Warning, tag, "drop frames:%d\n", m_Run.m_iBad);
     if (!m_Run.RegulateBandwidth() && m_Run.m_iBad == 5)
-        cam.DbgPrint2(tag, "try lowing pkg!!\n");
+        cam.DbgPrint2(LogSeverity::Warning, tag, "try lowing pkg!!\n");
     cam.ResetEndPoint(kBulkEndpoint);
     m_iEmpty = 0;
 }
@@ -397,7 +397,7 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
         ModelFamily::SleepMs(20);
         ReadBufferStatus();
         if ((m_ucBufferStatus & FPGABuffer::kInSync) == 0)
-            cam.DbgPrint2(tag, "EC sync status:0x%x\n", m_ucBufferStatus);
+            cam.DbgPrint2(LogSeverity::Debug, tag, "EC sync status:0x%x\n", m_ucBufferStatus);
         if (++restarts == kMaxSyncRestarts) {
             cam.GetFirmwareVer();
             cam.GetFPGAVer();
@@ -406,7 +406,8 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
     }
 
     const uint64_t exposureUs = cam.m_lExposure;
-    cam.DbgPrint2(tag, "Begin long exp %d\n", static_cast<int>(exposureUs / 1000));
+    cam.DbgPrint2(LogSeverity::Debug, tag, "Begin long exp %d\n",
+                  static_cast<int>(exposureUs / 1000));
     cam.EnableFPGATriggerSignal(true);
     // Up to about a second the exposure is one wait, shortened by the time
     // the wake-up below takes; longer ones idle sensor and FPGA meanwhile.
@@ -463,14 +464,14 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
     ModelFamily::SleepMs(50);
     cam.SendCMD(FX3Request::kStopStreaming);
     cam.StopSensorStreaming();
-    cam.DbgPrint2(tag, "Trigger working thread begin!\n");
+    cam.DbgPrint2(LogSeverity::Info, tag, "Trigger working thread begin!\n");
 
     // The sensor's own output, so that a frame the sensor bins is sized as
     // it arrives.
     const int frameSize = CaptureRun<Model>::FrameSize(cam);
     cam.m_iDroppedFrames = 0;
     if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr || frameSize <= 0) {
-        cam.DbgPrint2(tag, "no frame buffers\n");
+        cam.DbgPrint2(LogSeverity::Error, tag, "no frame buffers\n");
         return;
     }
     cam.m_pCirBuf->ResetCirBuff();
@@ -481,13 +482,14 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
     const int pieces =
         cam.beginAsyncXfer(kBulkEndpoint, cam.m_pFrameBuf, frameSize, kTriggerPieceTimeoutMs);
     if (pieces < 0) {
-        cam.DbgPrint2(tag, "Do not have enough memory to start the transfer.\n");
+        cam.DbgPrint2(LogSeverity::Error, tag,
+                      "Do not have enough memory to start the transfer.\n");
     } else {
-        cam.DbgPrint2(tag, "Begin trigger async transfer %d times!\n", pieces);
+        cam.DbgPrint2(LogSeverity::Debug, tag, "Begin trigger async transfer %d times!\n", pieces);
         while (true) {
             if (!TriggeredFrame(frameSize, pieces)) {
                 ReadBufferStatus();
-                cam.DbgPrint2(tag, "Buffer status:%x\n", m_ucBufferStatus);
+                cam.DbgPrint2(LogSeverity::Debug, tag, "Buffer status:%x\n", m_ucBufferStatus);
                 if ((m_ucBufferStatus & FPGABuffer::kHoldsFrame) != 0 && !m_bReload) {
                     m_bReload = true;
                 } else {
@@ -507,7 +509,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
     cam.SendCMD(FX3Request::kStopStreaming);
     cam.ResetEndPoint(kBulkEndpoint);
     cam.finishAsyncXfer(pieces < 0 ? 0 : pieces);
-    cam.DbgPrint2(tag, "Trig working thread exit!\n");
+    cam.DbgPrint2(LogSeverity::Info, tag, "Trig working thread exit!\n");
 }
 
 template <typename Model, FpgaKind kFpga>
@@ -521,7 +523,7 @@ bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
     int result = cam.waitForAsyncXfer(0, &received);
     total += received;
     while (result != 0) {
-        cam.DbgPrint2(tag, "wait result is %d!\n", result);
+        cam.DbgPrint2(LogSeverity::Debug, tag, "wait result is %d!\n", result);
         if (!*m_pRunning)
             return false;
         if (result != LIBUSB_ERROR_TIMEOUT) {
@@ -535,11 +537,11 @@ bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
         cam.waitForAsyncXfer(i, &received);
         total += received;
     }
-    cam.DbgPrint2(tag, "wait result is %d!\n", 0);
+    cam.DbgPrint2(LogSeverity::Debug, tag, "wait result is %d!\n", 0);
     if (total != frameSize)
         return false;
 
-    cam.DbgPrint2(tag, "Ext Trig:Get one Frame.\n");
+    cam.DbgPrint2(LogSeverity::Debug, tag, "Ext Trig:Get one Frame.\n");
     const int words = frameSize / 2;
     if (cam.m_pCirBuf->InsertBuff(cam.m_pFrameBuf, frameSize, kFrameHead, 0, kFrameTail,
                                   words - 1, 1, words - 2) != 0)

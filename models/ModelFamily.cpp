@@ -143,7 +143,8 @@ bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IM
 
 void CentreRoi(CCameraBase &camera, int width, int height, int bin)
 {
-    camera.DbgPrint2("SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
+    camera.DbgPrint2(LogSeverity::Info, "SetResolution",
+                     "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
                      camera.m_iStartX.load(), camera.m_iStartY.load(), width, height, bin);
     camera.m_iStartX = (camera.m_iMaxWidth - width * bin) / 2;
     camera.m_iStartY = (camera.m_iMaxHeight - height * bin) / 2;
@@ -177,7 +178,7 @@ void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep)
         camera.AdjustDarkBuff();
     if (camera.m_bHPC)
         camera.AdjustHPCTable();
-    camera.DbgPrint2("SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
+    camera.DbgPrint2(LogSeverity::Debug, "SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
 }
 
 bool CanDeliver(const CCameraBase &camera, const unsigned char *buffer, int size, int width,

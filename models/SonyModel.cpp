@@ -41,10 +41,10 @@ void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
             camera.EnableFPGAWaitMode(true);
             camera.EnableFPGATriggerMode(true);
             camera.m_bLongExpMode = true;
-            DbgPrint(-1, "SetExp", "-----Enter long exp mode\n");
+            DbgPrint(LogSeverity::Info, -1, "SetExp", "-----Enter long exp mode\n");
         }
     } else if (camera.m_bLongExpMode) {
-        DbgPrint(-1, "SetExp", "-----Exit long exp mode\n");
+        DbgPrint(LogSeverity::Info, -1, "SetExp", "-----Exit long exp mode\n");
         if (!triggerCameraMode)
             camera.EnableFPGATriggerMode(false);
         camera.EnableFPGAWaitMode(false);
@@ -138,8 +138,9 @@ void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
         const double sensorMBs = frameBytes * sensorFps / 1e6;
         camera.m_fDataRate = static_cast<float>(linkMBs < sensorMBs ? linkMBs : sensorMBs);
     }
-    DbgPrint(-1, "CalcMaxFPS", "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock,
-             camera.m_fDataRate.load(), camera.m_fMaxFPS.load(), hmax);
+    DbgPrint(LogSeverity::Debug, -1, "CalcMaxFPS",
+             "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock, camera.m_fDataRate.load(),
+             camera.m_fMaxFPS.load(), hmax);
 }
 
 void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const FrameGeometry &frame,
@@ -171,12 +172,14 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
 
     const double sensorFps = clock * 1000.0 / (static_cast<double>(hmax) * frameLines);
     const double frameBytes = FrameBytes(frame);
-    DbgPrint(-1, "SetFPSPerc", "Sensor clk:%d fps:%2.2f size:%2.2f value:%d pkg:%d \n", clock,
-             sensorFps, sensorFps * frameBytes / 1e6, percent, hmax);
+    DbgPrint(LogSeverity::Debug, -1, "SetFPSPerc",
+             "Sensor clk:%d fps:%2.2f size:%2.2f value:%d pkg:%d \n", clock, sensorFps,
+             sensorFps * frameBytes / 1e6, percent, hmax);
     if (frame.bDDR) {
         const double outputMBs = fpgaBandwidth * 400000.0 * 10 / 1e6;
-        DbgPrint(-1, "SetFPSPerc", "FPGA output size:%2.2f, fps:%2.2f , fPercent:%2.2f \n",
-                 outputMBs, outputMBs * 1e6 / frameBytes, fpgaBandwidth);
+        DbgPrint(LogSeverity::Debug, -1, "SetFPSPerc",
+                 "FPGA output size:%2.2f, fps:%2.2f , fPercent:%2.2f \n", outputMBs,
+                 outputMBs * 1e6 / frameBytes, fpgaBandwidth);
     }
 
     CalcFrameTime(camera, frame);
@@ -212,8 +215,9 @@ Shutter SetExp(CCameraBase &camera, uint64_t us, bool autoExp, const FrameGeomet
         shutter.vmax = lines < kMaxVMAX ? static_cast<uint32_t>(lines) : kMaxVMAX;
     }
     camera.m_iExpReg = static_cast<int>(shutter.vmax - 1 - shutter.shs);
-    DbgPrint(-1, "SetExp", "VMAX:0x%x SSH1:0X%x %2.2fus 1f:%d mode:%d timeus:%d\n", shutter.vmax,
-             shutter.shs, lineUs, frameTimeUs, longExposure, static_cast<int>(us));
+    DbgPrint(LogSeverity::Debug, -1, "SetExp",
+             "VMAX:0x%x SSH1:0X%x %2.2fus 1f:%d mode:%d timeus:%d\n", shutter.vmax, shutter.shs,
+             lineUs, frameTimeUs, longExposure, static_cast<int>(us));
     camera.SetFPGAVMAX(shutter.vmax);
     return shutter;
 }

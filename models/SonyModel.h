@@ -79,7 +79,7 @@ void ApplyRoi(Model &camera, int width, int height, int bin, IMAGE_TYPE type, Mo
 template <typename Model, typename WriteWindow>
 bool SetOutputWindow(Model &camera, WriteWindow writeWindow)
 {
-    DbgPrint(-1, "Cam_SetResolution", "SetResolution!\n");
+    DbgPrint(LogSeverity::Debug, -1, "Cam_SetResolution", "SetResolution!\n");
     int width = 0;
     int height = 0;
     camera.GetSensorOutputSize(&width, &height);

@@ -231,14 +231,14 @@ bool initConfigSaveDir(char *path)
 {
     std::string home;
     if (!GetHomeDir(home)) {
-        DbgPrint(-1, "initConfigSaveDir", "get home path err\n");
+        DbgPrint(LogSeverity::Error, -1, "initConfigSaveDir", "get home path err\n");
         return false;
     }
     // Checked without a trailing slash, which would make a link count as
     // its target.
     const std::string folder = home + "/.TAV";
     if (!EnsurePrivateFolder(folder.c_str())) {
-        DbgPrint(-1, "initConfigSaveDir", "mkdir err\n");
+        DbgPrint(LogSeverity::Error, -1, "initConfigSaveDir", "mkdir err\n");
         return false;
     }
     snprintf(path, kXmlPathSize, "%s/", folder.c_str());
@@ -292,8 +292,9 @@ bool XMLOpenKey(const char *file, const char *keyPath, xmlHandle *handle)
         return false;
     auto *doc = new TiXmlDocument(path.c_str());
     if (!LoadDocument(*doc)) {
-        DbgPrint(-1, "XMLOpenKey", "Could not load test file %s. Error='%s'. Exiting.\n",
-                 path.c_str(), doc->ErrorDesc());
+        DbgPrint(LogSeverity::Warning, -1, "XMLOpenKey",
+                 "Could not load test file %s. Error='%s'. Exiting.\n", path.c_str(),
+                 doc->ErrorDesc());
         delete doc;
         return false;
     }
@@ -301,7 +302,7 @@ bool XMLOpenKey(const char *file, const char *keyPath, xmlHandle *handle)
     for (const std::string &component : SplitCleanPath(keyPath)) {
         key = key->FirstChildElement(component.c_str());
         if (key == nullptr) {
-            DbgPrint(-1, "XMLOpenKey", "find child err\n");
+            DbgPrint(LogSeverity::Warning, -1, "XMLOpenKey", "find child err\n");
             delete doc;
             return false;
         }
@@ -324,8 +325,9 @@ bool XMLCreateKey(const char *file, const char *keyPath, xmlHandle *handle, cons
 
     auto *doc = new TiXmlDocument(path.c_str());
     if (!LoadDocument(*doc)) {
-        DbgPrint(-1, "XMLCreateKey", "Could not load test file %s. Error='%s'. Create new.\n",
-                 path.c_str(), doc->ErrorDesc());
+        DbgPrint(LogSeverity::Warning, -1, "XMLCreateKey",
+                 "Could not load test file %s. Error='%s'. Create new.\n", path.c_str(),
+                 doc->ErrorDesc());
         // A damaged file is replaced as a whole by the next save.
         doc->Clear();
         doc->ClearError();
@@ -370,7 +372,7 @@ void XMLSetValueEx(xmlHandle handle, const char *name, const int *attr, int type
     while (child != nullptr) {
         TiXmlNode *next = child->NextSibling();
         if (!IsIntactValue(child)) {
-            DbgPrint(-1, "XMLSetValueEx", "content error, remove item\n");
+            DbgPrint(LogSeverity::Warning, -1, "XMLSetValueEx", "content error, remove item\n");
             handle.key->RemoveChild(child);
         } else if (cleaned == child->Value()) {
             TiXmlElement *element = child->ToElement();
@@ -432,7 +434,7 @@ void XMLCloseKey(xmlHandle *handle)
     if (handle->doc == nullptr)
         return;
     if (!SaveAtomically(*handle->doc, handle->doc->Value()))
-        DbgPrint(-1, "XMLCloseKey", "Reg Save failed\n");
+        DbgPrint(LogSeverity::Error, -1, "XMLCloseKey", "Reg Save failed\n");
     delete handle->doc;
     handle->doc = nullptr;
     handle->key = nullptr;

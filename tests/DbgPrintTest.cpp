@@ -44,11 +44,22 @@ mode_t ModeOf(const std::string &path)
     return st.st_mode;
 }
 
-std::string CaptureDbgPrint(int level, const char *tag, const char *message)
+std::string CaptureDbgPrint(int level, const char *tag, const char *message,
+                            LogSeverity severity = LogSeverity::Info)
 {
     testing::internal::CaptureStderr();
-    DbgPrint(level, tag, "%s", message);
+    DbgPrint(severity, level, tag, "%s", message);
     return testing::internal::GetCapturedStderr();
+}
+
+// The log file's line holding `text`, empty when there is none.
+std::string LogFileLineWith(const std::string &text)
+{
+    std::istringstream file(LogFileText());
+    for (std::string line; std::getline(file, line);)
+        if (line.find(text) != std::string::npos)
+            return line;
+    return "";
 }
 
 } // namespace
@@ -110,6 +121,72 @@ TEST(DbgPrint, LineIsCutAt256BytesIncludingThePrefix)
     const std::string out = CaptureDbgPrint(-1, "T", message.c_str());
     ASSERT_EQ(out.size(), 255u);
     EXPECT_EQ(out, (Prefix("T") + message).substr(0, 255));
+}
+
+TEST(DbgPrint, TheThresholdKeepsOutLessSevereMessagesAndRecordsCarryTheirPriority)
+{
+    struct Level {
+        LogSeverity severity;
+        const char *name;
+        const char *priority;
+    };
+    const Level levels[] = {{LogSeverity::Error, "error", ": ERROR ORUCamera"},
+                            {LogSeverity::Warning, "warning", ": WARN ORUCamera"},
+                            {LogSeverity::Info, "info", ": INFO ORUCamera"},
+                            {LogSeverity::Debug, "debug", ": DEBUG ORUCamera"}};
+    g_bDebugPrint = true;
+    for (const Level &threshold : levels) {
+        SetLogThreshold(threshold.severity);
+        for (const Level &message : levels) {
+            const std::string text =
+                std::string("threshold ") + threshold.name + ", message " + message.name;
+            SCOPED_TRACE(text);
+            const bool written = message.severity <= threshold.severity;
+            EXPECT_EQ(CaptureDbgPrint(-1, "Threshold", (text + "\n").c_str(), message.severity),
+                      written ? Prefix("Threshold") + text + "\n" : "");
+            const std::string record = LogFileLineWith(text);
+            if (written)
+                EXPECT_NE(record.find(message.priority), std::string::npos) << record;
+            else
+                EXPECT_EQ(record, "");
+        }
+    }
+    SetLogThreshold(LogSeverity::Debug);
+}
+
+TEST(DbgPrint, SeverityNamesAreReadInAnyCase)
+{
+    LogSeverity severity = LogSeverity::Debug;
+    EXPECT_TRUE(ParseLogSeverity("ERROR", &severity));
+    EXPECT_EQ(severity, LogSeverity::Error);
+    EXPECT_TRUE(ParseLogSeverity("Warning", &severity));
+    EXPECT_EQ(severity, LogSeverity::Warning);
+    EXPECT_FALSE(ParseLogSeverity("warn", &severity));
+    EXPECT_FALSE(ParseLogSeverity("", &severity));
+    EXPECT_EQ(severity, LogSeverity::Warning);
+}
+
+// Each of these runs in a process of its own, with ORU_LOG_LEVEL set by the
+// test list (tests/CMakeLists.txt).
+TEST(LogLevelFromEnvironment, WarningKeepsInfoOut)
+{
+    EXPECT_EQ(GetLogThreshold(), LogSeverity::Warning);
+    g_bDebugPrint = true;
+    EXPECT_EQ(CaptureDbgPrint(-1, "Env", "info\n", LogSeverity::Info), "");
+    EXPECT_EQ(CaptureDbgPrint(-1, "Env", "warning\n", LogSeverity::Warning),
+              Prefix("Env") + "warning\n");
+}
+
+TEST(LogLevelFromEnvironment, UnknownValueWritesEverythingAndSaysSoOnce)
+{
+    EXPECT_EQ(GetLogThreshold(), LogSeverity::Debug);
+    g_bDebugPrint = true;
+    const std::string note = "unknown log level \"loud\" ignored, every message is written";
+    EXPECT_EQ(CaptureDbgPrint(-1, "Env", "first\n", LogSeverity::Debug),
+              Prefix("ORU_LOG_LEVEL") + note + "\n" + Prefix("Env") + "first\n");
+    EXPECT_EQ(CaptureDbgPrint(-1, "Env", "second\n", LogSeverity::Debug),
+              Prefix("Env") + "second\n");
+    EXPECT_NE(LogFileLineWith(note).find(": WARN ORUCamera"), std::string::npos);
 }
 
 TEST(DbgPrint, PercentSignIsRecordedLiterally)

@@ -64,18 +64,19 @@ CCameraFX3::CCameraFX3()
       m_ppStepXfer(nullptr), m_piStepXferDone(nullptr)
 {
     InitializeCriticalSection(&m_csTransport);
-    DbgPrint(-1, "CCameraFX3", "ORUCamera SDK Ver: %s, build: %s\n", ORU_SDK_VERSION, "08041650");
+    DbgPrint(LogSeverity::Info, -1, "CCameraFX3", "ORUCamera SDK Ver: %s, build: %s\n",
+             ORU_SDK_VERSION, "08041650");
     if (libusb_init(&m_pUsbContext) < 0) {
         m_pUsbContext = nullptr;
-        DbgPrint(-1, "CCameraFX3", "libusb_init fail!\n");
+        DbgPrint(LogSeverity::Error, -1, "CCameraFX3", "libusb_init fail!\n");
     } else {
-        DbgPrint(-1, "CCameraFX3", "libusb_init OK\n");
+        DbgPrint(LogSeverity::Info, -1, "CCameraFX3", "libusb_init OK\n");
     }
 }
 
 CCameraFX3::~CCameraFX3()
 {
-    DbgPrint(-1, "~CCameraFX3", "~CCameraFX3\n");
+    DbgPrint(LogSeverity::Info, -1, "~CCameraFX3", "~CCameraFX3\n");
     // Pipelined transfers of a capture run that was never released.
     releaseAsyncXfer();
     // A handle still open here would keep the context alive inside libusb.
@@ -193,7 +194,7 @@ int CCameraFX3::GetFirmwareVer(uint8_t *version)
         *version = reply[1] > 15 ? reply[1] : static_cast<uint8_t>(reply[1] << 4);
     else
         *version = 0x10;
-    DbgPrint(-1, "GetFirmwareVer", "Ver return %d: 0x%02X\n", result, *version);
+    DbgPrint(LogSeverity::Debug, -1, "GetFirmwareVer", "Ver return %d: 0x%02X\n", result, *version);
     return result;
 }
 
@@ -201,11 +202,11 @@ int CCameraFX3::GetFirmwareVer()
 {
     uint8_t version = 0;
     if (!GetFirmwareVer(&version)) {
-        DbgPrint(-1, "GetFirmwareVer",
+        DbgPrint(LogSeverity::Error, -1, "GetFirmwareVer",
                  "Failed to get firmware ver. The USB transmission is disconnected\n");
         return 0;
     }
-    DbgPrint(-1, "GetFirmwareVer", "Get firmware ver: 0x%x\n", version);
+    DbgPrint(LogSeverity::Info, -1, "GetFirmwareVer", "Get firmware ver: 0x%x\n", version);
     return 1;
 }
 
@@ -251,11 +252,11 @@ int CCameraFX3::GetFPGAVer()
         memcpy(m_ucFPGAVerDigit, digits, sizeof digits);
     }
     if (!result) {
-        DbgPrint(-1, "GetFPGAVer", "Failed to get fpga ver.\n");
+        DbgPrint(LogSeverity::Error, -1, "GetFPGAVer", "Failed to get fpga ver.\n");
         return 0;
     }
-    DbgPrint(-1, "GetFPGAVer", "Get fpga ver: %x.%x.%x.%x\n", digits[0], digits[1], digits[2],
-             digits[3]);
+    DbgPrint(LogSeverity::Info, -1, "GetFPGAVer", "Get fpga ver: %x.%x.%x.%x\n", digits[0],
+             digits[1], digits[2], digits[3]);
     return 1;
 }
 
@@ -303,7 +304,7 @@ bool CCameraFX3::ResetDevice()
     SectionLock lock(m_csTransport);
     if (m_bOpen) {
         NoteResult(libusb_reset_device(m_pDevHandle));
-        DbgPrint(-1, "ResetDevice", "ResetDevice\n");
+        DbgPrint(LogSeverity::Info, -1, "ResetDevice", "ResetDevice\n");
     }
     return m_bOpen;
 }
@@ -499,7 +500,7 @@ int CCameraFX3::SetFPGALVDSChannel(LVDS_CHANNEL channel)
     // Channel number -> value of the two-bit field in bits 1..2.
     static const int kFieldForChannel[] = {0, 3, 2, 1, 0};
     if (channel < LVDS_CHANNEL_0 || channel > LVDS_CHANNEL_4) {
-        DbgPrint(-1, "SetFPGALVDSChannel", "How did you get here?\n");
+        DbgPrint(LogSeverity::Error, -1, "SetFPGALVDSChannel", "How did you get here?\n");
         return UpdateFPGAREG(FPGARegister::kControl, &m_ucFPGAReg0, 0, 0);
     }
     return UpdateFPGAREG(FPGARegister::kControl, &m_ucFPGAReg0, 0x06,
@@ -509,7 +510,7 @@ int CCameraFX3::SetFPGALVDSChannel(LVDS_CHANNEL channel)
 int CCameraFX3::SetFPGABinMode(FPGA_BIN_MODE mode)
 {
     if (mode < FPGA_BIN_MODE_0 || mode > FPGA_BIN_MODE_3) {
-        DbgPrint(-1, "SetFPGABinMode", "How did you get here?\n");
+        DbgPrint(LogSeverity::Error, -1, "SetFPGABinMode", "How did you get here?\n");
         return UpdateFPGAREG(FPGARegister::kBinning, &m_ucFPGAReg39, 0, 0);
     }
     return UpdateFPGAREG(FPGARegister::kBinning, &m_ucFPGAReg39, 0x03, static_cast<uint8_t>(mode));
@@ -638,7 +639,7 @@ bool CCameraFX3::FPGADDRTest()
         WriteFPGAREG(FPGARegister::kBufferControl, FPGABuffer::kSelfTest);
         usleep(20000);
     }
-    DbgPrint(-1, "FPGADDRTest", "DDR ERROR!\n");
+    DbgPrint(LogSeverity::Error, -1, "FPGADDRTest", "DDR ERROR!\n");
     return false;
 }
 
@@ -732,7 +733,8 @@ bool CCameraFX3::EraseFlash()
     blank[0] = kLegacyUsb2BootImageMarker;
     LoadEEPROMLoader();
     const bool erased = WriteEEPROMVerified(blank.data(), kEEPROMBlock);
-    DbgPrint(-1, "EraseFlash", erased ? "erase flash success\n" : "erase flash false\n");
+    DbgPrint(erased ? LogSeverity::Info : LogSeverity::Error, -1, "EraseFlash",
+             erased ? "erase flash success\n" : "erase flash false\n");
     return erased;
 }
 

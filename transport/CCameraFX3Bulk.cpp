@@ -298,7 +298,7 @@ uint8_t *CCameraFX3::WaitAsyncFrame(uint32_t waitMs, uint32_t pollMs, int expect
         *received = expectedBytes;
     } else if (bytes + kShortPacketSlack == expectedBytes) {
         *received = expectedBytes;
-        DbgPrint(-1, "startAsyncXfer", "+512\n");
+        DbgPrint(LogSeverity::Debug, -1, "startAsyncXfer", "+512\n");
     } else {
         *received = bytes;
         *cut = bytes > 0 && !allWell;
@@ -337,7 +337,7 @@ void CCameraFX3::releaseAsyncXfer()
     if (!m_ppXfer)
         return;
     FreeAsyncXferTables();
-    DbgPrint(-1, "releaseAsyncXfer", "free transfer!\n");
+    DbgPrint(LogSeverity::Debug, -1, "releaseAsyncXfer", "free transfer!\n");
 }
 
 int CCameraFX3::beginAsyncXfer(uint8_t endpoint, uint8_t *buffer, int totalBytes,
@@ -394,7 +394,7 @@ int CCameraFX3::waitForAsyncXfer(int index, int *received)
         }
     }
     *received = transfer->actual_length;
-    DbgPrint(-1, "waitForAsyncXfer", "wait for length = %d\n", *received);
+    DbgPrint(LogSeverity::Debug, -1, "waitForAsyncXfer", "wait for length = %d\n", *received);
     return NoteResult(XferStatusToResult(transfer->status));
 }
 
@@ -409,5 +409,5 @@ void CCameraFX3::finishAsyncXfer(int count)
     if (!m_ppStepXfer)
         return;
     FreeStepXferTables(count);
-    DbgPrint(-1, "finishAsyncXfer", "free transfer!\n");
+    DbgPrint(LogSeverity::Debug, -1, "finishAsyncXfer", "free transfer!\n");
 }

@@ -40,7 +40,7 @@ CirBuf::CirBuf(long slotSize, int slotCount)
         pthread_condattr_destroy(&attr);
     }
     if (!m_bReadyCondOk)
-        DbgPrint(-1, "CirBuf", "ready condition set-up failed\n");
+        DbgPrint(LogSeverity::Error, -1, "CirBuf", "ready condition set-up failed\n");
 
     // Slot contents are not cleared: the pages are touched only by the
     // frames that fill them.
@@ -48,7 +48,7 @@ CirBuf::CirBuf(long slotSize, int slotCount)
     while (allocated < m_iSlotCount) {
         m_Slot[allocated].pData.reset(new (std::nothrow) uint8_t[m_lSlotSize]);
         if (!m_Slot[allocated].pData) {
-            DbgPrint(-1, "CirBuf", "slot %d alloc fail\n", allocated);
+            DbgPrint(LogSeverity::Error, -1, "CirBuf", "slot %d alloc fail\n", allocated);
             break;
         }
         ++allocated;
@@ -123,8 +123,9 @@ int CirBuf::EndInsert(uint8_t *data, int length, uint16_t headMarker, int headPo
     if (length > 0 && length <= m_lSlotSize) {
         check = markers.Check(data, length);
         if (check == FrameCheck::kCounterMismatch)
-            DbgPrint(-1, "InsertBuff", "Count Addrcount0= %02X, Addrcount1=%02X \n",
-                     FrameWordAt(data, counterPos0), FrameWordAt(data, counterPos1));
+            DbgPrint(LogSeverity::Debug, -1, "InsertBuff",
+                     "Count Addrcount0= %02X, Addrcount1=%02X \n", FrameWordAt(data, counterPos0),
+                     FrameWordAt(data, counterPos1));
     }
     SectionLock lock(m_Mutex);
     const int slot = SlotOf(data);
@@ -174,11 +175,11 @@ int CirBuf::TakeOldest(const timespec *deadline, bool consume)
 bool CirBuf::ReadBuff(uint8_t *dest, int length, int timeoutMs, uint8_t ** /*reserved*/)
 {
     if (dest == nullptr) {
-        DbgPrint(-1, "ReadBuff", "error, pData is 0\n");
+        DbgPrint(LogSeverity::Error, -1, "ReadBuff", "error, pData is 0\n");
         return false;
     }
     if (length < 0 || length > m_lSlotSize) {
-        DbgPrint(-1, "ReadBuff", "error, length %d\n", length);
+        DbgPrint(LogSeverity::Error, -1, "ReadBuff", "error, length %d\n", length);
         return false;
     }
     timespec deadline{};
@@ -209,8 +210,8 @@ bool CirBuf::IsBuffHeadCorrect(uint32_t value, int timeoutMs)
     SectionLock lock(m_Mutex);
     const int slot = TakeOldest(timeoutMs != -1 ? &deadline : nullptr, false);
     if (slot < 0) {
-        DbgPrint(-1, "IsBuffHeadCorrect", "[%s] Read time out wait %dms\n", "IsBuffHeadCorrect",
-                 timeoutMs);
+        DbgPrint(LogSeverity::Warning, -1, "IsBuffHeadCorrect", "[%s] Read time out wait %dms\n",
+                 "IsBuffHeadCorrect", timeoutMs);
         return false;
     }
     return m_lSlotSize >= static_cast<long>(sizeof value) &&
@@ -246,5 +247,5 @@ void CirBuf::ResetCirBuff()
     }
     m_iHead = 0;
     m_iNewest = -1;
-    DbgPrint(-1, "ResetCirBuff", "Rst\n");
+    DbgPrint(LogSeverity::Debug, -1, "ResetCirBuff", "Rst\n");
 }

@@ -10,18 +10,20 @@ int InitializeCriticalSection(S_MUTEX_UNIX *section)
     // pthread functions return their error number instead of setting errno.
     int err = pthread_mutexattr_init(&section->attr);
     if (err != 0) {
-        DbgPrint(-1, "InitializeCriticalSection", "pthread_mutexattr_init fail: %s\n", strerror(err));
+        DbgPrint(LogSeverity::Error, -1, "InitializeCriticalSection",
+                 "pthread_mutexattr_init fail: %s\n", strerror(err));
         return err;
     }
     err = pthread_mutexattr_settype(&section->attr, PTHREAD_MUTEX_RECURSIVE);
     if (err != 0) {
-        DbgPrint(-1, "InitializeCriticalSection", "pthread_mutexattr_settype fail: %s\n",
-                 strerror(err));
+        DbgPrint(LogSeverity::Error, -1, "InitializeCriticalSection",
+                 "pthread_mutexattr_settype fail: %s\n", strerror(err));
         return err;
     }
     err = pthread_mutex_init(&section->mutex, &section->attr);
     if (err != 0) {
-        DbgPrint(-1, "InitializeCriticalSection", "pthread_mutex_init fail: %s\n", strerror(err));
+        DbgPrint(LogSeverity::Error, -1, "InitializeCriticalSection",
+                 "pthread_mutex_init fail: %s\n", strerror(err));
         return err;
     }
     return 0;
@@ -31,11 +33,12 @@ int DeleteCriticalSection(S_MUTEX_UNIX *section)
 {
     int err = pthread_mutex_destroy(&section->mutex);
     if (err != 0)
-        DbgPrint(-1, "DeleteCriticalSection", "pthread_mutex_destroy fail: %s\n", strerror(err));
+        DbgPrint(LogSeverity::Error, -1, "DeleteCriticalSection",
+                 "pthread_mutex_destroy fail: %s\n", strerror(err));
     err = pthread_mutexattr_destroy(&section->attr);
     if (err != 0)
-        DbgPrint(-1, "DeleteCriticalSection", "pthread_mutexattr_destroy fail: %s\n",
-                 strerror(err));
+        DbgPrint(LogSeverity::Error, -1, "DeleteCriticalSection",
+                 "pthread_mutexattr_destroy fail: %s\n", strerror(err));
     return err;
 }
 
