@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "api/ORUCamera.h"
 #include "sim/CameraBoard.h"
 #include "sim/GuidePort.h"

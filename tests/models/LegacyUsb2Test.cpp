@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "api/ORUCamera.h"
 #include "models/LegacyUsb2Firmware.h"
 #include "sim/LegacyFrameStream.h"

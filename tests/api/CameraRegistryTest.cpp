@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "api/CameraRegistry.h"
 #include "api/ORUCamera.h"
 #include "sim/SimulatedBus.h"

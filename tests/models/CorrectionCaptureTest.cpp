@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "api/CameraRegistry.h"
 #include "api/ORUCamera.h"
 #include "engine/CCameraBase.h"

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "TempHome.h"
-#include "Watchdog.h"
+#include "tests/TempHome.h"
+#include "tests/Watchdog.h"
 #include "api/ORUCamera.h"
 #include "sim/ModelCatalog.h"
 #include "sim/SimulatedBus.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "api/ORUCamera.h"
 #include "models/CCameraPythonColor.h"
 #include "models/CCameraPythonMono.h"

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "Watchdog.h"
+#include "tests/Watchdog.h"
 #include "engine/ThreadCtrl.h"
 
 namespace {

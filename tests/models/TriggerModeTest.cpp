@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "FlatCameraTest.h"
-#include "TempHome.h"
+#include "tests/FlatCameraTest.h"
+#include "tests/TempHome.h"
 #include "api/ORUCamera.h"
 #include "sim/FrameStream.h"
 #include "sim/ModelCatalog.h"

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <type_traits>
 
-#include "FlatCalls.h"
-#include "TempHome.h"
+#include "tests/FlatCalls.h"
+#include "tests/TempHome.h"
 #include "api/ORUCamera.h"
 #include "sim/ModelCatalog.h"
 #include "sim/SimulatedBus.h"

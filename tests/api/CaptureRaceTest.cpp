@@ -11,8 +11,8 @@
 #include <mutex>
 #include <thread>
 
-#include "FlatCameraTest.h"
-#include "Watchdog.h"
+#include "tests/FlatCameraTest.h"
+#include "tests/Watchdog.h"
 #include "sim/RegisterSpace.h"
 #include "transport/CCameraFX3.h"
 

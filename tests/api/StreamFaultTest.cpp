@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "FlatCameraTest.h"
-#include "Watchdog.h"
+#include "tests/FlatCameraTest.h"
+#include "tests/Watchdog.h"
 #include "sim/StreamFaults.h"
 
 using oru_sim::MarkerFault;

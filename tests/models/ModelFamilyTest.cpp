@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "api/ORUCamera.h"
 #include "api/ProductTable.h"
 #include "engine/CCameraBase.h"

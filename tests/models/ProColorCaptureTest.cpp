@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "FlatCameraTest.h"
+#include "tests/FlatCameraTest.h"
 #include "algorithm/CAlgorithm.h"
 #include "api/ORUCamera.h"
 #include "sim/FrameStream.h"

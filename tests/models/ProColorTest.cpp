@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "api/ORUCamera.h"
 #include "models/CCameraProColor.h"
 #include "models/ProColorRegisterTables.h"

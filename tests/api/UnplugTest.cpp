@@ -12,9 +12,9 @@
 #include <thread>
 #include <vector>
 
-#include "FlatCalls.h"
-#include "FlatCameraTest.h"
-#include "Watchdog.h"
+#include "tests/FlatCalls.h"
+#include "tests/FlatCameraTest.h"
+#include "tests/Watchdog.h"
 #include "sim/RegisterSpace.h"
 
 using oru_sim::RegisterSpace;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "sim/ModelCatalog.h"
 #include "sim/SimulatedBus.h"
 #include "wrapper/Camera.h"

@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "TempHome.h"
+#include "tests/TempHome.h"
 #include "models/CCameraUncooledColor.h"
 #include "models/UncooledRegisterTables.h"
 #include "sim/ModelCatalog.h"

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "Watchdog.h"
+#include "tests/Watchdog.h"
 #include "api/CameraLockSet.h"
 
 using namespace std::chrono_literals;

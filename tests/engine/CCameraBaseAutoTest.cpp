@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "SetterRecordingCamera.h"
+#include "tests/SetterRecordingCamera.h"
 
 namespace {
 
