@@ -341,23 +341,14 @@ CCameraBase::CCameraBase()
       m_bSensorClkStopped(false), m_bTimeMark(false), m_iLibusbLogLevel(0), m_CtrlList(),
       m_iCtrlCount(0), m_pGammaTable16(nullptr), m_GammaTable8(), m_pCirBuf(nullptr),
       m_pFrameBuf(nullptr), m_pImgBuf(nullptr), m_pScratch(nullptr),
-      m_pSubKey(nullptr), m_pSensorTable(), m_pDarkBuf(nullptr), m_pDarkAdj(nullptr),
-      m_iDarkAdjWidth(0), m_iDarkAdjHeight(0), m_iDarkAvg(0), m_pDarkHotList(nullptr),
-      m_iDarkHotCount(0), m_bGettingDark(false), m_iDarkFrames(0), m_iDarkFrameCount(0),
-      m_pHPCTable(nullptr), m_pHPCAdj(nullptr), m_iHPCAdjWidth(0), m_iHPCAdjHeight(0),
-      m_pHPCList(nullptr), m_iHPCCount(0), m_pHPCBadRows(nullptr), m_bHPCForce(false),
-      m_HPCKey(), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(), m_Algorithm(),
-      m_csDarkList(), m_csHPC(), m_csDark(), m_csDarkAdj(), m_csCapture(), m_csRoi()
+      m_pSubKey(nullptr), m_pSensorTable(), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(),
+      m_Algorithm(), m_csCapture(), m_csRoi(), m_DarkFrame(*this), m_HotPixelMap(*this)
 {
     SysInfo();
     m_Algorithm.RGBYUV_Init();
     // 127 in every byte: no per-bin pixel offset until a model sets one.
     memset(m_pSensorTable, 127, sizeof m_pSensorTable);
     InitThermistorRange();
-    InitializeCriticalSection(&m_csDarkList);
-    InitializeCriticalSection(&m_csHPC);
-    InitializeCriticalSection(&m_csDark);
-    InitializeCriticalSection(&m_csDarkAdj);
     InitializeCriticalSection(&m_csCapture);
     InitializeCriticalSection(&m_csRoi);
     m_pScratch = NewBuffer<uint8_t>(kScratchSize);
@@ -379,17 +370,6 @@ CCameraBase::~CCameraBase()
     FreeBuffer(m_pImgBuf);
     FreeBuffer(m_pScratch);
     FreeBuffer(m_pSubKey);
-    FreeBuffer(m_pDarkBuf);
-    FreeBuffer(m_pDarkAdj);
-    FreeBuffer(m_pDarkHotList);
-    FreeBuffer(m_pHPCTable);
-    FreeBuffer(m_pHPCAdj);
-    FreeBuffer(m_pHPCList);
-    FreeBuffer(m_pHPCBadRows);
-    DeleteCriticalSection(&m_csDarkList);
-    DeleteCriticalSection(&m_csHPC);
-    DeleteCriticalSection(&m_csDark);
-    DeleteCriticalSection(&m_csDarkAdj);
     DeleteCriticalSection(&m_csCapture);
     DeleteCriticalSection(&m_csRoi);
     DbgPrint2(LogSeverity::Info, "~CCameraBase", "~CCameraBase\n");
@@ -796,15 +776,7 @@ void CCameraBase::InitVariable()
     // A second initialisation keeps what the first one allocated.
     if (m_pGammaTable16 == nullptr)
         m_pGammaTable16 = NewBuffer<uint16_t>(kGammaEntries16);
-    bool hpcMaps;
-    {
-        SectionLock hpcLock(m_csHPC);
-        if (m_pHPCTable == nullptr)
-            m_pHPCTable = NewBuffer<uint8_t>(pixels);
-        if (m_pHPCAdj == nullptr)
-            m_pHPCAdj = NewBuffer<uint8_t>(pixels);
-        hpcMaps = m_pHPCTable != nullptr && m_pHPCAdj != nullptr;
-    }
+    const bool hpcMaps = m_HotPixelMap.Allocate(pixels > 0 ? size_t(pixels) : 0);
     if (m_pFrameBuf == nullptr)
         m_pFrameBuf = NewFrameBuffer<uint8_t>(frameBytes);
     if (m_pImgBuf == nullptr)

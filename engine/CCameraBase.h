@@ -9,13 +9,15 @@
 // different functions run concurrently, and the working, trigger, auto-control
 // and cooler threads read settings while callers write them. Settings shared
 // that way are atomics; the ROI geometry changes as a whole under m_csRoi;
-// buffers are guarded by the locks named below; the rest is touched from one
-// caller thread at a time.
+// buffers are guarded by the locks named below, the dark frame's and the
+// hot-pixel map's by their own; the rest is touched from one caller thread at
+// a time.
 //
 // Ownership: every buffer pointer below is allocated with new[] (or is null)
 // and is freed with delete[] by the destructor, which first stops the
 // working, trigger and auto-control threads. A derived class whose threads
-// call its own overrides stops them in its own destructor.
+// call its own overrides stops them in its own destructor. The dark frame and
+// the hot-pixel map own their buffers and locks.
 #pragma once
 
 #include <atomic>
@@ -24,7 +26,9 @@
 #include "algorithm/CAlgorithm.h"
 #include "algorithm/ImageType.h"
 #include "api/ORUCamera.h"
+#include "engine/DarkFrame.h"
 #include "engine/EngineTypes.h"
+#include "engine/HotPixelMap.h"
 #include "engine/ThreadCtrl.h"
 #include "log/LogSeverity.h"
 #include "transport/CCameraFX3.h"
@@ -77,14 +81,6 @@ struct TrigOutPinConf {
     bool bHighActive;
     int32_t lDelayUs;
     int32_t lDurationUs;
-};
-
-// The ROI a hot-pixel map was last built for.
-struct HPCKey {
-    int iBin;
-    bool bHardwareBin;
-    int iWidth, iHeight;
-    int iStartX, iStartY;
 };
 
 class CCameraBase : public CCameraFX3 {
@@ -191,7 +187,7 @@ public:
     // Dark frames, hot pixels, flash and IDs.
     int LoadBMPFromFile(char *path);
     bool SaveBMPToFile(char *path);
-    bool CreateBMP(int width, int height, unsigned char *data, char *path);
+    bool CreateBMP(int width, int height, const unsigned char *data, char *path);
     void UsingDark(bool on);
     int GettingDark(bool on, unsigned long long reserved);
     // The dark-frame and hot-pixel steps work on image, a sensor frame of
@@ -204,9 +200,10 @@ public:
     bool LoadHPCTable();
     bool SaveHPCTable();
     void AdjustHPCTable();
-    bool IsHPCChange() ORU_REQUIRES(m_csHPC);
     void HandleHotPixels(uint8_t *image);
-    bool DeNoiseHPC(uint8_t *image, int x, int y, int index) ORU_REQUIRES(m_csHPC);
+    // The parts that own the dark frame and the hot-pixel maps.
+    DarkFrame &GetDarkFrame() { return m_DarkFrame; }
+    HotPixelMap &GetHotPixelMap() { return m_HotPixelMap; }
     unsigned char *Compress(unsigned char *data, int size, int *outLength, bool compressed);
     unsigned char *Uncompress(unsigned char *image, int length, bool compressed);
     bool CompressAndWriteIntoFLASH(unsigned char *data, unsigned int size, bool compressed);
@@ -355,30 +352,6 @@ public:
     // 5 rows (bin 0-4) of 8 (x, y) signed byte pairs; 127 = no offset.
     int8_t m_pSensorTable[80];
 
-    // --- Dark frame (dark lock: m_pDarkBuf; adjusted-dark lock: m_pDarkAdj
-    // and its statistics; dark-list lock: m_pDarkHotList). ---
-    uint8_t *m_pDarkBuf ORU_GUARDED_BY(m_csDark);
-    uint8_t *m_pDarkAdj ORU_GUARDED_BY(m_csDarkAdj);
-    int m_iDarkAdjWidth ORU_GUARDED_BY(m_csDarkAdj);
-    int m_iDarkAdjHeight ORU_GUARDED_BY(m_csDarkAdj);
-    int m_iDarkAvg ORU_GUARDED_BY(m_csDarkAdj);
-    int *m_pDarkHotList ORU_GUARDED_BY(m_csDarkList);
-    int m_iDarkHotCount ORU_GUARDED_BY(m_csDarkList);
-    std::atomic<bool> m_bGettingDark;
-    int m_iDarkFrames;
-    int m_iDarkFrameCount;
-
-    // --- Hot pixels (HPC lock: the table, the adjusted map, the lists and
-    // the key they were built for). ---
-    uint8_t *m_pHPCTable ORU_GUARDED_BY(m_csHPC);
-    uint8_t *m_pHPCAdj ORU_GUARDED_BY(m_csHPC);
-    int m_iHPCAdjWidth ORU_GUARDED_BY(m_csHPC);
-    int m_iHPCAdjHeight ORU_GUARDED_BY(m_csHPC);
-    int *m_pHPCList ORU_GUARDED_BY(m_csHPC);
-    int m_iHPCCount ORU_GUARDED_BY(m_csHPC);
-    int *m_pHPCBadRows ORU_GUARDED_BY(m_csHPC);
-    bool m_bHPCForce ORU_GUARDED_BY(m_csHPC);
-    HPCKey m_HPCKey ORU_GUARDED_BY(m_csHPC);
     // Model data: binned hot-pixel rows are rounded to the nearest output row
     // and the offsets added after binning.
     bool m_bHPCRoundRows = false;
@@ -388,10 +361,6 @@ public:
     ThreadCtrl m_TrigThread;
     ThreadCtrl m_AutoCtrlThread;
     CAlgorithm m_Algorithm;
-    S_MUTEX_UNIX m_csDarkList;
-    S_MUTEX_UNIX m_csHPC;
-    S_MUTEX_UNIX m_csDark;
-    S_MUTEX_UNIX m_csDarkAdj;
     // Start and stop of capture, and the stop and restart around a mode
     // change, one at a time: a stop is never lost between the two halves of
     // a restart, and never joins a thread another stop joins. The capture
@@ -404,6 +373,12 @@ public:
     S_MUTEX_UNIX m_csRoi;
 
 private:
+    // The ROI the dark frame and the hot-pixel map are adjusted to.
+    AdjustedRoi CurrentRoi();
+
+    DarkFrame m_DarkFrame;
+    HotPixelMap m_HotPixelMap;
+
     static constexpr int kControlTypeCount = ORU_ANTI_DEW_HEATER + 1;
     // One row per public control type, in the order of ORU_CONTROL_TYPE:
     // what GetCtrllCaps reports, and how the value is read and written (a

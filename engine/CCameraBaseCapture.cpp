@@ -197,7 +197,7 @@ bool CCameraBase::FinishesInPlace(unsigned char *buffer, int softBin, IMAGE_TYPE
 {
     // The dark frame being taken reads a whole sensor's worth of pixels.
     const bool raw = (type == IMAGE_TYPE_8BIT && m_bRawOutput) || type == IMAGE_TYPE_RAW16;
-    return raw && softBin == 1 && !m_bGettingDark &&
+    return raw && softBin == 1 && !m_DarkFrame.IsRecording() &&
            (!wide || reinterpret_cast<uintptr_t>(buffer) % alignof(uint16_t) == 0);
 }
 

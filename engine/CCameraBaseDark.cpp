@@ -1,8 +1,7 @@
 // Dark frames, hot pixels, the camera's flash areas (hot-pixel image, user ID
 // page), the serial number and the time stamp of CCameraBase.
 //
-// Lock order: dark lock, then adjusted-dark lock, then dark-list lock. The HPC
-// lock is never held together with the others.
+// Lock order: the dark frame's locks (DarkFrame.h), then the HPC lock.
 #include "engine/CCameraBase.h"
 
 #include <sys/stat.h>
@@ -16,7 +15,6 @@
 #include <vector>
 
 #include "transport/FX3Protocol.h"
-#include "transport/SectionLock.h"
 
 namespace {
 
@@ -36,18 +34,7 @@ constexpr int kBmpInfoHeaderSize = 40;
 constexpr int kBmpPaletteSize = 1024;
 constexpr int kBmpPixelOffset = kBmpFileHeaderSize + kBmpInfoHeaderSize + kBmpPaletteSize;
 
-// A pixel this far above the dark mean is hot.
-constexpr int kHotAboveMean = 30;
-constexpr int kMaxHPCPixels = 100000;
 constexpr int kSensorTableRowBytes = 16;
-constexpr int8_t kNoOffset = 127;
-
-// Frames averaged into a dark frame, by exposure in ms (up to and including).
-struct DarkFrameRule {
-    uint64_t maxExpMs;
-    int frames;
-};
-constexpr DarkFrameRule kDarkFrameRules[] = {{100, 5}, {325, 4}, {550, 3}, {775, 2}};
 
 // 8 x 16 glyphs of the time stamp: byte r is row r, bit k column k.
 constexpr char kGlyphChars[] = "0123456789:";
@@ -120,158 +107,6 @@ public:
 private:
     CCameraFX3 &m_camera;
 };
-
-// The current ROI in sensor pixels and the geometry of the maps adjusted to
-// it: the sensor ROI, or the hardware-binned output.
-struct AdjustedRoi {
-    int startX, startY;
-    int roiWidth, roiHeight;
-    int binEff; // 2 for hardware bin 4 (the rest is binned in software)
-    bool hardBin;
-    int adjWidth, adjHeight;
-    const int8_t *sensorRow; // the offset table row of the bin, or null
-};
-
-bool CurrentRoi(CCameraBase &camera, AdjustedRoi *roi)
-{
-    const int bin = camera.m_iBin;
-    const int width = camera.m_iWidth, height = camera.m_iHeight;
-    roi->startX = camera.m_iStartX;
-    roi->startY = camera.m_iStartY;
-    roi->roiWidth = width * bin;
-    roi->roiHeight = height * bin;
-    roi->binEff = camera.m_bHardwareBin && bin == 4 ? 2 : bin;
-    roi->hardBin = camera.IsHardBinRun();
-    const int outFactor = bin == 4 ? 2 : 1;
-    roi->adjWidth = roi->hardBin ? width * outFactor : roi->roiWidth;
-    roi->adjHeight = roi->hardBin ? height * outFactor : roi->roiHeight;
-    roi->sensorRow = bin >= 0 && bin < 5 ? camera.m_pSensorTable + bin * kSensorTableRowBytes
-                                         : nullptr;
-    return bin >= 1 && roi->adjWidth > 0 && roi->adjHeight > 0 && roi->startX >= 0 &&
-           roi->startY >= 0 && roi->adjWidth <= camera.m_iMaxWidth &&
-           roi->adjHeight <= camera.m_iMaxHeight;
-}
-
-// Offsets of one axis (0 = x, 1 = y) for a pixel of the given parity: the
-// pair at index parity, then parity + 2, + 4, + 6. 127 ends the walk, except
-// in the first pair, where it means no offset.
-int AxisOffsets(const int8_t *row, int parity, int axis, int offsets[4])
-{
-    int count = 0;
-    for (int index = parity; index < 8; index += 2) {
-        const int8_t value = row ? row[2 * index + axis] : kNoOffset;
-        if (value == kNoOffset) {
-            if (index != parity)
-                break;
-            offsets[count++] = 0;
-        } else {
-            offsets[count++] = value;
-        }
-    }
-    return count;
-}
-
-// Position of sensor column (or row) c in the hardware-binned output: blocks
-// of 2 x binEff sensor pixels give two output pixels of the two phases.
-int BinnedCoord(int c, int offset, int binEff)
-{
-    return (c + offset) / (2 * binEff) * 2 + c % 2;
-}
-
-// Allocates a zeroed buffer on first use; false when memory is short.
-template <typename T>
-bool EnsureBuffer(T *&buffer, size_t count)
-{
-    if (buffer == nullptr)
-        buffer = new (std::nothrow) T[count]();
-    return buffer != nullptr;
-}
-
-// An owned copy of an index list (never empty, so that it exists), or null.
-int *NewIndexList(const std::vector<int> &indices)
-{
-    int *list = new (std::nothrow) int[indices.size() + 1];
-    if (list)
-        std::copy(indices.begin(), indices.end(), list);
-    return list;
-}
-
-int DarkFramesFor(uint64_t expMs)
-{
-    for (const DarkFrameRule &rule : kDarkFrameRules)
-        if (expMs <= rule.maxExpMs)
-            return rule.frames;
-    return 1;
-}
-
-// Integer mean of the same-colour neighbours of pixel (x, y) = index that are
-// inside the frame and either not hot or already repaired (index not above).
-template <typename Pixel>
-void DeNoisePixel(Pixel *pixels, const uint8_t *hotMap, int width, int height, int d, int x,
-                  int y, int index)
-{
-    const int neighbours[4][2] = {{x, y - d}, {x - d, y}, {x + d, y}, {x, y + d}};
-    int sum = 0, count = 0;
-    for (const auto &n : neighbours) {
-        if (n[0] < 0 || n[0] >= width || n[1] < 0 || n[1] >= height)
-            continue;
-        const int ni = n[1] * width + n[0];
-        if (hotMap[ni] && ni > index)
-            continue;
-        sum += pixels[ni];
-        ++count;
-    }
-    pixels[index] = count ? Pixel(sum / count) : pixels[index - 1];
-}
-
-// Replaces each listed pixel from its same-colour neighbours at distance d:
-// from the right / below at the top and left edges, from the left at the
-// bottom and right edges, otherwise the pair mean (or the interior repair).
-template <typename Pixel, typename Interior>
-void RepairListed(Pixel *pixels, const int *list, int count, int width, int height, int d,
-                  Interior interior)
-{
-    const int total = width * height;
-    for (int n = 0; n < count; ++n) {
-        const int i = list[n];
-        if (i < 0 || i >= total)
-            continue;
-        const int x = i % width, y = i / width;
-        if (x < d || y < d) {
-            if (i + d < total)
-                pixels[i] = pixels[i + d];
-        } else if (x >= width - d || y >= height - d) {
-            pixels[i] = pixels[i - d];
-        } else {
-            interior(x, y, i);
-        }
-    }
-}
-
-// Rows flagged bad take the mean of the nearest good rows d, 2d, ... above and
-// below, or a copy of the one that exists.
-template <typename Pixel>
-void RepairBadRows(Pixel *pixels, const int *badRows, int width, int height, int d)
-{
-    for (int y = 0; y < height; ++y) {
-        if (!badRows[y])
-            continue;
-        int above = y - d, below = y + d;
-        while (above >= 0 && badRows[above])
-            above -= d;
-        while (below < height && badRows[below])
-            below += d;
-        Pixel *row = pixels + size_t(y) * width;
-        const Pixel *a = above >= 0 ? pixels + size_t(above) * width : nullptr;
-        const Pixel *b = below < height ? pixels + size_t(below) * width : nullptr;
-        if (a && b) {
-            for (int x = 0; x < width; ++x)
-                row[x] = Pixel((a[x] + b[x]) >> 1);
-        } else if (a || b) {
-            std::memmove(row, a ? a : b, size_t(width) * sizeof(Pixel));
-        }
-    }
-}
 
 } // namespace
 
@@ -348,15 +183,8 @@ int CCameraBase::LoadBMPFromFile(char *path)
         return 7;
     }
 
-    {
-        SectionLock darkLock(m_csDark);
-        SectionLock adjLock(m_csDarkAdj);
-        const size_t mapSize = size_t(W) * H;
-        if (!EnsureBuffer(m_pDarkBuf, mapSize) || !EnsureBuffer(m_pDarkAdj, mapSize))
-            return 0;
-        for (int y = 0; y < H; ++y)
-            std::memcpy(m_pDarkBuf + size_t(y) * W, block.data() + size_t(y) * rowSize, W);
-    }
+    if (!m_DarkFrame.Replace(block.data(), rowSize, W, H))
+        return 0;
     AdjustDarkBuff();
     UsingDark(true);
     if (path != m_szBMPPath)
@@ -365,7 +193,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     return 1;
 }
 
-bool CCameraBase::CreateBMP(int width, int height, unsigned char *data, char *path)
+bool CCameraBase::CreateBMP(int width, int height, const unsigned char *data, char *path)
 {
     if (data == nullptr || path == nullptr || width <= 0 || height <= 0)
         return false;
@@ -403,11 +231,11 @@ bool CCameraBase::CreateBMP(int width, int height, unsigned char *data, char *pa
 
 bool CCameraBase::SaveBMPToFile(char *path)
 {
-    {
-        SectionLock darkLock(m_csDark);
-        if (!CreateBMP(m_iMaxWidth, m_iMaxHeight, m_pDarkBuf, path))
-            return false;
-    }
+    const bool created = m_DarkFrame.UseFrame([&](const uint8_t *dark) {
+        return CreateBMP(m_iMaxWidth, m_iMaxHeight, dark, path);
+    });
+    if (!created)
+        return false;
     if (path != m_szBMPPath)
         std::snprintf(m_szBMPPath, sizeof m_szBMPPath, "%s", path);
     DbgPrint2(LogSeverity::Info, "SaveBMPToFile", "Save file %s --> succeed!\n", path);
@@ -417,122 +245,59 @@ bool CCameraBase::SaveBMPToFile(char *path)
 void CCameraBase::UsingDark(bool on)
 {
     m_bCutDark = on;
-    if (on)
-        return;
-    SectionLock darkLock(m_csDark);
-    SectionLock adjLock(m_csDarkAdj);
-    delete[] m_pDarkBuf;
-    m_pDarkBuf = nullptr;
-    delete[] m_pDarkAdj;
-    m_pDarkAdj = nullptr;
+    if (!on)
+        m_DarkFrame.Free();
 }
 
 int CCameraBase::GettingDark(bool on, unsigned long long)
 {
-    SectionLock darkLock(m_csDark);
-    m_iDarkFrames = DarkFramesFor(m_lExposure / 1000);
-    m_iDarkFrameCount = 0;
-    m_bGettingDark = on;
-    return m_iDarkFrames;
+    return m_DarkFrame.GettingDark(on, m_lExposure / 1000);
 }
 
 void CCameraBase::DoGetDark(uint8_t *image)
 {
-    if (!m_bGettingDark || image == nullptr)
+    if (!m_DarkFrame.IsRecording() || image == nullptr)
         return;
-    const size_t mapSize = size_t(m_iMaxWidth) * m_iMaxHeight;
-    {
-        SectionLock darkLock(m_csDark);
-        SectionLock adjLock(m_csDarkAdj);
-        if (m_iDarkFrameCount == 0) {
-            if (!EnsureBuffer(m_pDarkBuf, mapSize) || !EnsureBuffer(m_pDarkAdj, mapSize)) {
-                m_bGettingDark = false;
-                return;
-            }
-            std::memset(m_pDarkBuf, 0, mapSize);
-        }
-        ++m_iDarkFrameCount;
-        const int frames = std::max(1, m_iDarkFrames);
-        for (size_t i = 0; i < mapSize; ++i)
-            m_pDarkBuf[i] = uint8_t(std::min(255, m_pDarkBuf[i] + image[i] / frames));
-        if (m_iDarkFrameCount < frames)
-            return;
-        m_iDarkFrameCount = 0;
-    }
+    if (!m_DarkFrame.AddFrame(image, size_t(m_iMaxWidth) * m_iMaxHeight))
+        return;
     AdjustDarkBuff();
-    m_bGettingDark = false;
+    m_DarkFrame.FinishRecording();
+}
+
+AdjustedRoi CCameraBase::CurrentRoi()
+{
+    AdjustedRoi roi{};
+    const int bin = m_iBin;
+    const int width = m_iWidth, height = m_iHeight;
+    roi.sensorWidth = m_iMaxWidth;
+    roi.sensorHeight = m_iMaxHeight;
+    roi.startX = m_iStartX;
+    roi.startY = m_iStartY;
+    roi.roiWidth = width * bin;
+    roi.roiHeight = height * bin;
+    const bool hardwareBin = m_bHardwareBin;
+    roi.binEff = hardwareBin && bin == 4 ? 2 : bin;
+    roi.hardBin = IsHardBinRun();
+    const int outFactor = bin == 4 ? 2 : 1;
+    roi.adjWidth = roi.hardBin ? width * outFactor : roi.roiWidth;
+    roi.adjHeight = roi.hardBin ? height * outFactor : roi.roiHeight;
+    roi.sensorRow = bin >= 0 && bin < 5 ? m_pSensorTable + bin * kSensorTableRowBytes : nullptr;
+    roi.valid = bin >= 1 && roi.adjWidth > 0 && roi.adjHeight > 0 && roi.startX >= 0 &&
+                roi.startY >= 0 && roi.adjWidth <= m_iMaxWidth && roi.adjHeight <= m_iMaxHeight;
+    roi.key = HPCKey{bin, hardwareBin, width, height, roi.startX, roi.startY};
+    return roi;
 }
 
 void CCameraBase::AdjustDarkBuff()
 {
-    static const char *const tag = "AdjustDarkBuff";
-    AdjustedRoi roi;
-    const int W = m_iMaxWidth, H = m_iMaxHeight;
-    SectionLock darkLock(m_csDark);
-    SectionLock adjLock(m_csDarkAdj);
-    if (m_pDarkBuf == nullptr || m_pDarkAdj == nullptr || !CurrentRoi(*this, &roi))
-        return;
-    const int adjW = roi.adjWidth, adjH = roi.adjHeight;
-    const int b = roi.binEff;
-    if (roi.hardBin)
-        std::memset(m_pDarkAdj, 0, size_t(adjW) * adjH);
-    for (int r = 0; r < roi.roiHeight; ++r) {
-        const int sy = roi.startY + r;
-        if (sy >= H)
-            break;
-        int dyList[4];
-        AxisOffsets(roi.sensorRow, r % 2, 1, dyList);
-        const int y = roi.hardBin ? BinnedCoord(r, dyList[0], b) : r;
-        for (int c = 0; c < roi.roiWidth; ++c) {
-            const int sx = roi.startX + c;
-            if (sx >= W)
-                break;
-            const uint8_t value = m_pDarkBuf[size_t(sy) * W + sx];
-            if (!roi.hardBin) {
-                m_pDarkAdj[size_t(r) * adjW + c] = value;
-                continue;
-            }
-            int dxList[4];
-            AxisOffsets(roi.sensorRow, c % 2, 0, dxList);
-            const int x = BinnedCoord(c, dxList[0], b);
-            if (x < 0 || x >= adjW || y < 0 || y >= adjH)
-                continue;
-            const int add = m_bHWBinSums ? value : value / b / b;
-            uint8_t &out = m_pDarkAdj[size_t(y) * adjW + x];
-            out = uint8_t(std::min(255, out + add));
-        }
-    }
-    m_iDarkAdjWidth = adjW;
-    m_iDarkAdjHeight = adjH;
-    const size_t count = size_t(adjW) * adjH;
-    uint64_t sum = 0;
-    for (size_t i = 0; i < count; ++i)
-        sum += m_pDarkAdj[i];
-    m_iDarkAvg = int(sum / count);
-    DbgPrint2(LogSeverity::Debug, tag, "avarage:%d\n", m_iDarkAvg);
-
-    std::vector<int> hot;
-    for (size_t i = 0; i < count; ++i)
-        if (m_pDarkAdj[i] > m_iDarkAvg + kHotAboveMean)
-            hot.push_back(int(i));
-    int *list = NewIndexList(hot);
-    {
-        SectionLock listLock(m_csDarkList);
-        delete[] m_pDarkHotList;
-        m_pDarkHotList = list;
-        m_iDarkHotCount = list ? int(hot.size()) : 0;
-    }
-    DbgPrint2(LogSeverity::Info, tag, "Dead pixel:%d\n", int(hot.size()));
+    m_DarkFrame.AdjustDarkBuff(CurrentRoi(), m_bHWBinSums);
 }
 
 void CCameraBase::SubtractDark(uint8_t *image)
 {
     if (!m_bCutDark || (m_bAutoExp && m_lExposure < 500000))
         return;
-    SectionLock darkLock(m_csDark);
-    SectionLock adjLock(m_csDarkAdj);
-    m_Algorithm.SubtractDark(image, m_iDarkAdjWidth, m_iDarkAdjHeight, uint32_t(m_iDarkAvg),
-                             m_pDarkAdj);
+    m_DarkFrame.SubtractDark(m_Algorithm, image);
 }
 
 // ---- Hot pixels ----
@@ -557,126 +322,24 @@ bool CCameraBase::LoadHPCTable()
     std::vector<uint8_t> packed(pixels / 8);
     if (!ReadFromFLAHAndUnCompress(packed.data(), unsigned(packed.size()), true))
         return false;
-    // An ROI change may be adjusting the map from the table meanwhile.
-    SectionLock hpcLock(m_csHPC);
-    if (m_pHPCTable == nullptr)
-        return false;
-    for (size_t p = 0; p < pixels; ++p)
-        m_pHPCTable[p] = p / 8 < packed.size() ? (packed[p / 8] >> (p % 8)) & 1 : 0;
-    m_bHPCForce = true;
-    AdjustHPCTable();
-    return true;
+    return m_HotPixelMap.LoadHPCTable(packed, pixels, CurrentRoi(), m_bHPCRoundRows);
 }
 
 bool CCameraBase::SaveHPCTable()
 {
     const size_t pixels = size_t(m_iMaxWidth) * m_iMaxHeight;
     std::vector<uint8_t> packed(pixels / 8, 0);
-    {
-        SectionLock darkLock(m_csDark);
-        SectionLock adjLock(m_csDarkAdj);
-        SectionLock hpcLock(m_csHPC);
-        if (m_pDarkBuf == nullptr || m_pHPCTable == nullptr)
-            return false;
-        for (size_t p = 0; p < pixels; ++p)
-            m_pHPCTable[p] = m_pDarkBuf[p] > m_iDarkAvg + kHotAboveMean;
-        for (size_t p = 0; p < packed.size() * 8; ++p)
-            packed[p / 8] |= uint8_t(m_pHPCTable[p] << (p % 8));
-        m_bHPCForce = true;
-    }
+    const bool marked = m_DarkFrame.UseFrameAndMean([&](const uint8_t *dark, int mean) {
+        return m_HotPixelMap.SaveHPCTable(dark, mean, DarkFrame::kHotAboveMean, pixels, &packed);
+    });
+    if (!marked)
+        return false;
     return CompressAndWriteIntoFLASH(packed.data(), unsigned(packed.size()), true);
-}
-
-bool CCameraBase::IsHPCChange()
-{
-    if (m_bHPCForce || m_HPCKey.iBin != m_iBin || m_HPCKey.bHardwareBin != m_bHardwareBin ||
-        m_HPCKey.iWidth != m_iWidth || m_HPCKey.iHeight != m_iHeight ||
-        m_HPCKey.iStartX != m_iStartX || m_HPCKey.iStartY != m_iStartY)
-        return true;
-    DbgPrint2(LogSeverity::Debug, "IsHPCChange", "not changed, return\n");
-    return false;
 }
 
 void CCameraBase::AdjustHPCTable()
 {
-    static const char *const tag = "AdjustHPCTable";
-    // The table, the map, the lists and the key they were built for.
-    SectionLock hpcLock(m_csHPC);
-    if (m_pHPCTable == nullptr || m_pHPCAdj == nullptr || !IsHPCChange())
-        return;
-    DbgPrint2(LogSeverity::Debug, tag, "AdjustHPCTable >\n");
-    AdjustedRoi roi;
-    if (!CurrentRoi(*this, &roi))
-        return;
-    const int W = m_iMaxWidth, H = m_iMaxHeight;
-    const int adjW = roi.adjWidth, adjH = roi.adjHeight;
-    const int b = roi.binEff;
-
-    std::memset(m_pHPCAdj, 0, size_t(adjW) * adjH);
-    for (int r = 0; r < roi.roiHeight && roi.startY + r < H; ++r) {
-        const uint8_t *src = m_pHPCTable + size_t(roi.startY + r) * W + roi.startX;
-        const int columns = std::min(roi.roiWidth, W - roi.startX);
-        if (!roi.hardBin) {
-            std::memcpy(m_pHPCAdj + size_t(r) * adjW, src, size_t(std::max(0, columns)));
-            continue;
-        }
-        int dyList[4];
-        const int dyCount = AxisOffsets(roi.sensorRow, r % 2, 1, dyList);
-        for (int c = 0; c < columns; ++c) {
-            if (!src[c])
-                continue;
-            int dxList[4];
-            const int dxCount = AxisOffsets(roi.sensorRow, c % 2, 0, dxList);
-            for (int iy = 0; iy < dyCount; ++iy) {
-                for (int ix = 0; ix < dxCount; ++ix) {
-                    int x, y;
-                    if (m_bHPCRoundRows) {
-                        y = int(2.0 * r / (2 * b) + 0.5) + dyList[iy];
-                        x = int(2.0 * c / (2 * b)) + dxList[ix];
-                    } else {
-                        y = BinnedCoord(r, dyList[iy], b);
-                        x = BinnedCoord(c, dxList[ix], b);
-                    }
-                    if (x >= 0 && x < adjW && y >= 0 && y < adjH)
-                        m_pHPCAdj[size_t(y) * adjW + x] = 1;
-                }
-            }
-        }
-    }
-
-    // Rows with at least half their pixels hot are replaced whole.
-    if (m_pHPCBadRows)
-        std::fill(m_pHPCBadRows, m_pHPCBadRows + H, 0);
-    for (int y = 0; y < adjH; ++y) {
-        uint8_t *row = m_pHPCAdj + size_t(y) * adjW;
-        const int marked = int(std::count(row, row + adjW, 1));
-        if (2 * marked < adjW)
-            continue;
-        if (!EnsureBuffer(m_pHPCBadRows, size_t(H)))
-            break;
-        m_pHPCBadRows[y] = 1;
-        std::memset(row, 0, size_t(adjW));
-    }
-
-    std::vector<int> hot;
-    const size_t count = size_t(adjW) * adjH;
-    for (size_t i = 0; i < count; ++i) {
-        if (!m_pHPCAdj[i])
-            continue;
-        if (hot.size() == size_t(kMaxHPCPixels)) {
-            DbgPrint2(LogSeverity::Warning, tag, "HPC number over %d, quit!\n", kMaxHPCPixels);
-            break;
-        }
-        hot.push_back(int(i));
-    }
-    delete[] m_pHPCList;
-    m_pHPCList = NewIndexList(hot);
-    m_iHPCCount = m_pHPCList ? int(hot.size()) : 0;
-    m_iHPCAdjWidth = adjW;
-    m_iHPCAdjHeight = adjH;
-    DbgPrint2(LogSeverity::Info, tag, "HPC Dead pixel:%d\n", m_iHPCCount);
-    m_bHPCForce = false;
-    m_HPCKey = HPCKey{m_iBin, m_bHardwareBin, m_iWidth, m_iHeight, m_iStartX, m_iStartY};
+    m_HotPixelMap.AdjustHPCTable(CurrentRoi(), m_bHPCRoundRows);
 }
 
 void CCameraBase::HandleHotPixels(uint8_t *image)
@@ -685,65 +348,13 @@ void CCameraBase::HandleHotPixels(uint8_t *image)
         return;
     const int d = m_Caps.bColor ? 2 : 1;
     const bool wide = m_b16Bit;
-    uint16_t *pixels16 = reinterpret_cast<uint16_t *>(image);
     if (m_bHPC) {
-        SectionLock hpcLock(m_csHPC);
-        const int w = m_iHPCAdjWidth, h = m_iHPCAdjHeight;
-        if (m_pHPCList) {
-            // Frames of 12- or 14-bit sensors keep their unused low bits clear.
-            const uint16_t mask = m_iBitDepth == 16 ? 0xFFFF : m_iBitDepth == 14 ? 0xFFFC : 0xFFF0;
-            auto interior = [&](int x, int y, int i) {
-                // Called by RepairListed within this scope.
-                m_csHPC.AssertHeld();
-                DeNoiseHPC(image, x, y, i);
-                if (wide)
-                    pixels16[i] &= mask;
-            };
-            if (wide)
-                RepairListed(pixels16, m_pHPCList, m_iHPCCount, w, h, d, interior);
-            else
-                RepairListed(image, m_pHPCList, m_iHPCCount, w, h, d, interior);
-        }
-        if (m_pHPCBadRows) {
-            if (wide)
-                RepairBadRows(pixels16, m_pHPCBadRows, w, h, d);
-            else
-                RepairBadRows(image, m_pHPCBadRows, w, h, d);
-        }
+        // Frames of 12- or 14-bit sensors keep their unused low bits clear.
+        const uint16_t mask = m_iBitDepth == 16 ? 0xFFFF : m_iBitDepth == 14 ? 0xFFFC : 0xFFF0;
+        m_HotPixelMap.HandleHotPixels(image, wide, d, mask);
     }
-    if (m_bCutDark) {
-        // The list and the size it indexes change together.
-        SectionLock adjLock(m_csDarkAdj);
-        SectionLock listLock(m_csDarkList);
-        if (m_pDarkHotList == nullptr)
-            return;
-        const int w = m_iDarkAdjWidth, h = m_iDarkAdjHeight;
-        auto pairMean = [&](int, int, int i) {
-            if (wide)
-                pixels16[i] = uint16_t((pixels16[i - d] + pixels16[i + d]) >> 1);
-            else
-                image[i] = uint8_t((image[i - d] + image[i + d]) >> 1);
-        };
-        if (wide)
-            RepairListed(pixels16, m_pDarkHotList, m_iDarkHotCount, w, h, d, pairMean);
-        else
-            RepairListed(image, m_pDarkHotList, m_iDarkHotCount, w, h, d, pairMean);
-    }
-}
-
-bool CCameraBase::DeNoiseHPC(uint8_t *image, int x, int y, int index)
-{
-    if (m_pHPCAdj == nullptr || image == nullptr)
-        return false;
-    const int d = m_Caps.bColor ? 2 : 1;
-    const int w = m_iHPCAdjWidth, h = m_iHPCAdjHeight;
-    if (x < 0 || x >= w || y < 0 || y >= h || index != y * w + x)
-        return false;
-    if (m_b16Bit)
-        DeNoisePixel(reinterpret_cast<uint16_t *>(image), m_pHPCAdj, w, h, d, x, y, index);
-    else
-        DeNoisePixel(image, m_pHPCAdj, w, h, d, x, y, index);
-    return true;
+    if (m_bCutDark)
+        m_DarkFrame.RepairHotPixels(image, wide, d);
 }
 
 // ---- Hot-pixel image in flash ----

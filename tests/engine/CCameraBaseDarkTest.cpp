@@ -211,8 +211,9 @@ TEST_F(DarkBitmapTest, LoadsWhatItWroteAndSwitchesSubtractionOn)
 {
     const Bytes dark = LoadValidDark();
     EXPECT_TRUE(camera->m_bCutDark);
-    ASSERT_NE(camera->m_pDarkBuf, nullptr);
-    EXPECT_EQ(Copy(camera->m_pDarkBuf, dark.size()), dark);
+    const Bytes frame = camera->GetDarkFrame().Frame();
+    ASSERT_FALSE(frame.empty());
+    EXPECT_EQ(frame, dark);
     EXPECT_STREQ(camera->m_szBMPPath, File("valid.bmp").c_str());
 }
 
@@ -242,7 +243,7 @@ TEST_F(DarkBitmapTest, RefusesMismatchedOrDamagedFilesAndKeepsTheCurrentDark)
         WriteFile(File("damaged.bmp"), damaged);
         EXPECT_EQ(Load(File("damaged.bmp")), c.result) << c.name;
         EXPECT_TRUE(camera->m_bCutDark) << c.name;
-        EXPECT_EQ(Copy(camera->m_pDarkBuf, dark.size()), dark) << c.name;
+        EXPECT_EQ(camera->GetDarkFrame().Frame(), dark) << c.name;
     }
 }
 
@@ -251,8 +252,8 @@ TEST_F(DarkBitmapTest, MissingFileSwitchesSubtractionOff)
     LoadValidDark();
     EXPECT_EQ(Load(File("missing.bmp")), 6);
     EXPECT_FALSE(camera->m_bCutDark);
-    EXPECT_EQ(camera->m_pDarkBuf, nullptr);
-    EXPECT_EQ(camera->m_pDarkAdj, nullptr);
+    EXPECT_TRUE(camera->GetDarkFrame().Frame().empty());
+    EXPECT_TRUE(camera->GetDarkFrame().Adjusted().empty());
 }
 
 TEST_F(DarkBitmapTest, ImageToolReadsTheBitmapBack)
@@ -296,21 +297,22 @@ TEST_F(CameraTest, RecordingAveragesTheFramesIntoTheDark)
     ASSERT_EQ(camera->GettingDark(true, 0), 4);
     const size_t count = size_t(kSide) * kSide;
     for (int frame = 0; frame < 4; ++frame) {
-        ASSERT_TRUE(camera->m_bGettingDark) << "frame " << frame;
+        ASSERT_TRUE(camera->GetDarkFrame().IsRecording()) << "frame " << frame;
         for (size_t i = 0; i < count; ++i)
             camera->m_pImgBuf[i] = uint8_t(i % 200 + frame);
         camera->DoGetDark(camera->m_pImgBuf);
     }
-    EXPECT_FALSE(camera->m_bGettingDark);
-    ASSERT_NE(camera->m_pDarkBuf, nullptr);
+    EXPECT_FALSE(camera->GetDarkFrame().IsRecording());
+    const Bytes dark = camera->GetDarkFrame().Frame();
+    ASSERT_EQ(dark.size(), count);
     for (size_t i = 0; i < count; ++i) {
         int expected = 0;
         for (int frame = 0; frame < 4; ++frame)
             expected += int(i % 200 + frame) / 4;
-        ASSERT_EQ(camera->m_pDarkBuf[i], expected) << "byte " << i;
+        ASSERT_EQ(dark[i], expected) << "byte " << i;
     }
     // The adjusted copy is ready for subtraction.
-    EXPECT_EQ(Copy(camera->m_pDarkAdj, count), Copy(camera->m_pDarkBuf, count));
+    EXPECT_EQ(camera->GetDarkFrame().Adjusted(), dark);
 }
 
 TEST_F(DarkBitmapTest, SubtractsTheDarkCutToTheRegionOfInterest)
@@ -369,11 +371,13 @@ TEST_F(DarkBitmapTest, HardwareBinAveragesOrSumsTheDark)
         ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
         ASSERT_EQ(Load(path), 1);
         camera->SetResolution(kSide / 2, kSide / 2, 2, IMAGE_TYPE_8BIT);
-        ASSERT_EQ(camera->m_iDarkAdjWidth, kSide / 2);
-        ASSERT_EQ(camera->m_iDarkAdjHeight, kSide / 2);
+        ASSERT_EQ(camera->GetDarkFrame().AdjustedWidth(), kSide / 2);
+        ASSERT_EQ(camera->GetDarkFrame().AdjustedHeight(), kSide / 2);
         // Four sensor pixels fall on each output pixel.
         const Bytes expected(size_t(kSide / 2) * (kSide / 2), sums ? 255 : 4 * (201 / 4));
-        EXPECT_EQ(Copy(camera->m_pDarkAdj, expected.size()), expected) << "sums " << sums;
+        const Bytes adjusted = camera->GetDarkFrame().Adjusted();
+        ASSERT_GE(adjusted.size(), expected.size());
+        EXPECT_EQ(Copy(adjusted.data(), expected.size()), expected) << "sums " << sums;
     }
 }
 
@@ -384,19 +388,19 @@ protected:
     // Marks sensor pixels in the factory map and builds the region's list.
     void MarkHot(const std::vector<Pixel> &hot)
     {
+        HotPixelMap &map = camera->GetHotPixelMap();
         const int w = camera->m_iMaxWidth;
-        std::memset(camera->m_pHPCTable, 0, size_t(w) * camera->m_iMaxHeight);
+        const size_t pixels = size_t(w) * camera->m_iMaxHeight;
+        for (size_t p = 0; p < pixels; ++p)
+            map.MarkHot(p, false);
         for (const auto &[x, y] : hot)
-            camera->m_pHPCTable[y * w + x] = 1;
+            map.MarkHot(size_t(y) * w + x, true);
         camera->m_bHPC = true;
-        camera->m_bHPCForce = true;
+        map.ForceRebuild();
         camera->AdjustHPCTable();
     }
 
-    std::vector<int> HotList() const
-    {
-        return std::vector<int>(camera->m_pHPCList, camera->m_pHPCList + camera->m_iHPCCount);
-    }
+    std::vector<int> HotList() const { return camera->GetHotPixelMap().HotList(); }
 
     // A frame of distinct values, in 8 or 16 bits.
     std::vector<int> FillFrame(bool wide)
@@ -523,8 +527,9 @@ TEST_F(HotPixelTest, ListStopsAtOneHundredThousand)
         for (int x = 0; x < 200; ++x) // under half a row: no bad rows
             hot.push_back({x, y});
     MarkHot(hot);
-    ASSERT_EQ(camera->m_iHPCCount, 100000);
-    EXPECT_EQ(camera->m_pHPCList[99999], 499 * 512 + 199);
+    const std::vector<int> list = HotList();
+    ASSERT_EQ(list.size(), 100000u);
+    EXPECT_EQ(list[99999], 499 * 512 + 199);
 }
 
 TEST_F(HotPixelTest, ListIsRebuiltOnlyWhenTheRegionChanges)
@@ -532,7 +537,7 @@ TEST_F(HotPixelTest, ListIsRebuiltOnlyWhenTheRegionChanges)
     camera->SetResolution(32, 32, 1, IMAGE_TYPE_8BIT); // starts at (16, 16)
     MarkHot({{20, 20}});
     EXPECT_EQ(HotList(), std::vector<int>{4 * 32 + 4});
-    camera->m_pHPCTable[20 * kSide + 21] = 1;
+    camera->GetHotPixelMap().MarkHot(20 * kSide + 21, true);
     camera->AdjustHPCTable();
     EXPECT_EQ(HotList(), std::vector<int>{4 * 32 + 4});
     camera->SetStartPos(18, 16);
@@ -547,7 +552,7 @@ TEST_F(DarkBitmapTest, HotPixelsOfTheDarkTakeTheirNeighboursMean)
     const std::string path = File("hot.bmp");
     ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
     ASSERT_EQ(Load(path), 1);
-    ASSERT_EQ(camera->m_iDarkHotCount, 1);
+    ASSERT_EQ(camera->GetDarkFrame().HotList().size(), 1u);
     Bytes frame = RandomBytes(size_t(kSide) * kSide, 5);
     std::memcpy(camera->m_pImgBuf, frame.data(), frame.size());
     camera->HandleHotPixels(camera->m_pImgBuf);
@@ -579,8 +584,9 @@ TEST_F(DarkHotListRaceTest, RepairAndAnRoiChangeTakeTheListWithItsSize)
     done = true;
     readOut.join();
     // The last ROI is the whole sensor: the one hot pixel where it is.
-    ASSERT_EQ(camera->m_iDarkHotCount, 1);
-    EXPECT_EQ(camera->m_pDarkHotList[0], 30 * kSide + 30);
+    const std::vector<int> list = camera->GetDarkFrame().HotList();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0], 30 * kSide + 30);
 }
 
 // ---- Time stamp ----

@@ -133,8 +133,7 @@ TEST_F(FlashTest, HotPixelCorrectionLoadsTheMapFromFlash)
     ASSERT_TRUE(camera->CompressAndWriteIntoFLASH(packed.data(), unsigned(packed.size()), true));
     ASSERT_TRUE(camera->SetHPCStates(true));
     EXPECT_TRUE(camera->m_bHPC);
-    EXPECT_EQ(std::vector<int>(camera->m_pHPCList, camera->m_pHPCList + camera->m_iHPCCount),
-              std::vector<int>(std::begin(hot), std::end(hot)));
+    EXPECT_EQ(camera->GetHotPixelMap().HotList(), std::vector<int>(std::begin(hot), std::end(hot)));
 }
 
 TEST_F(FlashTest, UnusableFlashContentLeavesHotPixelCorrectionOff)
