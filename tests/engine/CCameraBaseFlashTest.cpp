@@ -136,6 +136,28 @@ TEST_F(FlashTest, HotPixelCorrectionLoadsTheMapFromFlash)
     EXPECT_EQ(camera->GetHotPixelMap().HotList(), std::vector<int>(std::begin(hot), std::end(hot)));
 }
 
+TEST_F(FlashTest, SavedMapHoldsThePixelsOfTheDarkAboveItsMean)
+{
+    // Without a dark frame there is nothing to save and the flash is left alone.
+    EXPECT_FALSE(camera->SaveHPCTable());
+    EXPECT_TRUE(PageWrites().empty());
+
+    Bytes dark(kSide * kSide, 10); // mean 10: hot above 40
+    dark[3 * kSide + 5] = 50;
+    dark[9 * kSide + 7] = 41;
+    dark[9 * kSide + 9] = 40;
+    const std::string path = home.path() + "/dark.bmp";
+    ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
+    ASSERT_EQ(camera->LoadBMPFromFile(const_cast<char *>(path.c_str())), 1);
+    ASSERT_TRUE(camera->SaveHPCTable());
+    EXPECT_FALSE(PageWrites().empty());
+
+    Close(camera);
+    camera = Open();
+    ASSERT_TRUE(camera->SetHPCStates(true));
+    EXPECT_EQ(camera->GetHotPixelMap().HotList(), (std::vector<int>{3 * kSide + 5, 9 * kSide + 7}));
+}
+
 TEST_F(FlashTest, UnusableFlashContentLeavesHotPixelCorrectionOff)
 {
     struct Case {
