@@ -107,8 +107,8 @@ tsan: deps
 		ctest --output-on-failure -j$(JOBS) -LE timing -R '^($(TSAN_TESTS))\.'
 
 # The library built with clang's thread-safety analysis: a member read or
-# written without the lock that guards it, or a function called without a
-# lock it needs, fails the build.
+# written without the lock that guards it, a function called without a lock
+# it needs, or two locks taken against their declared order fail the build.
 thread-safety: deps
 	CC=clang CXX=clang++ cmake -S . -B $(LOCKS_BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
 		-DORU_THREAD_SAFETY_ANALYSIS=ON -DBUILD_TESTING=OFF -DORU_BUILD_PYTHON=OFF \

@@ -365,12 +365,12 @@ public:
     // change, one at a time: a stop is never lost between the two halves of
     // a restart, and never joins a thread another stop joins. The capture
     // threads never take it.
-    S_MUTEX_UNIX m_csCapture;
+    S_MUTEX_UNIX m_csCapture ORU_ACQUIRED_BEFORE(m_csRoi, m_csTransport);
     // The ROI geometry (m_iWidth, m_iHeight, m_iBin, m_ImgType, m_b16Bit,
     // m_bHardwareBin) changes as a whole under this lock, and whoever sizes
     // a buffer access from it reads it under the lock, so that nobody works
-    // with half a change. Taken before the transport lock, never after it.
-    S_MUTEX_UNIX m_csRoi;
+    // with half a change.
+    S_MUTEX_UNIX m_csRoi ORU_ACQUIRED_BEFORE(m_csTransport);
 
 private:
     // The ROI the dark frame and the hot-pixel map are adjusted to.

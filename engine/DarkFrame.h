@@ -83,8 +83,8 @@ public:
 
 private:
     const CCameraFX3 &m_Device;
-    S_MUTEX_UNIX m_csDark;
-    S_MUTEX_UNIX m_csDarkAdj;
+    S_MUTEX_UNIX m_csDark ORU_ACQUIRED_BEFORE(m_csDarkAdj, m_csDarkList);
+    S_MUTEX_UNIX m_csDarkAdj ORU_ACQUIRED_BEFORE(m_csDarkList);
     S_MUTEX_UNIX m_csDarkList;
     std::unique_ptr<uint8_t[]> m_pDarkBuf ORU_GUARDED_BY(m_csDark);
     size_t m_iDarkBufSize ORU_GUARDED_BY(m_csDark) = 0;

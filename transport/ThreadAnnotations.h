@@ -12,6 +12,8 @@
 #define ORU_CAPABILITY(name) ORU_THREAD_ATTRIBUTE(capability(name))
 #define ORU_SCOPED_CAPABILITY ORU_THREAD_ATTRIBUTE(scoped_lockable)
 #define ORU_GUARDED_BY(lock) ORU_THREAD_ATTRIBUTE(guarded_by(lock))
+// Lock order: this lock is taken before the ones named, never while holding them.
+#define ORU_ACQUIRED_BEFORE(...) ORU_THREAD_ATTRIBUTE(acquired_before(__VA_ARGS__))
 #define ORU_REQUIRES(...) ORU_THREAD_ATTRIBUTE(requires_capability(__VA_ARGS__))
 #define ORU_ACQUIRE(...) ORU_THREAD_ATTRIBUTE(acquire_capability(__VA_ARGS__))
 #define ORU_RELEASE(...) ORU_THREAD_ATTRIBUTE(release_capability(__VA_ARGS__))
