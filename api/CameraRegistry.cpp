@@ -114,7 +114,7 @@ void RevalidateOpenCameras() ORU_REQUIRES(g_registry.section)
         for (int attempt = 0; attempt < kFirmwareAttempts && !answers; ++attempt) {
             if (attempt > 0)
                 usleep(50000);
-            answers = camera->GetFirmwareVer() != 0;
+            answers = camera->GetFirmwareVer().IsOk();
         }
         if (!answers)
             DbgPrint(LogSeverity::Error, -1, "ORUGetNumOfConnectedCameras",
@@ -146,7 +146,27 @@ CCameraBase *RegistryCamera(int id)
 
 ORU_ERROR_CODE RegistryResult(CCameraBase *camera, ORU_ERROR_CODE result)
 {
-    return camera->IsRemoved() ? ORU_ERROR_CAMERA_REMOVED : result;
+    return FlatErrorCode(result, CCameraFX3::LastUsbFailure(), camera->IsRemoved());
+}
+
+ORU_ERROR_CODE FlatErrorCode(ORU_ERROR_CODE result, const OruStatus &usbFailure, bool removed)
+{
+    struct UsbErrorCode {
+        int iLibusbCode;
+        ORU_ERROR_CODE eCode;
+    };
+    static const UsbErrorCode kUsbErrorCodes[] = {
+        {LIBUSB_ERROR_NO_DEVICE, ORU_ERROR_CAMERA_REMOVED},
+        {LIBUSB_ERROR_TIMEOUT, ORU_ERROR_TIMEOUT},
+    };
+    if (removed)
+        return ORU_ERROR_CAMERA_REMOVED;
+    if (result == ORU_SUCCESS)
+        return result;
+    for (const UsbErrorCode &entry : kUsbErrorCodes)
+        if (entry.iLibusbCode == usbFailure.LibusbCode())
+            return entry.eCode;
+    return result;
 }
 
 void RegistryLeave(int id, int lockNo)

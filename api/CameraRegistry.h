@@ -11,6 +11,8 @@
 #include <cstdint>
 
 #include "api/ORUCamera.h"
+#include "transport/OruStatus.h"
+#include "transport/UsbFailureScope.h"
 
 class CCameraBase;
 
@@ -25,8 +27,7 @@ extern "C" ORU_API libusb_device_handle *libusb_open_device_with_vid_pid_index(
 // The common guard of a flat function: checks the ID, takes the function's
 // lock of that camera and runs body(camera). Returns ORU_ERROR_ID for an
 // invalid ID, ORU_ERROR_CAMERA_CLOSED when the camera is not (or no longer)
-// open, ORU_ERROR_CAMERA_REMOVED once the camera has been pulled out, else
-// the body's result.
+// open, else the body's result as FlatErrorCode makes it.
 template <typename Body>
 ORU_ERROR_CODE CameraCall(int id, int lockNo, Body body);
 
@@ -34,9 +35,15 @@ ORU_ERROR_CODE CameraCall(int id, int lockNo, Body body);
 bool RegistryIdIsValid(int id);
 bool RegistryEnter(int id, int lockNo);
 CCameraBase *RegistryCamera(int id);
-// The body's result, or ORU_ERROR_CAMERA_REMOVED for a camera pulled out:
-// whatever the body made of a device that no longer answers.
+// The body's result with the USB failures of the calling thread's call.
 ORU_ERROR_CODE RegistryResult(CCameraBase *camera, ORU_ERROR_CODE result);
+
+// The one place where a USB failure becomes a flat error code. A camera
+// pulled out gives ORU_ERROR_CAMERA_REMOVED whatever the body made of a
+// device that no longer answers; a failed body takes the code of the last
+// USB failure under it where it has one (a time-out: ORU_ERROR_TIMEOUT) and
+// keeps its own otherwise.
+ORU_ERROR_CODE FlatErrorCode(ORU_ERROR_CODE result, const OruStatus &usbFailure, bool removed);
 void RegistryLeave(int id, int lockNo);
 
 template <typename Body>
@@ -48,8 +55,10 @@ ORU_ERROR_CODE CameraCall(int id, int lockNo, Body body)
         return ORU_ERROR_CAMERA_CLOSED;
     CCameraBase *camera = RegistryCamera(id);
     ORU_ERROR_CODE result = ORU_ERROR_CAMERA_CLOSED;
-    if (camera != nullptr)
+    if (camera != nullptr) {
+        UsbFailureScope usbFailures;
         result = RegistryResult(camera, body(camera));
+    }
     RegistryLeave(id, lockNo);
     return result;
 }

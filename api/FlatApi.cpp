@@ -119,9 +119,9 @@ ORU_ERROR_CODE ORUGetControlValue(int id, ORU_CONTROL_TYPE type, int32_t *value,
         if (AnyNull(value, is_auto))
             return ORU_ERROR_GENERAL_ERROR;
         long engineValue = 0;
-        const int result = camera->GetControlValue(type, &engineValue, is_auto);
+        const ORU_ERROR_CODE result = camera->GetControlValue(type, &engineValue, is_auto);
         *value = static_cast<int32_t>(engineValue);
-        return static_cast<ORU_ERROR_CODE>(result);
+        return result;
     });
 }
 
@@ -131,8 +131,7 @@ ORU_ERROR_CODE ORUSetControlValue(int id, ORU_CONTROL_TYPE type, int32_t value, 
         DbgPrint(LogSeverity::Info, -1, "ORUSetControlValue",
                  "set camera ID %d: control %d, val %ld, auto %d\n", id, type,
                  static_cast<long>(value), is_auto);
-        return static_cast<ORU_ERROR_CODE>(
-            camera->SetControlValue(type, value, is_auto == ORU_TRUE));
+        return camera->SetControlValue(type, value, is_auto == ORU_TRUE);
     });
 }
 
@@ -203,17 +202,7 @@ ORU_ERROR_CODE ORUEnableDarkSubtract(int id, char *bmp_path)
     return CameraCall(id, kLockEnableDark, [bmp_path](CCameraBase *camera) {
         if (AnyNull(bmp_path))
             return ORU_ERROR_INVALID_PATH;
-        switch (camera->LoadBMPFromFile(bmp_path)) {
-        case 1:
-            return ORU_SUCCESS;
-        case 6:
-            return ORU_ERROR_INVALID_PATH;
-        case 0:
-        case 7:
-            return ORU_ERROR_INVALID_FILEFORMAT;
-        default:
-            return ORU_ERROR_GENERAL_ERROR;
-        }
+        return camera->LoadBMPFromFile(bmp_path);
     });
 }
 
@@ -392,14 +381,14 @@ ORU_ERROR_CODE ORUGetCameraMode(int id, ORU_CAMERA_MODE *mode)
 ORU_ERROR_CODE ORUSetCameraMode(int id, ORU_CAMERA_MODE mode)
 {
     return CameraCall(id, kLockSetMode, [mode](CCameraBase *camera) {
-        return static_cast<ORU_ERROR_CODE>(camera->SetCameraMode(static_cast<CAM_MODE>(mode)));
+        return camera->SetCameraMode(static_cast<CAM_MODE>(mode));
     });
 }
 
 ORU_ERROR_CODE ORUSendSoftTrigger(int id, ORU_BOOL start)
 {
     return CameraCall(id, kLockSoftTrigger, [start](CCameraBase *camera) {
-        return ToResult(camera->EnableFPGATriggerSignal(start == ORU_TRUE) != 0,
+        return ToResult(camera->EnableFPGATriggerSignal(start == ORU_TRUE).IsOk(),
                         ORU_ERROR_GENERAL_ERROR);
     });
 }
@@ -410,8 +399,8 @@ ORU_ERROR_CODE ORUSetTriggerOutputIOConf(int id, ORU_TRIG_OUTPUT pin, ORU_BOOL p
     return CameraCall(id, kLockSetTrigOutput, [=](CCameraBase *camera) {
         if (static_cast<unsigned>(pin) > ORU_TRIG_OUTPUT_PINB)
             return ORU_ERROR_GENERAL_ERROR;
-        return static_cast<ORU_ERROR_CODE>(camera->SetTrigOutPinConf(
-            static_cast<Trig_Output_Pin>(pin), pin_high != ORU_FALSE, delay, duration));
+        return camera->SetTrigOutPinConf(static_cast<Trig_Output_Pin>(pin),
+                                         pin_high != ORU_FALSE, delay, duration);
     });
 }
 
@@ -425,18 +414,18 @@ ORU_ERROR_CODE ORUGetTriggerOutputIOConf(int id, ORU_TRIG_OUTPUT pin, ORU_BOOL *
             return ORU_ERROR_GENERAL_ERROR;
         long engineDelay = 0;
         long engineDuration = 0;
-        const int result = camera->GetTrigOutPinConf(static_cast<Trig_Output_Pin>(pin), pin_high,
-                                                     &engineDelay, &engineDuration);
+        const ORU_ERROR_CODE result = camera->GetTrigOutPinConf(
+            static_cast<Trig_Output_Pin>(pin), pin_high, &engineDelay, &engineDuration);
         *delay = static_cast<int32_t>(engineDelay);
         *duration = static_cast<int32_t>(engineDuration);
-        return static_cast<ORU_ERROR_CODE>(result);
+        return result;
     });
 }
 
 ORU_ERROR_CODE ORUEnableDebugLog(int id, ORU_BOOL enable)
 {
     return CameraCall(id, kLockEnableDebugLog, [enable](CCameraBase *camera) {
-        return static_cast<ORU_ERROR_CODE>(camera->EnableDebugLog(enable));
+        return camera->EnableDebugLog(enable);
     });
 }
 
@@ -445,6 +434,6 @@ ORU_ERROR_CODE ORUGetDebugLogIsEnabled(int id, ORU_BOOL *enabled)
     return CameraCall(id, kLockDebugLogEnabled, [enabled](CCameraBase *camera) {
         if (AnyNull(enabled))
             return ORU_ERROR_GENERAL_ERROR;
-        return static_cast<ORU_ERROR_CODE>(camera->GetDebugLogIsEnabled(enabled));
+        return camera->GetDebugLogIsEnabled(enabled);
     });
 }

@@ -16,7 +16,9 @@
  * hold up ORUSetControlValue). ORUCloseCamera and ORUInitCamera wait until
  * every other call on their camera has left and run alone on it. Enumeration,
  * open and close are serialised among themselves. Once a camera has been
- * pulled out, every call on it returns ORU_ERROR_CAMERA_REMOVED.
+ * pulled out, every call on it returns ORU_ERROR_CAMERA_REMOVED; a call that
+ * failed because the camera did not answer a request in time returns
+ * ORU_ERROR_TIMEOUT.
  */
 #ifndef ORU_CAMERA_H
 #define ORU_CAMERA_H

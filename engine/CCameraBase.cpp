@@ -184,8 +184,7 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
          return c.m_iWB_R;
      },
      [](CCameraBase &c, long value, bool autoOn) {
-         c.SetRGBBalance(static_cast<int>(value), c.m_iWB_B, autoOn);
-         return true;
+         return c.SetRGBBalance(static_cast<int>(value), c.m_iWB_B, autoOn);
      }},
     {"WB_B", "White balance: Blue component", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
@@ -196,8 +195,7 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
          return c.m_iWB_B;
      },
      [](CCameraBase &c, long value, bool autoOn) {
-         c.SetRGBBalance(c.m_iWB_R, static_cast<int>(value), autoOn);
-         return true;
+         return c.SetRGBBalance(c.m_iWB_R, static_cast<int>(value), autoOn);
      }},
     {"Offset", "offset", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
@@ -568,7 +566,7 @@ long CCameraBase::ClampToCaps(ORU_CONTROL_TYPE type, long value)
     return value;
 }
 
-int CCameraBase::SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn)
+ORU_ERROR_CODE CCameraBase::SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn)
 {
     const ControlRow *row = FindControl(type);
     if (row == nullptr || row->pSet == nullptr)
@@ -577,7 +575,7 @@ int CCameraBase::SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn)
                                                                : ORU_ERROR_GENERAL_ERROR;
 }
 
-int CCameraBase::GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn)
+ORU_ERROR_CODE CCameraBase::GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn)
 {
     *autoOn = ORU_FALSE;
     const ControlRow *row = FindControl(type);
@@ -812,7 +810,7 @@ bool CCameraBase::SetTransferCount(int bytes)
                                           kTransferBlock)
                   : 0;
     return SendCMD(FX3Request::kTransferCount, static_cast<uint16_t>(blocks >> 16),
-                   static_cast<uint16_t>(blocks & 0xFFFF), false, nullptr, 0) != 0;
+                   static_cast<uint16_t>(blocks & 0xFFFF), false, nullptr, 0).IsOk();
 }
 
 void CCameraBase::SetMemSave(bool) {}

@@ -111,8 +111,8 @@ public:
     virtual bool GetImage(unsigned char *buffer, int size, int waitMs) = 0;
     virtual float GetSensorTempInside();
     virtual bool IsHardBinRun();
-    virtual int SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn);
-    virtual int GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn);
+    virtual ORU_ERROR_CODE SetControlValue(ORU_CONTROL_TYPE type, long value, bool autoOn);
+    virtual ORU_ERROR_CODE GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn);
     virtual float GetTemp();
 
     // Controls.
@@ -155,9 +155,9 @@ public:
     // Bytes of the receive buffer and of each image buffer: a whole sensor
     // frame of 16-bit pixels.
     long FrameBufferBytes() const;
-    int SetCameraMode(CAM_MODE mode);
+    ORU_ERROR_CODE SetCameraMode(CAM_MODE mode);
     bool SelectCameraMode(CAM_MODE mode);
-    int CameraModeCheck();
+    OruStatus CameraModeCheck();
     bool IsCaptureRunning();
     // Bytes per output pixel of an image type.
     static int OutputBytesPerPixel(IMAGE_TYPE type);
@@ -185,7 +185,10 @@ public:
     void AutoWB_RAW(const unsigned short *frame);
 
     // Dark frames, hot pixels, flash and IDs.
-    int LoadBMPFromFile(char *path);
+    // Success, ORU_ERROR_INVALID_PATH (no such file: subtraction goes off),
+    // ORU_ERROR_INVALID_FILEFORMAT (not an 8-bit uncompressed bitmap of the
+    // sensor's size) or ORU_ERROR_GENERAL_ERROR (no memory for it).
+    ORU_ERROR_CODE LoadBMPFromFile(char *path);
     bool SaveBMPToFile(char *path);
     bool CreateBMP(int width, int height, const unsigned char *data, char *path);
     void UsingDark(bool on);
@@ -228,11 +231,12 @@ public:
     bool PulseGuideOn(GuideD direction);
     bool PulseGuideOff(GuideD direction);
     bool pulseGuide(GuideD direction, int ms);
-    int SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive, long delayUs, long durationUs);
-    int GetTrigOutPinConf(Trig_Output_Pin pin, ORU_BOOL *highActive, long *delayUs,
-                          long *durationUs);
-    int EnableDebugLog(ORU_BOOL enable);
-    int GetDebugLogIsEnabled(ORU_BOOL *enabled);
+    ORU_ERROR_CODE SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive, long delayUs,
+                                     long durationUs);
+    ORU_ERROR_CODE GetTrigOutPinConf(Trig_Output_Pin pin, ORU_BOOL *highActive, long *delayUs,
+                                     long *durationUs);
+    ORU_ERROR_CODE EnableDebugLog(ORU_BOOL enable);
+    ORU_ERROR_CODE GetDebugLogIsEnabled(ORU_BOOL *enabled);
     void SysInfo();
 
     // Persistent settings ("software\<short name>" in ORUconfig.xml).

@@ -120,17 +120,17 @@ bool CCameraBase::ReadFrame(uint8_t *dest, int length, int waitMs)
     }
 }
 
-int CCameraBase::CameraModeCheck()
+OruStatus CCameraBase::CameraModeCheck()
 {
     uint8_t caps = 0;
-    const int result = ReadFPGAREG(FPGARegister::kVersionLayout, &caps);
+    const OruStatus result = ReadFPGAREG(FPGARegister::kVersionLayout, &caps);
     m_Caps.bTrigger = caps >= kEdgeTriggerFirst;
     m_Caps.bEdgeTrigger = caps >= kEdgeTriggerFirst;
     m_Caps.bLevelTrigger = caps >= kLevelTriggerFirst;
     return result;
 }
 
-int CCameraBase::SetCameraMode(CAM_MODE mode)
+ORU_ERROR_CODE CCameraBase::SetCameraMode(CAM_MODE mode)
 {
     DbgPrint2(LogSeverity::Info, "SetCameraMode", "set camera mode %d\n", static_cast<int>(mode));
     // No capture may start between the check and the new mode.

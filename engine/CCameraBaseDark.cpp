@@ -112,14 +112,14 @@ private:
 
 // ---- Dark frame ----
 
-int CCameraBase::LoadBMPFromFile(char *path)
+ORU_ERROR_CODE CCameraBase::LoadBMPFromFile(char *path)
 {
     static const char *const tag = "LoadBMPFromFile";
     FILE *file = path ? std::fopen(path, "rb") : nullptr;
     if (file == nullptr) {
         UsingDark(false);
         DbgPrint2(LogSeverity::Error, tag, "Open file %s failed!\n", path ? path : "(null)");
-        return 6;
+        return ORU_ERROR_INVALID_PATH;
     }
     struct FileCloser {
         FILE *f;
@@ -132,36 +132,36 @@ int CCameraBase::LoadBMPFromFile(char *path)
     DbgPrint2(LogSeverity::Debug, tag, "bmpheader size=%d\n", kBmpFileHeaderSize);
     if (std::fread(fileHeader, 1, sizeof fileHeader, file) != sizeof fileHeader) {
         DbgPrint2(LogSeverity::Error, tag, "Read bmp header failed!\n");
-        return 0;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M') {
         DbgPrint2(LogSeverity::Error, tag, "bmp header err\n");
-        return 0;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
     DbgPrint2(LogSeverity::Debug, tag, "bmpinfo size=%d\n", kBmpInfoHeaderSize);
     if (std::fread(info, 1, sizeof info, file) != sizeof info) {
         DbgPrint2(LogSeverity::Error, tag, "Read bmp information failed!\n");
-        return 0;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
     const int32_t bmpWidth = int32_t(LittleEndian32(info + 4));
     const int32_t bmpHeight = int32_t(LittleEndian32(info + 8));
     if (bmpWidth != W || W <= 0 || H <= 0) {
         DbgPrint2(LogSeverity::Error, tag, "bmp width err: iMaxWidth=%d Wbmp=%d\n", W,
                   int(bmpWidth));
-        return 7;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
     // A top-down bitmap (negative height) lands here too.
     if (bmpHeight != H) {
         DbgPrint2(LogSeverity::Error, tag, "bmp height err\n");
-        return 7;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
     if (LittleEndian16(info + 14) != 8) {
         DbgPrint2(LogSeverity::Error, tag, "bmp biBitCount err\n");
-        return 0;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
     if (LittleEndian32(info + 16) != 0) {
         DbgPrint2(LogSeverity::Error, tag, "bmp compression err\n");
-        return 0;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
 
     // The whole pixel block must lie inside the file; it is read aside first
@@ -171,7 +171,7 @@ int CCameraBase::LoadBMPFromFile(char *path)
     if (fstat(fileno(file), &st) != 0 || dataOffset < kBmpFileHeaderSize + kBmpInfoHeaderSize ||
         int64_t(dataOffset) > int64_t(st.st_size)) {
         DbgPrint2(LogSeverity::Error, tag, "bmp data offset err\n");
-        return 0;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
     const int rowSize = BmpRowSize(W);
     const size_t blockSize = size_t(rowSize) * (H - 1) + W; // last row may lack padding
@@ -180,17 +180,17 @@ int CCameraBase::LoadBMPFromFile(char *path)
         std::fseek(file, long(dataOffset), SEEK_SET) != 0 ||
         std::fread(block.data(), 1, blockSize, file) != blockSize) {
         DbgPrint2(LogSeverity::Error, tag, "bmp data size err\n");
-        return 7;
+        return ORU_ERROR_INVALID_FILEFORMAT;
     }
 
     if (!m_DarkFrame.Replace(block.data(), rowSize, W, H))
-        return 0;
+        return ORU_ERROR_GENERAL_ERROR;
     AdjustDarkBuff();
     UsingDark(true);
     if (path != m_szBMPPath)
         std::snprintf(m_szBMPPath, sizeof m_szBMPPath, "%s", path);
     DbgPrint2(LogSeverity::Info, tag, "Open file %s --> succeed!\n", path);
-    return 1;
+    return ORU_SUCCESS;
 }
 
 bool CCameraBase::CreateBMP(int width, int height, const unsigned char *data, char *path)
@@ -450,7 +450,7 @@ bool CCameraBase::CompressAndWriteIntoFLASH(unsigned char *data, unsigned int si
     }
     const uint32_t sectors = RoundUp(uint32_t(length), kFlashSectorSize) / kFlashSectorSize;
     for (uint32_t s = kHPCFirstSector; s < kHPCFirstSector + sectors; ++s) {
-        if (EraseSectorOfSPIFlash(s, FX3Request::kSPIFlashErase) != 0) {
+        if (!EraseSectorOfSPIFlash(s, FX3Request::kSPIFlashErase)) {
             DbgPrint2(LogSeverity::Error, tag, "Erase SPI FLASH sector %d failed :\n", int(s));
             return false;
         }
@@ -550,9 +550,10 @@ bool CCameraBase::ReadSPI(unsigned char *out, int offset, int length)
         return false;
     FlashAccess access(*this);
     uint8_t page[kIDPageSize] = {};
-    const int result = ReadFromSPIFlash(page, kIDPageSize, kIDPage, FX3Request::kSPIFlashRead);
+    const OruStatus result =
+        ReadFromSPIFlash(page, kIDPageSize, kIDPage, FX3Request::kSPIFlashRead);
     std::memcpy(out, page + offset, size_t(length));
-    return result != 0;
+    return result.IsOk();
 }
 
 bool CCameraBase::WriteSPI(unsigned char *data, int offset, int length)
@@ -565,7 +566,7 @@ bool CCameraBase::WriteSPI(unsigned char *data, int offset, int length)
     // The rest of the page is kept: without it the erase would lose it.
     if (!ReadFromSPIFlash(page, kIDPageSize, kIDPage, FX3Request::kSPIFlashRead))
         return false;
-    if (EraseSectorOfSPIFlash(kIDSector, FX3Request::kSPIFlashErase) != 0) {
+    if (!EraseSectorOfSPIFlash(kIDSector, FX3Request::kSPIFlashErase)) {
         DbgPrint2(LogSeverity::Error, tag, "Erase SPI FLASH sector %d failed :\n", int(kIDSector));
         return false;
     }

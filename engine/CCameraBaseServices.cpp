@@ -78,10 +78,10 @@ bool ValidGuideDirection(GuideD direction)
 
 // One output pin's FPGA operations.
 struct SyncPinOps {
-    int (CCameraFX3::*enable)(bool);
-    int (CCameraFX3::*level)(bool);
-    int (CCameraFX3::*delay)(uint32_t);
-    int (CCameraFX3::*keep)(uint32_t);
+    OruStatus (CCameraFX3::*enable)(bool);
+    OruStatus (CCameraFX3::*level)(bool);
+    OruStatus (CCameraFX3::*delay)(uint32_t);
+    OruStatus (CCameraFX3::*keep)(uint32_t);
 };
 
 constexpr SyncPinOps kSyncPins[] = {
@@ -227,8 +227,8 @@ bool CCameraBase::pulseGuide(GuideD direction, int ms)
 
 // ---- Trigger-output pins ----
 
-int CCameraBase::SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive, long delayUs,
-                                   long durationUs)
+ORU_ERROR_CODE CCameraBase::SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive,
+                                              long delayUs, long durationUs)
 {
     if (!ValidPin(pin))
         return ORU_ERROR_GENERAL_ERROR;
@@ -238,16 +238,18 @@ int CCameraBase::SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive, long de
     const int32_t duration =
         durationUs > 0 ? static_cast<int32_t>(std::min<long>(durationUs, INT32_MAX)) : 0;
     const SyncPinOps &ops = kSyncPins[pin];
-    (this->*ops.enable)(duration >= 1);
-    (this->*ops.level)(highActive);
-    (this->*ops.delay)(static_cast<uint32_t>(delay));
-    (this->*ops.keep)(static_cast<uint32_t>(duration));
+    OruStatus written = (this->*ops.enable)(duration >= 1);
+    written &= (this->*ops.level)(highActive);
+    written &= (this->*ops.delay)(static_cast<uint32_t>(delay));
+    written &= (this->*ops.keep)(static_cast<uint32_t>(duration));
+    if (!written)
+        return written.Code();
     m_TrigOutPin[pin] = TrigOutPinConf{highActive, delay, duration};
     return ORU_SUCCESS;
 }
 
-int CCameraBase::GetTrigOutPinConf(Trig_Output_Pin pin, ORU_BOOL *highActive, long *delayUs,
-                                   long *durationUs)
+ORU_ERROR_CODE CCameraBase::GetTrigOutPinConf(Trig_Output_Pin pin, ORU_BOOL *highActive,
+                                              long *delayUs, long *durationUs)
 {
     if (!ValidPin(pin))
         return ORU_ERROR_GENERAL_ERROR;
@@ -260,14 +262,14 @@ int CCameraBase::GetTrigOutPinConf(Trig_Output_Pin pin, ORU_BOOL *highActive, lo
 
 // ---- Log switch and host description ----
 
-int CCameraBase::EnableDebugLog(ORU_BOOL enable)
+ORU_ERROR_CODE CCameraBase::EnableDebugLog(ORU_BOOL enable)
 {
     m_bDebugPrint = enable == ORU_TRUE;
     g_bDebugPrint = m_bDebugPrint;
     return ORU_SUCCESS;
 }
 
-int CCameraBase::GetDebugLogIsEnabled(ORU_BOOL *enabled)
+ORU_ERROR_CODE CCameraBase::GetDebugLogIsEnabled(ORU_BOOL *enabled)
 {
     *enabled = m_bDebugPrint ? ORU_TRUE : ORU_FALSE;
     return ORU_SUCCESS;

@@ -165,9 +165,9 @@ bool CCameraCool::SetDA(int dac)
     if (value == m_iLastDA)
         return true;
     const bool sent = m_iCoolerDriveKind == kDriveKindFPGA
-                          ? SetFPGACoolPower(value) != 0
+                          ? SetFPGACoolPower(value).IsOk()
                           : SendCMD(FX3Request::kCoolerDrive, static_cast<uint16_t>(value), 0, false,
-                                    nullptr, 0) != 0;
+                                    nullptr, 0).IsOk();
     // Only a value the camera took is remembered, so a failed one is sent again.
     if (sent) {
         m_iDAValue = value;
@@ -334,7 +334,7 @@ bool CCameraCool::SetFanOn(bool on)
 {
     if (!m_Caps.bCooler || m_ucFirmwareVer < kFanFirmwareMin)
         return false;
-    return EnableCfan(on) != 0;
+    return EnableCfan(on).IsOk();
 }
 
 bool CCameraCool::GetFanOn()
@@ -349,7 +349,7 @@ bool CCameraCool::SetLensHeat(long on)
     const uint8_t power = on ? kHeaterPowerOn : 0;
     if (m_iHeaterKind >= kHeaterKindPower)
         SetFPGAHeaterPowerPercent(power);
-    return EnableWarm(on != 0) != 0;
+    return EnableWarm(on != 0).IsOk();
 }
 
 bool CCameraCool::GetLensHeat()

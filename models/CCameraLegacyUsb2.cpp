@@ -257,12 +257,12 @@ int CCameraLegacyUsb2::GetRealImageSize()
 
 bool CCameraLegacyUsb2::StartSensorStreaming()
 {
-    return WriteCameraRegister(kRegStreamControl, kStreamOn) != 0;
+    return WriteCameraRegister(kRegStreamControl, kStreamOn).IsOk();
 }
 
 bool CCameraLegacyUsb2::StopSensorStreaming()
 {
-    return WriteCameraRegister(kRegStreamControl, kStreamHold) != 0;
+    return WriteCameraRegister(kRegStreamControl, kStreamHold).IsOk();
 }
 
 bool CCameraLegacyUsb2::PllBypassed()
@@ -422,7 +422,7 @@ bool CCameraLegacyUsb2::SetExp(uint64_t us, bool autoExp)
     DbgPrint2(LogSeverity::Debug, tag, "lines:%d pkg:%d clk:%d 1f:%d mode:%d timeus:%d\n", lines,
               m_iHMAX.load(), m_iCMOSClk.load(), m_iFrameTimeUs.load(), m_bLongExpMode.load(),
               static_cast<int>(us));
-    return WriteCameraRegister(kRegIntegration, lines) != 0;
+    return WriteCameraRegister(kRegIntegration, lines).IsOk();
 }
 
 void CCameraLegacyUsb2::LengthenLine()
@@ -462,11 +462,12 @@ bool CCameraLegacyUsb2::SetRGBBalance(int red, int blue, bool autoWB)
     int code = 0;
     GainCode(m_iGain, &step, &code);
     WriteCameraRegister(kRegRedGain, static_cast<uint16_t>(code * m_iWB_R / kWBUnity));
-    return WriteCameraRegister(kRegBlueGain, static_cast<uint16_t>(code * m_iWB_B / kWBUnity)) != 0;
+    return WriteCameraRegister(kRegBlueGain, static_cast<uint16_t>(code * m_iWB_B / kWBUnity))
+        .IsOk();
 }
 
 bool CCameraLegacyUsb2::SetBrightness(int offset)
 {
     m_iOffset = offset;
-    return WriteCameraRegister(kRegBlackLevel, static_cast<uint16_t>(offset * 16)) != 0;
+    return WriteCameraRegister(kRegBlackLevel, static_cast<uint16_t>(offset * 16)).IsOk();
 }

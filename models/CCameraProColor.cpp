@@ -328,7 +328,7 @@ bool CCameraProColor::StartSensorStreaming()
     ModelFamily::SleepMs(10);
     CamSetStandby(false);
     ModelFamily::SleepMs(15);
-    return FPGAStart() != 0;
+    return FPGAStart().IsOk();
 }
 
 bool CCameraProColor::StopSensorStreaming()
@@ -401,7 +401,7 @@ bool CCameraProColor::SetExp(uint64_t us, bool autoExp)
         high = static_cast<uint8_t>((shutter.shs >> 9) & 0xFF);
     }
     WriteSONYREG(kRegSHSLow, low);
-    return WriteSONYREG(kRegSHSHigh, high) != 0;
+    return WriteSONYREG(kRegSHSHigh, high).IsOk();
 }
 
 bool CCameraProColor::SetGain(int gain, bool autoGain)
@@ -440,7 +440,7 @@ bool CCameraProColor::SetBrightness(int offset)
     WriteSONYREG(kRegBlackLevel, low);
     WriteSONYREG(kRegBlackLevel + 1, high);
     WriteSONYREG(kRegBlackLevel + 2, low);
-    return WriteSONYREG(kRegBlackLevel + 3, high) != 0;
+    return WriteSONYREG(kRegBlackLevel + 3, high).IsOk();
 }
 
 bool CCameraProColor::SetRGBBalance(int red, int blue, bool autoWB)

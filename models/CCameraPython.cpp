@@ -88,9 +88,9 @@ CCameraPython::~CCameraPython()
     ModelFamily::StopThreads(*this);
 }
 
-int CCameraPython::PlayWrites(const PythonWriteList &writes)
+OruStatus CCameraPython::PlayWrites(const PythonWriteList &writes)
 {
-    int result = 0;
+    OruStatus result = OruStatus::Ok();
     for (int i = 0; i < writes.iCount; ++i) {
         const PythonRegisterWrite &write = writes.pWrites[i];
         result = write.bWhole ? WriteCameraRegister(write.address, write.value)
@@ -100,91 +100,91 @@ int CCameraPython::PlayWrites(const PythonWriteList &writes)
     return result;
 }
 
-int CCameraPython::RunReadoutMode(const PythonReadoutMode &mode)
+OruStatus CCameraPython::RunReadoutMode(const PythonReadoutMode &mode)
 {
     PlayWrites(kPythonSequencerOff);
-    int result = PlayWrites(mode.modeBits);
+    OruStatus result = PlayWrites(mode.modeBits);
     for (int i = 0; i < mode.iProgramWords; ++i)
         result = WriteCameraRegister(static_cast<uint16_t>(kPythonRegProgram + i), mode.pProgram[i]);
     return result;
 }
 
-int CCameraPython::EnableClockMngmnt1()
+OruStatus CCameraPython::EnableClockMngmnt1()
 {
     return PlayWrites(kPythonClockMngmnt1);
 }
 
-int CCameraPython::EnableClockMngmnt2()
+OruStatus CCameraPython::EnableClockMngmnt2()
 {
     return PlayWrites(kPythonClockMngmnt2);
 }
 
-int CCameraPython::RequiredUploads()
+OruStatus CCameraPython::RequiredUploads()
 {
     return PlayWrites(kPythonRequiredUploads);
 }
 
-int CCameraPython::SoftReset()
+OruStatus CCameraPython::SoftReset()
 {
     return PlayWrites(kPythonSoftReset);
 }
 
-int CCameraPython::SoftPowerUp()
+OruStatus CCameraPython::SoftPowerUp()
 {
     return PlayWrites(kPythonSoftPowerUp);
 }
 
-int CCameraPython::SoftPowerDown()
+OruStatus CCameraPython::SoftPowerDown()
 {
     return PlayWrites(kPythonSoftPowerDown);
 }
 
-int CCameraPython::StartPYTHONStreaming()
+OruStatus CCameraPython::StartPYTHONStreaming()
 {
     return WriteCameraRegister_B(kPythonRegSequencer, 0, 0, 1);
 }
 
-int CCameraPython::StopPYTHONStreaming()
+OruStatus CCameraPython::StopPYTHONStreaming()
 {
     return WriteCameraRegister_B(kPythonRegSequencer, 0, 0, 0);
 }
 
-int CCameraPython::InitializeCDSwithNROT()
+OruStatus CCameraPython::InitializeCDSwithNROT()
 {
     return RunReadoutMode(kPythonCDSwithNROT);
 }
 
-int CCameraPython::InitializeCDSwithZROT()
+OruStatus CCameraPython::InitializeCDSwithZROT()
 {
     return RunReadoutMode(kPythonCDSwithZROT);
 }
 
-int CCameraPython::InitializeUDSwithNROT()
+OruStatus CCameraPython::InitializeUDSwithNROT()
 {
     return RunReadoutMode(kPythonUDSwithNROT);
 }
 
-int CCameraPython::InitializeUDSwithZROT()
+OruStatus CCameraPython::InitializeUDSwithZROT()
 {
     return RunReadoutMode(kPythonUDSwithZROT);
 }
 
-int CCameraPython::InitializeCDSwithNROT_LTN()
+OruStatus CCameraPython::InitializeCDSwithNROT_LTN()
 {
     return RunReadoutMode(kPythonCDSwithNROT_LTN);
 }
 
-int CCameraPython::InitializeMSCwithNROT()
+OruStatus CCameraPython::InitializeMSCwithNROT()
 {
     return RunReadoutMode(kPythonMSCwithNROT);
 }
 
-int CCameraPython::InitializeMSCwithZeroROT()
+OruStatus CCameraPython::InitializeMSCwithZeroROT()
 {
     return RunReadoutMode(kPythonMSCwithZeroROT);
 }
 
-int CCameraPython::InitializeMSLwithNROT()
+OruStatus CCameraPython::InitializeMSLwithNROT()
 {
     return RunReadoutMode(kPythonMSLwithNROT);
 }
@@ -259,7 +259,7 @@ bool CCameraPython::SetStartPos(int x, int y)
     return true;
 }
 
-int CCameraPython::WriteSensorWindow()
+OruStatus CCameraPython::WriteSensorWindow()
 {
     const int bin = m_iBin;
     const int x = m_iStartX;
@@ -306,13 +306,13 @@ bool CCameraPython::GetImage(unsigned char *buffer, int size, int waitMs)
 bool CCameraPython::StartSensorStreaming()
 {
     StartPYTHONStreaming();
-    return WriteFPGAREG(FPGARegister::kControl, kFPGARunning) != 0;
+    return WriteFPGAREG(FPGARegister::kControl, kFPGARunning).IsOk();
 }
 
 bool CCameraPython::StopSensorStreaming()
 {
     StopPYTHONStreaming();
-    return WriteFPGAREG(FPGARegister::kControl, kFPGAStopped) != 0;
+    return WriteFPGAREG(FPGARegister::kControl, kFPGAStopped).IsOk();
 }
 
 void CCameraPython::CalcFrameTime()
@@ -356,7 +356,7 @@ bool CCameraPython::SetExp(uint64_t us, bool autoExp)
     DbgPrint(LogSeverity::Debug, -1, "SetExp", "exp:%dus frame:%dus transfer:%dus\n",
              static_cast<int>(us), static_cast<int>(m_iFrameTimeUs.load()),
              static_cast<int>(m_iTransferTimeUs.load()));
-    return WriteCameraRegister(kPythonRegExposure, static_cast<uint16_t>(us)) != 0;
+    return WriteCameraRegister(kPythonRegExposure, static_cast<uint16_t>(us)).IsOk();
 }
 
 bool CCameraPython::SetGain(int gain, bool autoGain)
@@ -375,7 +375,7 @@ bool CCameraPython::SetBrightness(int offset)
 {
     offset = offset < 0 ? 0 : (offset > kMaxOffset ? kMaxOffset : offset);
     m_iOffset = offset;
-    return WriteCameraRegister_B(kPythonRegBlackLevel, 0, 7, static_cast<uint16_t>(offset)) != 0;
+    return WriteCameraRegister_B(kPythonRegBlackLevel, 0, 7, static_cast<uint16_t>(offset)).IsOk();
 }
 
 bool CCameraPython::SetRGBBalance(int red, int blue, bool autoWB)

@@ -37,22 +37,22 @@ public:
     bool GetImage(unsigned char *buffer, int size, int waitMs) override;
 
     // Sensor sequences; each returns the result of its last register write.
-    int EnableClockMngmnt1();
-    int EnableClockMngmnt2();
-    int RequiredUploads();
-    int SoftReset();
-    int SoftPowerUp();
-    int SoftPowerDown();
-    int StartPYTHONStreaming();
-    int StopPYTHONStreaming();
-    int InitializeCDSwithNROT();
-    int InitializeCDSwithZROT();
-    int InitializeUDSwithNROT();
-    int InitializeUDSwithZROT();
-    int InitializeCDSwithNROT_LTN();
-    int InitializeMSCwithNROT();
-    int InitializeMSCwithZeroROT();
-    int InitializeMSLwithNROT();
+    OruStatus EnableClockMngmnt1();
+    OruStatus EnableClockMngmnt2();
+    OruStatus RequiredUploads();
+    OruStatus SoftReset();
+    OruStatus SoftPowerUp();
+    OruStatus SoftPowerDown();
+    OruStatus StartPYTHONStreaming();
+    OruStatus StopPYTHONStreaming();
+    OruStatus InitializeCDSwithNROT();
+    OruStatus InitializeCDSwithZROT();
+    OruStatus InitializeUDSwithNROT();
+    OruStatus InitializeUDSwithZROT();
+    OruStatus InitializeCDSwithNROT_LTN();
+    OruStatus InitializeMSCwithNROT();
+    OruStatus InitializeMSCwithZeroROT();
+    OruStatus InitializeMSLwithNROT();
 
     bool Cam_SetResolution();
     // Frame time from the line time of the window and readout mode, and the
@@ -72,8 +72,8 @@ protected:
     void LoadModelSettings();
 
 private:
-    int PlayWrites(const PythonWriteList &writes);
-    int RunReadoutMode(const PythonReadoutMode &mode);
+    OruStatus PlayWrites(const PythonWriteList &writes);
+    OruStatus RunReadoutMode(const PythonReadoutMode &mode);
     // Sensor window registers from the start position and window size.
-    int WriteSensorWindow();
+    OruStatus WriteSensorWindow();
 };

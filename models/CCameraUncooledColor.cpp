@@ -245,7 +245,7 @@ bool CCameraUncooledColor::StartSensorStreaming()
     ModelFamily::SleepMs(10);
     CamSetWakeup(true);
     ModelFamily::SleepMs(15);
-    return FPGAStart() != 0;
+    return FPGAStart().IsOk();
 }
 
 bool CCameraUncooledColor::StopSensorStreaming()
@@ -317,7 +317,7 @@ bool CCameraUncooledColor::SetExp(uint64_t us, bool autoExp)
     const SonyModel::Shutter shutter = SonyModel::SetExp(*this, us, autoExp, Geometry());
     WriteSONYREG(kRegSHS, static_cast<uint8_t>(shutter.shs & 0xFF));
     WriteSONYREG(kRegSHS + 1, static_cast<uint8_t>((shutter.shs >> 8) & 0xFF));
-    return WriteSONYREG(kRegSHS + 2, static_cast<uint8_t>((shutter.shs >> 16) & 0x03)) != 0;
+    return WriteSONYREG(kRegSHS + 2, static_cast<uint8_t>((shutter.shs >> 16) & 0x03)).IsOk();
 }
 
 bool CCameraUncooledColor::SetGain(int gain, bool autoGain)
@@ -333,7 +333,7 @@ bool CCameraUncooledColor::SetBrightness(int offset)
 {
     m_iOffset = offset;
     WriteSONYREG(kRegBlackLevel, static_cast<uint8_t>(offset & 0xFF));
-    return WriteSONYREG(kRegBlackLevel + 1, static_cast<uint8_t>((offset >> 8) & 0xFF)) != 0;
+    return WriteSONYREG(kRegBlackLevel + 1, static_cast<uint8_t>((offset >> 8) & 0xFF)).IsOk();
 }
 
 bool CCameraUncooledColor::SetRGBBalance(int red, int blue, bool autoWB)

@@ -227,8 +227,8 @@ bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB)
     // The FPGA would multiply every other pixel of a mono sensor.
     if (!camera.m_Caps.bColor)
         return camera.SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain,
-                                  kUnityColourGain) != 0;
-    return camera.SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain) != 0;
+                                  kUnityColourGain).IsOk();
+    return camera.SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain).IsOk();
 }
 
 } // namespace ModelFamily

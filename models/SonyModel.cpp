@@ -78,7 +78,7 @@ bool SetSensorBit(CCameraFX3 &camera, uint16_t address, uint8_t bit, bool on)
     uint8_t value = 0;
     camera.ReadSONYREG(address, &value);
     value = static_cast<uint8_t>(on ? (value | bit) : (value & ~bit));
-    return camera.WriteSONYREG(address, value) != 0;
+    return camera.WriteSONYREG(address, value).IsOk();
 }
 
 void PlayRegisterTable(CCameraFX3 &camera, const uint16_t (*table)[2], int rows)

@@ -102,68 +102,93 @@ void CCameraFX3::CameraPID(int pid)
     m_iProductID = pid;
 }
 
+namespace {
+
+// Per thread, so that a flat call learns what failed under it and nothing
+// of other threads' requests.
+thread_local OruStatus t_LastUsbFailure = OruStatus::Ok();
+
+} // namespace
+
+OruStatus CCameraFX3::LastUsbFailure()
+{
+    return t_LastUsbFailure;
+}
+
+OruStatus CCameraFX3::ExchangeLastUsbFailure(const OruStatus &next)
+{
+    const OruStatus last = t_LastUsbFailure;
+    t_LastUsbFailure = next;
+    return last;
+}
+
 int CCameraFX3::NoteResult(int result)
 {
     if (result == LIBUSB_ERROR_NO_DEVICE)
         m_bRemoved = true;
+    if (result < 0) {
+        t_LastUsbFailure = OruStatus::FromLibusb(result);
+        DbgPrint(LogSeverity::Debug, -1, "NoteResult", "libusb: %s\n", t_LastUsbFailure.Text());
+    }
     return result;
 }
 
-int CCameraFX3::SendCMD(uint8_t request)
+OruStatus CCameraFX3::SendCMD(uint8_t request)
 {
     SectionLock lock(m_csTransport);
     if (!m_bOpen)
-        return 0;
-    return NoteResult(libusb_control_transfer(m_pDevHandle, kRequestTypeOut, request, 0, 0,
-                                              nullptr, 0, kShortTimeoutMs)) >= 0;
+        return OruStatus::Error(ORU_ERROR_CAMERA_CLOSED);
+    return OruStatus::FromLibusb(NoteResult(libusb_control_transfer(
+        m_pDevHandle, kRequestTypeOut, request, 0, 0, nullptr, 0, kShortTimeoutMs)));
 }
 
-int CCameraFX3::SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in, uint8_t *data,
-                        long length)
+OruStatus CCameraFX3::SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in,
+                              uint8_t *data, long length)
 {
     SectionLock lock(m_csTransport);
     if (!m_bOpen)
-        return 0;
-    return NoteResult(libusb_control_transfer(m_pDevHandle, in ? kRequestTypeIn : kRequestTypeOut,
-                                              request, wValue, wIndex, data,
-                                              static_cast<uint16_t>(length), kTimeoutMs)) >= 0;
+        return OruStatus::Error(ORU_ERROR_CAMERA_CLOSED);
+    return OruStatus::FromLibusb(NoteResult(
+        libusb_control_transfer(m_pDevHandle, in ? kRequestTypeIn : kRequestTypeOut, request,
+                                wValue, wIndex, data, static_cast<uint16_t>(length), kTimeoutMs)));
 }
 
-int CCameraFX3::WriteCameraRegister(uint16_t addr, uint16_t value)
+OruStatus CCameraFX3::WriteCameraRegister(uint16_t addr, uint16_t value)
 {
     return SendCMD(FX3Request::kWriteCameraReg, addr, value, false, nullptr, 0);
 }
 
-int CCameraFX3::ReadCameraRegister(uint16_t addr, uint16_t *value)
+OruStatus CCameraFX3::ReadCameraRegister(uint16_t addr, uint16_t *value)
 {
     uint8_t reply[2] = {};
-    const int result = SendCMD(FX3Request::kReadCameraReg, addr, 0, true, reply, sizeof reply);
+    const OruStatus result =
+        SendCMD(FX3Request::kReadCameraReg, addr, 0, true, reply, sizeof reply);
     *value = BigEndian16(reply);
     return result;
 }
 
-int CCameraFX3::WriteCameraRegisterByte(uint16_t addr, uint8_t value)
+OruStatus CCameraFX3::WriteCameraRegisterByte(uint16_t addr, uint8_t value)
 {
     return SendCMD(FX3Request::kWriteSensorReg, addr, value, false, nullptr, 0);
 }
 
-int CCameraFX3::ReadCameraRegisterByte(uint16_t addr, uint8_t *value)
+OruStatus CCameraFX3::ReadCameraRegisterByte(uint16_t addr, uint8_t *value)
 {
     *value = 0;
     return SendCMD(FX3Request::kReadSensorReg, addr, 0, true, value, 1);
 }
 
-int CCameraFX3::WriteSONYREG(uint16_t addr, uint8_t value)
+OruStatus CCameraFX3::WriteSONYREG(uint16_t addr, uint8_t value)
 {
     return WriteCameraRegisterByte(addr, value);
 }
 
-int CCameraFX3::ReadSONYREG(uint16_t addr, uint8_t *value)
+OruStatus CCameraFX3::ReadSONYREG(uint16_t addr, uint8_t *value)
 {
     return ReadCameraRegisterByte(addr, value);
 }
 
-int CCameraFX3::WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t highBit,
+OruStatus CCameraFX3::WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t highBit,
                                       uint16_t value)
 {
     uint16_t mask = 0;
@@ -176,48 +201,50 @@ int CCameraFX3::WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t hig
     return WriteCameraRegister(addr, static_cast<uint16_t>((old & ~mask) | (shifted & mask)));
 }
 
-int CCameraFX3::WriteFPGAREG(uint16_t addr, uint16_t value)
+OruStatus CCameraFX3::WriteFPGAREG(uint16_t addr, uint16_t value)
 {
     return SendCMD(FX3Request::kWriteFPGAReg, addr, value, false, nullptr, 0);
 }
 
-int CCameraFX3::ReadFPGAREG(uint16_t addr, uint8_t *value)
+OruStatus CCameraFX3::ReadFPGAREG(uint16_t addr, uint8_t *value)
 {
     return SendCMD(FX3Request::kReadFPGAReg, addr, 0, true, value, 1);
 }
 
-int CCameraFX3::GetFirmwareVer(uint8_t *version)
+OruStatus CCameraFX3::GetFirmwareVer(uint8_t *version)
 {
     uint8_t reply[2] = {};
-    const int result = SendCMD(FX3Request::kFirmwareVer, 0, 0, true, reply, sizeof reply);
+    const OruStatus result = SendCMD(FX3Request::kFirmwareVer, 0, 0, true, reply, sizeof reply);
     if (reply[0] == 'V')
         *version = reply[1] > 15 ? reply[1] : static_cast<uint8_t>(reply[1] << 4);
     else
         *version = 0x10;
-    DbgPrint(LogSeverity::Debug, -1, "GetFirmwareVer", "Ver return %d: 0x%02X\n", result, *version);
+    DbgPrint(LogSeverity::Debug, -1, "GetFirmwareVer", "Ver return %d: 0x%02X\n",
+             result.IsOk() ? 1 : 0, *version);
     return result;
 }
 
-int CCameraFX3::GetFirmwareVer()
+OruStatus CCameraFX3::GetFirmwareVer()
 {
     uint8_t version = 0;
-    if (!GetFirmwareVer(&version)) {
+    const OruStatus result = GetFirmwareVer(&version);
+    if (!result) {
         DbgPrint(LogSeverity::Error, -1, "GetFirmwareVer",
                  "Failed to get firmware ver. The USB transmission is disconnected\n");
-        return 0;
+        return result;
     }
     DbgPrint(LogSeverity::Info, -1, "GetFirmwareVer", "Get firmware ver: 0x%x\n", version);
-    return 1;
+    return result;
 }
 
-int CCameraFX3::GetFPGAVer(uint16_t *version, uint8_t *digits)
+OruStatus CCameraFX3::GetFPGAVer(uint16_t *version, uint8_t *digits)
 {
     uint8_t layout = 0;
     uint8_t low = 0;
     uint8_t high = 0;
     uint8_t digitsA = 0;
     uint8_t digitsB = 0;
-    int result = ReadFPGAREG(FPGARegister::kVersionLayout, &layout);
+    OruStatus result = ReadFPGAREG(FPGARegister::kVersionLayout, &layout);
     if (layout < 3) {
         ReadFPGAREG(FPGARegister::kVersion, &low);
         ReadFPGAREG(FPGARegister::kVersion + 1, &digitsA);
@@ -239,13 +266,13 @@ int CCameraFX3::GetFPGAVer(uint16_t *version, uint8_t *digits)
     return result;
 }
 
-int CCameraFX3::GetFPGAVer()
+OruStatus CCameraFX3::GetFPGAVer()
 {
     // The working loop's link check reads the version too, while a caller
     // may be initialising: the stored version changes under the lock.
     uint16_t version = 0;
     uint8_t digits[sizeof m_ucFPGAVerDigit] = {};
-    const int result = GetFPGAVer(&version, digits);
+    const OruStatus result = GetFPGAVer(&version, digits);
     {
         SectionLock lock(m_csTransport);
         m_usFPGAVer = version;
@@ -253,11 +280,11 @@ int CCameraFX3::GetFPGAVer()
     }
     if (!result) {
         DbgPrint(LogSeverity::Error, -1, "GetFPGAVer", "Failed to get fpga ver.\n");
-        return 0;
+        return result;
     }
     DbgPrint(LogSeverity::Info, -1, "GetFPGAVer", "Get fpga ver: %x.%x.%x.%x\n", digits[0],
              digits[1], digits[2], digits[3]);
-    return 1;
+    return result;
 }
 
 void CCameraFX3::GetFPGAVerVal(uint16_t *version, uint8_t *digits)
@@ -274,18 +301,18 @@ bool CCameraFX3::IsUSB3Host()
     return reply == 1;
 }
 
-int CCameraFX3::GetGPIFStatus(uint8_t *status)
+OruStatus CCameraFX3::GetGPIFStatus(uint8_t *status)
 {
     *status = 0;
     return SendCMD(FX3Request::kGPIFStatus, 0, 0, true, status, 1);
 }
 
-int CCameraFX3::EnableGPIF32DQ(bool on)
+OruStatus CCameraFX3::EnableGPIF32DQ(bool on)
 {
     return SendCMD(FX3Request::kGPIF32DQ, on ? 1 : 0, 0, false, nullptr, 0);
 }
 
-int CCameraFX3::IsBootLoaderRunning()
+OruStatus CCameraFX3::IsBootLoaderRunning()
 {
     uint8_t reply = 0;
     return SendCMD(FX3Request::kRamAccess, 0, 0, true, &reply, 1);
@@ -317,14 +344,15 @@ bool CCameraFX3::SetXferSize(uint32_t)
 
 // ---- FPGA register map ----
 
-int CCameraFX3::UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits, uint8_t setBits)
+OruStatus CCameraFX3::UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits,
+                                     uint8_t setBits)
 {
     ReadFPGAREG(addr, shadow);
     *shadow = static_cast<uint8_t>((*shadow & ~clearBits) | setBits);
     return WriteFPGAREG(addr, *shadow);
 }
 
-int CCameraFX3::SetFPGABit(const FPGABit &field, bool on)
+OruStatus CCameraFX3::SetFPGABit(const FPGABit &field, bool on)
 {
     const uint8_t mask = FPGABitMask(field);
     return UpdateFPGAREG(field.reg, FPGAShadow(field.reg), mask, on == field.setWhenOn ? mask : 0);
@@ -345,17 +373,17 @@ uint8_t *CCameraFX3::FPGAShadow(uint16_t addr)
     }
 }
 
-int CCameraFX3::WriteFPGARegGroup(uint16_t firstAddr, const uint16_t *values, int count)
+OruStatus CCameraFX3::WriteFPGARegGroup(uint16_t firstAddr, const uint16_t *values, int count)
 {
     WriteFPGAREG(FPGARegister::kUpdateHold, 1);
-    int result = 0;
+    OruStatus result = OruStatus::Ok();
     for (int i = 0; i < count; ++i)
-        result = WriteFPGAREG(static_cast<uint16_t>(firstAddr + i), values[i]);
+        result &= WriteFPGAREG(static_cast<uint16_t>(firstAddr + i), values[i]);
     WriteFPGAREG(FPGARegister::kUpdateHold, 0);
     return result;
 }
 
-int CCameraFX3::WriteFPGAValue(uint16_t firstAddr, uint32_t value, int bytes)
+OruStatus CCameraFX3::WriteFPGAValue(uint16_t firstAddr, uint32_t value, int bytes)
 {
     uint16_t values[4] = {};
     for (int i = 0; i < bytes; ++i)
@@ -363,139 +391,139 @@ int CCameraFX3::WriteFPGAValue(uint16_t firstAddr, uint32_t value, int bytes)
     return WriteFPGARegGroup(firstAddr, values, bytes);
 }
 
-int CCameraFX3::FPGAStart()
+OruStatus CCameraFX3::FPGAStart()
 {
     return SetFPGABit(FPGABits::kStop, false);
 }
 
-int CCameraFX3::FPGAStop()
+OruStatus CCameraFX3::FPGAStop()
 {
     return SetFPGABit(FPGABits::kStop, true);
 }
 
-int CCameraFX3::SetFPGAAsMaster(bool on)
+OruStatus CCameraFX3::SetFPGAAsMaster(bool on)
 {
     return SetFPGABit(FPGABits::kMaster, on);
 }
 
-int CCameraFX3::EnableFPGAWaitMode(bool on)
+OruStatus CCameraFX3::EnableFPGAWaitMode(bool on)
 {
     return SetFPGABit(FPGABits::kWaitMode, on);
 }
 
-int CCameraFX3::EnableFPGATriggerMode(bool on)
+OruStatus CCameraFX3::EnableFPGATriggerMode(bool on)
 {
     return SetFPGABit(FPGABits::kTriggerMode, on);
 }
 
-int CCameraFX3::SetFPGAPatternSelect(bool on)
+OruStatus CCameraFX3::SetFPGAPatternSelect(bool on)
 {
     return SetFPGABit(FPGABits::kPatternSelect, on);
 }
 
-int CCameraFX3::EnableFPGADDR(bool on)
+OruStatus CCameraFX3::EnableFPGADDR(bool on)
 {
     return SetFPGABit(FPGABits::kDDRBypass, on);
 }
 
-int CCameraFX3::EnableFPGADDRMultiFrameCache(bool on)
+OruStatus CCameraFX3::EnableFPGADDRMultiFrameCache(bool on)
 {
     return SetFPGABit(FPGABits::kDDRMultiFrame, on);
 }
 
-int CCameraFX3::EnableFPGATriggerSignal(bool on)
+OruStatus CCameraFX3::EnableFPGATriggerSignal(bool on)
 {
     return SetFPGABit(FPGABits::kTriggerSignal, on);
 }
 
-int CCameraFX3::EnableFPGAXHSStop(bool on)
+OruStatus CCameraFX3::EnableFPGAXHSStop(bool on)
 {
     return SetFPGABit(FPGABits::kXHSStop, on);
 }
 
-int CCameraFX3::EnableFPGASensorReset(bool on)
+OruStatus CCameraFX3::EnableFPGASensorReset(bool on)
 {
     return SetFPGABit(FPGABits::kSensorReset, on);
 }
 
-int CCameraFX3::FPGABufReload()
+OruStatus CCameraFX3::FPGABufReload()
 {
     return SetFPGABit(FPGABits::kReload, true);
 }
 
-int CCameraFX3::EnableLowPower(bool on)
+OruStatus CCameraFX3::EnableLowPower(bool on)
 {
     return SetFPGABit(FPGABits::kLowPower, on);
 }
 
-int CCameraFX3::EnableWarm(bool on)
+OruStatus CCameraFX3::EnableWarm(bool on)
 {
     return SetFPGABit(FPGABits::kHeater, on);
 }
 
-int CCameraFX3::EnableCfan(bool on)
+OruStatus CCameraFX3::EnableCfan(bool on)
 {
     return SetFPGABit(FPGABits::kFanOff, on);
 }
 
-int CCameraFX3::SelectExtTrigSource(bool on)
+OruStatus CCameraFX3::SelectExtTrigSource(bool on)
 {
     return SetFPGABit(FPGABits::kTrigSource, on);
 }
 
-int CCameraFX3::SelectExtTrigExp(bool on)
+OruStatus CCameraFX3::SelectExtTrigExp(bool on)
 {
     return SetFPGABit(FPGABits::kTrigExp, on);
 }
 
-int CCameraFX3::SelectExtTrigSoftMode(bool on)
+OruStatus CCameraFX3::SelectExtTrigSoftMode(bool on)
 {
     return SetFPGABit(FPGABits::kTrigSoftMode, on);
 }
 
-int CCameraFX3::SelectExtTrigType(bool on)
+OruStatus CCameraFX3::SelectExtTrigType(bool on)
 {
     return SetFPGABit(FPGABits::kTrigType, on);
 }
 
-int CCameraFX3::SelectExtTrigValidType(bool on)
+OruStatus CCameraFX3::SelectExtTrigValidType(bool on)
 {
     return SetFPGABit(FPGABits::kTrigValidType, on);
 }
 
-int CCameraFX3::EnableExtSyncA(bool on)
+OruStatus CCameraFX3::EnableExtSyncA(bool on)
 {
     return SetFPGABit(FPGABits::kSyncA, on);
 }
 
-int CCameraFX3::EnableExtSyncB(bool on)
+OruStatus CCameraFX3::EnableExtSyncB(bool on)
 {
     return SetFPGABit(FPGABits::kSyncB, on);
 }
 
-int CCameraFX3::SelectExtSyncALevel(bool on)
+OruStatus CCameraFX3::SelectExtSyncALevel(bool on)
 {
     return SetFPGABit(FPGABits::kSyncALevel, on);
 }
 
-int CCameraFX3::SelectExtSyncBLevel(bool on)
+OruStatus CCameraFX3::SelectExtSyncBLevel(bool on)
 {
     return SetFPGABit(FPGABits::kSyncBLevel, on);
 }
 
-int CCameraFX3::SetFPGABinType(bool on)
+OruStatus CCameraFX3::SetFPGABinType(bool on)
 {
     return SetFPGABit(FPGABits::kBinType, on);
 }
 
-int CCameraFX3::SetFPGAADCWidthOutputWidth(ADC_BIT adc, bool wide)
+OruStatus CCameraFX3::SetFPGAADCWidthOutputWidth(ADC_BIT adc, bool wide)
 {
     const uint8_t setBits = static_cast<uint8_t>((adc == ADC_BIT_WIDE ? 0x01 : 0) |
                                                  (wide ? 0x10 : 0));
     return UpdateFPGAREG(FPGARegister::kOutput, &m_ucFPGAReg10, 0x11, setBits);
 }
 
-int CCameraFX3::SetFPGALVDSChannel(LVDS_CHANNEL channel)
+OruStatus CCameraFX3::SetFPGALVDSChannel(LVDS_CHANNEL channel)
 {
     // Channel number -> value of the two-bit field in bits 1..2.
     static const int kFieldForChannel[] = {0, 3, 2, 1, 0};
@@ -507,7 +535,7 @@ int CCameraFX3::SetFPGALVDSChannel(LVDS_CHANNEL channel)
                          static_cast<uint8_t>(kFieldForChannel[channel] << 1));
 }
 
-int CCameraFX3::SetFPGABinMode(FPGA_BIN_MODE mode)
+OruStatus CCameraFX3::SetFPGABinMode(FPGA_BIN_MODE mode)
 {
     if (mode < FPGA_BIN_MODE_0 || mode > FPGA_BIN_MODE_3) {
         DbgPrint(LogSeverity::Error, -1, "SetFPGABinMode", "How did you get here?\n");
@@ -524,44 +552,44 @@ void CCameraFX3::FPGAReset()
     m_ucFPGAReg0 |= 0x01;
 }
 
-int CCameraFX3::SetFPGAHBLK(uint16_t value)
+OruStatus CCameraFX3::SetFPGAHBLK(uint16_t value)
 {
     return WriteFPGAValue(FPGARegister::kHBLK, value, 2);
 }
 
-int CCameraFX3::SetFPGAWidth(int width)
+OruStatus CCameraFX3::SetFPGAWidth(int width)
 {
     return WriteFPGAValue(FPGARegister::kWidth, static_cast<uint32_t>(width), 2);
 }
 
-int CCameraFX3::SetFPGAVBLK(uint16_t value)
+OruStatus CCameraFX3::SetFPGAVBLK(uint16_t value)
 {
     return WriteFPGAValue(FPGARegister::kVBLK, value, 2);
 }
 
-int CCameraFX3::SetFPGAHeight(int height)
+OruStatus CCameraFX3::SetFPGAHeight(int height)
 {
     return WriteFPGAValue(FPGARegister::kHeight, static_cast<uint32_t>(height), 2);
 }
 
-int CCameraFX3::SetFPGAGain(int gain0, int gain1, int gain2, int gain3)
+OruStatus CCameraFX3::SetFPGAGain(int gain0, int gain1, int gain2, int gain3)
 {
     const uint16_t gains[4] = {static_cast<uint16_t>(gain0), static_cast<uint16_t>(gain1),
                                static_cast<uint16_t>(gain2), static_cast<uint16_t>(gain3)};
     return WriteFPGARegGroup(FPGARegister::kFirstGain, gains, 4);
 }
 
-int CCameraFX3::SetFPGAVMAX(uint32_t value)
+OruStatus CCameraFX3::SetFPGAVMAX(uint32_t value)
 {
     return WriteFPGAValue(FPGARegister::kVMAX, value > 0xFFFFFFu ? 0xFFFFFFu : value, 3);
 }
 
-int CCameraFX3::SetFPGAHMAX(uint16_t value)
+OruStatus CCameraFX3::SetFPGAHMAX(uint16_t value)
 {
     return WriteFPGAValue(FPGARegister::kHMAX, value, 2);
 }
 
-int CCameraFX3::SetFPGABandWidth(float percent)
+OruStatus CCameraFX3::SetFPGABandWidth(float percent)
 {
     // Compared before conversion: a zero or NaN percentage gives inf or NaN,
     // whose conversion to an integer would be undefined.
@@ -576,7 +604,7 @@ int CCameraFX3::SetFPGABandWidth(float percent)
     return WriteFPGAValue(FPGARegister::kBandwidth, static_cast<uint32_t>(value), 2);
 }
 
-int CCameraFX3::SetExtTrigExpTime(uint32_t value)
+OruStatus CCameraFX3::SetExtTrigExpTime(uint32_t value)
 {
     if (value > kTimeLimit)
         value = kTimeLimit;
@@ -585,32 +613,32 @@ int CCameraFX3::SetExtTrigExpTime(uint32_t value)
     return WriteFPGAValue(FPGARegister::kTrigExpTime, value, 4);
 }
 
-int CCameraFX3::SetExtSyncADelayTime(uint32_t value)
+OruStatus CCameraFX3::SetExtSyncADelayTime(uint32_t value)
 {
     return WriteFPGAValue(FPGARegister::kSyncADelay, value > kTimeLimit ? kTimeLimit : value, 4);
 }
 
-int CCameraFX3::SetExtSyncAKeepTime(uint32_t value)
+OruStatus CCameraFX3::SetExtSyncAKeepTime(uint32_t value)
 {
     return WriteFPGAValue(FPGARegister::kSyncAKeep, value > kTimeLimit ? kTimeLimit : value, 4);
 }
 
-int CCameraFX3::SetExtSyncBDelayTime(uint32_t value)
+OruStatus CCameraFX3::SetExtSyncBDelayTime(uint32_t value)
 {
     return WriteFPGAValue(FPGARegister::kSyncBDelay, value > kTimeLimit ? kTimeLimit : value, 4);
 }
 
-int CCameraFX3::SetExtSyncBKeepTime(uint32_t value)
+OruStatus CCameraFX3::SetExtSyncBKeepTime(uint32_t value)
 {
     return WriteFPGAValue(FPGARegister::kSyncBKeep, value > kTimeLimit ? kTimeLimit : value, 4);
 }
 
-int CCameraFX3::SetFPGABinDataLen(uint32_t words)
+OruStatus CCameraFX3::SetFPGABinDataLen(uint32_t words)
 {
     return WriteFPGAValue(FPGARegister::kBinDataLen, words == 0xFFFFFFFFu ? 0xFFFFFFFEu : words, 4);
 }
 
-int CCameraFX3::SetFPGACoolPower(int power)
+OruStatus CCameraFX3::SetFPGACoolPower(int power)
 {
     if (power > 255)
         power = 255;
@@ -619,12 +647,12 @@ int CCameraFX3::SetFPGACoolPower(int power)
     return WriteFPGAREG(FPGARegister::kCoolPower, static_cast<uint16_t>(power));
 }
 
-int CCameraFX3::SetFPGAHeaterPowerPercent(uint8_t percent)
+OruStatus CCameraFX3::SetFPGAHeaterPowerPercent(uint8_t percent)
 {
     return WriteFPGAREG(FPGARegister::kHeaterPower, percent);
 }
 
-int CCameraFX3::SetExtendIOValue(uint8_t value)
+OruStatus CCameraFX3::SetExtendIOValue(uint8_t value)
 {
     return WriteFPGAREG(FPGARegister::kExtendIO, value);
 }
@@ -645,28 +673,26 @@ bool CCameraFX3::FPGADDRTest()
 
 // ---- SPI flash ----
 
-int CCameraFX3::WriteToSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request)
+OruStatus CCameraFX3::WriteToSPIFlash(uint8_t *data, uint32_t length, uint32_t address,
+                                      uint8_t request)
 {
     return SendCMD(request, 0, static_cast<uint16_t>(address / 256), false, data, length);
 }
 
-int CCameraFX3::ReadFromSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request)
+OruStatus CCameraFX3::ReadFromSPIFlash(uint8_t *data, uint32_t length, uint32_t address,
+                                       uint8_t request)
 {
     return SendCMD(request, 0, static_cast<uint16_t>(address / 256), true, data, length);
 }
 
-int CCameraFX3::EraseSectorOfSPIFlash(uint32_t sector, uint8_t request)
+OruStatus CCameraFX3::EraseSectorOfSPIFlash(uint32_t sector, uint8_t request)
 {
     const uint16_t wIndex = static_cast<uint16_t>(sector);
-    if (!SendCMD(request, 1, wIndex, false, nullptr, 0))
-        return 1;
-    for (;;) {
-        uint8_t busy = 0;
-        if (!SendCMD(request, 0, wIndex, true, &busy, 1))
-            return 1;
-        if (busy == 0)
-            return 0;
-    }
+    OruStatus result = SendCMD(request, 1, wIndex, false, nullptr, 0);
+    uint8_t busy = 1;
+    while (result && busy != 0)
+        result = SendCMD(request, 0, wIndex, true, &busy, 1);
+    return result;
 }
 
 // ---- Legacy USB2 controller firmware ----
@@ -773,21 +799,21 @@ int CCameraFX3::DownloadFw(uint8_t *image, uint32_t length, FX3_FWDWNLOAD_MEDIA_
     return FX3_FW_BAD_MEDIA;
 }
 
-int CCameraFX3::DownloadBufferToDevice(uint32_t address, uint16_t length, uint8_t *data,
+OruStatus CCameraFX3::DownloadBufferToDevice(uint32_t address, uint16_t length, uint8_t *data,
                                        uint8_t request)
 {
     return SendCMD(request, static_cast<uint16_t>(address & 0xFFFF),
                    static_cast<uint16_t>(address >> 16), false, data, length);
 }
 
-int CCameraFX3::UploadBufferFromDevice(uint32_t address, uint16_t length, uint8_t *data,
+OruStatus CCameraFX3::UploadBufferFromDevice(uint32_t address, uint16_t length, uint8_t *data,
                                        uint8_t request)
 {
     return SendCMD(request, static_cast<uint16_t>(address & 0xFFFF),
                    static_cast<uint16_t>(address >> 16), true, data, length);
 }
 
-int CCameraFX3::SetProgramEntry(uint8_t request, uint32_t address)
+OruStatus CCameraFX3::SetProgramEntry(uint8_t request, uint32_t address)
 {
     return SendCMD(request, static_cast<uint16_t>(address >> 16),
                    static_cast<uint16_t>(address & 0xFFFF), false, nullptr, 0);
@@ -799,8 +825,8 @@ int CCameraFX3::DownloadFwToRam(uint8_t *image, uint32_t length, uint8_t request
     const auto load = [&](const FX3ImageChunk &chunk) {
         uint8_t *const data = const_cast<uint8_t *>(chunk.pData);
         const auto size = static_cast<uint16_t>(chunk.ulLength);
-        int written = 0;
-        int read = 0;
+        OruStatus written = OruStatus::Ok();
+        OruStatus read = OruStatus::Ok();
         for (int pass = 0; pass < 3; ++pass) {
             written = DownloadBufferToDevice(chunk.ulAddress, size, data, request);
             memset(readBack, 0, size);
@@ -864,7 +890,7 @@ int CCameraFX3::DownloadBuftoSPIFLASH(uint8_t *image, uint32_t length, uint8_t e
 {
     const uint32_t sectors = (length + kSPISector - 1) / kSPISector;
     for (uint32_t sector = 0; sector < sectors; ++sector)
-        if (EraseSectorOfSPIFlash(sector, eraseRequest) != 0)
+        if (!EraseSectorOfSPIFlash(sector, eraseRequest))
             return FX3_FW_ERASE_FAILED;
     const uint32_t total = (length + kSPIPage - 1) / kSPIPage * kSPIPage;
     uint8_t buffer[kFx3Chunk];

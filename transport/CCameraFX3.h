@@ -1,8 +1,9 @@
 // The USB transport of one camera: its private libusb context and device
 // handle, the vendor control requests to the camera's USB controller, the FPGA
 // register map, SPI flash access and controller firmware download.
-// Every operation that moves data returns 1 for success and 0 for failure
-// unless stated otherwise; while the device is not open nothing is sent.
+// Every request returns its OruStatus unless stated otherwise: libusb's code
+// when USB failed, ORU_ERROR_CAMERA_CLOSED (nothing sent) while the device is
+// not open; a sequence of requests returns its first failure.
 // Thread safety: each control request, CloseDevice, ResetDevice and
 // ResetEndPoint holds the (recursive) transport lock; sequences of several
 // requests (read-modify-write, held register groups) are not atomic as a whole.
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "transport/OruStatus.h"
 #include "transport/PlatformShims.h"
 #include "transport/SectionLock.h"
 
@@ -76,41 +78,46 @@ public:
     // removed; it comes back as a new device.
     // Thread safety: any thread.
     bool IsRemoved() const { return m_bRemoved; }
+    // The last USB failure of a request or transfer made by the calling
+    // thread, of any camera; Ok when none. The exchange puts next in its
+    // place and returns it.
+    static OruStatus LastUsbFailure();
+    static OruStatus ExchangeLastUsbFailure(const OruStatus &next);
 
     // Request primitive. The short form sends a request without data (200 ms
     // time-out); the long form moves length bytes (low 16 bits) in the given
     // direction (500 ms time-out). Neither retries.
-    int SendCMD(uint8_t request);
-    int SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in, uint8_t *data,
+    OruStatus SendCMD(uint8_t request);
+    OruStatus SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in, uint8_t *data,
                 long length);
 
     // Camera and sensor registers. Reads zero the destination first, so a
     // failed read yields 0. 16-bit values arrive most significant byte first.
-    int WriteCameraRegister(uint16_t addr, uint16_t value);
-    int ReadCameraRegister(uint16_t addr, uint16_t *value);
-    int WriteCameraRegisterByte(uint16_t addr, uint8_t value);
-    int ReadCameraRegisterByte(uint16_t addr, uint8_t *value);
-    int WriteSONYREG(uint16_t addr, uint8_t value);
-    int ReadSONYREG(uint16_t addr, uint8_t *value);
+    OruStatus WriteCameraRegister(uint16_t addr, uint16_t value);
+    OruStatus ReadCameraRegister(uint16_t addr, uint16_t *value);
+    OruStatus WriteCameraRegisterByte(uint16_t addr, uint8_t value);
+    OruStatus ReadCameraRegisterByte(uint16_t addr, uint8_t *value);
+    OruStatus WriteSONYREG(uint16_t addr, uint8_t value);
+    OruStatus ReadSONYREG(uint16_t addr, uint8_t *value);
     // Read-modify-write of bits lowBit..highBit (inclusive); an empty range
     // writes the old value back.
-    int WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t highBit, uint16_t value);
+    OruStatus WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t highBit, uint16_t value);
 
     // FPGA registers. A failed read leaves *value as it was, which the
     // read-modify-write operations rely on to keep their shadows.
-    int WriteFPGAREG(uint16_t addr, uint16_t value);
-    int ReadFPGAREG(uint16_t addr, uint8_t *value);
+    OruStatus WriteFPGAREG(uint16_t addr, uint16_t value);
+    OruStatus ReadFPGAREG(uint16_t addr, uint8_t *value);
 
     // Identity and status.
-    int GetFirmwareVer(uint8_t *version);
-    int GetFirmwareVer();
-    int GetFPGAVer(uint16_t *version, uint8_t *digits);
-    int GetFPGAVer();
+    OruStatus GetFirmwareVer(uint8_t *version);
+    OruStatus GetFirmwareVer();
+    OruStatus GetFPGAVer(uint16_t *version, uint8_t *digits);
+    OruStatus GetFPGAVer();
     void GetFPGAVerVal(uint16_t *version, uint8_t *digits);
     bool IsUSB3Host();
-    int GetGPIFStatus(uint8_t *status);
-    int EnableGPIF32DQ(bool on);
-    int IsBootLoaderRunning();
+    OruStatus GetGPIFStatus(uint8_t *status);
+    OruStatus EnableGPIF32DQ(bool on);
+    OruStatus IsBootLoaderRunning();
 
     // Housekeeping: each reports whether the device is open.
     bool ResetEndPoint(uint8_t endpoint);
@@ -120,62 +127,62 @@ public:
     // FPGA control. Bit and field operations read the register into its
     // shadow, change it and write it back; multi-register values are written
     // least significant byte first inside an update hold (register 1).
-    int FPGAStart();
-    int FPGAStop();
-    int SetFPGAAsMaster(bool on);
-    int EnableFPGAWaitMode(bool on);
-    int EnableFPGATriggerMode(bool on);
-    int SetFPGAPatternSelect(bool on);
-    int EnableFPGADDR(bool on);
-    int EnableFPGADDRMultiFrameCache(bool on);
-    int EnableFPGATriggerSignal(bool on);
-    int EnableFPGAXHSStop(bool on);
-    int EnableFPGASensorReset(bool on);
-    int FPGABufReload();
-    int EnableLowPower(bool on);
-    int EnableWarm(bool on);
-    int EnableCfan(bool on);
-    int SelectExtTrigSource(bool on);
-    int SelectExtTrigExp(bool on);
-    int SelectExtTrigSoftMode(bool on);
-    int SelectExtTrigType(bool on);
-    int SelectExtTrigValidType(bool on);
-    int EnableExtSyncA(bool on);
-    int EnableExtSyncB(bool on);
-    int SelectExtSyncALevel(bool on);
-    int SelectExtSyncBLevel(bool on);
-    int SetFPGABinType(bool on);
-    int SetFPGAADCWidthOutputWidth(ADC_BIT adc, bool wide);
-    int SetFPGALVDSChannel(LVDS_CHANNEL channel);
-    int SetFPGABinMode(FPGA_BIN_MODE mode);
+    OruStatus FPGAStart();
+    OruStatus FPGAStop();
+    OruStatus SetFPGAAsMaster(bool on);
+    OruStatus EnableFPGAWaitMode(bool on);
+    OruStatus EnableFPGATriggerMode(bool on);
+    OruStatus SetFPGAPatternSelect(bool on);
+    OruStatus EnableFPGADDR(bool on);
+    OruStatus EnableFPGADDRMultiFrameCache(bool on);
+    OruStatus EnableFPGATriggerSignal(bool on);
+    OruStatus EnableFPGAXHSStop(bool on);
+    OruStatus EnableFPGASensorReset(bool on);
+    OruStatus FPGABufReload();
+    OruStatus EnableLowPower(bool on);
+    OruStatus EnableWarm(bool on);
+    OruStatus EnableCfan(bool on);
+    OruStatus SelectExtTrigSource(bool on);
+    OruStatus SelectExtTrigExp(bool on);
+    OruStatus SelectExtTrigSoftMode(bool on);
+    OruStatus SelectExtTrigType(bool on);
+    OruStatus SelectExtTrigValidType(bool on);
+    OruStatus EnableExtSyncA(bool on);
+    OruStatus EnableExtSyncB(bool on);
+    OruStatus SelectExtSyncALevel(bool on);
+    OruStatus SelectExtSyncBLevel(bool on);
+    OruStatus SetFPGABinType(bool on);
+    OruStatus SetFPGAADCWidthOutputWidth(ADC_BIT adc, bool wide);
+    OruStatus SetFPGALVDSChannel(LVDS_CHANNEL channel);
+    OruStatus SetFPGABinMode(FPGA_BIN_MODE mode);
     void FPGAReset();
 
-    int SetFPGAHBLK(uint16_t value);
-    int SetFPGAWidth(int width);
-    int SetFPGAVBLK(uint16_t value);
-    int SetFPGAHeight(int height);
-    int SetFPGAGain(int gain0, int gain1, int gain2, int gain3);
-    int SetFPGAVMAX(uint32_t value);
-    int SetFPGAHMAX(uint16_t value);
-    int SetFPGABandWidth(float percent);
-    int SetExtTrigExpTime(uint32_t value);
-    int SetExtSyncADelayTime(uint32_t value);
-    int SetExtSyncAKeepTime(uint32_t value);
-    int SetExtSyncBDelayTime(uint32_t value);
-    int SetExtSyncBKeepTime(uint32_t value);
-    int SetFPGABinDataLen(uint32_t words);
+    OruStatus SetFPGAHBLK(uint16_t value);
+    OruStatus SetFPGAWidth(int width);
+    OruStatus SetFPGAVBLK(uint16_t value);
+    OruStatus SetFPGAHeight(int height);
+    OruStatus SetFPGAGain(int gain0, int gain1, int gain2, int gain3);
+    OruStatus SetFPGAVMAX(uint32_t value);
+    OruStatus SetFPGAHMAX(uint16_t value);
+    OruStatus SetFPGABandWidth(float percent);
+    OruStatus SetExtTrigExpTime(uint32_t value);
+    OruStatus SetExtSyncADelayTime(uint32_t value);
+    OruStatus SetExtSyncAKeepTime(uint32_t value);
+    OruStatus SetExtSyncBDelayTime(uint32_t value);
+    OruStatus SetExtSyncBKeepTime(uint32_t value);
+    OruStatus SetFPGABinDataLen(uint32_t words);
 
-    int SetFPGACoolPower(int power);
-    int SetFPGAHeaterPowerPercent(uint8_t percent);
-    int SetExtendIOValue(uint8_t value);
+    OruStatus SetFPGACoolPower(int power);
+    OruStatus SetFPGAHeaterPowerPercent(uint8_t percent);
+    OruStatus SetExtendIOValue(uint8_t value);
 
     bool FPGADDRTest();
 
     // SPI flash: byte addresses, 256-byte pages, 64 KiB sectors.
-    int WriteToSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request);
-    int ReadFromSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request);
-    // Returns 0 once the sector reads erased, 1 when a transfer failed.
-    int EraseSectorOfSPIFlash(uint32_t sector, uint8_t request);
+    OruStatus WriteToSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request);
+    OruStatus ReadFromSPIFlash(uint8_t *data, uint32_t length, uint32_t address, uint8_t request);
+    // Success once the sector reads erased.
+    OruStatus EraseSectorOfSPIFlash(uint32_t sector, uint8_t request);
 
     // Legacy USB2 controller: boot EEPROM refresh through the loader firmware.
     bool UpdateFW(uint8_t *image, long length);
@@ -188,9 +195,11 @@ public:
     int DownloadFwToRam(uint8_t *image, uint32_t length, uint8_t request);
     int DownloadBuftoI2CE2PROM(uint8_t *image, uint32_t length, uint8_t request);
     int DownloadBuftoSPIFLASH(uint8_t *image, uint32_t length, uint8_t eraseRequest);
-    int DownloadBufferToDevice(uint32_t address, uint16_t length, uint8_t *data, uint8_t request);
-    int UploadBufferFromDevice(uint32_t address, uint16_t length, uint8_t *data, uint8_t request);
-    int SetProgramEntry(uint8_t request, uint32_t address);
+    OruStatus DownloadBufferToDevice(uint32_t address, uint16_t length, uint8_t *data,
+                                     uint8_t request);
+    OruStatus UploadBufferFromDevice(uint32_t address, uint16_t length, uint8_t *data,
+                                     uint8_t request);
+    OruStatus SetProgramEntry(uint8_t request, uint32_t address);
 
     // Bulk-in frames, pipelined: the transfers of one frame are submitted at
     // once (up to the in-flight limit) and waited for in order. initAsyncXfer
@@ -288,7 +297,8 @@ protected:
     libusb_transfer **m_ppStepXfer;
     int *m_piStepXferDone;         // per step transfer, its user data
 
-    // Passes a libusb result on, noting a device that has gone.
+    // Passes a libusb result on, noting a device that has gone and, for the
+    // calling thread, the failure.
     int NoteResult(int result);
 
 private:
@@ -304,11 +314,11 @@ private:
     void FreeAsyncXferTables();
     void FreeStepXferTables(int count);
 
-    int UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits, uint8_t setBits);
-    int SetFPGABit(const FPGABit &field, bool on);
+    OruStatus UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits, uint8_t setBits);
+    OruStatus SetFPGABit(const FPGABit &field, bool on);
     uint8_t *FPGAShadow(uint16_t addr);
-    int WriteFPGARegGroup(uint16_t firstAddr, const uint16_t *values, int count);
-    int WriteFPGAValue(uint16_t firstAddr, uint32_t value, int bytes);
+    OruStatus WriteFPGARegGroup(uint16_t firstAddr, const uint16_t *values, int count);
+    OruStatus WriteFPGAValue(uint16_t firstAddr, uint32_t value, int bytes);
     void LoadEEPROMLoader();
     bool WriteEEPROMVerified(const uint8_t *image, long length);
 };

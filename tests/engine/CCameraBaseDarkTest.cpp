@@ -191,11 +191,11 @@ protected:
         Bytes dark = RandomBytes(kSide * kSide, 3);
         const std::string path = File("valid.bmp");
         EXPECT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
-        EXPECT_EQ(camera->LoadBMPFromFile(const_cast<char *>(path.c_str())), 1);
+        EXPECT_EQ(camera->LoadBMPFromFile(const_cast<char *>(path.c_str())), ORU_SUCCESS);
         return dark;
     }
 
-    int Load(const std::string &path)
+    ORU_ERROR_CODE Load(const std::string &path)
     {
         return camera->LoadBMPFromFile(const_cast<char *>(path.c_str()));
     }
@@ -224,24 +224,23 @@ TEST_F(DarkBitmapTest, RefusesMismatchedOrDamagedFilesAndKeepsTheCurrentDark)
     struct Case {
         const char *name;
         void (*damage)(Bytes &);
-        int result;
     };
     const Case cases[] = {
-        {"16 bits per pixel", [](Bytes &b) { b[28] = 16; }, 0},
-        {"one pixel narrower", [](Bytes &b) { PutLE32(b, 18, kSide - 1); }, 7},
-        {"one row taller", [](Bytes &b) { PutLE32(b, 22, kSide + 1); }, 7},
-        {"top-down rows", [](Bytes &b) { PutLE32(b, 22, uint32_t(-kSide)); }, 7},
-        {"not a bitmap", [](Bytes &b) { b[1] = 'X'; }, 0},
-        {"cut inside the header", [](Bytes &b) { b.resize(30); }, 0},
-        {"pixel data beyond the file", [](Bytes &b) { PutLE32(b, 10, uint32_t(b.size()) + 16); }, 0},
-        {"run-length compressed", [](Bytes &b) { b[30] = 1; }, 0},
-        {"short pixel block", [](Bytes &b) { b.resize(b.size() - 100); }, 7},
+        {"16 bits per pixel", [](Bytes &b) { b[28] = 16; }},
+        {"one pixel narrower", [](Bytes &b) { PutLE32(b, 18, kSide - 1); }},
+        {"one row taller", [](Bytes &b) { PutLE32(b, 22, kSide + 1); }},
+        {"top-down rows", [](Bytes &b) { PutLE32(b, 22, uint32_t(-kSide)); }},
+        {"not a bitmap", [](Bytes &b) { b[1] = 'X'; }},
+        {"cut inside the header", [](Bytes &b) { b.resize(30); }},
+        {"pixel data beyond the file", [](Bytes &b) { PutLE32(b, 10, uint32_t(b.size()) + 16); }},
+        {"run-length compressed", [](Bytes &b) { b[30] = 1; }},
+        {"short pixel block", [](Bytes &b) { b.resize(b.size() - 100); }},
     };
     for (const Case &c : cases) {
         Bytes damaged = valid;
         c.damage(damaged);
         WriteFile(File("damaged.bmp"), damaged);
-        EXPECT_EQ(Load(File("damaged.bmp")), c.result) << c.name;
+        EXPECT_EQ(Load(File("damaged.bmp")), ORU_ERROR_INVALID_FILEFORMAT) << c.name;
         EXPECT_TRUE(camera->m_bCutDark) << c.name;
         EXPECT_EQ(camera->GetDarkFrame().Frame(), dark) << c.name;
     }
@@ -250,7 +249,7 @@ TEST_F(DarkBitmapTest, RefusesMismatchedOrDamagedFilesAndKeepsTheCurrentDark)
 TEST_F(DarkBitmapTest, MissingFileSwitchesSubtractionOff)
 {
     LoadValidDark();
-    EXPECT_EQ(Load(File("missing.bmp")), 6);
+    EXPECT_EQ(Load(File("missing.bmp")), ORU_ERROR_INVALID_PATH);
     EXPECT_FALSE(camera->m_bCutDark);
     EXPECT_TRUE(camera->GetDarkFrame().Frame().empty());
     EXPECT_TRUE(camera->GetDarkFrame().Adjusted().empty());
@@ -336,7 +335,7 @@ TEST_F(DarkBitmapTest, SubtractsTheDarkCutToTheRegionOfInterest)
             dark[size_t(y) * kSide + x] = uint8_t((3 * x + y) % 60);
     const std::string path = File("dark.bmp");
     ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
-    ASSERT_EQ(Load(path), 1);
+    ASSERT_EQ(Load(path), ORU_SUCCESS);
 
     for (const Case &c : cases) {
         camera->SetExp(c.exposureUs, c.autoExp);
@@ -369,7 +368,7 @@ TEST_F(DarkBitmapTest, HardwareBinAveragesOrSumsTheDark)
         Bytes dark(size_t(kSide) * kSide, 201);
         const std::string path = File("flat.bmp");
         ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
-        ASSERT_EQ(Load(path), 1);
+        ASSERT_EQ(Load(path), ORU_SUCCESS);
         camera->SetResolution(kSide / 2, kSide / 2, 2, IMAGE_TYPE_8BIT);
         ASSERT_EQ(camera->GetDarkFrame().AdjustedWidth(), kSide / 2);
         ASSERT_EQ(camera->GetDarkFrame().AdjustedHeight(), kSide / 2);
@@ -551,7 +550,7 @@ TEST_F(DarkBitmapTest, HotPixelsOfTheDarkTakeTheirNeighboursMean)
     dark[31 * kSide + 31] = 40; // not
     const std::string path = File("hot.bmp");
     ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
-    ASSERT_EQ(Load(path), 1);
+    ASSERT_EQ(Load(path), ORU_SUCCESS);
     ASSERT_EQ(camera->GetDarkFrame().HotList().size(), 1u);
     Bytes frame = RandomBytes(size_t(kSide) * kSide, 5);
     std::memcpy(camera->m_pImgBuf, frame.data(), frame.size());
@@ -571,7 +570,7 @@ TEST_F(DarkHotListRaceTest, RepairAndAnRoiChangeTakeTheListWithItsSize)
     dark[30 * kSide + 30] = 50;
     const std::string path = File("hot.bmp");
     ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
-    ASSERT_EQ(Load(path), 1);
+    ASSERT_EQ(Load(path), ORU_SUCCESS);
     std::atomic<bool> done{false};
     std::thread readOut([&] {
         while (!done)

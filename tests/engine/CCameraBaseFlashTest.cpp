@@ -148,7 +148,7 @@ TEST_F(FlashTest, SavedMapHoldsThePixelsOfTheDarkAboveItsMean)
     dark[9 * kSide + 9] = 40;
     const std::string path = home.path() + "/dark.bmp";
     ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
-    ASSERT_EQ(camera->LoadBMPFromFile(const_cast<char *>(path.c_str())), 1);
+    ASSERT_EQ(camera->LoadBMPFromFile(const_cast<char *>(path.c_str())), ORU_SUCCESS);
     ASSERT_TRUE(camera->SaveHPCTable());
     EXPECT_FALSE(PageWrites().empty());
 

@@ -29,7 +29,7 @@ TEST_F(FPGARegisterMapTest, MultiRegisterValuesAndClamps)
 {
     struct Case {
         std::string name;
-        std::function<int(CCameraFX3 &)> call;
+        std::function<OruStatus(CCameraFX3 &)> call;
         std::vector<std::pair<uint16_t, uint16_t>> writes;
     };
     const std::vector<Case> cases = {
@@ -74,7 +74,7 @@ TEST_F(FPGARegisterMapTest, MultiRegisterValuesAndClamps)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         sim_->clearRequests();
-        EXPECT_EQ(c.call(camera_), 1);
+        EXPECT_TRUE(c.call(camera_));
         EXPECT_EQ(Sent(oru_sim::kWriteFpgaRegister), c.writes);
         EXPECT_TRUE(Sent(oru_sim::kReadFpgaRegister).empty());
     }
@@ -84,7 +84,7 @@ TEST_F(FPGARegisterMapTest, BitOperationsReadModifyWrite)
 {
     struct Case {
         std::string name;
-        std::function<int(CCameraFX3 &)> call;
+        std::function<OruStatus(CCameraFX3 &)> call;
         uint8_t reg, before, after;
     };
     const std::vector<Case> cases = {
@@ -130,7 +130,7 @@ TEST_F(FPGARegisterMapTest, BitOperationsReadModifyWrite)
         SCOPED_TRACE(c.name);
         sim_->setFpgaRegister(c.reg, c.before);
         sim_->clearRequests();
-        EXPECT_EQ(c.call(camera_), 1);
+        EXPECT_TRUE(c.call(camera_));
         EXPECT_EQ(sim_->fpgaRegister(c.reg), c.after);
         const auto log = sim_->requests();
         ASSERT_EQ(log.size(), 2u);
@@ -144,10 +144,10 @@ TEST_F(FPGARegisterMapTest, FailedReadKeepsShadowAndResetWritesShadowWithoutRead
 {
     Plug();
     sim_->setFpgaRegister(0, 0x20);
-    ASSERT_EQ(camera_.FPGAStop(), 1); // shadow now 0x30
+    ASSERT_TRUE(camera_.FPGAStop()); // shadow now 0x30
     sim_->setFpgaRegister(0, 0x00);
     sim_->failNextRequests(1, FailureKind::Stall, oru_sim::kReadFpgaRegister);
-    EXPECT_EQ(camera_.EnableFPGAWaitMode(true), 1);
+    EXPECT_TRUE(camera_.EnableFPGAWaitMode(true));
     EXPECT_EQ(sim_->fpgaRegister(0), 0x70) << "the write must build on the kept shadow";
 
     sim_->clearRequests();

@@ -16,29 +16,29 @@ TEST_F(FX3RequestTest, CameraRegisterReplyIsBigEndianAndFailedReadYieldsZero)
     Plug();
     sim_->setCameraRegister(0x3012, 0x1234);
     uint16_t value = 0xFFFF;
-    EXPECT_EQ(camera_.ReadCameraRegister(0x3012, &value), 1);
+    EXPECT_TRUE(camera_.ReadCameraRegister(0x3012, &value));
     EXPECT_EQ(value, 0x1234);
 
     sim_->failNextRequests(1, FailureKind::Stall);
     value = 0xFFFF;
-    EXPECT_EQ(camera_.ReadCameraRegister(0x3012, &value), 0);
+    EXPECT_EQ(camera_.ReadCameraRegister(0x3012, &value).LibusbCode(), LIBUSB_ERROR_PIPE);
     EXPECT_EQ(value, 0);
 }
 
 TEST_F(FX3RequestTest, RegisterWritesReachTheirSpaces)
 {
     Plug();
-    EXPECT_EQ(camera_.WriteCameraRegister(0x3012, 0xBEEF), 1);
-    EXPECT_EQ(camera_.WriteSONYREG(0x3000, 0x5A), 1);
-    EXPECT_EQ(camera_.WriteFPGAREG(38, 0x77), 1);
+    EXPECT_TRUE(camera_.WriteCameraRegister(0x3012, 0xBEEF));
+    EXPECT_TRUE(camera_.WriteSONYREG(0x3000, 0x5A));
+    EXPECT_TRUE(camera_.WriteFPGAREG(38, 0x77));
     EXPECT_EQ(sim_->cameraRegister(0x3012), 0xBEEF);
     EXPECT_EQ(sim_->sensorRegister(0x3000), 0x5A);
     EXPECT_EQ(sim_->fpgaRegister(38), 0x77);
 
     uint8_t byte = 0;
-    EXPECT_EQ(camera_.ReadSONYREG(0x3000, &byte), 1);
+    EXPECT_TRUE(camera_.ReadSONYREG(0x3000, &byte));
     EXPECT_EQ(byte, 0x5A);
-    EXPECT_EQ(camera_.ReadFPGAREG(38, &byte), 1);
+    EXPECT_TRUE(camera_.ReadFPGAREG(38, &byte));
     EXPECT_EQ(byte, 0x77);
 }
 
@@ -62,7 +62,7 @@ TEST_F(FX3RequestTest, CameraRegisterBitFieldWrite)
         SCOPED_TRACE(testing::Message() << "lowBit " << int(c.lowBit) << " highBit " << int(c.highBit));
         sim_->setCameraRegister(0x0100, c.old);
         sim_->clearRequests();
-        EXPECT_EQ(camera_.WriteCameraRegister_B(0x0100, c.lowBit, c.highBit, c.value), 1);
+        EXPECT_TRUE(camera_.WriteCameraRegister_B(0x0100, c.lowBit, c.highBit, c.value));
         EXPECT_EQ(sim_->cameraRegister(0x0100), c.written);
         EXPECT_EQ(Sent(oru_sim::kReadCameraRegister).size(), 1u);
     }
@@ -83,9 +83,9 @@ TEST_F(FX3RequestTest, FirmwareVersionFromReply)
         config.firmwareTag = c.tag;
         config.firmwareVersion = c.version;
         Plug(config);
-        EXPECT_EQ(camera_.GetFirmwareVer(camera_.FirmwareVersionField()), 1);
+        EXPECT_TRUE(camera_.GetFirmwareVer(camera_.FirmwareVersionField()));
         EXPECT_EQ(camera_.FirmwareVersion(), c.stored);
-        EXPECT_EQ(camera_.GetFirmwareVer(), 1);
+        EXPECT_TRUE(camera_.GetFirmwareVer());
         camera_.CloseDevice();
         bus_.unplug(*sim_);
     }
@@ -95,9 +95,9 @@ TEST_F(FX3RequestTest, FailedFirmwareVersionReadStores0x10AndFails)
 {
     Plug();
     sim_->failNextRequests(2, FailureKind::Stall, oru_sim::kFirmwareVersion);
-    EXPECT_EQ(camera_.GetFirmwareVer(camera_.FirmwareVersionField()), 0);
+    EXPECT_FALSE(camera_.GetFirmwareVer(camera_.FirmwareVersionField()));
     EXPECT_EQ(camera_.FirmwareVersion(), 0x10);
-    EXPECT_EQ(camera_.GetFirmwareVer(), 0);
+    EXPECT_FALSE(camera_.GetFirmwareVer());
 }
 
 TEST_F(FX3RequestTest, FPGAVersionInBothLayouts)
@@ -117,11 +117,11 @@ TEST_F(FX3RequestTest, FPGAVersionInBothLayouts)
         Plug(config);
         uint16_t version = 0;
         uint8_t digits[4] = {};
-        EXPECT_EQ(camera_.GetFPGAVer(&version, digits), 1);
+        EXPECT_TRUE(camera_.GetFPGAVer(&version, digits));
         EXPECT_EQ(version, c.version);
         EXPECT_EQ(std::vector<uint8_t>(digits, digits + 4), (std::vector<uint8_t>{1, 2, 3, 4}));
 
-        EXPECT_EQ(camera_.GetFPGAVer(), 1);
+        EXPECT_TRUE(camera_.GetFPGAVer());
         uint16_t stored = 0;
         uint8_t storedDigits[4] = {};
         camera_.GetFPGAVerVal(&stored, storedDigits);
@@ -146,35 +146,35 @@ TEST_F(FX3RequestTest, HostTypeGPIFAndBootLoaderProbe)
     Plug(config);
     EXPECT_TRUE(camera_.IsUSB3Host());
     uint8_t status = 0;
-    EXPECT_EQ(camera_.GetGPIFStatus(&status), 1);
+    EXPECT_TRUE(camera_.GetGPIFStatus(&status));
     EXPECT_EQ(status, 0x07);
-    EXPECT_EQ(camera_.EnableGPIF32DQ(true), 1);
+    EXPECT_TRUE(camera_.EnableGPIF32DQ(true));
     EXPECT_TRUE(sim_->gpif32BitBus());
-    EXPECT_EQ(camera_.EnableGPIF32DQ(false), 1);
+    EXPECT_TRUE(camera_.EnableGPIF32DQ(false));
     EXPECT_FALSE(sim_->gpif32BitBus());
     // The camera firmware does not serve the boot loader's request.
-    EXPECT_EQ(camera_.IsBootLoaderRunning(), 0);
+    EXPECT_FALSE(camera_.IsBootLoaderRunning());
     camera_.CloseDevice();
     bus_.unplug(*sim_);
 
     CameraConfig bootLoader = CameraConfig::usb3Camera(0x00F3);
     bootLoader.controller = oru_sim::ControllerKind::FX3BootLoader;
     Plug(bootLoader);
-    EXPECT_EQ(camera_.IsBootLoaderRunning(), 1);
+    EXPECT_TRUE(camera_.IsBootLoaderRunning());
 }
 
 TEST_F(FX3RequestTest, ShortCommandAndHousekeeping)
 {
     Plug();
-    EXPECT_EQ(camera_.SendCMD(oru_sim::kStartStreaming), 1);
+    EXPECT_TRUE(camera_.SendCMD(oru_sim::kStartStreaming));
     EXPECT_TRUE(sim_->streaming());
-    EXPECT_EQ(camera_.SendCMD(oru_sim::kStopStreaming), 1);
+    EXPECT_TRUE(camera_.SendCMD(oru_sim::kStopStreaming));
     EXPECT_FALSE(sim_->streaming());
     EXPECT_TRUE(camera_.ResetEndPoint(0x81));
     EXPECT_TRUE(camera_.SetXferSize(0x100000));
     EXPECT_TRUE(camera_.ResetDevice());
     EXPECT_EQ(sim_->deviceResets(), 1);
-    EXPECT_EQ(camera_.SendCMD(oru_sim::kStopStreaming), 1) << "handle must stay usable after reset";
+    EXPECT_TRUE(camera_.SendCMD(oru_sim::kStopStreaming)) << "handle must stay usable after reset";
 }
 
 TEST_F(FX3RequestTest, ClosedCameraSendsNothingAndFails)
@@ -185,25 +185,29 @@ TEST_F(FX3RequestTest, ClosedCameraSendsNothingAndFails)
     uint8_t image[64] = {'C', 'Y'};
     uint16_t word = 0xFFFF;
     uint8_t byte = 0xFF;
+    // A request reports the camera closed; the others, that they failed.
+    const auto failed = [](const OruStatus &status) {
+        return status.Code() == ORU_ERROR_CAMERA_CLOSED ? 0 : 1;
+    };
     const std::vector<std::pair<std::string, std::function<int()>>> calls = {
-        {"SendCMD short", [&] { return camera_.SendCMD(oru_sim::kStartStreaming); }},
-        {"SendCMD long", [&] { return camera_.SendCMD(0xA6, 1, 2, false, nullptr, 0); }},
-        {"ReadCameraRegister", [&] { return camera_.ReadCameraRegister(1, &word) + word; }},
-        {"ReadSONYREG", [&] { return camera_.ReadSONYREG(1, &byte) + byte; }},
-        {"WriteCameraRegister_B", [&] { return camera_.WriteCameraRegister_B(1, 0, 3, 5); }},
-        {"WriteFPGAREG", [&] { return camera_.WriteFPGAREG(38, 1); }},
-        {"GetFirmwareVer", [&] { return camera_.GetFirmwareVer(); }},
-        {"GetFPGAVer", [&] { return camera_.GetFPGAVer(); }},
+        {"SendCMD short", [&] { return failed(camera_.SendCMD(oru_sim::kStartStreaming)); }},
+        {"SendCMD long", [&] { return failed(camera_.SendCMD(0xA6, 1, 2, false, nullptr, 0)); }},
+        {"ReadCameraRegister", [&] { return failed(camera_.ReadCameraRegister(1, &word)) + word; }},
+        {"ReadSONYREG", [&] { return failed(camera_.ReadSONYREG(1, &byte)) + byte; }},
+        {"WriteCameraRegister_B",
+         [&] { return failed(camera_.WriteCameraRegister_B(1, 0, 3, 5)); }},
+        {"WriteFPGAREG", [&] { return failed(camera_.WriteFPGAREG(38, 1)); }},
+        {"GetFirmwareVer", [&] { return failed(camera_.GetFirmwareVer()); }},
+        {"GetFPGAVer", [&] { return failed(camera_.GetFPGAVer()); }},
         {"IsUSB3Host", [&] { return int(camera_.IsUSB3Host()); }},
-        {"GetGPIFStatus", [&] { return camera_.GetGPIFStatus(&byte) + byte; }},
+        {"GetGPIFStatus", [&] { return failed(camera_.GetGPIFStatus(&byte)) + byte; }},
         {"ResetEndPoint", [&] { return int(camera_.ResetEndPoint(0x81)); }},
         {"ResetDevice", [&] { return int(camera_.ResetDevice()); }},
         {"SetXferSize", [&] { return int(camera_.SetXferSize(1)); }},
-        {"SetFPGAWidth", [&] { return camera_.SetFPGAWidth(640); }},
-        {"EnableCfan", [&] { return camera_.EnableCfan(true); }},
-        {"WriteToSPIFlash", [&] { return camera_.WriteToSPIFlash(image, 64, 0, 0xC2); }},
-        {"EraseSectorOfSPIFlash (1 = failed)",
-         [&] { return 1 - camera_.EraseSectorOfSPIFlash(0, 0xC4); }},
+        {"SetFPGAWidth", [&] { return failed(camera_.SetFPGAWidth(640)); }},
+        {"EnableCfan", [&] { return failed(camera_.EnableCfan(true)); }},
+        {"WriteToSPIFlash", [&] { return failed(camera_.WriteToSPIFlash(image, 64, 0, 0xC2)); }},
+        {"EraseSectorOfSPIFlash", [&] { return failed(camera_.EraseSectorOfSPIFlash(0, 0xC4)); }},
         {"UpdateFW", [&] { return int(camera_.UpdateFW(image, sizeof image)); }},
         {"DownloadFw", [&] { return int(camera_.DownloadFw(image, 64, FX3_MEDIA_RAM) == 0); }},
     };
@@ -217,10 +221,10 @@ TEST_F(FX3RequestTest, UnpluggedCameraFailsEveryRequest)
     Plug();
     bus_.unplug(*sim_);
     uint16_t word = 0xFFFF;
-    EXPECT_EQ(camera_.ReadCameraRegister(0x3012, &word), 0);
+    EXPECT_FALSE(camera_.ReadCameraRegister(0x3012, &word));
     EXPECT_EQ(word, 0);
-    EXPECT_EQ(camera_.WriteFPGAREG(38, 1), 0);
-    EXPECT_EQ(camera_.GetFirmwareVer(), 0);
+    EXPECT_EQ(camera_.WriteFPGAREG(38, 1).LibusbCode(), LIBUSB_ERROR_NO_DEVICE);
+    EXPECT_FALSE(camera_.GetFirmwareVer());
     EXPECT_FALSE(camera_.IsUSB3Host());
     EXPECT_TRUE(sim_->requests().empty());
 }
