@@ -345,10 +345,10 @@ ORU_ERROR_CODE ORUGetGainOffset(int id, int *offset_highest_dr, int *offset_unit
     return CameraCall(id, kLockGainOffset, [=](CCameraBase *camera) {
         if (AnyNull(offset_highest_dr, offset_unity_gain, gain_lowest_rn, offset_lowest_rn))
             return ORU_ERROR_GENERAL_ERROR;
-        *offset_highest_dr = camera->m_iGainOffsetRef[0];
-        *offset_unity_gain = camera->m_iGainOffsetRef[1];
-        *gain_lowest_rn = camera->m_iGainOffsetRef[3];
-        *offset_lowest_rn = camera->m_iGainOffsetRef[4];
+        *offset_highest_dr = camera->Model().m_iGainOffsetRef[0];
+        *offset_unity_gain = camera->Model().m_iGainOffsetRef[1];
+        *gain_lowest_rn = camera->Model().m_iGainOffsetRef[3];
+        *offset_lowest_rn = camera->Model().m_iGainOffsetRef[4];
         return ORU_SUCCESS;
     });
 }
@@ -360,9 +360,9 @@ ORU_ERROR_CODE ORUGetLMHGainOffset(int id, int *low_gain, int *medium_gain, int 
         if (AnyNull(low_gain, medium_gain, high_gain, high_offset))
             return ORU_ERROR_GENERAL_ERROR;
         *low_gain = 0;
-        *medium_gain = camera->m_iGainOffsetRef[2];
-        *high_gain = camera->m_iGainOffsetRef[3];
-        *high_offset = camera->m_iGainOffsetRef[4];
+        *medium_gain = camera->Model().m_iGainOffsetRef[2];
+        *high_gain = camera->Model().m_iGainOffsetRef[3];
+        *high_offset = camera->Model().m_iGainOffsetRef[4];
         return ORU_SUCCESS;
     });
 }

@@ -140,7 +140,8 @@ CCameraCool &Cooled(CCameraBase &camera)
 const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
     {"Gain", "Gain", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iGainMax, c.m_Limits.iGainMin, c.m_Limits.iGainDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iGainMax, c.Model().m_Limits.iGainMin,
+                       c.Model().m_Limits.iGainDefault);
      },
      [](CCameraBase &c, bool *autoOn) -> long { return c.GetGain(autoOn); },
      [](CCameraBase &c, long value, bool autoOn) {
@@ -148,7 +149,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"Exposure", "Exposure Time(us)", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.lExpMax, c.m_Limits.lExpMin, c.m_Limits.lExpDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.lExpMax, c.Model().m_Limits.lExpMin,
+                       c.Model().m_Limits.lExpDefault);
      },
      [](CCameraBase &c, bool *autoOn) -> long {
          *autoOn = c.m_bAutoExp;
@@ -170,14 +172,15 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"Gamma", "Gamma", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iGammaMax, c.m_Limits.iGammaMin,
-                       c.m_Limits.iGammaDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iGammaMax, c.Model().m_Limits.iGammaMin,
+                       c.Model().m_Limits.iGammaDefault);
      },
      [](CCameraBase &c, bool *) -> long { return c.GetGamma(); },
      [](CCameraBase &c, long value, bool) { return c.SetGamma(static_cast<int>(value)); }},
     {"WB_R", "White balance: Red component", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iWBMax, c.m_Limits.iWBMin, c.m_Limits.iWBRDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iWBMax, c.Model().m_Limits.iWBMin,
+                       c.Model().m_Limits.iWBRDefault);
      },
      [](CCameraBase &c, bool *autoOn) -> long {
          *autoOn = c.m_bAutoWB;
@@ -189,7 +192,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"WB_B", "White balance: Blue component", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iWBMax, c.m_Limits.iWBMin, c.m_Limits.iWBBDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iWBMax, c.Model().m_Limits.iWBMin,
+                       c.Model().m_Limits.iWBBDefault);
      },
      [](CCameraBase &c, bool *autoOn) -> long {
          *autoOn = c.m_bAutoWB;
@@ -201,16 +205,16 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"Offset", "offset", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iOffsetMax, c.m_Limits.iOffsetMin,
-                       c.m_Limits.iOffsetDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iOffsetMax, c.Model().m_Limits.iOffsetMin,
+                       c.Model().m_Limits.iOffsetDefault);
      },
      [](CCameraBase &c, bool *) -> long { return c.m_iOffset; },
      [](CCameraBase &c, long value, bool) { return c.SetBrightness(static_cast<int>(value)); }},
     {"BandWidth", "The total data transfer rate percentage", 0, 0, 50, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iBandwidthMax, c.m_Limits.iBandwidthMin,
+         SetCapsLimits(caps, c.Model().m_Limits.iBandwidthMax, c.Model().m_Limits.iBandwidthMin,
                        caps->default_value);
-         caps->supports_auto = ToOruBool(c.m_Caps.bAutoBandwidth);
+         caps->supports_auto = ToOruBool(c.Model().m_Caps.bAutoBandwidth);
      },
      [](CCameraBase &c, bool *autoOn) -> long {
          *autoOn = c.m_bAutoBandwidth;
@@ -237,8 +241,9 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"AutoExpMaxGain", "Auto exposure maximum gain value", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iGainMax, c.m_Limits.iGainMin,
-                       (static_cast<int64_t>(c.m_Limits.iGainMax) + c.m_Limits.iGainMin) / 2);
+         SetCapsLimits(
+             caps, c.Model().m_Limits.iGainMax, c.Model().m_Limits.iGainMin,
+             (static_cast<int64_t>(c.Model().m_Limits.iGainMax) + c.Model().m_Limits.iGainMin) / 2);
      },
      [](CCameraBase &c, bool *) -> long { return c.m_iAutoMaxGain; },
      [](CCameraBase &c, long value, bool) {
@@ -248,8 +253,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
     {"AutoExpMaxExpMS", "Auto exposure maximum exposure value(unit ms)", 0, 1, 100, false, true,
      false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         caps->max_value = c.m_Limits.lExpMax < kAutoExpMsCapUs
-                               ? Saturate32(c.m_Limits.lExpMax / 1000)
+         caps->max_value = c.Model().m_Limits.lExpMax < kAutoExpMsCapUs
+                               ? Saturate32(c.Model().m_Limits.lExpMax / 1000)
                                : kAutoExpMsCap;
      },
      [](CCameraBase &c, bool *) -> long { return c.m_iAutoMaxExpMs; },
@@ -257,8 +262,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
          c.SetAutoPara(c.m_iAutoMaxGain, static_cast<int>(value), c.m_iAutoTargetBrightness);
          return true;
      }},
-    {"AutoExpTargetBrightness", "Auto exposure target brightness value", 160, 50, 100, false,
-     true, false, nullptr, [](CCameraBase &c, bool *) -> long { return c.m_iAutoTargetBrightness; },
+    {"AutoExpTargetBrightness", "Auto exposure target brightness value", 160, 50, 100, false, true,
+     false, nullptr, [](CCameraBase &c, bool *) -> long { return c.m_iAutoTargetBrightness; },
      [](CCameraBase &c, long value, bool) {
          c.SetAutoPara(c.m_iAutoMaxGain, c.m_iAutoMaxExpMs, static_cast<int>(value));
          return true;
@@ -270,8 +275,7 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      [](CCameraBase &c, bool *) -> long { return c.m_bHighSpeed; },
      [](CCameraBase &c, long value, bool) { return c.SetHighSpeedMode(value >= 1); }},
     {"CoolPowerPerc", "Cooler power percent", 100, 0, 0, false, false, true, nullptr,
-     [](CCameraBase &c, bool *) { return static_cast<long>(Cooled(c).m_fCoolPowerPerc); },
-     nullptr},
+     [](CCameraBase &c, bool *) { return static_cast<long>(Cooled(c).m_fCoolPowerPerc); }, nullptr},
     {"TargetTemp", "Target temperature(cool camera only)", 30, -40, 0, false, true, true, nullptr,
      [](CCameraBase &c, bool *) -> long { return Cooled(c).m_iTargetTemp; },
      [](CCameraBase &c, long value, bool) {
@@ -286,8 +290,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
              Cooled(c).SetPowerPerc(0.0f);
          return true;
      }},
-    {"MonoBin", "bin R G G B to one pixel for color camera, color will loss", 1, 0, 0, false,
-     true, false, nullptr, [](CCameraBase &c, bool *) -> long { return c.GetMonoBin(); },
+    {"MonoBin", "bin R G G B to one pixel for color camera, color will loss", 1, 0, 0, false, true,
+     false, nullptr, [](CCameraBase &c, bool *) -> long { return c.GetMonoBin(); },
      [](CCameraBase &c, long value, bool) {
          c.SetMonoBin(value >= 1);
          return true;
@@ -300,7 +304,7 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"PatternAdjust", "make brightness accordant", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iPatternMax, c.m_Limits.iPatternMin,
+         SetCapsLimits(caps, c.Model().m_Limits.iPatternMax, c.Model().m_Limits.iPatternMin,
                        caps->default_value);
      },
      [](CCameraBase &c, bool *) -> long { return c.m_iPattern; },
@@ -308,8 +312,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
          c.SetPattern(static_cast<int>(value));
          return true;
      }},
-    {"AntiDewHeater", "turn on/off anti dew heater(cool camera only)", 1, 0, 0, false, true,
-     true, nullptr, [](CCameraBase &c, bool *) -> long { return Cooled(c).GetLensHeat(); },
+    {"AntiDewHeater", "turn on/off anti dew heater(cool camera only)", 1, 0, 0, false, true, true,
+     nullptr, [](CCameraBase &c, bool *) -> long { return Cooled(c).GetLensHeat(); },
      [](CCameraBase &c, long value, bool) {
          Cooled(c).SetLensHeat(value > 0);
          return true;
@@ -317,11 +321,7 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
 };
 
 CCameraBase::CCameraBase()
-    : m_szDevicePath(), m_szCameraName(""), m_szModelKey(""), m_iMaxWidth(0), m_iMaxHeight(0),
-      m_dPixelSize(0.0), m_iBitDepth(0), m_iBayerPattern(0), m_fElecPerADU(0.0f),
-      m_bUSB3Camera(false), m_SupportedBins{1}, m_Caps(), m_Limits(), m_iGainOffsetRef(),
-      m_iTempSensorType(0), m_iCoolerDriveKind(0), m_iHeaterKind(0), m_bFPGABin(false),
-      m_bHWBinSums(false), m_fCoolRateLimit(2.0f), m_iWidth(0), m_iHeight(0), m_iStartX(0),
+    : m_szDevicePath(), m_iWidth(0), m_iHeight(0), m_iStartX(0),
       m_iStartY(0), m_iBin(1), m_ImgType(IMAGE_TYPE_8BIT), m_lExposure(0), m_iExpReg(0),
       m_bLongExpMode(false), m_bSnap(false), m_bHardwareBin(false), m_iGain(0), m_iGamma(0),
       m_iOffset(0), m_iCameraIndex(0), m_iCMOSClk(0), m_b16Bit(false), m_bHighSpeed(false),
@@ -341,13 +341,11 @@ CCameraBase::CCameraBase()
       m_bSensorClkStopped(false), m_bTimeMark(false), m_iLibusbLogLevel(0), m_CtrlList(),
       m_iCtrlCount(0), m_pGammaTable16(nullptr), m_GammaTable8(), m_pCirBuf(nullptr),
       m_pFrameBuf(nullptr), m_pImgBuf(nullptr), m_pScratch(nullptr),
-      m_pSubKey(nullptr), m_pSensorTable(), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(),
+      m_pSubKey(nullptr), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(),
       m_Algorithm(), m_csCapture(), m_csRoi(), m_DarkFrame(*this), m_HotPixelMap(*this)
 {
     SysInfo();
     m_Algorithm.RGBYUV_Init();
-    // 127 in every byte: no per-bin pixel offset until a model sets one.
-    memset(m_pSensorTable, 127, sizeof m_pSensorTable);
     InitThermistorRange();
     InitializeCriticalSection(&m_csCapture);
     InitializeCriticalSection(&m_csRoi);
@@ -458,9 +456,9 @@ int CCameraBase::GetNumOfControls()
 {
     m_iCtrlCount = 0;
     for (const ControlListRow &row : kControlList) {
-        if (row.pFlag != nullptr && !(m_Caps.*row.pFlag))
+        if (row.pFlag != nullptr && !(m_Model.m_Caps.*row.pFlag))
             continue;
-        if (row.bNeedsColor && !m_Caps.bColor)
+        if (row.bNeedsColor && !m_Model.m_Caps.bColor)
             continue;
         m_CtrlList[m_iCtrlCount++] = row.type;
     }
@@ -548,10 +546,10 @@ bool CCameraBase::IsAvailable(Control_TYPE type)
 bool CCameraBase::IsImgTypeSupported(IMG_TYPE type)
 {
     switch (type) {
-    case IMG_RAW8: return m_Caps.bRaw8;
-    case IMG_RGB24: return m_Caps.bColor && m_Caps.bRGB24;
-    case IMG_RAW16: return m_Caps.bRaw16;
-    case IMG_Y8: return m_Caps.bColor && m_Caps.bY8;
+    case IMG_RAW8: return m_Model.m_Caps.bRaw8;
+    case IMG_RGB24: return m_Model.m_Caps.bColor && m_Model.m_Caps.bRGB24;
+    case IMG_RAW16: return m_Model.m_Caps.bRaw16;
+    case IMG_Y8: return m_Model.m_Caps.bColor && m_Model.m_Caps.bY8;
     default: return false;
     }
 }
@@ -602,16 +600,17 @@ const CCameraBase::ControlRow *CCameraBase::FindControl(ORU_CONTROL_TYPE type)
 
 void CCameraBase::GetCameraProperty(ORU_CAMERA_INFO *info)
 {
-    snprintf(info->name, sizeof info->name, "%s", m_szCameraName ? m_szCameraName : "");
-    info->max_height = m_iMaxHeight;
-    info->max_width = m_iMaxWidth;
-    info->is_color = ToOruBool(m_Caps.bColor);
-    info->bayer = static_cast<ORU_BAYER_PATTERN>(m_iBayerPattern);
-    info->pixel_size_um = m_dPixelSize;
+    snprintf(info->name, sizeof info->name, "%s",
+             m_Model.m_szCameraName ? m_Model.m_szCameraName : "");
+    info->max_height = m_Model.m_iMaxHeight;
+    info->max_width = m_Model.m_iMaxWidth;
+    info->is_color = ToOruBool(m_Model.m_Caps.bColor);
+    info->bayer = static_cast<ORU_BAYER_PATTERN>(m_Model.m_iBayerPattern);
+    info->pixel_size_um = m_Model.m_dPixelSize;
 
     memset(info->supported_bins, 0, sizeof info->supported_bins);
-    for (size_t i = 0; i < sizeof m_SupportedBins; ++i)
-        info->supported_bins[i] = m_SupportedBins[i];
+    for (size_t i = 0; i < sizeof m_Model.m_SupportedBins; ++i)
+        info->supported_bins[i] = m_Model.m_SupportedBins[i];
 
     static const IMG_TYPE kTypeOrder[] = {IMG_RAW8, IMG_RGB24, IMG_Y8, IMG_RAW16};
     for (ORU_IMG_TYPE &slot : info->supported_image_types)
@@ -622,18 +621,19 @@ void CCameraBase::GetCameraProperty(ORU_CAMERA_INFO *info)
             info->supported_image_types[used++] = static_cast<ORU_IMG_TYPE>(type);
 
     info->mechanical_shutter = ORU_FALSE;
-    info->st4_port = ToOruBool(m_Caps.bST4);
-    info->has_cooler = ToOruBool(m_Caps.bCooler);
-    info->is_usb3 = ToOruBool(m_bUSB3Camera);
+    info->st4_port = ToOruBool(m_Model.m_Caps.bST4);
+    info->has_cooler = ToOruBool(m_Model.m_Caps.bCooler);
+    info->is_usb3 = ToOruBool(m_Model.m_bUSB3Camera);
     info->is_usb3_host = ToOruBool(m_bUSB3Host);
-    info->bit_depth = m_iBitDepth;
-    info->is_trigger = ToOruBool(m_Caps.bTrigger);
+    info->bit_depth = m_Model.m_iBitDepth;
+    info->is_trigger = ToOruBool(m_Model.m_Caps.bTrigger);
 
     const int gain = m_iGain;
-    const bool legacy = m_szCameraName != nullptr && strstr(m_szCameraName, kLegacyUSB2Digits);
+    const bool legacy =
+        m_Model.m_szCameraName != nullptr && strstr(m_Model.m_szCameraName, kLegacyUSB2Digits);
     const float amplification = legacy ? LegacyAmplification(gain)
                                        : static_cast<float>(pow(10.0, gain / 200.0));
-    info->elec_per_adu = m_fElecPerADU / amplification;
+    info->elec_per_adu = m_Model.m_fElecPerADU / amplification;
 }
 
 bool CCameraBase::GetCameraSupportedMode(ORU_SUPPORTED_MODE *modes)
@@ -642,7 +642,8 @@ bool CCameraBase::GetCameraSupportedMode(ORU_SUPPORTED_MODE *modes)
     modes->SupportedCameraMode[used++] = ORU_MODE_NORMAL;
     for (int mode = ORU_MODE_TRIG_SOFT_EDGE; mode <= ORU_MODE_TRIG_LOW_LEVEL; ++mode) {
         const bool edge = mode <= ORU_MODE_TRIG_FALL_EDGE;
-        if (m_Caps.bTrigger && (edge ? m_Caps.bEdgeTrigger : m_Caps.bLevelTrigger))
+        if (m_Model.m_Caps.bTrigger &&
+            (edge ? m_Model.m_Caps.bEdgeTrigger : m_Model.m_Caps.bLevelTrigger))
             modes->SupportedCameraMode[used++] = static_cast<ORU_CAMERA_MODE>(mode);
     }
     modes->SupportedCameraMode[used] = ORU_MODE_END;
@@ -652,14 +653,14 @@ bool CCameraBase::GetCameraSupportedMode(ORU_SUPPORTED_MODE *modes)
 bool CCameraBase::SetMonoBin(bool on)
 {
     m_bMonoBin = on;
-    if (m_bFPGABin)
+    if (m_Model.m_bFPGABin)
         SetFPGABinType(on);
     return true;
 }
 
 bool CCameraBase::GetMonoBin()
 {
-    if (m_bFPGABin) {
+    if (m_Model.m_bFPGABin) {
         uint8_t reg = FPGARegShadow(&CCameraBase::m_ucFPGAReg39);
         if (ReadFPGAREG(FPGABits::kBinType.reg, &reg))
             m_bMonoBin = (reg & FPGABitMask(FPGABits::kBinType)) == 0;
@@ -766,12 +767,12 @@ bool CCameraBase::ReConnectCamera()
 
 long CCameraBase::FrameBufferBytes() const
 {
-    return static_cast<long>(m_iMaxWidth) * m_iMaxHeight * 2;
+    return static_cast<long>(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight * 2;
 }
 
 void CCameraBase::InitVariable()
 {
-    const long pixels = static_cast<long>(m_iMaxWidth) * m_iMaxHeight;
+    const long pixels = static_cast<long>(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight;
     const long frameBytes = FrameBufferBytes();
     // A second initialisation keeps what the first one allocated.
     if (m_pGammaTable16 == nullptr)
@@ -786,7 +787,7 @@ void CCameraBase::InitVariable()
     if (m_pGammaTable16 == nullptr || !hpcMaps || m_pFrameBuf == nullptr || m_pImgBuf == nullptr ||
         m_pCirBuf == nullptr)
         DbgPrint2(LogSeverity::Error, "InitVariable", "buffer allocation failed\n");
-    m_Algorithm.SetBayer(static_cast<BayerPattern>(m_iBayerPattern));
+    m_Algorithm.SetBayer(static_cast<BayerPattern>(m_Model.m_iBayerPattern));
 }
 
 bool CCameraBase::StartSensorCLK()

@@ -1,6 +1,6 @@
 // The camera object behind every camera ID of the flat API. It holds the
-// camera's identity and capabilities (set by each model's constructor), its
-// current settings, the control table and dispatch, capture state, the frame
+// model's description (filled by the model's constructor), its current
+// settings, the control table and dispatch, capture state, the frame
 // and look-up buffers, the worker threads, dark-frame and hot-pixel data, and
 // the persistent settings. Model classes derive from it (directly or through
 // CCameraCool) and implement the sensor-specific virtual operations.
@@ -29,53 +29,12 @@
 #include "engine/DarkFrame.h"
 #include "engine/EngineTypes.h"
 #include "engine/HotPixelMap.h"
+#include "engine/ModelDescription.h"
 #include "engine/ThreadCtrl.h"
 #include "log/LogSeverity.h"
 #include "transport/CCameraFX3.h"
 #include "transport/CirBuf.h"
 #include "transport/PlatformShims.h"
-
-// Capability flags a model constructor sets, in the order of the capability
-// record.
-struct CameraCaps {
-    bool bGain;
-    bool bExposure;
-    bool bGamma;
-    bool bOffset;
-    bool bBandwidth;
-    bool bWBRed;
-    bool bWBBlue;
-    bool bRaw8;
-    bool bRGB24;
-    bool bY8;
-    bool bRaw16;
-    bool bAutoBandwidth;
-    bool bColor;
-    bool bOverClock;
-    bool bTemperature;
-    bool bHardwareBin;
-    bool bHighSpeed;
-    bool bCooler;
-    bool bPatternAdjust;
-    bool bAntiDewHeater;
-    bool bModelFlagA; // set by some models, read by no generic code
-    bool bST4;
-    bool bModelFlagB; // set by some models, read by no generic code
-    bool bTrigger;
-    bool bEdgeTrigger;
-    bool bLevelTrigger;
-};
-
-// Per-model control limits (units of the public controls).
-struct ControlLimits {
-    int iGainDefault, iGainMax, iGainMin;
-    int64_t lExpDefault, lExpMax, lExpMin; // µs
-    int iGammaDefault, iGammaMax, iGammaMin;
-    int iWBRDefault, iWBBDefault, iWBMax, iWBMin;
-    int iOffsetDefault, iOffsetMax, iOffsetMin;
-    int iBandwidthMin, iBandwidthMax;
-    int iPatternMax, iPatternMin;
-};
 
 struct TrigOutPinConf {
     bool bHighActive;
@@ -240,31 +199,11 @@ public:
     void LoadSetting();
     void SaveSetting();
 
+    // The model: identity, sensor, capabilities and limits.
+    const ModelDescription &Model() const { return m_Model; }
+
     // Device path the registry assigned ("bus%d.port:..."), 512 bytes.
     char m_szDevicePath[512];
-
-    // --- Identity and capabilities: written by the model constructor. ---
-    const char *m_szCameraName;
-    const char *m_szModelKey;
-    int m_iMaxWidth;
-    int m_iMaxHeight;
-    double m_dPixelSize;
-    int m_iBitDepth;
-    int m_iBayerPattern;
-    float m_fElecPerADU;
-    bool m_bUSB3Camera;
-    uint8_t m_SupportedBins[16];
-    CameraCaps m_Caps;
-    ControlLimits m_Limits;
-    // The five gain/offset reference values: two offsets, a middle gain, a
-    // high gain and the offset that goes with the high gain.
-    int m_iGainOffsetRef[5];
-    int m_iTempSensorType;   // 0 TMP100, 1 ADC081, 2 AD7142, 3 TMP451, 4 model's own
-    int m_iCoolerDriveKind;  // 1: DAC through the FPGA cool-power register
-    int m_iHeaterKind;       // 2 or more: heater power register present
-    bool m_bFPGABin;         // the FPGA bins (mono bin and binned frame size)
-    bool m_bHWBinSums;       // the hardware bin sums pixels instead of averaging
-    float m_fCoolRateLimit;  // cooler regulation ignores faster temperature jumps (°C/s)
 
     // --- Current settings. ---
     std::atomic<int> m_iWidth;
@@ -349,12 +288,6 @@ public:
     uint8_t *m_pImgBuf;    // image assembly
     uint8_t *m_pScratch;
     char *m_pSubKey;
-    // 5 rows (bin 0-4) of 8 (x, y) signed byte pairs; 127 = no offset.
-    int8_t m_pSensorTable[80];
-
-    // Model data: binned hot-pixel rows are rounded to the nearest output row
-    // and the offsets added after binning.
-    bool m_bHPCRoundRows = false;
 
     // --- Embedded objects. ---
     ThreadCtrl m_WorkThread;
@@ -373,6 +306,8 @@ public:
     S_MUTEX_UNIX m_csRoi;
 
 private:
+    ModelDescription m_Model;
+
     // The ROI the dark frame and the hot-pixel map are adjusted to.
     AdjustedRoi CurrentRoi();
 
@@ -403,6 +338,8 @@ private:
     const ControlRow *FindControl(ORU_CONTROL_TYPE type);
 
 protected:
+    // For the model's constructor, which describes the model.
+    ModelDescription &DescribeModel() { return m_Model; }
     static void SetGainExpFunc(std::atomic<bool> *running, void *arg);
     // Fills m_iThermistorMinTemp/m_iThermistorMaxTemp from the thermistor table.
     void InitThermistorRange();

@@ -124,9 +124,9 @@ int CCameraBase::CameraModeCheck()
 {
     uint8_t caps = 0;
     const int result = ReadFPGAREG(FPGARegister::kVersionLayout, &caps);
-    m_Caps.bTrigger = caps >= kEdgeTriggerFirst;
-    m_Caps.bEdgeTrigger = caps >= kEdgeTriggerFirst;
-    m_Caps.bLevelTrigger = caps >= kLevelTriggerFirst;
+    m_Model.m_Caps.bTrigger = caps >= kEdgeTriggerFirst;
+    m_Model.m_Caps.bEdgeTrigger = caps >= kEdgeTriggerFirst;
+    m_Model.m_Caps.bLevelTrigger = caps >= kLevelTriggerFirst;
     return result;
 }
 
@@ -141,11 +141,11 @@ int CCameraBase::SetCameraMode(CAM_MODE mode)
         return ORU_ERROR_INVALID_MODE;
     const bool edgeMode = mode >= MODE_TRIG_SOFT_EDGE && mode <= MODE_TRIG_FALL_EDGE;
     const bool levelMode = mode >= MODE_TRIG_SOFT_LEVEL;
-    if (!m_Caps.bTrigger && mode > MODE_NORMAL)
+    if (!m_Model.m_Caps.bTrigger && mode > MODE_NORMAL)
         return ORU_ERROR_INVALID_MODE;
-    if (m_Caps.bEdgeTrigger && !m_Caps.bLevelTrigger && levelMode)
+    if (m_Model.m_Caps.bEdgeTrigger && !m_Model.m_Caps.bLevelTrigger && levelMode)
         return ORU_ERROR_INVALID_MODE;
-    if (m_Caps.bLevelTrigger && !m_Caps.bEdgeTrigger && edgeMode)
+    if (m_Model.m_Caps.bLevelTrigger && !m_Model.m_Caps.bEdgeTrigger && edgeMode)
         return ORU_ERROR_INVALID_MODE;
     if (mode == m_iCameraMode)
         return ORU_SUCCESS;

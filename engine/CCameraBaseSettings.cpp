@@ -171,7 +171,8 @@ void CCameraBase::InitSubKey()
     if (m_pSubKey != nullptr)
         return;
     m_pSubKey = new char[kSubKeySize];
-    snprintf(m_pSubKey, kSubKeySize, "software\\%s", m_szModelKey ? m_szModelKey : "");
+    snprintf(m_pSubKey, kSubKeySize, "software\\%s",
+             m_Model.m_szModelKey ? m_Model.m_szModelKey : "");
 }
 
 void CCameraBase::SaveSetting()
@@ -218,8 +219,8 @@ void CCameraBase::LoadSetting()
 
     if (m_bCutDark) {
         m_iBin = 1;
-        m_iWidth = m_iMaxWidth;
-        m_iHeight = m_iMaxHeight;
+        m_iWidth = m_Model.m_iMaxWidth;
+        m_iHeight = m_Model.m_iMaxHeight;
         LoadBMPFromFile(m_szBMPPath);
     }
 }

@@ -25,12 +25,15 @@ namespace SonyModel {
 constexpr uint64_t kMinExposureUs = 32;
 constexpr uint64_t kMaxExposureUs = 2000000000;
 
+// The Sony-style control values: gain 0..gainMax starting at gainDefault,
+// and the family's exposure, white balance, offset and bandwidth.
+ModelFamily::ControlDefaults UsualControls(int gainDefault, int gainMax);
+
 // What the Sony-style models declare alike, for their constructors: the
 // capabilities that follow the colour mosaic, the family's usual controls
-// and temperature; gain limits 0..gainMax starting at gainDefault; and the
-// Sony-style limits and start values of exposure, white balance, offset and
-// bandwidth.
-void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax);
+// with the limits of controls, and temperature.
+void SetUsualControls(ModelDescription &model, bool colour,
+                      const ModelFamily::ControlDefaults &controls);
 
 // Last in a constructor: loads the stored settings, holds the automatic
 // maximum exposure to 2,000,000 ms and sends the white balance.

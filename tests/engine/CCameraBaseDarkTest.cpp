@@ -365,7 +365,7 @@ TEST_F(DarkBitmapTest, HardwareBinAveragesOrSumsTheDark)
 {
     camera->m_bHardwareBin = true;
     for (bool sums : {false, true}) {
-        camera->m_bHWBinSums = sums;
+        camera->DescribeModel().m_bHWBinSums = sums;
         Bytes dark(size_t(kSide) * kSide, 201);
         const std::string path = File("flat.bmp");
         ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
@@ -389,8 +389,8 @@ protected:
     void MarkHot(const std::vector<Pixel> &hot)
     {
         HotPixelMap &map = camera->GetHotPixelMap();
-        const int w = camera->m_iMaxWidth;
-        const size_t pixels = size_t(w) * camera->m_iMaxHeight;
+        const int w = camera->Model().m_iMaxWidth;
+        const size_t pixels = size_t(w) * camera->Model().m_iMaxHeight;
         for (size_t p = 0; p < pixels; ++p)
             map.MarkHot(p, false);
         for (const auto &[x, y] : hot)
@@ -480,7 +480,7 @@ TEST_F(HotPixelTest, SixteenBitFramesOfNarrowSensorsKeepTheirLowBitsClear)
 {
     const std::pair<int, int> cases[] = {{12, 0xFFF0}, {14, 0xFFFC}, {16, 0xFFFF}};
     for (const auto &[depth, mask] : cases) {
-        camera->m_iBitDepth = depth;
+        camera->DescribeModel().m_iBitDepth = depth;
         MarkHot({{10, 10}});
         FillFrame(true);
         const int mean = (At(10, 8) + At(8, 10) + At(12, 10) + At(10, 12)) / 4;
@@ -505,8 +505,9 @@ TEST_F(HotPixelTest, RowWithHalfItsPixelsHotIsReplacedWhole)
 TEST_F(HotPixelTest, HardwareBinningMovesTheMarksToTheBinnedPixels)
 {
     // The offsets one model gives bin 2: x - 8 for both phases.
-    camera->m_pSensorTable[32] = camera->m_pSensorTable[34] = -8;
-    camera->m_pSensorTable[33] = camera->m_pSensorTable[35] = 0;
+    int8_t *sensorTable = camera->DescribeModel().m_pSensorTable;
+    sensorTable[32] = sensorTable[34] = -8;
+    sensorTable[33] = sensorTable[35] = 0;
     camera->m_bHardwareBin = true;
     camera->SetResolution(kSide / 2, kSide / 2, 2, IMAGE_TYPE_8BIT);
     const std::vector<Pixel> hot{{20, 10}, {21, 11}, {2, 10}};
@@ -514,7 +515,7 @@ TEST_F(HotPixelTest, HardwareBinningMovesTheMarksToTheBinnedPixels)
     MarkHot(hot);
     EXPECT_EQ(HotList(), (std::vector<int>{4 * 32 + 6, 5 * 32 + 7}));
     // Rounded rows, offsets after binning: (20, 10) -> (2, 5); (21, 11) -> (2, 6).
-    camera->m_bHPCRoundRows = true;
+    camera->DescribeModel().m_bHPCRoundRows = true;
     MarkHot(hot);
     EXPECT_EQ(HotList(), (std::vector<int>{5 * 32 + 2, 6 * 32 + 2}));
 }

@@ -120,9 +120,9 @@ TEST_F(CameraCapture, ModesAreRefusedUnlessTheCameraSupportsThem)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         camera->m_iCameraMode = MODE_NORMAL;
-        camera->m_Caps.bTrigger = c.trigger;
-        camera->m_Caps.bEdgeTrigger = c.edge;
-        camera->m_Caps.bLevelTrigger = c.level;
+        camera->DescribeModel().m_Caps.bTrigger = c.trigger;
+        camera->DescribeModel().m_Caps.bEdgeTrigger = c.edge;
+        camera->DescribeModel().m_Caps.bLevelTrigger = c.level;
         EXPECT_EQ(camera->SetCameraMode(static_cast<CAM_MODE>(c.mode)), c.result);
         EXPECT_EQ(camera->m_iCameraMode, c.result == ORU_SUCCESS ? c.mode : MODE_NORMAL);
     }
