@@ -24,7 +24,6 @@ constexpr int kAutoMaxExpMsDefault = 30000;
 constexpr int kAutoTargetDefault = 100;
 constexpr int kFPGACtrlUSB3 = 0x21;
 constexpr int kFPGACtrlUSB2 = 0x61;
-constexpr int kScratchSize = 512;
 constexpr int kGammaEntries16 = 65536;
 // Two slots for the frames the transfers fill, one for a reader to copy out
 // and one for the frame that came meanwhile.
@@ -101,25 +100,19 @@ float LegacyAmplification(int g)
     return 32.0f + 1.6f * (g - 80);
 }
 
+// Null when memory is short.
 template <typename T>
-T *NewBuffer(long count)
+std::unique_ptr<T[]> NewBuffer(long count)
 {
-    return count > 0 ? new (std::nothrow) T[count]() : nullptr;
+    return std::unique_ptr<T[]>(count > 0 ? new (std::nothrow) T[count]() : nullptr);
 }
 
 // For buffers every user fills before reading: left uncleared, their pages
 // are touched only by the frames that need them.
 template <typename T>
-T *NewFrameBuffer(long count)
+std::unique_ptr<T[]> NewFrameBuffer(long count)
 {
-    return count > 0 ? new (std::nothrow) T[count] : nullptr;
-}
-
-template <typename T>
-void FreeBuffer(T *&buffer)
-{
-    delete[] buffer;
-    buffer = nullptr;
+    return std::unique_ptr<T[]>(count > 0 ? new (std::nothrow) T[count] : nullptr);
 }
 
 ORU_BOOL ToOruBool(bool value)
@@ -339,9 +332,7 @@ CCameraBase::CCameraBase()
       m_iCameraMode(MODE_NORMAL), m_TrigOutPin{{true, 0, 0}, {true, 0, 0}}, m_iAutoExpLimitUs(0),
       m_lLastExp(0), m_bLastExpAuto(false), m_iFPGACtrl(kFPGACtrlUSB3),
       m_bSensorClkStopped(false), m_bTimeMark(false), m_iLibusbLogLevel(0), m_CtrlList(),
-      m_iCtrlCount(0), m_pGammaTable16(nullptr), m_GammaTable8(), m_pCirBuf(nullptr),
-      m_pFrameBuf(nullptr), m_pImgBuf(nullptr), m_pScratch(nullptr),
-      m_pSubKey(nullptr), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(),
+      m_iCtrlCount(0), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(),
       m_Algorithm(), m_csCapture(), m_csRoi(), m_DarkFrame(*this), m_HotPixelMap(*this)
 {
     SysInfo();
@@ -349,7 +340,6 @@ CCameraBase::CCameraBase()
     InitThermistorRange();
     InitializeCriticalSection(&m_csCapture);
     InitializeCriticalSection(&m_csRoi);
-    m_pScratch = NewBuffer<uint8_t>(kScratchSize);
     m_WorkThread.SetName("oru-work");
     m_TrigThread.SetName("oru-trigger");
     m_AutoCtrlThread.SetName("oru-auto");
@@ -357,17 +347,10 @@ CCameraBase::CCameraBase()
 
 CCameraBase::~CCameraBase()
 {
-    // The loops read the buffers freed below.
+    // The loops read the buffers, which go after this body.
     m_AutoCtrlThread.Stop();
     m_WorkThread.Stop();
     m_TrigThread.Stop();
-    delete m_pCirBuf;
-    m_pCirBuf = nullptr;
-    FreeBuffer(m_pGammaTable16);
-    FreeBuffer(m_pFrameBuf);
-    FreeBuffer(m_pImgBuf);
-    FreeBuffer(m_pScratch);
-    FreeBuffer(m_pSubKey);
     DeleteCriticalSection(&m_csCapture);
     DeleteCriticalSection(&m_csRoi);
     DbgPrint2(LogSeverity::Info, "~CCameraBase", "~CCameraBase\n");
@@ -783,7 +766,7 @@ void CCameraBase::InitVariable()
     if (m_pImgBuf == nullptr)
         m_pImgBuf = NewFrameBuffer<uint8_t>(frameBytes);
     if (m_pCirBuf == nullptr)
-        m_pCirBuf = new (std::nothrow) CirBuf(frameBytes, kRingSlots);
+        m_pCirBuf.reset(new (std::nothrow) CirBuf(frameBytes, kRingSlots));
     if (m_pGammaTable16 == nullptr || !hpcMaps || m_pFrameBuf == nullptr || m_pImgBuf == nullptr ||
         m_pCirBuf == nullptr)
         DbgPrint2(LogSeverity::Error, "InitVariable", "buffer allocation failed\n");

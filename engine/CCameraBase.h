@@ -13,15 +13,16 @@
 // hot-pixel map's by their own; the rest is touched from one caller thread at
 // a time.
 //
-// Ownership: every buffer pointer below is allocated with new[] (or is null)
-// and is freed with delete[] by the destructor, which first stops the
-// working, trigger and auto-control threads. A derived class whose threads
-// call its own overrides stops them in its own destructor. The dark frame and
-// the hot-pixel map own their buffers and locks.
+// Ownership: the camera owns its buffers; the destructor stops the working,
+// trigger and auto-control threads before they go. A derived class whose
+// threads call its own overrides stops them in its own destructor. The dark
+// frame and the hot-pixel map own their buffers and locks.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "algorithm/CAlgorithm.h"
 #include "algorithm/ImageType.h"
@@ -279,15 +280,13 @@ public:
     int m_CtrlList[64];
     int m_iCtrlCount;
 
-    // --- Buffers (allocated by InitVariable or on first use). ---
-    uint16_t *m_pGammaTable16;
-    uint8_t m_GammaTable8[256];
-    CirBuf *m_pCirBuf;
-    // Where a loop receives a frame that has no ring slot to land in.
-    uint8_t *m_pFrameBuf;
-    uint8_t *m_pImgBuf;    // image assembly
-    uint8_t *m_pScratch;
-    char *m_pSubKey;
+    // Buffers that InitVariable allocates, null until then (or when memory
+    // was short): the frame ring; where a loop receives a frame that has no
+    // ring slot to land in; the image assembly buffer, FrameBufferBytes()
+    // each.
+    CirBuf *GetCirBuf() const { return m_pCirBuf.get(); }
+    uint8_t *GetFrameBuf() const { return m_pFrameBuf.get(); }
+    uint8_t *GetImgBuf() const { return m_pImgBuf.get(); }
 
     // --- Embedded objects. ---
     ThreadCtrl m_WorkThread;
@@ -307,6 +306,12 @@ public:
 
 private:
     ModelDescription m_Model;
+    std::unique_ptr<CirBuf> m_pCirBuf;
+    std::unique_ptr<uint8_t[]> m_pFrameBuf;
+    std::unique_ptr<uint8_t[]> m_pImgBuf;
+    // "software\<model key>", the settings key, once LoadSetting or
+    // SaveSetting needed it.
+    std::string m_SubKey;
 
     // The ROI the dark frame and the hot-pixel map are adjusted to.
     AdjustedRoi CurrentRoi();
@@ -340,6 +345,10 @@ private:
 protected:
     // For the model's constructor, which describes the model.
     ModelDescription &DescribeModel() { return m_Model; }
+    // Gamma look-up tables of 16- and 8-bit pixels, set by SetGamma; the
+    // 16-bit one is allocated by InitVariable.
+    std::unique_ptr<uint16_t[]> m_pGammaTable16;
+    uint8_t m_GammaTable8[256] = {};
     static void SetGainExpFunc(std::atomic<bool> *running, void *arg);
     // Fills m_iThermistorMinTemp/m_iThermistorMaxTemp from the thermistor table.
     void InitThermistorRange();

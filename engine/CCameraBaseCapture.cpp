@@ -211,7 +211,7 @@ void CCameraBase::FinishImage(uint8_t *image, unsigned char *buffer, int width, 
     const int gamma = m_iGamma;
     if (wide) {
         if (gamma != kGammaNeutral)
-            m_Algorithm.Gamma(pixels16, m_pGammaTable16, sensorWidth, sensorHeight);
+            m_Algorithm.Gamma(pixels16, m_pGammaTable16.get(), sensorWidth, sensorHeight);
     } else {
         DoGetDark(image);
         SubtractDark(image);

@@ -188,8 +188,8 @@ bool CanDeliver(const CCameraBase &camera, const unsigned char *buffer, int size
                 int height, IMAGE_TYPE type)
 {
     const int outputBytes = width * height * CCameraBase::OutputBytesPerPixel(type);
-    return buffer != nullptr && size >= outputBytes && camera.m_pCirBuf != nullptr &&
-           camera.m_pImgBuf != nullptr;
+    return buffer != nullptr && size >= outputBytes && camera.GetCirBuf() != nullptr &&
+           camera.GetImgBuf() != nullptr;
 }
 
 int StoreGain(CCameraBase &camera, int gain, bool autoGain, int maxGain)

@@ -15,8 +15,10 @@ class TestCoolCamera : public CCameraCool {
 public:
     static constexpr int kProductId = 0x1001;
 
-    // Tests describe the model they need.
+    // Tests describe the model they need and read the gamma tables.
     using CCameraCool::DescribeModel;
+    using CCameraCool::m_GammaTable8;
+    using CCameraCool::m_pGammaTable16;
 
     enum class Sensor { Color, Mono };
 
