@@ -193,7 +193,7 @@ ORU_ERROR_CODE ORUGetDroppedFrames(int id, int *dropped)
     return CameraCall(id, kLockDroppedFrames, [dropped](CCameraBase *camera) {
         if (AnyNull(dropped))
             return ORU_ERROR_GENERAL_ERROR;
-        *dropped = camera->m_iDroppedFrames;
+        *dropped = camera->GetCaptureState().DroppedFrames();
         return ORU_SUCCESS;
     });
 }
@@ -228,7 +228,8 @@ ORU_ERROR_CODE ORUDisableDarkSubtract(int id)
 ORU_ERROR_CODE ORUStartVideoCapture(int id)
 {
     return CameraCall(id, kLockStartVideo, [](CCameraBase *camera) {
-        if (camera->m_bSnap && camera->m_iExpStatus == ORU_EXP_WORKING)
+        const CaptureState &capture = camera->GetCaptureState();
+        if (capture.IsSnap() && capture.ExpStatus() == ORU_EXP_WORKING)
             return ORU_ERROR_EXPOSURE_IN_PROGRESS;
         if (camera->StartCapture(false) || camera->IsCaptureRunning())
             return ORU_SUCCESS;
@@ -258,7 +259,7 @@ ORU_ERROR_CODE ORUGetVideoData(int id, unsigned char *buffer, int32_t buffer_siz
 ORU_ERROR_CODE ORUStartExposure(int id, ORU_BOOL /*is_dark*/)
 {
     return CameraCall(id, kLockStartExposure, [](CCameraBase *camera) {
-        if (!camera->m_bSnap && camera->IsCaptureRunning())
+        if (!camera->GetCaptureState().IsSnap() && camera->IsCaptureRunning())
             return ORU_ERROR_VIDEO_MODE_ACTIVE;
         camera->StartExposure();
         return ORU_SUCCESS;
@@ -278,10 +279,11 @@ ORU_ERROR_CODE ORUGetExpStatus(int id, ORU_EXPOSURE_STATUS *status)
     return CameraCall(id, kLockExpStatus, [status](CCameraBase *camera) {
         if (AnyNull(status))
             return ORU_ERROR_GENERAL_ERROR;
-        if (camera->m_bSnap && camera->m_WorkThread.IsRunning())
+        const CaptureState &capture = camera->GetCaptureState();
+        if (capture.IsSnap() && camera->m_WorkThread.IsRunning())
             *status = ORU_EXP_WORKING;
         else
-            *status = static_cast<ORU_EXPOSURE_STATUS>(camera->m_iExpStatus.load());
+            *status = capture.ExpStatus();
         return ORU_SUCCESS;
     });
 }

@@ -27,6 +27,7 @@
 #include "algorithm/CAlgorithm.h"
 #include "algorithm/ImageType.h"
 #include "api/ORUCamera.h"
+#include "engine/CaptureState.h"
 #include "engine/DarkFrame.h"
 #include "engine/EngineTypes.h"
 #include "engine/HotPixelMap.h"
@@ -161,6 +162,10 @@ public:
     bool SaveHPCTable();
     void AdjustHPCTable();
     void HandleHotPixels(uint8_t *image);
+    // The state of the capture run: snap or video, exposure status, dropped
+    // frames.
+    CaptureState &GetCaptureState() { return m_CaptureState; }
+    const CaptureState &GetCaptureState() const { return m_CaptureState; }
     // The parts that own the dark frame and the hot-pixel maps.
     DarkFrame &GetDarkFrame() { return m_DarkFrame; }
     HotPixelMap &GetHotPixelMap() { return m_HotPixelMap; }
@@ -216,7 +221,6 @@ public:
     std::atomic<uint64_t> m_lExposure;
     std::atomic<int> m_iExpReg;
     std::atomic<bool> m_bLongExpMode;
-    std::atomic<bool> m_bSnap;
     std::atomic<bool> m_bHardwareBin;
     std::atomic<int> m_iGain;
     std::atomic<int> m_iGamma;
@@ -252,9 +256,6 @@ public:
     std::atomic<bool> m_bHPC;
     std::atomic<bool> m_bCutDark;
     char m_szBMPPath[256];
-    std::atomic<int> m_iExpStatus;
-    std::atomic<int> m_iSnapResult;
-    std::atomic<int> m_iDroppedFrames;
     std::atomic<float> m_fCoolPowerPerc;
     std::atomic<int> m_iTargetTemp;
     std::atomic<bool> m_bCoolerOn;
@@ -316,6 +317,7 @@ private:
     // The ROI the dark frame and the hot-pixel map are adjusted to.
     AdjustedRoi CurrentRoi();
 
+    CaptureState m_CaptureState;
     DarkFrame m_DarkFrame;
     HotPixelMap m_HotPixelMap;
 

@@ -56,13 +56,11 @@ bool CCameraBase::StartCapture(bool snap)
         return false;
     if (IsCaptureRunning())
         return true;
-    m_bSnap = snap;
-    m_iExpStatus = ORU_EXP_WORKING;
-    m_iSnapResult = ORU_EXP_WORKING;
+    m_CaptureState.Begin(snap);
     DbgPrint2(LogSeverity::Info, "StartCapture", "start capture create thread\n");
     ThreadCtrl &thread = m_iCameraMode != MODE_NORMAL ? m_TrigThread : m_WorkThread;
     if (!thread.Start(this)) {
-        m_iExpStatus = ORU_EXP_FAILED;
+        m_CaptureState.FailStart();
         return false;
     }
     return true;
@@ -81,7 +79,7 @@ bool CCameraBase::StopCapture()
     if (!m_bOpen)
         return false;
     // A snap saves when the camera closes.
-    if (!m_bSnap)
+    if (!m_CaptureState.IsSnap())
         SaveSetting();
     DbgPrint2(LogSeverity::Info, "StopCapture", "stop capture\n");
     DbgPrint2(LogSeverity::Debug, "StopCapture", ">> wait Working thread exit\n");
@@ -93,10 +91,10 @@ bool CCameraBase::StopCapture()
 
 bool CCameraBase::GetImageAfterExp(unsigned char *buffer, int size)
 {
-    if (m_iExpStatus != ORU_EXP_SUCCESS)
+    if (m_CaptureState.ExpStatus() != ORU_EXP_SUCCESS)
         return false;
     const bool read = GetImage(buffer, size, kSnapWaitMs);
-    m_iExpStatus = ORU_EXP_IDLE;
+    m_CaptureState.ImageTaken();
     return read;
 }
 

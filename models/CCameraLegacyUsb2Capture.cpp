@@ -119,7 +119,7 @@ bool CCameraLegacyUsb2::FrameReceived(WorkingRun &run)
         return true;
     }
     if (inserted != 0) {
-        ++m_iDroppedFrames;
+        GetCaptureState().AddDroppedFrames(1);
         return true;
     }
     run.m_iFailures = 0;
@@ -130,7 +130,7 @@ void CCameraLegacyUsb2::CountFailure(WorkingRun &run)
 {
     static const char *const tag = "WorkingFunc";
     ++run.m_iBad;
-    ++m_iDroppedFrames;
+    GetCaptureState().AddDroppedFrames(1);
     ++run.m_iFailures;
     if (run.m_iFailures == kFailuresBeforeLongerLine) {
         DbgPrint2(LogSeverity::Warning, tag, "try lowing pkg!!\n");

@@ -128,7 +128,7 @@ bool CaptureRun<Model>::Prepare(unsigned settleMs)
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
-    m_bSnap = cam.m_bSnap;
+    m_bSnap = cam.GetCaptureState().IsSnap();
     m_lLastBad = m_lAutoStart = GetTickCount();
     cam.ResetDevice();
     ModelFamily::SleepMs(settleMs);
@@ -137,7 +137,7 @@ bool CaptureRun<Model>::Prepare(unsigned settleMs)
     cam.DbgPrint2(LogSeverity::Info, tag, "working thread begin!\n");
 
     m_iFrameSize = FrameSize(cam);
-    cam.m_iDroppedFrames = 0;
+    cam.GetCaptureState().ResetDroppedFrames();
     if (cam.GetCirBuf() == nullptr || cam.GetFrameBuf() == nullptr || m_iFrameSize <= 0) {
         cam.DbgPrint2(LogSeverity::Error, tag, "no frame buffers\n");
         PublishExposureStatus();
@@ -167,7 +167,7 @@ void CaptureRun<Model>::Finish()
 {
     Model &cam = m_Camera;
     CancelFrames();
-    cam.m_iDroppedFrames = 0;
+    cam.GetCaptureState().ResetDroppedFrames();
     cam.StopSensorStreaming();
     cam.SendCMD(FX3Request::kStopStreaming);
     cam.ResetEndPoint(m_ucEndpoint);
@@ -183,8 +183,7 @@ void CaptureRun<Model>::Finish()
 template <typename Model>
 void CaptureRun<Model>::PublishExposureStatus()
 {
-    const int result = m_Camera.m_iSnapResult;
-    m_Camera.m_iExpStatus = result == ORU_EXP_WORKING ? ORU_EXP_FAILED : result;
+    m_Camera.GetCaptureState().PublishExposureStatus();
 }
 
 template <typename Model>
@@ -193,7 +192,7 @@ bool CaptureRun<Model>::SnapTimedOut()
     if (!m_bSnap || ModelFamily::MsSince(m_lSnapStart) <= kSnapRetryMs)
         return false;
     m_Camera.DbgPrint2(LogSeverity::Error, "WorkingFunc", "snap Exp: EXP_FAILED:%d\n", m_iBad);
-    m_Camera.m_iSnapResult = ORU_EXP_FAILED;
+    m_Camera.GetCaptureState().SnapFailed();
     return true;
 }
 
@@ -271,7 +270,7 @@ bool CaptureRun<Model>::FrameDone()
     Model &cam = m_Camera;
     if (m_bSnap) {
         cam.DbgPrint2(LogSeverity::Debug, "WorkingFunc", "snap: EXP_SUCCESS\n");
-        cam.m_iSnapResult = ORU_EXP_SUCCESS;
+        cam.GetCaptureState().SnapSucceeded();
         return false;
     }
     const uint64_t periodUs = uint64_t(cam.m_iFrameTimeUs) + cam.m_iTransferTimeUs;

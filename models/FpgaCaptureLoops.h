@@ -249,7 +249,7 @@ void FpgaCaptureLoops<Model, kFpga>::RestartStream()
 template <typename Model, FpgaKind kFpga>
 void FpgaCaptureLoops<Model, kFpga>::CountLostFrame()
 {
-    ++m_Camera.m_iDroppedFrames;
+    m_Camera.GetCaptureState().AddDroppedFrames(1);
     ++m_iLostSinceAccepted;
 }
 
@@ -261,7 +261,7 @@ void FpgaCaptureLoops<Model, kFpga>::CountFramesNeverSent(uint16_t counter)
     if (m_bCounterSeen) {
         const int missed = ModelFamily::FramesMissed(m_usLastCounter, counter);
         if (missed > m_iLostSinceAccepted)
-            m_Camera.m_iDroppedFrames += missed - m_iLostSinceAccepted;
+            m_Camera.GetCaptureState().AddDroppedFrames(missed - m_iLostSinceAccepted);
     }
     m_bCounterSeen = true;
     m_usLastCounter = counter;
@@ -469,7 +469,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
     // The sensor's own output, so that a frame the sensor bins is sized as
     // it arrives.
     const int frameSize = CaptureRun<Model>::FrameSize(cam);
-    cam.m_iDroppedFrames = 0;
+    cam.GetCaptureState().ResetDroppedFrames();
     if (cam.GetCirBuf() == nullptr || cam.GetFrameBuf() == nullptr || frameSize <= 0) {
         cam.DbgPrint2(LogSeverity::Error, tag, "no frame buffers\n");
         return;
@@ -494,7 +494,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
                     m_bReload = true;
                 } else {
                     m_bReload = false;
-                    ++cam.m_iDroppedFrames;
+                    cam.GetCaptureState().AddDroppedFrames(1);
                 }
             }
             if (!m_Run.Running())
@@ -504,7 +504,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
         }
     }
 
-    cam.m_iDroppedFrames = 0;
+    cam.GetCaptureState().ResetDroppedFrames();
     cam.StopSensorStreaming();
     cam.SendCMD(FX3Request::kStopStreaming);
     cam.ResetEndPoint(kBulkEndpoint);

@@ -63,11 +63,7 @@ void ApplyRoi(Model &camera, int width, int height, int bin, IMAGE_TYPE type, Mo
     SectionLock roi(camera.m_csRoi);
     if (type != camera.m_ImgType || bin != camera.m_iBin)
         modeStep();
-    camera.m_iWidth = width;
-    camera.m_iHeight = height;
-    camera.m_iBin = bin;
-    camera.m_ImgType = type;
-    ModelFamily::CentreRoi(camera, width, height, bin);
+    ModelFamily::StoreRoi(camera, width, height, bin, type);
 
     camera.SetOutput16Bits(ModelFamily::IsWide(type));
     camera.Cam_SetResolution();
@@ -86,7 +82,7 @@ bool SetOutputWindow(Model &camera, WriteWindow writeWindow)
     int width = 0;
     int height = 0;
     camera.GetSensorOutputSize(&width, &height);
-    const bool snap = camera.m_bSnap;
+    const bool snap = camera.GetCaptureState().IsSnap();
     if (snap)
         camera.CamSetStandby(true);
     writeWindow(width, height);
