@@ -338,7 +338,8 @@ ORU_ERROR_CODE ORUInitCamera(int id)
     return CameraCall(id, kInitLock, [id](CCameraBase *camera) {
         if (!camera->InitCamera())
             return ORU_ERROR_GENERAL_ERROR;
-        ORUSetROIFormat(id, camera->m_iMaxWidth, camera->m_iMaxHeight, 1, ORU_IMG_RAW8);
+        ORUSetROIFormat(id, camera->Model().m_iMaxWidth, camera->Model().m_iMaxHeight, 1,
+                        ORU_IMG_RAW8);
         ORU_ID serial{};
         ORUGetSerialNumber(id, &serial);
         DbgPrint(LogSeverity::Info, -1, "ORUInitCamera", "SN:%02x%02x%02x%02x%02x%02x%02x%02x\n",

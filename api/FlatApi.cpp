@@ -192,7 +192,7 @@ ORU_ERROR_CODE ORUGetDroppedFrames(int id, int *dropped)
     return CameraCall(id, kLockDroppedFrames, [dropped](CCameraBase *camera) {
         if (AnyNull(dropped))
             return ORU_ERROR_GENERAL_ERROR;
-        *dropped = camera->m_iDroppedFrames;
+        *dropped = camera->GetCaptureState().DroppedFrames();
         return ORU_SUCCESS;
     });
 }
@@ -217,7 +217,8 @@ ORU_ERROR_CODE ORUDisableDarkSubtract(int id)
 ORU_ERROR_CODE ORUStartVideoCapture(int id)
 {
     return CameraCall(id, kLockStartVideo, [](CCameraBase *camera) {
-        if (camera->m_bSnap && camera->m_iExpStatus == ORU_EXP_WORKING)
+        const CaptureState &capture = camera->GetCaptureState();
+        if (capture.IsSnap() && capture.ExpStatus() == ORU_EXP_WORKING)
             return ORU_ERROR_EXPOSURE_IN_PROGRESS;
         if (camera->StartCapture(false) || camera->IsCaptureRunning())
             return ORU_SUCCESS;
@@ -247,7 +248,7 @@ ORU_ERROR_CODE ORUGetVideoData(int id, unsigned char *buffer, int32_t buffer_siz
 ORU_ERROR_CODE ORUStartExposure(int id, ORU_BOOL /*is_dark*/)
 {
     return CameraCall(id, kLockStartExposure, [](CCameraBase *camera) {
-        if (!camera->m_bSnap && camera->IsCaptureRunning())
+        if (!camera->GetCaptureState().IsSnap() && camera->IsCaptureRunning())
             return ORU_ERROR_VIDEO_MODE_ACTIVE;
         camera->StartExposure();
         return ORU_SUCCESS;
@@ -267,10 +268,11 @@ ORU_ERROR_CODE ORUGetExpStatus(int id, ORU_EXPOSURE_STATUS *status)
     return CameraCall(id, kLockExpStatus, [status](CCameraBase *camera) {
         if (AnyNull(status))
             return ORU_ERROR_GENERAL_ERROR;
-        if (camera->m_bSnap && camera->m_WorkThread.IsRunning())
+        const CaptureState &capture = camera->GetCaptureState();
+        if (capture.IsSnap() && camera->m_WorkThread.IsRunning())
             *status = ORU_EXP_WORKING;
         else
-            *status = static_cast<ORU_EXPOSURE_STATUS>(camera->m_iExpStatus.load());
+            *status = capture.ExpStatus();
         return ORU_SUCCESS;
     });
 }
@@ -334,10 +336,10 @@ ORU_ERROR_CODE ORUGetGainOffset(int id, int *offset_highest_dr, int *offset_unit
     return CameraCall(id, kLockGainOffset, [=](CCameraBase *camera) {
         if (AnyNull(offset_highest_dr, offset_unity_gain, gain_lowest_rn, offset_lowest_rn))
             return ORU_ERROR_GENERAL_ERROR;
-        *offset_highest_dr = camera->m_iGainOffsetRef[0];
-        *offset_unity_gain = camera->m_iGainOffsetRef[1];
-        *gain_lowest_rn = camera->m_iGainOffsetRef[3];
-        *offset_lowest_rn = camera->m_iGainOffsetRef[4];
+        *offset_highest_dr = camera->Model().m_iGainOffsetRef[0];
+        *offset_unity_gain = camera->Model().m_iGainOffsetRef[1];
+        *gain_lowest_rn = camera->Model().m_iGainOffsetRef[3];
+        *offset_lowest_rn = camera->Model().m_iGainOffsetRef[4];
         return ORU_SUCCESS;
     });
 }
@@ -349,9 +351,9 @@ ORU_ERROR_CODE ORUGetLMHGainOffset(int id, int *low_gain, int *medium_gain, int 
         if (AnyNull(low_gain, medium_gain, high_gain, high_offset))
             return ORU_ERROR_GENERAL_ERROR;
         *low_gain = 0;
-        *medium_gain = camera->m_iGainOffsetRef[2];
-        *high_gain = camera->m_iGainOffsetRef[3];
-        *high_offset = camera->m_iGainOffsetRef[4];
+        *medium_gain = camera->Model().m_iGainOffsetRef[2];
+        *high_gain = camera->Model().m_iGainOffsetRef[3];
+        *high_offset = camera->Model().m_iGainOffsetRef[4];
         return ORU_SUCCESS;
     });
 }

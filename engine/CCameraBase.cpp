@@ -24,7 +24,6 @@ constexpr int kAutoMaxExpMsDefault = 30000;
 constexpr int kAutoTargetDefault = 100;
 constexpr int kFPGACtrlUSB3 = 0x21;
 constexpr int kFPGACtrlUSB2 = 0x61;
-constexpr int kScratchSize = 512;
 constexpr int kGammaEntries16 = 65536;
 // Two slots for the frames the transfers fill, one for a reader to copy out
 // and one for the frame that came meanwhile.
@@ -101,25 +100,19 @@ float LegacyAmplification(int g)
     return 32.0f + 1.6f * (g - 80);
 }
 
+// Null when memory is short.
 template <typename T>
-T *NewBuffer(long count)
+std::unique_ptr<T[]> NewBuffer(long count)
 {
-    return count > 0 ? new (std::nothrow) T[count]() : nullptr;
+    return std::unique_ptr<T[]>(count > 0 ? new (std::nothrow) T[count]() : nullptr);
 }
 
 // For buffers every user fills before reading: left uncleared, their pages
 // are touched only by the frames that need them.
 template <typename T>
-T *NewFrameBuffer(long count)
+std::unique_ptr<T[]> NewFrameBuffer(long count)
 {
-    return count > 0 ? new (std::nothrow) T[count] : nullptr;
-}
-
-template <typename T>
-void FreeBuffer(T *&buffer)
-{
-    delete[] buffer;
-    buffer = nullptr;
+    return std::unique_ptr<T[]>(count > 0 ? new (std::nothrow) T[count] : nullptr);
 }
 
 ORU_BOOL ToOruBool(bool value)
@@ -140,7 +133,8 @@ CCameraCool &Cooled(CCameraBase &camera)
 const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
     {"Gain", "Gain", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iGainMax, c.m_Limits.iGainMin, c.m_Limits.iGainDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iGainMax, c.Model().m_Limits.iGainMin,
+                       c.Model().m_Limits.iGainDefault);
      },
      [](CCameraBase &c, bool *autoOn) -> long { return c.GetGain(autoOn); },
      [](CCameraBase &c, long value, bool autoOn) {
@@ -148,7 +142,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"Exposure", "Exposure Time(us)", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.lExpMax, c.m_Limits.lExpMin, c.m_Limits.lExpDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.lExpMax, c.Model().m_Limits.lExpMin,
+                       c.Model().m_Limits.lExpDefault);
      },
      [](CCameraBase &c, bool *autoOn) -> long {
          *autoOn = c.m_bAutoExp;
@@ -170,14 +165,15 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"Gamma", "Gamma", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iGammaMax, c.m_Limits.iGammaMin,
-                       c.m_Limits.iGammaDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iGammaMax, c.Model().m_Limits.iGammaMin,
+                       c.Model().m_Limits.iGammaDefault);
      },
      [](CCameraBase &c, bool *) -> long { return c.GetGamma(); },
      [](CCameraBase &c, long value, bool) { return c.SetGamma(static_cast<int>(value)); }},
     {"WB_R", "White balance: Red component", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iWBMax, c.m_Limits.iWBMin, c.m_Limits.iWBRDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iWBMax, c.Model().m_Limits.iWBMin,
+                       c.Model().m_Limits.iWBRDefault);
      },
      [](CCameraBase &c, bool *autoOn) -> long {
          *autoOn = c.m_bAutoWB;
@@ -188,7 +184,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"WB_B", "White balance: Blue component", 0, 0, 0, true, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iWBMax, c.m_Limits.iWBMin, c.m_Limits.iWBBDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iWBMax, c.Model().m_Limits.iWBMin,
+                       c.Model().m_Limits.iWBBDefault);
      },
      [](CCameraBase &c, bool *autoOn) -> long {
          *autoOn = c.m_bAutoWB;
@@ -199,16 +196,16 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"Offset", "offset", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iOffsetMax, c.m_Limits.iOffsetMin,
-                       c.m_Limits.iOffsetDefault);
+         SetCapsLimits(caps, c.Model().m_Limits.iOffsetMax, c.Model().m_Limits.iOffsetMin,
+                       c.Model().m_Limits.iOffsetDefault);
      },
      [](CCameraBase &c, bool *) -> long { return c.m_iOffset; },
      [](CCameraBase &c, long value, bool) { return c.SetBrightness(static_cast<int>(value)); }},
     {"BandWidth", "The total data transfer rate percentage", 0, 0, 50, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iBandwidthMax, c.m_Limits.iBandwidthMin,
+         SetCapsLimits(caps, c.Model().m_Limits.iBandwidthMax, c.Model().m_Limits.iBandwidthMin,
                        caps->default_value);
-         caps->supports_auto = ToOruBool(c.m_Caps.bAutoBandwidth);
+         caps->supports_auto = ToOruBool(c.Model().m_Caps.bAutoBandwidth);
      },
      [](CCameraBase &c, bool *autoOn) -> long {
          *autoOn = c.m_bAutoBandwidth;
@@ -235,8 +232,9 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"AutoExpMaxGain", "Auto exposure maximum gain value", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iGainMax, c.m_Limits.iGainMin,
-                       (static_cast<int64_t>(c.m_Limits.iGainMax) + c.m_Limits.iGainMin) / 2);
+         SetCapsLimits(
+             caps, c.Model().m_Limits.iGainMax, c.Model().m_Limits.iGainMin,
+             (static_cast<int64_t>(c.Model().m_Limits.iGainMax) + c.Model().m_Limits.iGainMin) / 2);
      },
      [](CCameraBase &c, bool *) -> long { return c.m_iAutoMaxGain; },
      [](CCameraBase &c, long value, bool) {
@@ -246,8 +244,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
     {"AutoExpMaxExpMS", "Auto exposure maximum exposure value(unit ms)", 0, 1, 100, false, true,
      false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         caps->max_value = c.m_Limits.lExpMax < kAutoExpMsCapUs
-                               ? Saturate32(c.m_Limits.lExpMax / 1000)
+         caps->max_value = c.Model().m_Limits.lExpMax < kAutoExpMsCapUs
+                               ? Saturate32(c.Model().m_Limits.lExpMax / 1000)
                                : kAutoExpMsCap;
      },
      [](CCameraBase &c, bool *) -> long { return c.m_iAutoMaxExpMs; },
@@ -255,8 +253,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
          c.SetAutoPara(c.m_iAutoMaxGain, static_cast<int>(value), c.m_iAutoTargetBrightness);
          return true;
      }},
-    {"AutoExpTargetBrightness", "Auto exposure target brightness value", 160, 50, 100, false,
-     true, false, nullptr, [](CCameraBase &c, bool *) -> long { return c.m_iAutoTargetBrightness; },
+    {"AutoExpTargetBrightness", "Auto exposure target brightness value", 160, 50, 100, false, true,
+     false, nullptr, [](CCameraBase &c, bool *) -> long { return c.m_iAutoTargetBrightness; },
      [](CCameraBase &c, long value, bool) {
          c.SetAutoPara(c.m_iAutoMaxGain, c.m_iAutoMaxExpMs, static_cast<int>(value));
          return true;
@@ -268,8 +266,7 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      [](CCameraBase &c, bool *) -> long { return c.m_bHighSpeed; },
      [](CCameraBase &c, long value, bool) { return c.SetHighSpeedMode(value >= 1); }},
     {"CoolPowerPerc", "Cooler power percent", 100, 0, 0, false, false, true, nullptr,
-     [](CCameraBase &c, bool *) { return static_cast<long>(Cooled(c).m_fCoolPowerPerc); },
-     nullptr},
+     [](CCameraBase &c, bool *) { return static_cast<long>(Cooled(c).m_fCoolPowerPerc); }, nullptr},
     {"TargetTemp", "Target temperature(cool camera only)", 30, -40, 0, false, true, true, nullptr,
      [](CCameraBase &c, bool *) -> long { return Cooled(c).m_iTargetTemp; },
      [](CCameraBase &c, long value, bool) {
@@ -284,8 +281,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
              Cooled(c).SetPowerPerc(0.0f);
          return true;
      }},
-    {"MonoBin", "bin R G G B to one pixel for color camera, color will loss", 1, 0, 0, false,
-     true, false, nullptr, [](CCameraBase &c, bool *) -> long { return c.GetMonoBin(); },
+    {"MonoBin", "bin R G G B to one pixel for color camera, color will loss", 1, 0, 0, false, true,
+     false, nullptr, [](CCameraBase &c, bool *) -> long { return c.GetMonoBin(); },
      [](CCameraBase &c, long value, bool) {
          c.SetMonoBin(value >= 1);
          return true;
@@ -298,7 +295,7 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
     {"PatternAdjust", "make brightness accordant", 0, 0, 0, false, true, false,
      [](const CCameraBase &c, ORU_CONTROL_CAPS *caps) {
-         SetCapsLimits(caps, c.m_Limits.iPatternMax, c.m_Limits.iPatternMin,
+         SetCapsLimits(caps, c.Model().m_Limits.iPatternMax, c.Model().m_Limits.iPatternMin,
                        caps->default_value);
      },
      [](CCameraBase &c, bool *) -> long { return c.m_iPattern; },
@@ -306,8 +303,8 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
          c.SetPattern(static_cast<int>(value));
          return true;
      }},
-    {"AntiDewHeater", "turn on/off anti dew heater(cool camera only)", 1, 0, 0, false, true,
-     true, nullptr, [](CCameraBase &c, bool *) -> long { return Cooled(c).GetLensHeat(); },
+    {"AntiDewHeater", "turn on/off anti dew heater(cool camera only)", 1, 0, 0, false, true, true,
+     nullptr, [](CCameraBase &c, bool *) -> long { return Cooled(c).GetLensHeat(); },
      [](CCameraBase &c, long value, bool) {
          Cooled(c).SetLensHeat(value > 0);
          return true;
@@ -315,41 +312,30 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
 };
 
 CCameraBase::CCameraBase()
-    : m_szDevicePath(), m_szCameraName(""), m_szModelKey(""), m_iMaxWidth(0), m_iMaxHeight(0),
-      m_dPixelSize(0.0), m_iBitDepth(0), m_iBayerPattern(0), m_fElecPerADU(0.0f),
-      m_bUSB3Camera(false), m_SupportedBins{1}, m_Caps(), m_Limits(), m_iGainOffsetRef(),
-      m_iTempSensorType(0), m_iCoolerDriveKind(0), m_iHeaterKind(0), m_bFPGABin(false),
-      m_bHWBinSums(false), m_fCoolRateLimit(2.0f), m_iWidth(0), m_iHeight(0), m_iStartX(0),
-      m_iStartY(0), m_iBin(1), m_ImgType(IMAGE_TYPE_8BIT), m_lExposure(0), m_iExpReg(0),
-      m_bLongExpMode(false), m_bSnap(false), m_bHardwareBin(false), m_iGain(0), m_iGamma(0),
-      m_iOffset(0), m_iCameraIndex(0), m_iCMOSClk(0), m_b16Bit(false), m_bHighSpeed(false),
-      m_bRawOutput(false), m_bEnableDDR(false), m_iHMAX(0), m_iFrameTimeUs(0),
-      m_iTransferTimeUs(0), m_fMaxFPS(0.0f), m_fDataRate(0.0f), m_iBandwidth(0),
-      m_bAutoBandwidth(false), m_iBandwidthUSB3(0), m_bFlipHoriz(false), m_bFlipVert(false),
-      m_iWB_R(0), m_iWB_B(0), m_iPattern(0), m_bAutoExp(false), m_bAutoGain(false),
-      m_bAutoWB(false), m_bAutoBL(false), m_ucEE(0), m_ucOO(0), m_ucEO(0), m_ucOE(0),
-      m_iAutoMaxGain(kAutoMaxGainDefault), m_iAutoMaxExpMs(kAutoMaxExpMsDefault),
+    : m_szDevicePath(), m_iWidth(0), m_iHeight(0), m_iStartX(0), m_iStartY(0), m_iBin(1),
+      m_ImgType(IMAGE_TYPE_8BIT), m_lExposure(0), m_iExpReg(0), m_bLongExpMode(false),
+      m_bHardwareBin(false), m_iGain(0), m_iGamma(0), m_iOffset(0), m_iCameraIndex(0),
+      m_iCMOSClk(0), m_b16Bit(false), m_bHighSpeed(false), m_bRawOutput(false), m_bEnableDDR(false),
+      m_iHMAX(0), m_iFrameTimeUs(0), m_iTransferTimeUs(0), m_fMaxFPS(0.0f), m_fDataRate(0.0f),
+      m_iBandwidth(0), m_bAutoBandwidth(false), m_iBandwidthUSB3(0), m_bFlipHoriz(false),
+      m_bFlipVert(false), m_iWB_R(0), m_iWB_B(0), m_iPattern(0), m_bAutoExp(false),
+      m_bAutoGain(false), m_bAutoWB(false), m_bAutoBL(false), m_ucEE(0), m_ucOO(0), m_ucEO(0),
+      m_ucOE(0), m_iAutoMaxGain(kAutoMaxGainDefault), m_iAutoMaxExpMs(kAutoMaxExpMsDefault),
       m_iAutoTargetBrightness(kAutoTargetDefault), m_bUSB3Host(false), m_bHPC(false),
-      m_bCutDark(false), m_szBMPPath(), m_iExpStatus(ORU_EXP_IDLE), m_iSnapResult(ORU_EXP_IDLE),
-      m_iDroppedFrames(0), m_fCoolPowerPerc(0.0f), m_iTargetTemp(0), m_bCoolerOn(false),
-      m_fTemp(0.0f), m_fThermistorTemp(0.0f), m_iThermistorMinTemp(0), m_iThermistorMaxTemp(0),
-      m_iHumidity(0), m_iOverCLKPerc(0), m_bMonoBin(false), m_bDebugPrint(false),
-      m_iCameraMode(MODE_NORMAL), m_TrigOutPin{{true, 0, 0}, {true, 0, 0}}, m_iAutoExpLimitUs(0),
-      m_lLastExp(0), m_bLastExpAuto(false), m_iFPGACtrl(kFPGACtrlUSB3),
+      m_bCutDark(false), m_szBMPPath(), m_fCoolPowerPerc(0.0f), m_iTargetTemp(0),
+      m_bCoolerOn(false), m_fTemp(0.0f), m_fThermistorTemp(0.0f), m_iThermistorMinTemp(0),
+      m_iThermistorMaxTemp(0), m_iHumidity(0), m_iOverCLKPerc(0), m_bMonoBin(false),
+      m_bDebugPrint(false), m_iCameraMode(MODE_NORMAL), m_TrigOutPin{{true, 0, 0}, {true, 0, 0}},
+      m_iAutoExpLimitUs(0), m_lLastExp(0), m_bLastExpAuto(false), m_iFPGACtrl(kFPGACtrlUSB3),
       m_bSensorClkStopped(false), m_bTimeMark(false), m_iLibusbLogLevel(0), m_CtrlList(),
-      m_iCtrlCount(0), m_pGammaTable16(nullptr), m_GammaTable8(), m_pCirBuf(nullptr),
-      m_pFrameBuf(nullptr), m_pImgBuf(nullptr), m_pScratch(nullptr),
-      m_pSubKey(nullptr), m_pSensorTable(), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(),
-      m_Algorithm(), m_csCapture(), m_csRoi(), m_DarkFrame(*this), m_HotPixelMap(*this)
+      m_iCtrlCount(0), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(), m_Algorithm(),
+      m_csCapture(), m_csRoi(), m_DarkFrame(*this), m_HotPixelMap(*this)
 {
     SysInfo();
     m_Algorithm.RGBYUV_Init();
-    // 127 in every byte: no per-bin pixel offset until a model sets one.
-    memset(m_pSensorTable, 127, sizeof m_pSensorTable);
     InitThermistorRange();
     InitializeCriticalSection(&m_csCapture);
     InitializeCriticalSection(&m_csRoi);
-    m_pScratch = NewBuffer<uint8_t>(kScratchSize);
     m_WorkThread.SetName("oru-work");
     m_TrigThread.SetName("oru-trigger");
     m_AutoCtrlThread.SetName("oru-auto");
@@ -357,17 +343,10 @@ CCameraBase::CCameraBase()
 
 CCameraBase::~CCameraBase()
 {
-    // The loops read the buffers freed below.
+    // The loops read the buffers, which go after this body.
     m_AutoCtrlThread.Stop();
     m_WorkThread.Stop();
     m_TrigThread.Stop();
-    delete m_pCirBuf;
-    m_pCirBuf = nullptr;
-    FreeBuffer(m_pGammaTable16);
-    FreeBuffer(m_pFrameBuf);
-    FreeBuffer(m_pImgBuf);
-    FreeBuffer(m_pScratch);
-    FreeBuffer(m_pSubKey);
     DeleteCriticalSection(&m_csCapture);
     DeleteCriticalSection(&m_csRoi);
     DbgPrint2(LogSeverity::Info, "~CCameraBase", "~CCameraBase\n");
@@ -456,9 +435,9 @@ int CCameraBase::GetNumOfControls()
 {
     m_iCtrlCount = 0;
     for (const ControlListRow &row : kControlList) {
-        if (row.pFlag != nullptr && !(m_Caps.*row.pFlag))
+        if (row.pFlag != nullptr && !(m_Model.m_Caps.*row.pFlag))
             continue;
-        if (row.bNeedsColor && !m_Caps.bColor)
+        if (row.bNeedsColor && !m_Model.m_Caps.bColor)
             continue;
         m_CtrlList[m_iCtrlCount++] = row.type;
     }
@@ -546,10 +525,10 @@ bool CCameraBase::IsAvailable(Control_TYPE type)
 bool CCameraBase::IsImgTypeSupported(IMG_TYPE type)
 {
     switch (type) {
-    case IMG_RAW8: return m_Caps.bRaw8;
-    case IMG_RGB24: return m_Caps.bColor && m_Caps.bRGB24;
-    case IMG_RAW16: return m_Caps.bRaw16;
-    case IMG_Y8: return m_Caps.bColor && m_Caps.bY8;
+    case IMG_RAW8: return m_Model.m_Caps.bRaw8;
+    case IMG_RGB24: return m_Model.m_Caps.bColor && m_Model.m_Caps.bRGB24;
+    case IMG_RAW16: return m_Model.m_Caps.bRaw16;
+    case IMG_Y8: return m_Model.m_Caps.bColor && m_Model.m_Caps.bY8;
     default: return false;
     }
 }
@@ -600,16 +579,17 @@ const CCameraBase::ControlRow *CCameraBase::FindControl(ORU_CONTROL_TYPE type)
 
 void CCameraBase::GetCameraProperty(ORU_CAMERA_INFO *info)
 {
-    snprintf(info->name, sizeof info->name, "%s", m_szCameraName ? m_szCameraName : "");
-    info->max_height = m_iMaxHeight;
-    info->max_width = m_iMaxWidth;
-    info->is_color = ToOruBool(m_Caps.bColor);
-    info->bayer = static_cast<ORU_BAYER_PATTERN>(m_iBayerPattern);
-    info->pixel_size_um = m_dPixelSize;
+    snprintf(info->name, sizeof info->name, "%s",
+             m_Model.m_szCameraName ? m_Model.m_szCameraName : "");
+    info->max_height = m_Model.m_iMaxHeight;
+    info->max_width = m_Model.m_iMaxWidth;
+    info->is_color = ToOruBool(m_Model.m_Caps.bColor);
+    info->bayer = static_cast<ORU_BAYER_PATTERN>(m_Model.m_iBayerPattern);
+    info->pixel_size_um = m_Model.m_dPixelSize;
 
     memset(info->supported_bins, 0, sizeof info->supported_bins);
-    for (size_t i = 0; i < sizeof m_SupportedBins; ++i)
-        info->supported_bins[i] = m_SupportedBins[i];
+    for (size_t i = 0; i < sizeof m_Model.m_SupportedBins; ++i)
+        info->supported_bins[i] = m_Model.m_SupportedBins[i];
 
     static const IMG_TYPE kTypeOrder[] = {IMG_RAW8, IMG_RGB24, IMG_Y8, IMG_RAW16};
     for (ORU_IMG_TYPE &slot : info->supported_image_types)
@@ -620,18 +600,19 @@ void CCameraBase::GetCameraProperty(ORU_CAMERA_INFO *info)
             info->supported_image_types[used++] = static_cast<ORU_IMG_TYPE>(type);
 
     info->mechanical_shutter = ORU_FALSE;
-    info->st4_port = ToOruBool(m_Caps.bST4);
-    info->has_cooler = ToOruBool(m_Caps.bCooler);
-    info->is_usb3 = ToOruBool(m_bUSB3Camera);
+    info->st4_port = ToOruBool(m_Model.m_Caps.bST4);
+    info->has_cooler = ToOruBool(m_Model.m_Caps.bCooler);
+    info->is_usb3 = ToOruBool(m_Model.m_bUSB3Camera);
     info->is_usb3_host = ToOruBool(m_bUSB3Host);
-    info->bit_depth = m_iBitDepth;
-    info->is_trigger = ToOruBool(m_Caps.bTrigger);
+    info->bit_depth = m_Model.m_iBitDepth;
+    info->is_trigger = ToOruBool(m_Model.m_Caps.bTrigger);
 
     const int gain = m_iGain;
-    const bool legacy = m_szCameraName != nullptr && strstr(m_szCameraName, kLegacyUSB2Digits);
+    const bool legacy =
+        m_Model.m_szCameraName != nullptr && strstr(m_Model.m_szCameraName, kLegacyUSB2Digits);
     const float amplification = legacy ? LegacyAmplification(gain)
                                        : static_cast<float>(pow(10.0, gain / 200.0));
-    info->elec_per_adu = m_fElecPerADU / amplification;
+    info->elec_per_adu = m_Model.m_fElecPerADU / amplification;
 }
 
 bool CCameraBase::GetCameraSupportedMode(ORU_SUPPORTED_MODE *modes)
@@ -640,7 +621,8 @@ bool CCameraBase::GetCameraSupportedMode(ORU_SUPPORTED_MODE *modes)
     modes->SupportedCameraMode[used++] = ORU_MODE_NORMAL;
     for (int mode = ORU_MODE_TRIG_SOFT_EDGE; mode <= ORU_MODE_TRIG_LOW_LEVEL; ++mode) {
         const bool edge = mode <= ORU_MODE_TRIG_FALL_EDGE;
-        if (m_Caps.bTrigger && (edge ? m_Caps.bEdgeTrigger : m_Caps.bLevelTrigger))
+        if (m_Model.m_Caps.bTrigger &&
+            (edge ? m_Model.m_Caps.bEdgeTrigger : m_Model.m_Caps.bLevelTrigger))
             modes->SupportedCameraMode[used++] = static_cast<ORU_CAMERA_MODE>(mode);
     }
     modes->SupportedCameraMode[used] = ORU_MODE_END;
@@ -650,14 +632,14 @@ bool CCameraBase::GetCameraSupportedMode(ORU_SUPPORTED_MODE *modes)
 bool CCameraBase::SetMonoBin(bool on)
 {
     m_bMonoBin = on;
-    if (m_bFPGABin)
+    if (m_Model.m_bFPGABin)
         SetFPGABinType(on);
     return true;
 }
 
 bool CCameraBase::GetMonoBin()
 {
-    if (m_bFPGABin) {
+    if (m_Model.m_bFPGABin) {
         uint8_t reg = FPGARegShadow(&CCameraBase::m_ucFPGAReg39);
         if (ReadFPGAREG(FPGABits::kBinType.reg, &reg))
             m_bMonoBin = (reg & FPGABitMask(FPGABits::kBinType)) == 0;
@@ -740,7 +722,7 @@ void CCameraBase::CloseCamera()
         return;
     // A running video capture saves in StopCapture; otherwise save here, so
     // that settings changed without any capture survive a reopen too.
-    if (m_bSnap || !IsCaptureRunning())
+    if (m_CaptureState.IsSnap() || !IsCaptureRunning())
         SaveSetting();
     StopCapture();
     CloseDevice();
@@ -764,12 +746,12 @@ bool CCameraBase::ReConnectCamera()
 
 long CCameraBase::FrameBufferBytes() const
 {
-    return static_cast<long>(m_iMaxWidth) * m_iMaxHeight * 2;
+    return static_cast<long>(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight * 2;
 }
 
 void CCameraBase::InitVariable()
 {
-    const long pixels = static_cast<long>(m_iMaxWidth) * m_iMaxHeight;
+    const long pixels = static_cast<long>(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight;
     const long frameBytes = FrameBufferBytes();
     // A second initialisation keeps what the first one allocated.
     if (m_pGammaTable16 == nullptr)
@@ -780,11 +762,11 @@ void CCameraBase::InitVariable()
     if (m_pImgBuf == nullptr)
         m_pImgBuf = NewFrameBuffer<uint8_t>(frameBytes);
     if (m_pCirBuf == nullptr)
-        m_pCirBuf = new (std::nothrow) CirBuf(frameBytes, kRingSlots);
+        m_pCirBuf.reset(new (std::nothrow) CirBuf(frameBytes, kRingSlots));
     if (m_pGammaTable16 == nullptr || !hpcMaps || m_pFrameBuf == nullptr || m_pImgBuf == nullptr ||
         m_pCirBuf == nullptr)
         DbgPrint2(LogSeverity::Error, "InitVariable", "buffer allocation failed\n");
-    m_Algorithm.SetBayer(static_cast<BayerPattern>(m_iBayerPattern));
+    m_Algorithm.SetBayer(static_cast<BayerPattern>(m_Model.m_iBayerPattern));
 }
 
 bool CCameraBase::StartSensorCLK()

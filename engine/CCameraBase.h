@@ -1,6 +1,6 @@
 // The camera object behind every camera ID of the flat API. It holds the
-// camera's identity and capabilities (set by each model's constructor), its
-// current settings, the control table and dispatch, capture state, the frame
+// model's description (filled by the model's constructor), its current
+// settings, the control table and dispatch, capture state, the frame
 // and look-up buffers, the worker threads, dark-frame and hot-pixel data, and
 // the persistent settings. Model classes derive from it (directly or through
 // CCameraCool) and implement the sensor-specific virtual operations.
@@ -13,69 +13,30 @@
 // hot-pixel map's by their own; the rest is touched from one caller thread at
 // a time.
 //
-// Ownership: every buffer pointer below is allocated with new[] (or is null)
-// and is freed with delete[] by the destructor, which first stops the
-// working, trigger and auto-control threads. A derived class whose threads
-// call its own overrides stops them in its own destructor. The dark frame and
-// the hot-pixel map own their buffers and locks.
+// Ownership: the camera owns its buffers; the destructor stops the working,
+// trigger and auto-control threads before they go. A derived class whose
+// threads call its own overrides stops them in its own destructor. The dark
+// frame and the hot-pixel map own their buffers and locks.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include "algorithm/CAlgorithm.h"
 #include "algorithm/ImageType.h"
 #include "api/ORUCamera.h"
+#include "engine/CaptureState.h"
 #include "engine/DarkFrame.h"
 #include "engine/EngineTypes.h"
 #include "engine/HotPixelMap.h"
+#include "engine/ModelDescription.h"
 #include "engine/ThreadCtrl.h"
 #include "log/LogSeverity.h"
 #include "transport/CCameraFX3.h"
 #include "transport/CirBuf.h"
 #include "transport/PlatformShims.h"
-
-// Capability flags a model constructor sets, in the order of the capability
-// record.
-struct CameraCaps {
-    bool bGain;
-    bool bExposure;
-    bool bGamma;
-    bool bOffset;
-    bool bBandwidth;
-    bool bWBRed;
-    bool bWBBlue;
-    bool bRaw8;
-    bool bRGB24;
-    bool bY8;
-    bool bRaw16;
-    bool bAutoBandwidth;
-    bool bColor;
-    bool bOverClock;
-    bool bTemperature;
-    bool bHardwareBin;
-    bool bHighSpeed;
-    bool bCooler;
-    bool bPatternAdjust;
-    bool bAntiDewHeater;
-    bool bModelFlagA; // set by some models, read by no generic code
-    bool bST4;
-    bool bModelFlagB; // set by some models, read by no generic code
-    bool bTrigger;
-    bool bEdgeTrigger;
-    bool bLevelTrigger;
-};
-
-// Per-model control limits (units of the public controls).
-struct ControlLimits {
-    int iGainDefault, iGainMax, iGainMin;
-    int64_t lExpDefault, lExpMax, lExpMin; // µs
-    int iGammaDefault, iGammaMax, iGammaMin;
-    int iWBRDefault, iWBBDefault, iWBMax, iWBMin;
-    int iOffsetDefault, iOffsetMax, iOffsetMin;
-    int iBandwidthMin, iBandwidthMax;
-    int iPatternMax, iPatternMin;
-};
 
 struct TrigOutPinConf {
     bool bHighActive;
@@ -204,6 +165,10 @@ public:
     bool SaveHPCTable();
     void AdjustHPCTable();
     void HandleHotPixels(uint8_t *image);
+    // The state of the capture run: snap or video, exposure status, dropped
+    // frames.
+    CaptureState &GetCaptureState() { return m_CaptureState; }
+    const CaptureState &GetCaptureState() const { return m_CaptureState; }
     // The parts that own the dark frame and the hot-pixel maps.
     DarkFrame &GetDarkFrame() { return m_DarkFrame; }
     HotPixelMap &GetHotPixelMap() { return m_HotPixelMap; }
@@ -244,31 +209,11 @@ public:
     void LoadSetting();
     void SaveSetting();
 
+    // The model: identity, sensor, capabilities and limits.
+    const ModelDescription &Model() const { return m_Model; }
+
     // Device path the registry assigned ("bus%d.port:..."), 512 bytes.
     char m_szDevicePath[512];
-
-    // --- Identity and capabilities: written by the model constructor. ---
-    const char *m_szCameraName;
-    const char *m_szModelKey;
-    int m_iMaxWidth;
-    int m_iMaxHeight;
-    double m_dPixelSize;
-    int m_iBitDepth;
-    int m_iBayerPattern;
-    float m_fElecPerADU;
-    bool m_bUSB3Camera;
-    uint8_t m_SupportedBins[16];
-    CameraCaps m_Caps;
-    ControlLimits m_Limits;
-    // The five gain/offset reference values: two offsets, a middle gain, a
-    // high gain and the offset that goes with the high gain.
-    int m_iGainOffsetRef[5];
-    int m_iTempSensorType;   // 0 TMP100, 1 ADC081, 2 AD7142, 3 TMP451, 4 model's own
-    int m_iCoolerDriveKind;  // 1: DAC through the FPGA cool-power register
-    int m_iHeaterKind;       // 2 or more: heater power register present
-    bool m_bFPGABin;         // the FPGA bins (mono bin and binned frame size)
-    bool m_bHWBinSums;       // the hardware bin sums pixels instead of averaging
-    float m_fCoolRateLimit;  // cooler regulation ignores faster temperature jumps (°C/s)
 
     // --- Current settings. ---
     std::atomic<int> m_iWidth;
@@ -280,7 +225,6 @@ public:
     std::atomic<uint64_t> m_lExposure;
     std::atomic<int> m_iExpReg;
     std::atomic<bool> m_bLongExpMode;
-    std::atomic<bool> m_bSnap;
     std::atomic<bool> m_bHardwareBin;
     std::atomic<int> m_iGain;
     std::atomic<int> m_iGamma;
@@ -316,9 +260,6 @@ public:
     std::atomic<bool> m_bHPC;
     std::atomic<bool> m_bCutDark;
     char m_szBMPPath[256];
-    std::atomic<int> m_iExpStatus;
-    std::atomic<int> m_iSnapResult;
-    std::atomic<int> m_iDroppedFrames;
     std::atomic<float> m_fCoolPowerPerc;
     std::atomic<int> m_iTargetTemp;
     std::atomic<bool> m_bCoolerOn;
@@ -344,21 +285,13 @@ public:
     int m_CtrlList[64];
     int m_iCtrlCount;
 
-    // --- Buffers (allocated by InitVariable or on first use). ---
-    uint16_t *m_pGammaTable16;
-    uint8_t m_GammaTable8[256];
-    CirBuf *m_pCirBuf;
-    // Where a loop receives a frame that has no ring slot to land in.
-    uint8_t *m_pFrameBuf;
-    uint8_t *m_pImgBuf;    // image assembly
-    uint8_t *m_pScratch;
-    char *m_pSubKey;
-    // 5 rows (bin 0-4) of 8 (x, y) signed byte pairs; 127 = no offset.
-    int8_t m_pSensorTable[80];
-
-    // Model data: binned hot-pixel rows are rounded to the nearest output row
-    // and the offsets added after binning.
-    bool m_bHPCRoundRows = false;
+    // Buffers that InitVariable allocates, null until then (or when memory
+    // was short): the frame ring; where a loop receives a frame that has no
+    // ring slot to land in; the image assembly buffer, FrameBufferBytes()
+    // each.
+    CirBuf *GetCirBuf() const { return m_pCirBuf.get(); }
+    uint8_t *GetFrameBuf() const { return m_pFrameBuf.get(); }
+    uint8_t *GetImgBuf() const { return m_pImgBuf.get(); }
 
     // --- Embedded objects. ---
     ThreadCtrl m_WorkThread;
@@ -377,9 +310,18 @@ public:
     S_MUTEX_UNIX m_csRoi ORU_ACQUIRED_BEFORE(m_csTransport);
 
 private:
+    ModelDescription m_Model;
+    std::unique_ptr<CirBuf> m_pCirBuf;
+    std::unique_ptr<uint8_t[]> m_pFrameBuf;
+    std::unique_ptr<uint8_t[]> m_pImgBuf;
+    // "software\<model key>", the settings key, once LoadSetting or
+    // SaveSetting needed it.
+    std::string m_SubKey;
+
     // The ROI the dark frame and the hot-pixel map are adjusted to.
     AdjustedRoi CurrentRoi();
 
+    CaptureState m_CaptureState;
     DarkFrame m_DarkFrame;
     HotPixelMap m_HotPixelMap;
 
@@ -407,6 +349,12 @@ private:
     const ControlRow *FindControl(ORU_CONTROL_TYPE type);
 
 protected:
+    // For the model's constructor, which describes the model.
+    ModelDescription &DescribeModel() { return m_Model; }
+    // Gamma look-up tables of 16- and 8-bit pixels, set by SetGamma; the
+    // 16-bit one is allocated by InitVariable.
+    std::unique_ptr<uint16_t[]> m_pGammaTable16;
+    uint8_t m_GammaTable8[256] = {};
     static void SetGainExpFunc(std::atomic<bool> *running, void *arg);
     // Fills m_iThermistorMinTemp/m_iThermistorMaxTemp from the thermistor table.
     void InitThermistorRange();

@@ -53,7 +53,7 @@ bool MeasurableFrame(CCameraBase &cam, const void *frame, RawFrame &raw)
         raw.hardBinRun = cam.IsHardBinRun();
         raw.hardwareBin4 = cam.m_bHardwareBin && raw.bin == 4;
     }
-    if (!cam.m_bFPGABin) {
+    if (!cam.Model().m_bFPGABin) {
         if (!raw.hardBinRun) {
             raw.width *= raw.bin;
             raw.height *= raw.bin;
@@ -108,7 +108,7 @@ void CCameraBase::SetGainExpFunc(std::atomic<bool> *running, void *arg)
         if (limit > 0 && cam->m_lExposure < uint64_t(limit) && period < uint64_t(limit)) {
             // White balance settles slower than brightness: every fourth pass.
             bool whiteBalance = false;
-            if (cam->m_Caps.bColor && cam->m_bAutoWB) {
+            if (cam->Model().m_Caps.bColor && cam->m_bAutoWB) {
                 whiteBalance = wbPass == 3;
                 wbPass = whiteBalance ? 0 : wbPass + 1;
             }
@@ -142,7 +142,7 @@ void CCameraBase::AutoExpGain(const unsigned char *frame)
     const int width = raw.width, height = raw.height;
     const bool is16 = raw.is16;
     // The legacy USB2 models send the significant byte of a 16-bit pixel first.
-    const int byteOfPixel = m_bUSB3Camera ? 1 : 0;
+    const int byteOfPixel = m_Model.m_bUSB3Camera ? 1 : 0;
 
     // Mean of a jittered grid over the central three fifths of the frame.
     unsigned seed = SeedFromClock();
@@ -177,7 +177,7 @@ void CCameraBase::AutoExpGain(const unsigned char *frame)
     const int band15 = target * 15 / 100;
     const int band30 = target * 30 / 100;
     const int band45 = target * 45 / 100;
-    const int gainRange = m_Limits.iGainMax - m_Limits.iGainMin;
+    const int gainRange = m_Model.m_Limits.iGainMax - m_Model.m_Limits.iGainMin;
     const int maxGain = m_iAutoMaxGain;
     const int64_t maxExp = int64_t(m_iAutoMaxExpMs) * 1000;
     const int64_t exposure = int64_t(m_lExposure.load());
@@ -248,7 +248,7 @@ void CCameraBase::AutoExpGain(const unsigned char *frame)
 
 void CCameraBase::AutoWhiBal(const unsigned char *frame)
 {
-    if (m_Caps.bColor)
+    if (m_Model.m_Caps.bColor)
         AutoWB_RAW(reinterpret_cast<const unsigned short *>(frame));
 }
 

@@ -56,13 +56,11 @@ bool CCameraBase::StartCapture(bool snap)
         return false;
     if (IsCaptureRunning())
         return true;
-    m_bSnap = snap;
-    m_iExpStatus = ORU_EXP_WORKING;
-    m_iSnapResult = ORU_EXP_WORKING;
+    m_CaptureState.Begin(snap);
     DbgPrint2(LogSeverity::Info, "StartCapture", "start capture create thread\n");
     ThreadCtrl &thread = m_iCameraMode != MODE_NORMAL ? m_TrigThread : m_WorkThread;
     if (!thread.Start(this)) {
-        m_iExpStatus = ORU_EXP_FAILED;
+        m_CaptureState.FailStart();
         return false;
     }
     return true;
@@ -81,7 +79,7 @@ bool CCameraBase::StopCapture()
     if (!m_bOpen)
         return false;
     // A snap saves when the camera closes.
-    if (!m_bSnap)
+    if (!m_CaptureState.IsSnap())
         SaveSetting();
     DbgPrint2(LogSeverity::Info, "StopCapture", "stop capture\n");
     DbgPrint2(LogSeverity::Debug, "StopCapture", ">> wait Working thread exit\n");
@@ -93,10 +91,10 @@ bool CCameraBase::StopCapture()
 
 bool CCameraBase::GetImageAfterExp(unsigned char *buffer, int size)
 {
-    if (m_iExpStatus != ORU_EXP_SUCCESS)
+    if (m_CaptureState.ExpStatus() != ORU_EXP_SUCCESS)
         return false;
     const bool read = GetImage(buffer, size, kSnapWaitMs);
-    m_iExpStatus = ORU_EXP_IDLE;
+    m_CaptureState.ImageTaken();
     return read;
 }
 
@@ -124,9 +122,9 @@ OruStatus CCameraBase::CameraModeCheck()
 {
     uint8_t caps = 0;
     const OruStatus result = ReadFPGAREG(FPGARegister::kVersionLayout, &caps);
-    m_Caps.bTrigger = caps >= kEdgeTriggerFirst;
-    m_Caps.bEdgeTrigger = caps >= kEdgeTriggerFirst;
-    m_Caps.bLevelTrigger = caps >= kLevelTriggerFirst;
+    m_Model.m_Caps.bTrigger = caps >= kEdgeTriggerFirst;
+    m_Model.m_Caps.bEdgeTrigger = caps >= kEdgeTriggerFirst;
+    m_Model.m_Caps.bLevelTrigger = caps >= kLevelTriggerFirst;
     return result;
 }
 
@@ -141,11 +139,11 @@ ORU_ERROR_CODE CCameraBase::SetCameraMode(CAM_MODE mode)
         return ORU_ERROR_INVALID_MODE;
     const bool edgeMode = mode >= MODE_TRIG_SOFT_EDGE && mode <= MODE_TRIG_FALL_EDGE;
     const bool levelMode = mode >= MODE_TRIG_SOFT_LEVEL;
-    if (!m_Caps.bTrigger && mode > MODE_NORMAL)
+    if (!m_Model.m_Caps.bTrigger && mode > MODE_NORMAL)
         return ORU_ERROR_INVALID_MODE;
-    if (m_Caps.bEdgeTrigger && !m_Caps.bLevelTrigger && levelMode)
+    if (m_Model.m_Caps.bEdgeTrigger && !m_Model.m_Caps.bLevelTrigger && levelMode)
         return ORU_ERROR_INVALID_MODE;
-    if (m_Caps.bLevelTrigger && !m_Caps.bEdgeTrigger && edgeMode)
+    if (m_Model.m_Caps.bLevelTrigger && !m_Model.m_Caps.bEdgeTrigger && edgeMode)
         return ORU_ERROR_INVALID_MODE;
     if (mode == m_iCameraMode)
         return ORU_SUCCESS;
@@ -211,7 +209,7 @@ void CCameraBase::FinishImage(uint8_t *image, unsigned char *buffer, int width, 
     const int gamma = m_iGamma;
     if (wide) {
         if (gamma != kGammaNeutral)
-            m_Algorithm.Gamma(pixels16, m_pGammaTable16, sensorWidth, sensorHeight);
+            m_Algorithm.Gamma(pixels16, m_pGammaTable16.get(), sensorWidth, sensorHeight);
     } else {
         DoGetDark(image);
         SubtractDark(image);

@@ -126,7 +126,7 @@ ORU_ERROR_CODE CCameraBase::LoadBMPFromFile(char *path)
         ~FileCloser() { std::fclose(f); }
     } closer{file};
 
-    const int W = m_iMaxWidth, H = m_iMaxHeight;
+    const int W = m_Model.m_iMaxWidth, H = m_Model.m_iMaxHeight;
     uint8_t fileHeader[kBmpFileHeaderSize];
     uint8_t info[kBmpInfoHeaderSize];
     DbgPrint2(LogSeverity::Debug, tag, "bmpheader size=%d\n", kBmpFileHeaderSize);
@@ -232,7 +232,7 @@ bool CCameraBase::CreateBMP(int width, int height, const unsigned char *data, ch
 bool CCameraBase::SaveBMPToFile(char *path)
 {
     const bool created = m_DarkFrame.UseFrame([&](const uint8_t *dark) {
-        return CreateBMP(m_iMaxWidth, m_iMaxHeight, dark, path);
+        return CreateBMP(m_Model.m_iMaxWidth, m_Model.m_iMaxHeight, dark, path);
     });
     if (!created)
         return false;
@@ -258,7 +258,7 @@ void CCameraBase::DoGetDark(uint8_t *image)
 {
     if (!m_DarkFrame.IsRecording() || image == nullptr)
         return;
-    if (!m_DarkFrame.AddFrame(image, size_t(m_iMaxWidth) * m_iMaxHeight))
+    if (!m_DarkFrame.AddFrame(image, size_t(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight))
         return;
     AdjustDarkBuff();
     m_DarkFrame.FinishRecording();
@@ -269,8 +269,8 @@ AdjustedRoi CCameraBase::CurrentRoi()
     AdjustedRoi roi{};
     const int bin = m_iBin;
     const int width = m_iWidth, height = m_iHeight;
-    roi.sensorWidth = m_iMaxWidth;
-    roi.sensorHeight = m_iMaxHeight;
+    roi.sensorWidth = m_Model.m_iMaxWidth;
+    roi.sensorHeight = m_Model.m_iMaxHeight;
     roi.startX = m_iStartX;
     roi.startY = m_iStartY;
     roi.roiWidth = width * bin;
@@ -281,16 +281,18 @@ AdjustedRoi CCameraBase::CurrentRoi()
     const int outFactor = bin == 4 ? 2 : 1;
     roi.adjWidth = roi.hardBin ? width * outFactor : roi.roiWidth;
     roi.adjHeight = roi.hardBin ? height * outFactor : roi.roiHeight;
-    roi.sensorRow = bin >= 0 && bin < 5 ? m_pSensorTable + bin * kSensorTableRowBytes : nullptr;
+    roi.sensorRow =
+        bin >= 0 && bin < 5 ? m_Model.m_pSensorTable + bin * kSensorTableRowBytes : nullptr;
     roi.valid = bin >= 1 && roi.adjWidth > 0 && roi.adjHeight > 0 && roi.startX >= 0 &&
-                roi.startY >= 0 && roi.adjWidth <= m_iMaxWidth && roi.adjHeight <= m_iMaxHeight;
+                roi.startY >= 0 && roi.adjWidth <= m_Model.m_iMaxWidth &&
+                roi.adjHeight <= m_Model.m_iMaxHeight;
     roi.key = HPCKey{bin, hardwareBin, width, height, roi.startX, roi.startY};
     return roi;
 }
 
 void CCameraBase::AdjustDarkBuff()
 {
-    m_DarkFrame.AdjustDarkBuff(CurrentRoi(), m_bHWBinSums);
+    m_DarkFrame.AdjustDarkBuff(CurrentRoi(), m_Model.m_bHWBinSums);
 }
 
 void CCameraBase::SubtractDark(uint8_t *image)
@@ -318,16 +320,16 @@ bool CCameraBase::SetHPCStates(bool on)
 
 bool CCameraBase::LoadHPCTable()
 {
-    const size_t pixels = size_t(m_iMaxWidth) * m_iMaxHeight;
+    const size_t pixels = size_t(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight;
     std::vector<uint8_t> packed(pixels / 8);
     if (!ReadFromFLAHAndUnCompress(packed.data(), unsigned(packed.size()), true))
         return false;
-    return m_HotPixelMap.LoadHPCTable(packed, pixels, CurrentRoi(), m_bHPCRoundRows);
+    return m_HotPixelMap.LoadHPCTable(packed, pixels, CurrentRoi(), m_Model.m_bHPCRoundRows);
 }
 
 bool CCameraBase::SaveHPCTable()
 {
-    const size_t pixels = size_t(m_iMaxWidth) * m_iMaxHeight;
+    const size_t pixels = size_t(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight;
     std::vector<uint8_t> packed(pixels / 8, 0);
     const bool marked = m_DarkFrame.UseFrameAndMean([&](const uint8_t *dark, int mean) {
         return m_HotPixelMap.SaveHPCTable(dark, mean, DarkFrame::kHotAboveMean, pixels, &packed);
@@ -339,18 +341,20 @@ bool CCameraBase::SaveHPCTable()
 
 void CCameraBase::AdjustHPCTable()
 {
-    m_HotPixelMap.AdjustHPCTable(CurrentRoi(), m_bHPCRoundRows);
+    m_HotPixelMap.AdjustHPCTable(CurrentRoi(), m_Model.m_bHPCRoundRows);
 }
 
 void CCameraBase::HandleHotPixels(uint8_t *image)
 {
     if (image == nullptr)
         return;
-    const int d = m_Caps.bColor ? 2 : 1;
+    const int d = m_Model.m_Caps.bColor ? 2 : 1;
     const bool wide = m_b16Bit;
     if (m_bHPC) {
         // Frames of 12- or 14-bit sensors keep their unused low bits clear.
-        const uint16_t mask = m_iBitDepth == 16 ? 0xFFFF : m_iBitDepth == 14 ? 0xFFFC : 0xFFF0;
+        const uint16_t mask = m_Model.m_iBitDepth == 16   ? 0xFFFF
+                              : m_Model.m_iBitDepth == 14 ? 0xFFFC
+                                                          : 0xFFF0;
         m_HotPixelMap.HandleHotPixels(image, wide, d, mask);
     }
     if (m_bCutDark)
@@ -410,7 +414,7 @@ unsigned char *CCameraBase::Uncompress(unsigned char *image, int length, bool co
             std::memcpy(out, image + 8, size_t(length) - 8);
         return out;
     }
-    const int64_t mapSize = int64_t(m_iMaxWidth) * m_iMaxHeight / 8;
+    const int64_t mapSize = int64_t(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight / 8;
     uint8_t *map = new (std::nothrow) uint8_t[mapSize + 1]();
     if (map == nullptr)
         return nullptr;
@@ -510,8 +514,8 @@ bool CCameraBase::ReadFromFLAHAndUnCompress(unsigned char *out, unsigned int siz
     }
     DbgPrint2(LogSeverity::Debug, tag, "LoadHPC: Compressed length: %d :\n", int(length));
     // The length counts the 8-byte header; what it promises must cover `size`.
-    const uint64_t available =
-        compressed ? uint64_t(m_iMaxWidth) * m_iMaxHeight / 8 : uint64_t(length) - 8;
+    const uint64_t available = compressed ? uint64_t(m_Model.m_iMaxWidth) * m_Model.m_iMaxHeight / 8
+                                          : uint64_t(length) - 8;
     if (length < 8 || size > available) {
         DbgPrint2(LogSeverity::Error, tag, "LoadHPC: data length %d does not hold %u bytes\n",
                   int(length), size);

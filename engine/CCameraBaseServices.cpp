@@ -114,7 +114,7 @@ float CCameraBase::GetTemp()
 float CCameraBase::GetSensorTemp()
 {
     float temp;
-    switch (m_iTempSensorType) {
+    switch (m_Model.m_iTempSensorType) {
     case TEMP_ADC081: temp = GetADC081Temp(); break;
     case TEMP_AD7142: temp = GetAD7142Temp(); break;
     case TEMP_TMP451: temp = GetTMP451Temp(); break;

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr char kConfigFile[] = "ORUconfig.xml";
-constexpr int kSubKeySize = 256;
 constexpr int kTypeInt = 4;
 constexpr int kTypeBytes = 3;
 constexpr uint64_t kLoadedExposureMaxUs = 100000;
@@ -168,18 +167,16 @@ bool LoadValue(xmlHandle key, const char *name, int capacity, int64_t *value)
 
 void CCameraBase::InitSubKey()
 {
-    if (m_pSubKey != nullptr)
-        return;
-    m_pSubKey = new char[kSubKeySize];
-    snprintf(m_pSubKey, kSubKeySize, "software\\%s", m_szModelKey ? m_szModelKey : "");
+    if (m_SubKey.empty())
+        m_SubKey = std::string("software\\") + (m_Model.m_szModelKey ? m_Model.m_szModelKey : "");
 }
 
 void CCameraBase::SaveSetting()
 {
     InitSubKey();
     xmlHandle key{nullptr, nullptr};
-    if (!XMLOpenKey(kConfigFile, m_pSubKey, &key) &&
-        !XMLCreateKey(kConfigFile, m_pSubKey, &key, nullptr))
+    if (!XMLOpenKey(kConfigFile, m_SubKey.c_str(), &key) &&
+        !XMLCreateKey(kConfigFile, m_SubKey.c_str(), &key, nullptr))
         return;
     for (const SettingRow &row : kSettings)
         if (SavedOnThisHost(row.savedOn, m_bUSB3Host))
@@ -196,7 +193,7 @@ void CCameraBase::LoadSetting()
 {
     InitSubKey();
     xmlHandle key{nullptr, nullptr};
-    if (!XMLOpenKey(kConfigFile, m_pSubKey, &key))
+    if (!XMLOpenKey(kConfigFile, m_SubKey.c_str(), &key))
         return;
     for (const SettingRow &row : kSettings) {
         int64_t value = 0;
@@ -218,8 +215,8 @@ void CCameraBase::LoadSetting()
 
     if (m_bCutDark) {
         m_iBin = 1;
-        m_iWidth = m_iMaxWidth;
-        m_iHeight = m_iMaxHeight;
+        m_iWidth = m_Model.m_iMaxWidth;
+        m_iHeight = m_Model.m_iMaxHeight;
         LoadBMPFromFile(m_szBMPPath);
     }
 }

@@ -80,7 +80,7 @@ CCameraCool::CCameraCool()
       m_bTargetReached(false), m_TempThread(), m_csRegulator()
 {
     InitializeCriticalSection(&m_csRegulator);
-    m_Caps.bCooler = true;
+    DescribeModel().m_Caps.bCooler = true;
     InitCooling(kInitialDALimit);
     m_TempThread.InitFuncPt(AutoTempFunc);
     m_TempThread.SetName("oru-cooler");
@@ -146,7 +146,7 @@ float CCameraCool::LimitPower(float percent) const
 
 int CCameraCool::DAOnWire(int dac) const
 {
-    return m_iCoolerDriveKind == kDriveKindFPGA ? 220 * (272 - dac) / 256 : dac;
+    return Model().m_iCoolerDriveKind == kDriveKindFPGA ? 220 * (272 - dac) / 256 : dac;
 }
 
 bool CCameraCool::SetPowerPerc(float percent)
@@ -164,7 +164,7 @@ bool CCameraCool::SetDA(int dac)
     const int value = DAOnWire(dac);
     if (value == m_iLastDA)
         return true;
-    const bool sent = m_iCoolerDriveKind == kDriveKindFPGA
+    const bool sent = Model().m_iCoolerDriveKind == kDriveKindFPGA
                           ? SetFPGACoolPower(value).IsOk()
                           : SendCMD(FX3Request::kCoolerDrive, static_cast<uint16_t>(value), 0, false,
                                     nullptr, 0).IsOk();
@@ -227,7 +227,7 @@ void CCameraCool::AutoTemp(float temperature)
         // Two readings in the same millisecond count as one millisecond apart.
         const uint32_t elapsed = now - m_uPrevTempTime;
         rate = (temperature - m_fPrevTemp) * 1000.0f / static_cast<float>(elapsed ? elapsed : 1);
-        if (std::fabs(rate) >= m_fCoolRateLimit)
+        if (std::fabs(rate) >= Model().m_fCoolRateLimit)
             return;
     }
     m_uPrevTempTime = now;
@@ -332,7 +332,7 @@ void CCameraCool::AutoTempFunc(std::atomic<bool> *running, void *arg)
 
 bool CCameraCool::SetFanOn(bool on)
 {
-    if (!m_Caps.bCooler || m_ucFirmwareVer < kFanFirmwareMin)
+    if (!Model().m_Caps.bCooler || m_ucFirmwareVer < kFanFirmwareMin)
         return false;
     return EnableCfan(on).IsOk();
 }
@@ -347,7 +347,7 @@ bool CCameraCool::GetFanOn()
 bool CCameraCool::SetLensHeat(long on)
 {
     const uint8_t power = on ? kHeaterPowerOn : 0;
-    if (m_iHeaterKind >= kHeaterKindPower)
+    if (Model().m_iHeaterKind >= kHeaterKindPower)
         SetFPGAHeaterPowerPercent(power);
     return EnableWarm(on != 0).IsOk();
 }
@@ -357,7 +357,7 @@ bool CCameraCool::GetLensHeat()
     uint8_t reg = FPGARegShadow(&CCameraCool::m_ucFPGAReg25);
     ReadFPGAREG(FPGABits::kHeater.reg, &reg);
     const bool warm = (reg & FPGABitMask(FPGABits::kHeater)) != 0;
-    if (m_iHeaterKind < kHeaterKindPower)
+    if (Model().m_iHeaterKind < kHeaterKindPower)
         return warm;
     uint8_t power = 0;
     ReadFPGAREG(FPGARegister::kHeaterPower, &power);

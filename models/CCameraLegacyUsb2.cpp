@@ -111,14 +111,14 @@ CCameraLegacyUsb2::CCameraLegacyUsb2()
     DbgPrint(LogSeverity::Info, -1, "CCameraLegacyUsb2", "CCAMERA::CCAMERA()\n");
     CameraPID(kProductId);
 
-    m_szCameraName = "ORU120";
-    m_szModelKey = "ORU120";
-    ModelFamily::SetSensor(*this, kMaxWidth, kMaxHeight, 3.75, 12);
-    m_iBayerPattern = ORU_BAYER_RG;
-    m_bUSB3Camera = false;
-    m_SupportedBins[1] = 2;
-
-    ModelFamily::SetColour(*this, true);
+    ModelDescription &model = DescribeModel();
+    model.m_szCameraName = "ORU120";
+    model.m_szModelKey = "ORU120";
+    ModelFamily::SetSensor(model, kMaxWidth, kMaxHeight, 3.75, 12);
+    model.m_iBayerPattern = ORU_BAYER_RG;
+    model.m_bUSB3Camera = false;
+    model.m_SupportedBins[1] = 2;
+    ModelFamily::SetColour(model, true);
     const ModelFamily::ControlDefaults defaults = {
         10, kMaxGain,                   // gain: start, maximum
         kMinExposureUs, kMaxExposureUs, // exposure
@@ -127,9 +127,11 @@ CCameraLegacyUsb2::CCameraLegacyUsb2()
         // A USB2 camera keeps its link rate on a USB3 host.
         80,
     };
-    ModelFamily::SetControls(*this, defaults);
-    m_fElecPerADU = 2.4f;
-    ModelFamily::SetGainOffsetRef(*this, {10, 10, 32, 64, 20});
+    ModelFamily::SetControls(model, defaults);
+    model.m_fElecPerADU = 2.4f;
+    ModelFamily::SetGainOffsetRef(model, {10, 10, 32, 64, 20});
+
+    ModelFamily::StartControls(*this, defaults);
     m_iAutoMaxGain = 60;
     m_iCMOSClk = kInitClockMHz;
     m_iHMAX = kMinHMAX;

@@ -102,7 +102,7 @@ bool CCameraLegacyUsb2::FrameReceived(WorkingRun &run)
         return true;
     }
 
-    const uint32_t head = FrameHeadWord(m_pFrameBuf);
+    const uint32_t head = FrameHeadWord(GetFrameBuf());
     const bool goodHead = head == kLegacyFrameHead;
     if (!goodHead)
         DbgPrint2(LogSeverity::Warning, tag, "bad frame head:0x%x\n", head);
@@ -110,16 +110,16 @@ bool CCameraLegacyUsb2::FrameReceived(WorkingRun &run)
     // ring, so that the reader sees the stream go on.
     const bool offer = goodHead || (!run.m_bSnap && m_lExposure < kShortFrameLimitUs);
     const int inserted =
-        offer ? m_pCirBuf->InsertBuff(m_pFrameBuf, run.m_iFrameSize, 0, 0, 0, 0, 0, 0) : 1;
+        offer ? GetCirBuf()->InsertBuff(GetFrameBuf(), run.m_iFrameSize, 0, 0, 0, 0, 0, 0) : 1;
     // A stale frame must never pass the head check again.
     if (inserted == 0)
-        std::memset(m_pFrameBuf, 0, sizeof head);
+        std::memset(GetFrameBuf(), 0, sizeof head);
     if (!goodHead) {
         CountFailure(run);
         return true;
     }
     if (inserted != 0) {
-        ++m_iDroppedFrames;
+        GetCaptureState().AddDroppedFrames(1);
         return true;
     }
     run.m_iFailures = 0;
@@ -130,7 +130,7 @@ void CCameraLegacyUsb2::CountFailure(WorkingRun &run)
 {
     static const char *const tag = "WorkingFunc";
     ++run.m_iBad;
-    ++m_iDroppedFrames;
+    GetCaptureState().AddDroppedFrames(1);
     ++run.m_iFailures;
     if (run.m_iFailures == kFailuresBeforeLongerLine) {
         DbgPrint2(LogSeverity::Warning, tag, "try lowing pkg!!\n");
@@ -212,27 +212,27 @@ bool CCameraLegacyUsb2::GetImage(unsigned char *buffer, int size, int waitMs)
     // Frames with a bad head are taken out and skipped.
     const uint32_t start = GetTickCount();
     for (;;) {
-        const bool goodHead = m_pCirBuf->IsBuffHeadCorrect(kLegacyFrameHead, waitMs);
-        if (!m_pCirBuf->ReadBuff(m_pImgBuf, frameBytes, 0, nullptr))
+        const bool goodHead = GetCirBuf()->IsBuffHeadCorrect(kLegacyFrameHead, waitMs);
+        if (!GetCirBuf()->ReadBuff(GetImgBuf(), frameBytes, 0, nullptr))
             return false;
-        if (goodHead || FrameHeadWord(m_pImgBuf) == kLegacyFrameHead)
+        if (goodHead || FrameHeadWord(GetImgBuf()) == kLegacyFrameHead)
             break;
         DbgPrint2(LogSeverity::Warning, "GetImage", "bad frame head:0x%x skipped\n",
-                  FrameHeadWord(m_pImgBuf));
+                  FrameHeadWord(GetImgBuf()));
         if (waitMs >= 0 && ModelFamily::MsSince(start) >= static_cast<uint32_t>(waitMs))
             return false;
     }
 
     // Hide the head behind pixels of the same colour phase two rows away.
     if (sensorHeight > 2)
-        std::memcpy(m_pImgBuf, m_pImgBuf + 2 * rowBytes, 4);
+        std::memcpy(GetImgBuf(), GetImgBuf() + 2 * rowBytes, 4);
 
     if (wide) {
         // The camera sends the significant byte first.
-        uint16_t *pixels16 = reinterpret_cast<uint16_t *>(m_pImgBuf);
+        uint16_t *pixels16 = reinterpret_cast<uint16_t *>(GetImgBuf());
         for (int i = 0; i < sensorWidth * sensorHeight; ++i)
             pixels16[i] = static_cast<uint16_t>(pixels16[i] << 8 | pixels16[i] >> 8);
     }
-    FinishImage(m_pImgBuf, buffer, width, height, bin, type, wide);
+    FinishImage(GetImgBuf(), buffer, width, height, bin, type, wide);
     return true;
 }

@@ -67,42 +67,39 @@ CCameraProColor::CCameraProColor(int productId, const char *name, const char *mo
     DbgPrint(LogSeverity::Info, -1, "CCameraProColor", "CCAMERA::CCAMERA()\n");
     CameraPID(productId);
 
-    m_szCameraName = name;
-    m_szModelKey = modelKey;
-    ModelFamily::SetSensor(*this, 6248, 4176, 3.76, 16);
-    m_iBayerPattern = ORU_BAYER_RG;
-    m_bUSB3Camera = true;
+    ModelDescription &model = DescribeModel();
+    model.m_szCameraName = name;
+    model.m_szModelKey = modelKey;
+    ModelFamily::SetSensor(model, 6248, 4176, 3.76, 16);
+    model.m_iBayerPattern = ORU_BAYER_RG;
+    model.m_bUSB3Camera = true;
     // After the base's bin 1.
-    m_SupportedBins[1] = 2;
-    m_SupportedBins[2] = 3;
-    m_SupportedBins[3] = 4;
+    model.m_SupportedBins[1] = 2;
+    model.m_SupportedBins[2] = 3;
+    model.m_SupportedBins[3] = 4;
+    const ModelFamily::ControlDefaults controls = SonyModel::UsualControls(200, kMaxGain);
+    SonyModel::SetUsualControls(model, colour, controls);
+    model.m_Caps.bHardwareBin = true;
+    model.m_Caps.bAntiDewHeater = true;
+    model.m_fElecPerADU = 0.768f;
+    ModelFamily::SetGainOffsetRef(model, {10, 10, 100, 300, 50});
+    model.m_iTempSensorType = 0;
+    model.m_iCoolerDriveKind = 1;
+    model.m_iHeaterKind = 2;
+    model.m_bFPGABin = false;
+    // Bayer phase offsets under hardware binning (rows bin 2 and bin 3).
+    const int8_t phaseOffsets[][2] = {{32, -8}, {33, 0}, {34, -8}, {35, 0},
+                                      {48, 0},  {49, -2}, {50, -3}, {51, -5}};
+    for (const auto &offset : phaseOffsets)
+        model.m_pSensorTable[offset[0]] = offset[1];
 
-    SonyModel::SetUsualControls(*this, colour, 200, kMaxGain);
-    m_Caps.bHardwareBin = true;
-    m_Caps.bAntiDewHeater = true;
-
-    m_fElecPerADU = 0.768f;
-    ModelFamily::SetGainOffsetRef(*this, {10, 10, 100, 300, 50});
+    ModelFamily::StartControls(*this, controls);
     m_iAutoMaxGain = 350;
     m_iCMOSClk = kSensorClockKHz;
     m_iHMAX = kProColorAllPixelNormal.iMinHMAX;
     m_bEnableDDR = true;
-    m_iTempSensorType = 0;
-    m_iCoolerDriveKind = 1;
-    m_iHeaterKind = 2;
-    m_bFPGABin = false;
 
     SonyModel::LoadSettings(*this);
-
-    // Bayer phase offsets under hardware binning (rows bin 2 and bin 3).
-    m_pSensorTable[32] = -8;
-    m_pSensorTable[33] = 0;
-    m_pSensorTable[34] = -8;
-    m_pSensorTable[35] = 0;
-    m_pSensorTable[48] = 0;
-    m_pSensorTable[49] = -2;
-    m_pSensorTable[50] = -3;
-    m_pSensorTable[51] = -5;
 }
 
 CCameraProColor::~CCameraProColor()

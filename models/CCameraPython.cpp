@@ -49,12 +49,13 @@ using Loops = FpgaCaptureLoops<CCameraPython, FpgaKind::Plain>;
 CCameraPython::CCameraPython()
 {
     DbgPrint(LogSeverity::Info, -1, "CCameraPython", "CCAMERA::CCAMERA()\n");
-    ModelFamily::SetSensor(*this, 1280, 1024, 4.8, 10);
-    m_bUSB3Camera = true;
+    ModelDescription &model = DescribeModel();
+    ModelFamily::SetSensor(model, 1280, 1024, 4.8, 10);
+    model.m_bUSB3Camera = true;
     // After the base's bin 1; all binning is done in software.
-    m_SupportedBins[1] = 2;
-    m_SupportedBins[2] = 3;
-    m_SupportedBins[3] = 4;
+    model.m_SupportedBins[1] = 2;
+    model.m_SupportedBins[2] = 3;
+    model.m_SupportedBins[3] = 4;
 
     // The colour twin sets its own white balance.
     const ModelFamily::ControlDefaults defaults = {
@@ -64,11 +65,13 @@ CCameraPython::CCameraPython()
         8, kMaxOffset,                  // offset: start, maximum
         100,                            // bandwidth on a USB3 host
     };
-    ModelFamily::SetControls(*this, defaults);
-    m_Caps.bST4 = true;
+    ModelFamily::SetControls(model, defaults);
+    model.m_Caps.bST4 = true;
     // Full well of about 10000 electrons over the 10-bit range.
-    m_fElecPerADU = 9.78f;
-    ModelFamily::SetGainOffsetRef(*this, {8, 8, 60, 180, 12});
+    model.m_fElecPerADU = 9.78f;
+    ModelFamily::SetGainOffsetRef(model, {8, 8, 60, 180, 12});
+
+    ModelFamily::StartControls(*this, defaults);
     m_iAutoMaxGain = 180;
     m_iCMOSClk = kSensorClockMHz * 1000;
     m_bEnableDDR = false;

@@ -5,12 +5,13 @@
 CCameraPythonColor::CCameraPythonColor()
 {
     CameraPID(0x100A);
-    m_szCameraName = "TAV ORU174MC";
-    m_szModelKey = "ORU174MC";
-    m_iBayerPattern = ORU_BAYER_RG;
-    ModelFamily::SetColour(*this, true);
-    m_Limits.iWBRDefault = 60;
-    m_Limits.iWBBDefault = 80;
+    ModelDescription &model = DescribeModel();
+    model.m_szCameraName = "TAV ORU174MC";
+    model.m_szModelKey = "ORU174MC";
+    model.m_iBayerPattern = ORU_BAYER_RG;
+    ModelFamily::SetColour(model, true);
+    model.m_Limits.iWBRDefault = 60;
+    model.m_Limits.iWBBDefault = 80;
     m_iWB_R = 60;
     m_iWB_B = 80;
     LoadModelSettings();

@@ -3,7 +3,7 @@
 CCameraPythonMono::CCameraPythonMono()
 {
     CameraPID(0x1009);
-    m_szCameraName = "TAV ORU174MM";
-    m_szModelKey = "ORU174MM";
+    DescribeModel().m_szCameraName = "TAV ORU174MM";
+    DescribeModel().m_szModelKey = "ORU174MM";
     LoadModelSettings();
 }

@@ -78,25 +78,27 @@ CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name,
     DbgPrint(LogSeverity::Info, -1, "CCameraUncooledColor", "CCAMERA::CCAMERA()\n");
     CameraPID(productId);
 
-    m_szCameraName = name;
-    m_szModelKey = modelKey;
-    ModelFamily::SetSensor(*this, 1936, 1096, 2.9, 12);
-    m_iBayerPattern = ORU_BAYER_RG;
-    m_bUSB3Camera = true;
+    ModelDescription &model = DescribeModel();
+    model.m_szCameraName = name;
+    model.m_szModelKey = modelKey;
+    ModelFamily::SetSensor(model, 1936, 1096, 2.9, 12);
+    model.m_iBayerPattern = ORU_BAYER_RG;
+    model.m_bUSB3Camera = true;
     // After the base's bin 1.
-    m_SupportedBins[1] = 2;
+    model.m_SupportedBins[1] = 2;
+    const ModelFamily::ControlDefaults controls = SonyModel::UsualControls(200, kMaxGain);
+    SonyModel::SetUsualControls(model, colour, controls);
+    model.m_Caps.bST4 = true;
+    model.m_fElecPerADU = 3.6f;
+    ModelFamily::SetGainOffsetRef(model, {10, 10, kHCGThreshold + 1, 300, 50});
+    model.m_iTempSensorType = 0;
+    model.m_bFPGABin = false;
 
-    SonyModel::SetUsualControls(*this, colour, 200, kMaxGain);
-    m_Caps.bST4 = true;
-
-    m_fElecPerADU = 3.6f;
-    ModelFamily::SetGainOffsetRef(*this, {10, 10, kHCGThreshold + 1, 300, 50});
+    ModelFamily::StartControls(*this, controls);
     m_iAutoMaxGain = 300;
     m_iCMOSClk = kClockNormal.iKHz;
     m_iHMAX = kClockNormal.iMinHMAX;
     m_bEnableDDR = false;
-    m_iTempSensorType = 0;
-    m_bFPGABin = false;
 
     SonyModel::LoadSettings(*this);
 }

@@ -55,7 +55,7 @@ public:
     void AfterTransfer();
 
     // Frames queued on the transfers, which fill them in place: ring slots,
-    // or the spare buffer (m_pFrameBuf) while the ring has none free.
+    // or the spare buffer (the camera's frame buffer) while the ring has none free.
     // QueueFrames keeps up to depth frames queued (fewer when the spare is
     // taken too); each buffer starts with its first and last four bytes
     // cleared, so that what a short frame leaves in it never passes for a
@@ -128,7 +128,7 @@ bool CaptureRun<Model>::Prepare(unsigned settleMs)
 {
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
-    m_bSnap = cam.m_bSnap;
+    m_bSnap = cam.GetCaptureState().IsSnap();
     m_lLastBad = m_lAutoStart = GetTickCount();
     cam.ResetDevice();
     ModelFamily::SleepMs(settleMs);
@@ -137,13 +137,13 @@ bool CaptureRun<Model>::Prepare(unsigned settleMs)
     cam.DbgPrint2(LogSeverity::Info, tag, "working thread begin!\n");
 
     m_iFrameSize = FrameSize(cam);
-    cam.m_iDroppedFrames = 0;
-    if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr || m_iFrameSize <= 0) {
+    cam.GetCaptureState().ResetDroppedFrames();
+    if (cam.GetCirBuf() == nullptr || cam.GetFrameBuf() == nullptr || m_iFrameSize <= 0) {
         cam.DbgPrint2(LogSeverity::Error, tag, "no frame buffers\n");
         PublishExposureStatus();
         return false;
     }
-    cam.m_pCirBuf->ResetCirBuff();
+    cam.GetCirBuf()->ResetCirBuff();
     m_iPieces = (m_iFrameSize + m_iPieceBytes - 1) / m_iPieceBytes;
     if (!m_bSnap) {
         cam.m_iAutoExpLimitUs = static_cast<int>(kAutoOnLoopUs);
@@ -158,7 +158,7 @@ void CaptureRun<Model>::Start()
     Model &cam = m_Camera;
     cam.StartSensorStreaming();
     cam.ResetEndPoint(m_ucEndpoint);
-    cam.initAsyncXfer(m_iFrameSize, m_iPieces, m_iPieceBytes, m_ucEndpoint, cam.m_pFrameBuf);
+    cam.initAsyncXfer(m_iFrameSize, m_iPieces, m_iPieceBytes, m_ucEndpoint, cam.GetFrameBuf());
     m_lSnapStart = GetTickCount();
 }
 
@@ -167,12 +167,12 @@ void CaptureRun<Model>::Finish()
 {
     Model &cam = m_Camera;
     CancelFrames();
-    cam.m_iDroppedFrames = 0;
+    cam.GetCaptureState().ResetDroppedFrames();
     cam.StopSensorStreaming();
     cam.SendCMD(FX3Request::kStopStreaming);
     cam.ResetEndPoint(m_ucEndpoint);
     if (!m_bSnap)
-        cam.m_pCirBuf->ResetCirBuff();
+        cam.GetCirBuf()->ResetCirBuff();
     cam.releaseAsyncXfer();
     if (!m_bSnap)
         cam.StopAutoControlThr();
@@ -183,8 +183,7 @@ void CaptureRun<Model>::Finish()
 template <typename Model>
 void CaptureRun<Model>::PublishExposureStatus()
 {
-    const int result = m_Camera.m_iSnapResult;
-    m_Camera.m_iExpStatus = result == ORU_EXP_WORKING ? ORU_EXP_FAILED : result;
+    m_Camera.GetCaptureState().PublishExposureStatus();
 }
 
 template <typename Model>
@@ -193,7 +192,7 @@ bool CaptureRun<Model>::SnapTimedOut()
     if (!m_bSnap || ModelFamily::MsSince(m_lSnapStart) <= kSnapRetryMs)
         return false;
     m_Camera.DbgPrint2(LogSeverity::Error, "WorkingFunc", "snap Exp: EXP_FAILED:%d\n", m_iBad);
-    m_Camera.m_iSnapResult = ORU_EXP_FAILED;
+    m_Camera.GetCaptureState().SnapFailed();
     return true;
 }
 
@@ -209,12 +208,12 @@ void CaptureRun<Model>::QueueFrames(int depth)
 {
     Model &cam = m_Camera;
     while (m_iQueued < depth) {
-        uint8_t *buffer = cam.m_pCirBuf->BeginInsert();
+        uint8_t *buffer = cam.GetCirBuf()->BeginInsert();
         if (buffer == nullptr) {
-            if (std::find(m_pQueued, m_pQueued + m_iQueued, cam.m_pFrameBuf) !=
+            if (std::find(m_pQueued, m_pQueued + m_iQueued, cam.GetFrameBuf()) !=
                 m_pQueued + m_iQueued)
                 return;
-            buffer = cam.m_pFrameBuf;
+            buffer = cam.GetFrameBuf();
         }
         std::memset(buffer, 0, 4);
         std::memset(buffer + m_iFrameSize - 4, 0, 4);
@@ -242,8 +241,8 @@ template <typename Model>
 int CaptureRun<Model>::Publish(uint8_t *buffer, uint16_t headMarker, int headPos,
                                uint16_t tailMarker, int tailPos, int counterPos0, int counterPos1)
 {
-    CirBuf &ring = *m_Camera.m_pCirBuf;
-    if (buffer == m_Camera.m_pFrameBuf)
+    CirBuf &ring = *m_Camera.GetCirBuf();
+    if (buffer == m_Camera.GetFrameBuf())
         return ring.InsertBuff(buffer, m_iFrameSize, headMarker, headPos, tailMarker, tailPos,
                                counterPos0, counterPos1);
     return ring.EndInsert(buffer, m_iFrameSize, headMarker, headPos, tailMarker, tailPos,
@@ -253,8 +252,8 @@ int CaptureRun<Model>::Publish(uint8_t *buffer, uint16_t headMarker, int headPos
 template <typename Model>
 void CaptureRun<Model>::Release(uint8_t *buffer)
 {
-    if (buffer != m_Camera.m_pFrameBuf)
-        m_Camera.m_pCirBuf->CancelInsert(buffer);
+    if (buffer != m_Camera.GetFrameBuf())
+        m_Camera.GetCirBuf()->CancelInsert(buffer);
 }
 
 template <typename Model>
@@ -271,7 +270,7 @@ bool CaptureRun<Model>::FrameDone()
     Model &cam = m_Camera;
     if (m_bSnap) {
         cam.DbgPrint2(LogSeverity::Debug, "WorkingFunc", "snap: EXP_SUCCESS\n");
-        cam.m_iSnapResult = ORU_EXP_SUCCESS;
+        cam.GetCaptureState().SnapSucceeded();
         return false;
     }
     const uint64_t periodUs = uint64_t(cam.m_iFrameTimeUs) + cam.m_iTransferTimeUs;

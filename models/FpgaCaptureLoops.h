@@ -249,7 +249,7 @@ void FpgaCaptureLoops<Model, kFpga>::RestartStream()
 template <typename Model, FpgaKind kFpga>
 void FpgaCaptureLoops<Model, kFpga>::CountLostFrame()
 {
-    ++m_Camera.m_iDroppedFrames;
+    m_Camera.GetCaptureState().AddDroppedFrames(1);
     ++m_iLostSinceAccepted;
 }
 
@@ -261,7 +261,7 @@ void FpgaCaptureLoops<Model, kFpga>::CountFramesNeverSent(uint16_t counter)
     if (m_bCounterSeen) {
         const int missed = ModelFamily::FramesMissed(m_usLastCounter, counter);
         if (missed > m_iLostSinceAccepted)
-            m_Camera.m_iDroppedFrames += missed - m_iLostSinceAccepted;
+            m_Camera.GetCaptureState().AddDroppedFrames(missed - m_iLostSinceAccepted);
     }
     m_bCounterSeen = true;
     m_usLastCounter = counter;
@@ -469,18 +469,18 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
     // The sensor's own output, so that a frame the sensor bins is sized as
     // it arrives.
     const int frameSize = CaptureRun<Model>::FrameSize(cam);
-    cam.m_iDroppedFrames = 0;
-    if (cam.m_pCirBuf == nullptr || cam.m_pFrameBuf == nullptr || frameSize <= 0) {
+    cam.GetCaptureState().ResetDroppedFrames();
+    if (cam.GetCirBuf() == nullptr || cam.GetFrameBuf() == nullptr || frameSize <= 0) {
         cam.DbgPrint2(LogSeverity::Error, tag, "no frame buffers\n");
         return;
     }
-    cam.m_pCirBuf->ResetCirBuff();
+    cam.GetCirBuf()->ResetCirBuff();
     cam.SendCMD(FX3Request::kStartStreaming);
     cam.StartSensorStreaming();
     cam.ResetEndPoint(kBulkEndpoint);
 
     const int pieces =
-        cam.beginAsyncXfer(kBulkEndpoint, cam.m_pFrameBuf, frameSize, kTriggerPieceTimeoutMs);
+        cam.beginAsyncXfer(kBulkEndpoint, cam.GetFrameBuf(), frameSize, kTriggerPieceTimeoutMs);
     if (pieces < 0) {
         cam.DbgPrint2(LogSeverity::Error, tag,
                       "Do not have enough memory to start the transfer.\n");
@@ -494,7 +494,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
                     m_bReload = true;
                 } else {
                     m_bReload = false;
-                    ++cam.m_iDroppedFrames;
+                    cam.GetCaptureState().AddDroppedFrames(1);
                 }
             }
             if (!m_Run.Running())
@@ -504,7 +504,7 @@ void FpgaCaptureLoops<Model, kFpga>::TriggerLoop()
         }
     }
 
-    cam.m_iDroppedFrames = 0;
+    cam.GetCaptureState().ResetDroppedFrames();
     cam.StopSensorStreaming();
     cam.SendCMD(FX3Request::kStopStreaming);
     cam.ResetEndPoint(kBulkEndpoint);
@@ -543,12 +543,12 @@ bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
 
     cam.DbgPrint2(LogSeverity::Debug, tag, "Ext Trig:Get one Frame.\n");
     const int words = frameSize / 2;
-    if (cam.m_pCirBuf->InsertBuff(cam.m_pFrameBuf, frameSize, kFrameHead, 0, kFrameTail,
+    if (cam.GetCirBuf()->InsertBuff(cam.GetFrameBuf(), frameSize, kFrameHead, 0, kFrameTail,
                                   words - 1, 1, words - 2) != 0)
         return false;
     m_bReload = false;
     // A stale frame must never pass the check again.
-    uint16_t *frame = reinterpret_cast<uint16_t *>(cam.m_pFrameBuf);
+    uint16_t *frame = reinterpret_cast<uint16_t *>(cam.GetFrameBuf());
     frame[0] = frame[1] = frame[words - 2] = frame[words - 1] = 0;
     return true;
 }
@@ -577,7 +577,7 @@ bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer,
     // What the sensor did not bin is binned in the read-out.
     const int softBin = width > 0 ? sensorWidth / width : 1;
     // A raw frame is finished in the caller's buffer: one copy out of the ring.
-    uint8_t *image = cam.FinishesInPlace(buffer, softBin, type, wide) ? buffer : cam.m_pImgBuf;
+    uint8_t *image = cam.FinishesInPlace(buffer, softBin, type, wide) ? buffer : cam.GetImgBuf();
     if (!cam.ReadFrame(image, frameBytes, waitMs))
         return false;
 

@@ -31,19 +31,17 @@ int LinkRate(bool usb3Host)
     return usb3Host ? kLinkRateUSB3 : kLinkRateUSB2;
 }
 
-void SetSensor(CCameraBase &camera, int width, int height, double pixelSizeUm, int bitDepth)
+void SetSensor(ModelDescription &model, int width, int height, double pixelSizeUm, int bitDepth)
 {
-    camera.m_iMaxWidth = width;
-    camera.m_iMaxHeight = height;
-    camera.m_iWidth = width;
-    camera.m_iHeight = height;
-    camera.m_dPixelSize = pixelSizeUm;
-    camera.m_iBitDepth = bitDepth;
+    model.m_iMaxWidth = width;
+    model.m_iMaxHeight = height;
+    model.m_dPixelSize = pixelSizeUm;
+    model.m_iBitDepth = bitDepth;
 }
 
-void SetColour(CCameraBase &camera, bool colour)
+void SetColour(ModelDescription &model, bool colour)
 {
-    CameraCaps &caps = camera.m_Caps;
+    CameraCaps &caps = model.m_Caps;
     caps.bColor = colour;
     caps.bRGB24 = colour;
     caps.bY8 = colour;
@@ -51,15 +49,15 @@ void SetColour(CCameraBase &camera, bool colour)
     caps.bWBBlue = colour;
 }
 
-void SetGainOffsetRef(CCameraBase &camera, const std::array<int, 5> &values)
+void SetGainOffsetRef(ModelDescription &model, const std::array<int, 5> &values)
 {
     for (size_t i = 0; i < values.size(); ++i)
-        camera.m_iGainOffsetRef[i] = values[i];
+        model.m_iGainOffsetRef[i] = values[i];
 }
 
-void SetControls(CCameraBase &camera, const ControlDefaults &defaults)
+void SetControls(ModelDescription &model, const ControlDefaults &defaults)
 {
-    CameraCaps &caps = camera.m_Caps;
+    CameraCaps &caps = model.m_Caps;
     caps.bRaw8 = true;
     caps.bRaw16 = true;
     caps.bGain = true;
@@ -69,7 +67,7 @@ void SetControls(CCameraBase &camera, const ControlDefaults &defaults)
     caps.bAutoBandwidth = true;
     caps.bHighSpeed = true;
 
-    ControlLimits &limits = camera.m_Limits;
+    ControlLimits &limits = model.m_Limits;
     limits.iGainDefault = defaults.iGain;
     limits.iGainMax = defaults.iGainMax;
     limits.iGainMin = 0;
@@ -88,7 +86,12 @@ void SetControls(CCameraBase &camera, const ControlDefaults &defaults)
     limits.iOffsetMin = 0;
     limits.iBandwidthMin = 40;
     limits.iBandwidthMax = 100;
+}
 
+void StartControls(CCameraBase &camera, const ControlDefaults &defaults)
+{
+    camera.m_iWidth = camera.Model().m_iMaxWidth;
+    camera.m_iHeight = camera.Model().m_iMaxHeight;
     camera.m_iGain = defaults.iGain;
     camera.m_lExposure = 10000;
     camera.m_iGamma = 50;
@@ -125,8 +128,8 @@ void BeginInit(CCameraBase &camera, ThreadFunc working, ThreadFunc trigger)
 bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
 {
     bool binSupported = false;
-    for (int i = 0; i < 16 && camera.m_SupportedBins[i] != 0; ++i)
-        binSupported = binSupported || camera.m_SupportedBins[i] == bin;
+    for (int i = 0; i < 16 && camera.Model().m_SupportedBins[i] != 0; ++i)
+        binSupported = binSupported || camera.Model().m_SupportedBins[i] == bin;
     if (!binSupported)
         return false;
 
@@ -134,7 +137,7 @@ bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IM
     const int64_t sensorWidth = static_cast<int64_t>(width) * bin;
     const int64_t sensorHeight = static_cast<int64_t>(height) * bin;
     const int typeCode = static_cast<int>(type);
-    if (sensorWidth > camera.m_iMaxWidth || sensorHeight > camera.m_iMaxHeight ||
+    if (sensorWidth > camera.Model().m_iMaxWidth || sensorHeight > camera.Model().m_iMaxHeight ||
         sensorWidth < 1 || sensorHeight < 1 || typeCode < IMAGE_TYPE_8BIT ||
         typeCode > IMAGE_TYPE_RAW16)
         return false;
@@ -146,8 +149,8 @@ void CentreRoi(CCameraBase &camera, int width, int height, int bin)
     camera.DbgPrint2(LogSeverity::Info, "SetResolution",
                      "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
                      camera.m_iStartX.load(), camera.m_iStartY.load(), width, height, bin);
-    camera.m_iStartX = (camera.m_iMaxWidth - width * bin) / 2;
-    camera.m_iStartY = (camera.m_iMaxHeight - height * bin) / 2;
+    camera.m_iStartX = (camera.Model().m_iMaxWidth - width * bin) / 2;
+    camera.m_iStartY = (camera.Model().m_iMaxHeight - height * bin) / 2;
     camera.SetStartPos(camera.m_iStartX, camera.m_iStartY);
 }
 
@@ -167,10 +170,10 @@ void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep)
     const int bin = camera.m_iBin;
     x = (x < 0 ? 0 : x) / xStep * xStep;
     y = (y < 0 ? 0 : y) / yStep * yStep;
-    if (y + camera.m_iHeight * bin > camera.m_iMaxHeight)
-        y = camera.m_iMaxHeight - camera.m_iHeight * bin;
-    if (x + camera.m_iWidth * bin > camera.m_iMaxWidth)
-        x = (camera.m_iMaxWidth - camera.m_iWidth * bin) / xStep * xStep;
+    if (y + camera.m_iHeight * bin > camera.Model().m_iMaxHeight)
+        y = camera.Model().m_iMaxHeight - camera.m_iHeight * bin;
+    if (x + camera.m_iWidth * bin > camera.Model().m_iMaxWidth)
+        x = (camera.Model().m_iMaxWidth - camera.m_iWidth * bin) / xStep * xStep;
     camera.m_iStartX = x;
     camera.m_iStartY = y;
 
@@ -185,8 +188,8 @@ bool CanDeliver(const CCameraBase &camera, const unsigned char *buffer, int size
                 int height, IMAGE_TYPE type)
 {
     const int outputBytes = width * height * CCameraBase::OutputBytesPerPixel(type);
-    return buffer != nullptr && size >= outputBytes && camera.m_pCirBuf != nullptr &&
-           camera.m_pImgBuf != nullptr;
+    return buffer != nullptr && size >= outputBytes && camera.GetCirBuf() != nullptr &&
+           camera.GetImgBuf() != nullptr;
 }
 
 int StoreGain(CCameraBase &camera, int gain, bool autoGain, int maxGain)
@@ -225,7 +228,7 @@ bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB)
     camera.m_iWB_R = red;
     camera.m_iWB_B = blue;
     // The FPGA would multiply every other pixel of a mono sensor.
-    if (!camera.m_Caps.bColor)
+    if (!camera.Model().m_Caps.bColor)
         return camera.SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain,
                                   kUnityColourGain).IsOk();
     return camera.SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain).IsOk();

@@ -48,17 +48,16 @@ inline bool IsWide(IMAGE_TYPE type)
 // link or of a USB2 one.
 int LinkRate(bool usb3Host);
 
-// The sensor: its size (also the starting ROI), pixel pitch in um and ADC
-// depth in bits.
-void SetSensor(CCameraBase &camera, int width, int height, double pixelSizeUm, int bitDepth);
+// The sensor: its size, pixel pitch in um and ADC depth in bits.
+void SetSensor(ModelDescription &model, int width, int height, double pixelSizeUm, int bitDepth);
 
 // The capabilities that follow the colour mosaic: colour, RGB24, Y8 and both
 // white-balance controls.
-void SetColour(CCameraBase &camera, bool colour);
+void SetColour(ModelDescription &model, bool colour);
 
 // The two offsets, middle gain, high gain and high-gain offset of the
 // electrons-per-ADU reference.
-void SetGainOffsetRef(CCameraBase &camera, const std::array<int, 5> &values);
+void SetGainOffsetRef(ModelDescription &model, const std::array<int, 5> &values);
 
 // What the models' controls differ in; the rest is alike.
 struct ControlDefaults {
@@ -76,10 +75,14 @@ struct ControlDefaults {
 
 // Raw 8- and 16-bit output, gain, exposure, offset, bandwidth with its
 // automatic mode and high-speed mode; the limits of gain (from 0), exposure
-// (10 ms at start), gamma (1..100, 50), white balance (from 1), offset (from
-// 0) and bandwidth (40..100, 80 and automatic at start), with the given
-// values.
-void SetControls(CCameraBase &camera, const ControlDefaults &defaults);
+// (10 ms by default), gamma (1..100, 50), white balance (from 1), offset
+// (from 0) and bandwidth (40..100), with the given values.
+void SetControls(ModelDescription &model, const ControlDefaults &defaults);
+
+// The camera's start values, after the model is described: the whole sensor
+// as ROI, gain, exposure (10 ms), gamma (50), white balance and offset from
+// defaults, bandwidth 80 and automatic.
+void StartControls(CCameraBase &camera, const ControlDefaults &defaults);
 
 // Last in a constructor: loads the stored settings, holds the automatic
 // maximum exposure to maxAutoExpMs and sends the white balance.

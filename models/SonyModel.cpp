@@ -54,18 +54,23 @@ void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
 
 } // namespace
 
-void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax)
+ModelFamily::ControlDefaults UsualControls(int gainDefault, int gainMax)
 {
-    ModelFamily::SetColour(camera, colour);
-    const ModelFamily::ControlDefaults defaults = {
+    return {
         gainDefault, gainMax,           // gain: start, maximum
         kMinExposureUs, kMaxExposureUs, // exposure
         52, 95, 99,                     // white balance: red, blue, maximum
         1, 240,                         // offset: start, maximum
         100,                            // bandwidth on a USB3 host
     };
-    ModelFamily::SetControls(camera, defaults);
-    camera.m_Caps.bTemperature = true;
+}
+
+void SetUsualControls(ModelDescription &model, bool colour,
+                      const ModelFamily::ControlDefaults &controls)
+{
+    ModelFamily::SetColour(model, colour);
+    ModelFamily::SetControls(model, controls);
+    model.m_Caps.bTemperature = true;
 }
 
 void LoadSettings(CCameraBase &camera)

@@ -25,12 +25,15 @@ namespace SonyModel {
 constexpr uint64_t kMinExposureUs = 32;
 constexpr uint64_t kMaxExposureUs = 2000000000;
 
+// The Sony-style control values: gain 0..gainMax starting at gainDefault,
+// and the family's exposure, white balance, offset and bandwidth.
+ModelFamily::ControlDefaults UsualControls(int gainDefault, int gainMax);
+
 // What the Sony-style models declare alike, for their constructors: the
 // capabilities that follow the colour mosaic, the family's usual controls
-// and temperature; gain limits 0..gainMax starting at gainDefault; and the
-// Sony-style limits and start values of exposure, white balance, offset and
-// bandwidth.
-void SetUsualControls(CCameraBase &camera, bool colour, int gainDefault, int gainMax);
+// with the limits of controls, and temperature.
+void SetUsualControls(ModelDescription &model, bool colour,
+                      const ModelFamily::ControlDefaults &controls);
 
 // Last in a constructor: loads the stored settings, holds the automatic
 // maximum exposure to 2,000,000 ms and sends the white balance.
@@ -60,11 +63,7 @@ void ApplyRoi(Model &camera, int width, int height, int bin, IMAGE_TYPE type, Mo
     SectionLock roi(camera.m_csRoi);
     if (type != camera.m_ImgType || bin != camera.m_iBin)
         modeStep();
-    camera.m_iWidth = width;
-    camera.m_iHeight = height;
-    camera.m_iBin = bin;
-    camera.m_ImgType = type;
-    ModelFamily::CentreRoi(camera, width, height, bin);
+    ModelFamily::StoreRoi(camera, width, height, bin, type);
 
     camera.SetOutput16Bits(ModelFamily::IsWide(type));
     camera.Cam_SetResolution();
@@ -83,7 +82,7 @@ bool SetOutputWindow(Model &camera, WriteWindow writeWindow)
     int width = 0;
     int height = 0;
     camera.GetSensorOutputSize(&width, &height);
-    const bool snap = camera.m_bSnap;
+    const bool snap = camera.GetCaptureState().IsSnap();
     if (snap)
         camera.CamSetStandby(true);
     writeWindow(width, height);

@@ -17,8 +17,8 @@ void PrintTo(const SetterCall &call, std::ostream *out)
 
 SetterRecordingCamera::SetterRecordingCamera()
 {
-    m_szCameraName = "Test Recorder";
-    m_szModelKey = "Recorder";
+    DescribeModel().m_szCameraName = "Test Recorder";
+    DescribeModel().m_szModelKey = "Recorder";
 }
 
 SetterRecordingCamera::~SetterRecordingCamera()

@@ -30,6 +30,8 @@ void PrintTo(const SetterCall &call, std::ostream *out);
 class SetterRecordingCamera : public CCameraBase {
 public:
     SetterRecordingCamera();
+    // Tests describe the model they need.
+    using CCameraBase::DescribeModel;
     // The auto-control thread calls the setters above: it must end first.
     ~SetterRecordingCamera() override;
 

@@ -2,20 +2,21 @@
 
 TestCamera::TestCamera(int maxWidth, int maxHeight, bool color, int productId)
 {
-    m_szCameraName = "ORU Test Camera";
-    m_szModelKey = "TestCam";
-    m_iMaxWidth = maxWidth;
-    m_iMaxHeight = maxHeight;
-    m_iBitDepth = 12;
-    m_Caps.bColor = color;
-    m_iBayerPattern = ORU_BAYER_RG;
+    ModelDescription &model = DescribeModel();
+    model.m_szCameraName = "ORU Test Camera";
+    model.m_szModelKey = "TestCam";
+    model.m_iMaxWidth = maxWidth;
+    model.m_iMaxHeight = maxHeight;
+    model.m_iBitDepth = 12;
+    model.m_Caps.bColor = color;
+    model.m_iBayerPattern = ORU_BAYER_RG;
     CameraPID(productId);
 }
 
 bool TestCamera::InitCamera()
 {
     InitVariable();
-    return SetResolution(m_iMaxWidth, m_iMaxHeight, 1, IMAGE_TYPE_8BIT);
+    return SetResolution(Model().m_iMaxWidth, Model().m_iMaxHeight, 1, IMAGE_TYPE_8BIT);
 }
 
 bool TestCamera::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
@@ -24,7 +25,8 @@ bool TestCamera::SetResolution(int width, int height, int bin, IMAGE_TYPE type)
     m_iHeight = height;
     m_iBin = bin;
     m_ImgType = type;
-    return SetStartPos((m_iMaxWidth - width * bin) / 2, (m_iMaxHeight - height * bin) / 2);
+    return SetStartPos((Model().m_iMaxWidth - width * bin) / 2,
+                       (Model().m_iMaxHeight - height * bin) / 2);
 }
 
 bool TestCamera::SetStartPos(int x, int y)

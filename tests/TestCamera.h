@@ -9,6 +9,8 @@ public:
     static constexpr int kProductId = 0x1001;
 
     TestCamera(int maxWidth, int maxHeight, bool color, int productId = kProductId);
+    // Tests describe the model they need.
+    using CCameraBase::DescribeModel;
 
     bool InitCamera() override;
     bool SetResolution(int width, int height, int bin, IMAGE_TYPE type) override;

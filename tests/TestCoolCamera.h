@@ -15,31 +15,38 @@ class TestCoolCamera : public CCameraCool {
 public:
     static constexpr int kProductId = 0x1001;
 
+    // Tests describe the model they need and read the gamma tables.
+    using CCameraCool::DescribeModel;
+    using CCameraCool::m_GammaTable8;
+    using CCameraCool::m_pGammaTable16;
+
     enum class Sensor { Color, Mono };
 
     explicit TestCoolCamera(Sensor sensor = Sensor::Color)
     {
         CameraPID(kProductId);
-        m_szCameraName = "TAV ORU6200MC Pro";
-        m_szModelKey = "ORU6200MC Pro";
-        m_iMaxWidth = 64;
-        m_iMaxHeight = 48;
+        ModelDescription &model = DescribeModel();
+        model.m_szCameraName = "TAV ORU6200MC Pro";
+        model.m_szModelKey = "ORU6200MC Pro";
+        model.m_iMaxWidth = 64;
+        model.m_iMaxHeight = 48;
         m_iWidth = 64;
         m_iHeight = 48;
-        m_dPixelSize = 3.76;
-        m_iBitDepth = 16;
-        m_fElecPerADU = 0.768f;
-        m_bUSB3Camera = true;
-        m_SupportedBins[1] = 2;
+        model.m_dPixelSize = 3.76;
+        model.m_iBitDepth = 16;
+        model.m_fElecPerADU = 0.768f;
+        model.m_bUSB3Camera = true;
+        model.m_SupportedBins[1] = 2;
         const bool color = sensor == Sensor::Color;
-        m_Caps.bGain = m_Caps.bExposure = m_Caps.bOffset = m_Caps.bBandwidth = true;
-        m_Caps.bWBRed = m_Caps.bWBBlue = true;
-        m_Caps.bRaw8 = m_Caps.bRGB24 = m_Caps.bY8 = m_Caps.bRaw16 = true;
-        m_Caps.bAutoBandwidth = true;
-        m_Caps.bColor = color;
-        m_Caps.bTemperature = m_Caps.bHardwareBin = m_Caps.bHighSpeed = true;
-        m_Caps.bAntiDewHeater = true;
-        ControlLimits &limits = m_Limits;
+        model.m_Caps.bGain = model.m_Caps.bExposure = model.m_Caps.bOffset =
+            model.m_Caps.bBandwidth = true;
+        model.m_Caps.bWBRed = model.m_Caps.bWBBlue = true;
+        model.m_Caps.bRaw8 = model.m_Caps.bRGB24 = model.m_Caps.bY8 = model.m_Caps.bRaw16 = true;
+        model.m_Caps.bAutoBandwidth = true;
+        model.m_Caps.bColor = color;
+        model.m_Caps.bTemperature = model.m_Caps.bHardwareBin = model.m_Caps.bHighSpeed = true;
+        model.m_Caps.bAntiDewHeater = true;
+        ControlLimits &limits = model.m_Limits;
         limits.iGainDefault = 200, limits.iGainMax = 700, limits.iGainMin = 0;
         limits.lExpDefault = 10000, limits.lExpMax = 2000000000, limits.lExpMin = 32;
         limits.iGammaDefault = 50, limits.iGammaMax = 100, limits.iGammaMin = 1;

@@ -70,11 +70,11 @@ class AutoControl : public ::testing::Test {
 protected:
     AutoControl()
     {
-        cam.m_Limits.iGainMin = 0;
-        cam.m_Limits.iGainMax = 600; // steps: R/50 = 12, R/100 = 6
-        cam.m_Caps.bColor = true;
-        cam.m_bUSB3Camera = true;
-        cam.m_bFPGABin = false;
+        cam.DescribeModel().m_Limits.iGainMin = 0;
+        cam.DescribeModel().m_Limits.iGainMax = 600; // steps: R/50 = 12, R/100 = 6
+        cam.DescribeModel().m_Caps.bColor = true;
+        cam.DescribeModel().m_bUSB3Camera = true;
+        cam.DescribeModel().m_bFPGABin = false;
         cam.m_iWidth = kWidth;
         cam.m_iHeight = kHeight;
         cam.m_iBin = 1;
@@ -251,9 +251,9 @@ TEST_F(AutoControl, MeasurementFollowsFrameLayout)
         cam.m_iHeight = c.height;
         cam.m_iBin = c.bin;
         cam.m_bHardwareBin = c.hardwareBin;
-        cam.m_bFPGABin = c.fpgaBin;
+        cam.DescribeModel().m_bFPGABin = c.fpgaBin;
         cam.m_b16Bit = c.is16;
-        cam.m_bUSB3Camera = c.usb3;
+        cam.DescribeModel().m_bUSB3Camera = c.usb3;
         cam.m_iGain = 100;
         const auto frame =
             makeFrame(frameWidth, frameHeight, c.is16 ? 2 : 1,
@@ -285,9 +285,9 @@ TEST_F(AutoControl, FrameSmallerThanFiveByFiveSkipsBothSteps)
 TEST_F(AutoControl, WhiteBalanceRunsOnColourCamerasOnly)
 {
     const auto reddish = makeFrame(kWidth, kHeight, 1, bayer(200, 100, 100));
-    cam.m_Caps.bColor = false;
+    cam.DescribeModel().m_Caps.bColor = false;
     EXPECT_TRUE(whiteBalanceStep(reddish).empty());
-    cam.m_Caps.bColor = true;
+    cam.DescribeModel().m_Caps.bColor = true;
     EXPECT_EQ(whiteBalanceStep(reddish), (Calls{balance(24, 49)}));
 }
 
@@ -335,17 +335,17 @@ TEST_F(AutoControl, WhiteBalanceDecisions)
 // buffer the transfers may be refilling is not a frame.
 TEST_F(AutoControl, ThreadRegulatesTheNewestFrameOfTheRingAndBalancesEveryFourthPass)
 {
-    cam.m_iMaxWidth = kWidth;
-    cam.m_iMaxHeight = kHeight;
+    cam.DescribeModel().m_iMaxWidth = kWidth;
+    cam.DescribeModel().m_iMaxHeight = kHeight;
     cam.InitVariable();
-    ASSERT_NE(cam.m_pCirBuf, nullptr);
-    ASSERT_NE(cam.m_pFrameBuf, nullptr);
-    std::memset(cam.m_pFrameBuf, 255, size_t(kWidth) * kHeight);
+    ASSERT_NE(cam.GetCirBuf(), nullptr);
+    ASSERT_NE(cam.GetFrameBuf(), nullptr);
+    std::memset(cam.GetFrameBuf(), 255, size_t(kWidth) * kHeight);
     auto frame = makeFrame(kWidth, kHeight, 1, bayer(60, 30, 30));
     const int bytes = kWidth * kHeight;
-    ASSERT_EQ(cam.m_pCirBuf->InsertBuff(frame.data(), bytes, 0, 0, 0, 0, 0, 0), 0);
+    ASSERT_EQ(cam.GetCirBuf()->InsertBuff(frame.data(), bytes, 0, 0, 0, 0, 0, 0), 0);
     std::vector<uint8_t> read(frame.size());
-    ASSERT_TRUE(cam.m_pCirBuf->ReadBuff(read.data(), bytes, 0, nullptr));
+    ASSERT_TRUE(cam.GetCirBuf()->ReadBuff(read.data(), bytes, 0, nullptr));
     setAutos(false, true);
     cam.m_iFrameTimeUs = 1000;
     cam.m_iTransferTimeUs = 1000;

@@ -298,8 +298,8 @@ TEST_F(CameraTest, RecordingAveragesTheFramesIntoTheDark)
     for (int frame = 0; frame < 4; ++frame) {
         ASSERT_TRUE(camera->GetDarkFrame().IsRecording()) << "frame " << frame;
         for (size_t i = 0; i < count; ++i)
-            camera->m_pImgBuf[i] = uint8_t(i % 200 + frame);
-        camera->DoGetDark(camera->m_pImgBuf);
+            camera->GetImgBuf()[i] = uint8_t(i % 200 + frame);
+        camera->DoGetDark(camera->GetImgBuf());
     }
     EXPECT_FALSE(camera->GetDarkFrame().IsRecording());
     const Bytes dark = camera->GetDarkFrame().Frame();
@@ -347,13 +347,13 @@ TEST_F(DarkBitmapTest, SubtractsTheDarkCutToTheRegionOfInterest)
                 sum += dark[size_t(c.startY + y) * kSide + c.startX + x];
         const int average = sum / (c.width * c.height);
         const int count = c.width * c.height;
-        std::memset(camera->m_pImgBuf, 100, size_t(count));
-        camera->SubtractDark(camera->m_pImgBuf);
+        std::memset(camera->GetImgBuf(), 100, size_t(count));
+        camera->SubtractDark(camera->GetImgBuf());
         for (int y = 0; y < c.height; ++y) {
             for (int x = 0; x < c.width; ++x) {
                 const int d = dark[size_t(c.startY + y) * kSide + c.startX + x];
                 const int expected = c.subtracted ? std::min(255, std::max(0, 100 - d) + average) : 100;
-                ASSERT_EQ(camera->m_pImgBuf[y * c.width + x], expected)
+                ASSERT_EQ(camera->GetImgBuf()[y * c.width + x], expected)
                     << c.name << " at (" << x << ", " << y << ")";
             }
         }
@@ -364,7 +364,7 @@ TEST_F(DarkBitmapTest, HardwareBinAveragesOrSumsTheDark)
 {
     camera->m_bHardwareBin = true;
     for (bool sums : {false, true}) {
-        camera->m_bHWBinSums = sums;
+        camera->DescribeModel().m_bHWBinSums = sums;
         Bytes dark(size_t(kSide) * kSide, 201);
         const std::string path = File("flat.bmp");
         ASSERT_TRUE(camera->CreateBMP(kSide, kSide, dark.data(), const_cast<char *>(path.c_str())));
@@ -388,8 +388,8 @@ protected:
     void MarkHot(const std::vector<Pixel> &hot)
     {
         HotPixelMap &map = camera->GetHotPixelMap();
-        const int w = camera->m_iMaxWidth;
-        const size_t pixels = size_t(w) * camera->m_iMaxHeight;
+        const int w = camera->Model().m_iMaxWidth;
+        const size_t pixels = size_t(w) * camera->Model().m_iMaxHeight;
         for (size_t p = 0; p < pixels; ++p)
             map.MarkHot(p, false);
         for (const auto &[x, y] : hot)
@@ -413,9 +413,9 @@ protected:
         camera->m_b16Bit = wide;
         for (size_t i = 0; i < frame.size(); ++i) {
             if (wide)
-                reinterpret_cast<uint16_t *>(camera->m_pImgBuf)[i] = uint16_t(frame[i]);
+                reinterpret_cast<uint16_t *>(camera->GetImgBuf())[i] = uint16_t(frame[i]);
             else
-                camera->m_pImgBuf[i] = uint8_t(frame[i]);
+                camera->GetImgBuf()[i] = uint8_t(frame[i]);
         }
         return frame;
     }
@@ -423,8 +423,8 @@ protected:
     int At(int x, int y) const
     {
         const size_t i = size_t(y) * kSide + x;
-        return camera->m_b16Bit ? reinterpret_cast<uint16_t *>(camera->m_pImgBuf)[i]
-                                : camera->m_pImgBuf[i];
+        return camera->m_b16Bit ? reinterpret_cast<uint16_t *>(camera->GetImgBuf())[i]
+                                : camera->GetImgBuf()[i];
     }
 };
 
@@ -459,7 +459,7 @@ TEST_F(HotPixelTest, RepairsFromTheNearestSameColourPixels)
             hot.push_back(r.hot);
         MarkHot(hot);
         const std::vector<int> before = FillFrame(c.wide);
-        camera->HandleHotPixels(camera->m_pImgBuf);
+        camera->HandleHotPixels(camera->GetImgBuf());
         for (const Repair &r : c.repairs) {
             int sum = 0;
             for (const auto &[x, y] : r.sources)
@@ -479,11 +479,11 @@ TEST_F(HotPixelTest, SixteenBitFramesOfNarrowSensorsKeepTheirLowBitsClear)
 {
     const std::pair<int, int> cases[] = {{12, 0xFFF0}, {14, 0xFFFC}, {16, 0xFFFF}};
     for (const auto &[depth, mask] : cases) {
-        camera->m_iBitDepth = depth;
+        camera->DescribeModel().m_iBitDepth = depth;
         MarkHot({{10, 10}});
         FillFrame(true);
         const int mean = (At(10, 8) + At(8, 10) + At(12, 10) + At(10, 12)) / 4;
-        camera->HandleHotPixels(camera->m_pImgBuf);
+        camera->HandleHotPixels(camera->GetImgBuf());
         EXPECT_EQ(At(10, 10), mean & mask) << depth << " bits";
     }
 }
@@ -496,7 +496,7 @@ TEST_F(HotPixelTest, RowWithHalfItsPixelsHotIsReplacedWhole)
     MarkHot(hot);
     EXPECT_TRUE(HotList().empty());
     const std::vector<int> before = FillFrame(false);
-    camera->HandleHotPixels(camera->m_pImgBuf);
+    camera->HandleHotPixels(camera->GetImgBuf());
     for (int x = 0; x < kSide; ++x)
         ASSERT_EQ(At(x, 20), (before[18 * kSide + x] + before[22 * kSide + x]) >> 1) << x;
 }
@@ -504,8 +504,9 @@ TEST_F(HotPixelTest, RowWithHalfItsPixelsHotIsReplacedWhole)
 TEST_F(HotPixelTest, HardwareBinningMovesTheMarksToTheBinnedPixels)
 {
     // The offsets one model gives bin 2: x - 8 for both phases.
-    camera->m_pSensorTable[32] = camera->m_pSensorTable[34] = -8;
-    camera->m_pSensorTable[33] = camera->m_pSensorTable[35] = 0;
+    int8_t *sensorTable = camera->DescribeModel().m_pSensorTable;
+    sensorTable[32] = sensorTable[34] = -8;
+    sensorTable[33] = sensorTable[35] = 0;
     camera->m_bHardwareBin = true;
     camera->SetResolution(kSide / 2, kSide / 2, 2, IMAGE_TYPE_8BIT);
     const std::vector<Pixel> hot{{20, 10}, {21, 11}, {2, 10}};
@@ -513,7 +514,7 @@ TEST_F(HotPixelTest, HardwareBinningMovesTheMarksToTheBinnedPixels)
     MarkHot(hot);
     EXPECT_EQ(HotList(), (std::vector<int>{4 * 32 + 6, 5 * 32 + 7}));
     // Rounded rows, offsets after binning: (20, 10) -> (2, 5); (21, 11) -> (2, 6).
-    camera->m_bHPCRoundRows = true;
+    camera->DescribeModel().m_bHPCRoundRows = true;
     MarkHot(hot);
     EXPECT_EQ(HotList(), (std::vector<int>{5 * 32 + 2, 6 * 32 + 2}));
 }
@@ -553,10 +554,10 @@ TEST_F(DarkBitmapTest, HotPixelsOfTheDarkTakeTheirNeighboursMean)
     ASSERT_EQ(Load(path), ORU_SUCCESS);
     ASSERT_EQ(camera->GetDarkFrame().HotList().size(), 1u);
     Bytes frame = RandomBytes(size_t(kSide) * kSide, 5);
-    std::memcpy(camera->m_pImgBuf, frame.data(), frame.size());
-    camera->HandleHotPixels(camera->m_pImgBuf);
+    std::memcpy(camera->GetImgBuf(), frame.data(), frame.size());
+    camera->HandleHotPixels(camera->GetImgBuf());
     frame[30 * kSide + 30] = uint8_t((frame[30 * kSide + 28] + frame[30 * kSide + 32]) >> 1);
-    EXPECT_EQ(Copy(camera->m_pImgBuf, frame.size()), frame);
+    EXPECT_EQ(Copy(camera->GetImgBuf(), frame.size()), frame);
 }
 
 // The read-out repairs the dark frame's hot pixels while an ROI change
@@ -574,7 +575,7 @@ TEST_F(DarkHotListRaceTest, RepairAndAnRoiChangeTakeTheListWithItsSize)
     std::atomic<bool> done{false};
     std::thread readOut([&] {
         while (!done)
-            camera->HandleHotPixels(camera->m_pImgBuf);
+            camera->HandleHotPixels(camera->GetImgBuf());
     });
     for (int i = 0; i < 200; ++i) {
         const int side = i % 2 == 0 ? kSide / 2 : kSide;

@@ -31,10 +31,12 @@ protected:
 TEST_F(CameraCapture, ClosedCameraStartsNothing)
 {
     TestCoolCamera closed;
-    closed.m_iExpStatus = ORU_EXP_SUCCESS;
+    CaptureState &capture = closed.GetCaptureState();
+    capture.SnapSucceeded();
+    capture.PublishExposureStatus();
     EXPECT_FALSE(closed.StartExposure());
     EXPECT_FALSE(closed.StartCapture(false));
-    EXPECT_EQ(closed.m_iExpStatus, ORU_EXP_SUCCESS);
+    EXPECT_EQ(capture.ExpStatus(), ORU_EXP_SUCCESS);
     EXPECT_EQ(closed.loopStarts, 0);
 }
 
@@ -44,8 +46,8 @@ TEST_F(CameraCapture, VideoStartedTwiceRunsOneThreadAndStopSaves)
     EXPECT_TRUE(camera->StartCapture(false));
     EXPECT_TRUE(camera->StartCapture(false));
     EXPECT_TRUE(camera->IsCaptureRunning());
-    EXPECT_EQ(camera->m_iExpStatus, ORU_EXP_WORKING);
-    EXPECT_FALSE(camera->m_bSnap);
+    EXPECT_EQ(camera->GetCaptureState().ExpStatus(), ORU_EXP_WORKING);
+    EXPECT_FALSE(camera->GetCaptureState().IsSnap());
 
     EXPECT_TRUE(camera->StopCapture());
     EXPECT_FALSE(camera->IsCaptureRunning());
@@ -64,19 +66,20 @@ TEST_F(CameraCapture, SnapHandOverAndSaveOnClose)
 {
     PlugAndOpen();
     ASSERT_TRUE(camera->StartExposure());
-    EXPECT_TRUE(camera->m_bSnap);
-    EXPECT_EQ(camera->m_iExpStatus, ORU_EXP_WORKING);
-    EXPECT_EQ(camera->m_iSnapResult, ORU_EXP_WORKING);
+    CaptureState &capture = camera->GetCaptureState();
+    EXPECT_TRUE(capture.IsSnap());
+    EXPECT_EQ(capture.ExpStatus(), ORU_EXP_WORKING);
 
     unsigned char frame[16];
     EXPECT_FALSE(camera->GetImageAfterExp(frame, sizeof frame)) << "the snap has not finished";
-    EXPECT_EQ(camera->m_iExpStatus, ORU_EXP_WORKING);
+    EXPECT_EQ(capture.ExpStatus(), ORU_EXP_WORKING);
     EXPECT_EQ(camera->imageReads, 0);
 
     // What the working loop publishes when its snap succeeds.
-    camera->m_iExpStatus = ORU_EXP_SUCCESS;
+    capture.SnapSucceeded();
+    capture.PublishExposureStatus();
     EXPECT_TRUE(camera->GetImageAfterExp(frame, sizeof frame));
-    EXPECT_EQ(camera->m_iExpStatus, ORU_EXP_IDLE);
+    EXPECT_EQ(capture.ExpStatus(), ORU_EXP_IDLE);
     EXPECT_EQ(camera->imageReads, 1);
 
     EXPECT_TRUE(camera->StopCapture());
@@ -120,9 +123,9 @@ TEST_F(CameraCapture, ModesAreRefusedUnlessTheCameraSupportsThem)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         camera->m_iCameraMode = MODE_NORMAL;
-        camera->m_Caps.bTrigger = c.trigger;
-        camera->m_Caps.bEdgeTrigger = c.edge;
-        camera->m_Caps.bLevelTrigger = c.level;
+        camera->DescribeModel().m_Caps.bTrigger = c.trigger;
+        camera->DescribeModel().m_Caps.bEdgeTrigger = c.edge;
+        camera->DescribeModel().m_Caps.bLevelTrigger = c.level;
         EXPECT_EQ(camera->SetCameraMode(static_cast<CAM_MODE>(c.mode)), c.result);
         EXPECT_EQ(camera->m_iCameraMode, c.result == ORU_SUCCESS ? c.mode : MODE_NORMAL);
     }

@@ -47,8 +47,9 @@ TEST(CameraControls, ListOrderForColourAndMonoCooledModels)
     }
 
     TestCoolCamera camera;
-    camera.m_Caps.bGamma = camera.m_Caps.bOverClock = camera.m_Caps.bPatternAdjust = true;
-    camera.m_Caps.bCooler = camera.m_Caps.bAntiDewHeater = camera.m_Caps.bTemperature = false;
+    CameraCaps &caps = camera.DescribeModel().m_Caps;
+    caps.bGamma = caps.bOverClock = caps.bPatternAdjust = true;
+    caps.bCooler = caps.bAntiDewHeater = caps.bTemperature = false;
     EXPECT_EQ(ControlList(camera),
               (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 9, 7, 10, 11, 12, 13, 14, 18, 20}));
 }
@@ -125,7 +126,7 @@ TEST(CameraControls, AutoExposureLimitInMsNeverAbove60000)
     } cases[] = {{2000000000, 60000}, {60000000, 60000}, {59999999, 59999}, {30000000, 30000}};
     TestCoolCamera camera;
     for (const auto &c : cases) {
-        camera.m_Limits.lExpMax = c.expMaxUs;
+        camera.DescribeModel().m_Limits.lExpMax = c.expMaxUs;
         ORU_CONTROL_CAPS caps{};
         ASSERT_TRUE(camera.GetCtrllCaps(ORU_AUTO_EXP_MAX_EXP_MS, &caps));
         EXPECT_EQ(caps.max_value, c.maxMs) << c.expMaxUs;
@@ -318,7 +319,7 @@ TEST(CameraControls, ElectronsPerADUByGainRule)
     };
     TestCoolCamera camera;
     for (const auto &c : cases) {
-        camera.m_szCameraName = c.name;
+        camera.DescribeModel().m_szCameraName = c.name;
         camera.m_iGain = c.gain;
         ORU_CAMERA_INFO info{};
         camera.GetCameraProperty(&info);
@@ -331,7 +332,7 @@ class CameraMonoBin : public SimCoolCameraTest {};
 TEST_F(CameraMonoBin, FPGABinningProgramsAndReadsRegister39)
 {
     oru_sim::SimulatedCamera &device = PlugAndOpen();
-    camera->m_bFPGABin = true;
+    camera->DescribeModel().m_bFPGABin = true;
     device.setFpgaRegister(39, 0x83);
     ASSERT_EQ(camera->SetControlValue(ORU_MONO_BIN, 1, false), ORU_SUCCESS);
     EXPECT_EQ(device.fpgaRegister(39), 0x03) << "mono bin clears bit 7, keeps the rest";
@@ -341,7 +342,7 @@ TEST_F(CameraMonoBin, FPGABinningProgramsAndReadsRegister39)
     EXPECT_FALSE(camera->m_bMonoBin);
 
     // Without FPGA binning only the flag changes.
-    camera->m_bFPGABin = false;
+    camera->DescribeModel().m_bFPGABin = false;
     device.clearRequests();
     ASSERT_EQ(camera->SetControlValue(ORU_MONO_BIN, 1, false), ORU_SUCCESS);
     EXPECT_EQ(ValueOf(*camera, ORU_MONO_BIN), 1);

@@ -72,7 +72,7 @@ TEST_F(CameraServices, TemperatureReadsKeepThePreviousValueWithoutAReading)
     } cases[] = {{0, kReqBoardTemp}, {1, kReqTempAdc}, {2, kReqTempAdc}, {3, kReqBoardTemp}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.sensorType);
-        camera->m_iTempSensorType = c.sensorType;
+        camera->DescribeModel().m_iTempSensorType = c.sensorType;
         camera->m_fTemp = 21.5f;
         camera->m_fThermistorTemp = 21.5f;
         device.failNextRequests(1, FailureKind::Stall, c.request);

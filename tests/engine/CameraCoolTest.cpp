@@ -105,7 +105,7 @@ TEST_F(CameraCoolerOnWire, PowerPercentOnTheWirePerDriveKind)
     SimulatedCamera &device = PlugAndOpen();
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "kind " << c.driveKind << ", " << c.percent << " %");
-        camera->m_iCoolerDriveKind = c.driveKind;
+        camera->DescribeModel().m_iCoolerDriveKind = c.driveKind;
         camera->m_iLastDA = -1;
         device.clearRequests();
         EXPECT_TRUE(camera->SetPowerPerc(c.percent));
@@ -161,7 +161,7 @@ TEST_F(CameraCoolerOnWire, AntiDewHeaterPerHeaterKind)
     SimulatedCamera &device = PlugAndOpen();
     for (int kind : {0, 2}) {
         SCOPED_TRACE(kind);
-        camera->m_iHeaterKind = kind;
+        camera->DescribeModel().m_iHeaterKind = kind;
         device.setFpgaRegister(42, 5);
         ASSERT_EQ(camera->SetControlValue(ORU_ANTI_DEW_HEATER, 1, false), ORU_SUCCESS);
         EXPECT_NE(device.fpgaRegister(25) & 0x40, 0);
@@ -195,14 +195,14 @@ TEST(CameraCooler, RateLimitIgnoresFastJumps)
     TestCoolCamera camera;
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.previous << " -> " << c.reading);
-        camera.m_fCoolRateLimit = c.limit;
+        camera.DescribeModel().m_fCoolRateLimit = c.limit;
         camera.m_uPrevTempTime = GetTickCount() - 1000;
         camera.m_fPrevTemp = c.previous;
         camera.AutoTemp(c.reading);
         EXPECT_FLOAT_EQ(camera.m_fPrevTemp, c.accepted ? c.reading : c.previous);
     }
     // Two different readings in the same moment are a jump, not a division by zero.
-    camera.m_fCoolRateLimit = 2.0f;
+    camera.DescribeModel().m_fCoolRateLimit = 2.0f;
     camera.m_uPrevTempTime = GetTickCount();
     camera.m_fPrevTemp = 20.0f;
     camera.AutoTemp(20.5f);

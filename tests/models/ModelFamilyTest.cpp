@@ -52,7 +52,7 @@ TEST(ProductTable, EveryProductIsAcceptedAndBuildsItsModel)
         CCameraBase *camera = mallocCamera(id);
         ASSERT_NE(camera, nullptr) << std::hex << id;
         EXPECT_EQ(camera->GetProductID(), id) << "the object opens the row's product";
-        models.insert(camera->m_szCameraName);
+        models.insert(camera->Model().m_szCameraName);
         delete camera;
     }
     EXPECT_EQ(models.size(), 7u);
