@@ -27,7 +27,7 @@ ARMHF_DEPS ?= $(ARMHF_BUILD)/armhf-deps
 
 export PYTHON
 
-.PHONY: all deps configure build test test-cpp test-python test-armhf test-python313 tsan thread-safety asan fuzz-build fuzz \
+.PHONY: all deps configure build test format format-check test-cpp test-python test-armhf test-python313 tsan thread-safety asan fuzz-build fuzz \
 	fuzz-regression demo install bench clean
 
 all: build
@@ -105,6 +105,17 @@ tsan: deps
 	cmake --build $(TSAN_BUILD) -j$(JOBS)
 	cd $(TSAN_BUILD) && TSAN_OPTIONS="suppressions=$(abspath tests/tsan.supp) detect_deadlocks=0 history_size=7" \
 		ctest --output-on-failure -j$(JOBS) -LE timing -R '^($(TSAN_TESTS))\.'
+
+# Every C and C++ source as .clang-format says (sim/ and tests/sim/ have
+# their own): format rewrites them, format-check fails on any difference.
+FORMAT_FILES = $(shell git ls-files '*.c' '*.cpp' '*.h' '*.h.in')
+
+format: deps
+	@clang-format -i $(FORMAT_FILES)
+
+format-check: deps
+	@clang-format --dry-run --Werror $(FORMAT_FILES)
+	@echo "format-check: $(words $(FORMAT_FILES)) sources as .clang-format says"
 
 # The library built with clang's thread-safety analysis: a member read or
 # written without the lock that guards it, a function called without a lock

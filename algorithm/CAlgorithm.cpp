@@ -38,10 +38,10 @@ void FillTable(int32_t *table, double coefficient)
 } // namespace
 
 CAlgorithm::CAlgorithm()
-    : YUV02990(), YUV05870(), YUV01140(), YUV0439(), YUV03316(), YUV01684(), YUV00813(),
-      YUV04187(), m_iWBRTable(), m_iWBBTable(), m_BlockBuf(), m_SitePos(), m_SrcOffset(),
-      m_OutOffset(), m_iBayerPattern(0), m_bSitesValid(false), m_bWBActive(false),
-      m_bFlipVert(false), m_bFlipHoriz(false), m_iWBGain0(0), m_iWBGain2(0)
+    : YUV02990(), YUV05870(), YUV01140(), YUV0439(), YUV03316(), YUV01684(), YUV00813(), YUV04187(),
+      m_iWBRTable(), m_iWBBTable(), m_BlockBuf(), m_SitePos(), m_SrcOffset(), m_OutOffset(),
+      m_iBayerPattern(0), m_bSitesValid(false), m_bWBActive(false), m_bFlipVert(false),
+      m_bFlipHoriz(false), m_iWBGain0(0), m_iWBGain2(0)
 {
     // Pattern 0 until SetBayer, so a conversion before it still has a mosaic.
     memcpy(m_ChannelMap, CHANNEL_MAPS[0], sizeof m_ChannelMap);
@@ -209,13 +209,11 @@ void CAlgorithm::RGB24RowToYUV(const uint8_t *rgb, uint8_t *yuv, int width) cons
 {
     for (int x = 0; x < width; x += 2) {
         const uint8_t *left = rgb + 3 * x;
-        const int ca =
-            ((YUV0439[left[0]] - YUV01684[left[2]] - YUV03316[left[1]]) >> 16) + 128;
+        const int ca = ((YUV0439[left[0]] - YUV01684[left[2]] - YUV03316[left[1]]) >> 16) + 128;
         yuv[2 * x] = uint8_t(Y8Of(left) + 16);
         yuv[2 * x + 1] = uint8_t(ca);
         if (x + 1 < width) {
-            const int cb =
-                ((YUV0439[left[2]] - YUV00813[left[0]] - YUV04187[left[1]]) >> 16) + 128;
+            const int cb = ((YUV0439[left[2]] - YUV00813[left[0]] - YUV04187[left[1]]) >> 16) + 128;
             yuv[2 * x + 2] = uint8_t(Y8Of(left + 3) + 16);
             yuv[2 * x + 3] = uint8_t(cb);
         }
@@ -266,12 +264,12 @@ PixelKernels::BayerRow CAlgorithm::KernelRow(const uint8_t *src, int width, int 
     const int dy = y & 1;
     const bool s0Row = m_SitePos[2 * SITE_S0 + 1] == dy;
     const bool colourFirst = m_SitePos[2 * (s0Row ? SITE_S0 : SITE_S2)] == 0;
-    return {cur - width, cur, cur + width, 2, end, width, colourFirst, s0Row, conv.balance0,
-            conv.balance2};
+    return {cur - width, cur,           cur + width,  2, end, width, colourFirst,
+            s0Row,       conv.balance0, conv.balance2};
 }
 
-void CAlgorithm::BorderCell(const uint8_t *src, int index, uint8_t *out,
-                            const int32_t *outOffsets, const Conversion &conv) const
+void CAlgorithm::BorderCell(const uint8_t *src, int index, uint8_t *out, const int32_t *outOffsets,
+                            const Conversion &conv) const
 {
     uint8_t pixels[4][3];
     NearestCell(src, index, conv.srcOffsets, conv.table0, conv.table2, pixels);
@@ -333,7 +331,8 @@ void CAlgorithm::RowPairY8(const uint8_t *src, int width, int height, int y, uin
     };
     borderCell(0);
     for (int dy = 0; end > 2 && dy < 2; ++dy)
-        PixelKernels::DemosaicY8(KernelRow(src, width, y + dy, end, conv), out + size_t(dy) * width);
+        PixelKernels::DemosaicY8(KernelRow(src, width, y + dy, end, conv),
+                                 out + size_t(dy) * width);
     for (int x = std::max(end, 2); x <= evenWidth - 2; x += 2)
         borderCell(x);
 }
@@ -365,7 +364,9 @@ void CAlgorithm::BayerConv(uint8_t *src, uint8_t *dst, int width, int height, IM
         const size_t first = size_t(y) * width;
         switch (type) {
         case IMAGE_TYPE_RGB24: RowPairRGB24(src, width, height, y, dst + 3 * first, conv); break;
-        case IMAGE_TYPE_8BIT: RowPairY8(src, width, height, y, dst + first, conv, scratch.data()); break;
+        case IMAGE_TYPE_8BIT:
+            RowPairY8(src, width, height, y, dst + first, conv, scratch.data());
+            break;
         default:
             RowPairRGB24(src, width, height, y, scratch.data(), conv);
             for (int dy = 0; dy < 2; ++dy)
@@ -493,9 +494,10 @@ void CAlgorithm::SoftMiscTemp(T *buf, int width, int height, bool vertical, bool
     }
     if (vertical) {
         for (int r = 0; r < height / 2; ++r)
-            PixelKernels::SwapBytes(reinterpret_cast<uint8_t *>(buf + size_t(r) * width),
-                                    reinterpret_cast<uint8_t *>(buf + size_t(height - 1 - r) * width),
-                                    size_t(width) * sizeof(T));
+            PixelKernels::SwapBytes(
+                reinterpret_cast<uint8_t *>(buf + size_t(r) * width),
+                reinterpret_cast<uint8_t *>(buf + size_t(height - 1 - r) * width),
+                size_t(width) * sizeof(T));
     }
 }
 
@@ -517,8 +519,9 @@ void CAlgorithm::SubtractDark(uint8_t *img, int width, int height, uint32_t offs
     PixelKernels::SubtractDark8(img, dark, size_t(width) * height, offset);
 }
 
-void CAlgorithm::Get_variance_ave_RAW(const uint8_t *raw, int x0, int y0, int areaWidth, int areaHeight,
-                                      int stride, int, int *deviation, int *average, bool is16)
+void CAlgorithm::Get_variance_ave_RAW(const uint8_t *raw, int x0, int y0, int areaWidth,
+                                      int areaHeight, int stride, int, int *deviation, int *average,
+                                      bool is16)
 {
     if (raw == nullptr || deviation == nullptr || average == nullptr)
         return;

@@ -56,8 +56,7 @@ public:
     // Per-channel mean (limited to 255) and mean absolute deviation x 10 of
     // 10 x 10 sampled 2 x 2 groups of an area; imageHeight is not used.
     void Get_variance_ave_RAW(const uint8_t *raw, int x0, int y0, int areaWidth, int areaHeight,
-                              int stride, int imageHeight, int *deviation, int *average,
-                              bool is16);
+                              int stride, int imageHeight, int *deviation, int *average, bool is16);
 
     void RGB2Y8(uint8_t *rgb, uint8_t *y, int width, int height);
     void RGB2R8(uint8_t *rgb, uint8_t *out, int width, int height);

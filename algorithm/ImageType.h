@@ -6,7 +6,7 @@
 
 // Internal output format of a frame.
 enum IMAGE_TYPE {
-    IMAGE_TYPE_8BIT = 0,   // RAW8, or Y8 luminance when not raw
+    IMAGE_TYPE_8BIT = 0, // RAW8, or Y8 luminance when not raw
     IMAGE_TYPE_RGB24 = 1,
     IMAGE_TYPE_YUV422 = 2, // one 16-bit word per pixel: luminance low, chroma high
     IMAGE_TYPE_WORD32 = 3, // 16-bit sample p stored as p + p * 1024 + p * 1048576

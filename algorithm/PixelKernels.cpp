@@ -34,7 +34,7 @@ KernelLevel Level()
 #if defined(ORU_WIDE_KERNELS)
     static const KernelLevel available = __builtin_cpu_supports("avx512bw") ? KERNELS_AVX512
                                          : __builtin_cpu_supports("avx2")   ? KERNELS_AVX2
-                                                                             : KERNELS_PORTABLE;
+                                                                            : KERNELS_PORTABLE;
 #elif defined(ORU_NEON_KERNELS)
     // GCC has no target clones on 32-bit Arm: the kernel's word decides.
     static const KernelLevel available =
@@ -62,8 +62,7 @@ ORU_CLONES int MonoBin2Row8Portable(const uint8_t *in, size_t rowLength, uint8_t
     return MonoBin2Vector8(in, rowLength, out, width);
 }
 
-ORU_CLONES int MonoBin2Row16Portable(const uint16_t *in, size_t rowLength, uint16_t *out,
-                                     int width)
+ORU_CLONES int MonoBin2Row16Portable(const uint16_t *in, size_t rowLength, uint16_t *out, int width)
 {
     return MonoBin2Vector16(in, rowLength, out, width);
 }
@@ -97,16 +96,16 @@ KernelLevel KernelsInUse()
 }
 
 #if defined(ORU_WIDE_KERNELS)
-#define ORU_DISPATCH(KERNEL, ...)                                                                \
-    switch (Level()) {                                                                           \
-    case KERNELS_AVX512: return KERNEL##Avx512(__VA_ARGS__);                                     \
-    case KERNELS_AVX2: return KERNEL##Avx2(__VA_ARGS__);                                         \
-    default: return KERNEL##Portable(__VA_ARGS__);                                               \
+#define ORU_DISPATCH(KERNEL, ...)                                                                  \
+    switch (Level()) {                                                                             \
+    case KERNELS_AVX512: return KERNEL##Avx512(__VA_ARGS__);                                       \
+    case KERNELS_AVX2: return KERNEL##Avx2(__VA_ARGS__);                                           \
+    default: return KERNEL##Portable(__VA_ARGS__);                                                 \
     }
 #elif defined(ORU_NEON_KERNELS)
-#define ORU_DISPATCH(KERNEL, ...)                                                                \
-    if (Level() == KERNELS_NEON)                                                                 \
-        return KERNEL##Neon(__VA_ARGS__);                                                        \
+#define ORU_DISPATCH(KERNEL, ...)                                                                  \
+    if (Level() == KERNELS_NEON)                                                                   \
+        return KERNEL##Neon(__VA_ARGS__);                                                          \
     return KERNEL##Portable(__VA_ARGS__);
 #else
 #define ORU_DISPATCH(KERNEL, ...) return KERNEL##Portable(__VA_ARGS__);
@@ -151,9 +150,8 @@ namespace {
 #if defined(ORU_X86_KERNELS)
 // The 256-entry table as four 64-byte registers: two two-register byte
 // permutes and a select on bit 7 per 64 bytes. Returns the bytes done.
-__attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t Lookup8Vbmi(uint8_t *buf,
-                                                                       const uint8_t *table,
-                                                                       size_t count)
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) size_t
+Lookup8Vbmi(uint8_t *buf, const uint8_t *table, size_t count)
 {
     const __m512i t0 = _mm512_loadu_si512(table), t1 = _mm512_loadu_si512(table + 64);
     const __m512i t2 = _mm512_loadu_si512(table + 128), t3 = _mm512_loadu_si512(table + 192);
@@ -271,7 +269,8 @@ enum { BIN_CHUNK = 64 };
 // first: with in-place binning, row 0's outputs overwrite inputs that only
 // earlier outputs read.
 template <int BIN, typename T, typename Sum, typename Finish>
-ORU_INLINE void BinChunk(const T *in, size_t rowLength, int bin, T *out, int c0, int n, Finish finish)
+ORU_INLINE void BinChunk(const T *in, size_t rowLength, int bin, T *out, int c0, int n,
+                         Finish finish)
 {
     const int b = BIN ? BIN : bin;
     Sum acc[BIN_CHUNK] = {};
@@ -300,7 +299,8 @@ ORU_INLINE void BinRow(const T *in, size_t rowLength, int bin, T *out, int width
 
 ORU_CLONES void MonoBinRow8(const uint8_t *in, size_t rowLength, int bin, uint8_t *out, int width)
 {
-    auto limit = [](uint32_t sum) ORU_INLINE_LAMBDA { return uint8_t(std::min<uint32_t>(sum, 255)); };
+    auto limit = [](uint32_t sum)
+                     ORU_INLINE_LAMBDA { return uint8_t(std::min<uint32_t>(sum, 255)); };
     switch (bin) {
     case 2:
         return BinRow<2, uint8_t, uint16_t>(in, rowLength, bin, out, width, limit,
@@ -322,15 +322,18 @@ ORU_CLONES void MonoBinRow16(const uint16_t *in, size_t rowLength, int bin, uint
             MonoBin2Row16(in, rowLength, out, width));
     case 3:
         return BinRow<3, uint16_t, uint32_t>(in, rowLength, bin, out, width,
-                                             [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 9); });
+                                             [](uint32_t sum)
+                                                 ORU_INLINE_LAMBDA { return uint16_t(sum / 9); });
     case 4:
         return BinRow<4, uint16_t, uint32_t>(in, rowLength, bin, out, width,
-                                             [](uint32_t sum) ORU_INLINE_LAMBDA { return uint16_t(sum / 16); });
+                                             [](uint32_t sum)
+                                                 ORU_INLINE_LAMBDA { return uint16_t(sum / 16); });
     default: {
         const uint64_t area = uint64_t(bin) * bin;
-        return BinRow<0, uint16_t, uint64_t>(in, rowLength, bin, out, width, [area](uint64_t sum) ORU_INLINE_LAMBDA {
-            return uint16_t(std::min<uint64_t>(sum / area, 65535));
-        });
+        return BinRow<0, uint16_t, uint64_t>(
+            in, rowLength, bin, out, width, [area](uint64_t sum) ORU_INLINE_LAMBDA {
+                return uint16_t(std::min<uint64_t>(sum / area, 65535));
+            });
     }
     }
 }

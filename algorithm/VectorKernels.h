@@ -46,38 +46,38 @@ namespace PixelKernels {
 // Entry points of one instruction-set build of the row kernels: declared for
 // the dispatcher, defined by ORU_DEFINE_ROW_KERNELS in the build's own file.
 // The binning ones return how many outputs they wrote.
-#define ORU_DECLARE_ROW_KERNELS(SUFFIX)                                                           \
-    void DemosaicRGB24##SUFFIX(const BayerRow &row, uint8_t *out);                                \
-    void DemosaicY8##SUFFIX(const BayerRow &row, uint8_t *out);                                   \
-    int MonoBin2Row8##SUFFIX(const uint8_t *in, size_t rowLength, uint8_t *out, int width);       \
-    int MonoBin2Row16##SUFFIX(const uint16_t *in, size_t rowLength, uint16_t *out, int width);    \
-    int ColorBin2Row8##SUFFIX(const uint8_t *first, size_t rowLength, uint8_t *out, int count);   \
+#define ORU_DECLARE_ROW_KERNELS(SUFFIX)                                                            \
+    void DemosaicRGB24##SUFFIX(const BayerRow &row, uint8_t *out);                                 \
+    void DemosaicY8##SUFFIX(const BayerRow &row, uint8_t *out);                                    \
+    int MonoBin2Row8##SUFFIX(const uint8_t *in, size_t rowLength, uint8_t *out, int width);        \
+    int MonoBin2Row16##SUFFIX(const uint16_t *in, size_t rowLength, uint16_t *out, int width);     \
+    int ColorBin2Row8##SUFFIX(const uint8_t *first, size_t rowLength, uint8_t *out, int count);    \
     int ColorBin2Row16##SUFFIX(const uint16_t *first, size_t rowLength, uint16_t *out, int count);
 
-#define ORU_DEFINE_ROW_KERNELS(SUFFIX)                                                            \
-    void DemosaicRGB24##SUFFIX(const BayerRow &row, uint8_t *out)                                 \
-    {                                                                                             \
-        DemosaicRGB24Rows(row, out);                                                              \
-    }                                                                                             \
-    void DemosaicY8##SUFFIX(const BayerRow &row, uint8_t *out)                                    \
-    {                                                                                             \
-        DemosaicY8Rows(row, out);                                                                 \
-    }                                                                                             \
-    int MonoBin2Row8##SUFFIX(const uint8_t *in, size_t rowLength, uint8_t *out, int width)        \
-    {                                                                                             \
-        return MonoBin2Vector8(in, rowLength, out, width);                                        \
-    }                                                                                             \
-    int MonoBin2Row16##SUFFIX(const uint16_t *in, size_t rowLength, uint16_t *out, int width)     \
-    {                                                                                             \
-        return MonoBin2Vector16(in, rowLength, out, width);                                       \
-    }                                                                                             \
-    int ColorBin2Row8##SUFFIX(const uint8_t *first, size_t rowLength, uint8_t *out, int count)    \
-    {                                                                                             \
-        return ColorBin2Vector8(first, rowLength, out, count);                                    \
-    }                                                                                             \
-    int ColorBin2Row16##SUFFIX(const uint16_t *first, size_t rowLength, uint16_t *out, int count) \
-    {                                                                                             \
-        return ColorBin2Vector16(first, rowLength, out, count);                                   \
+#define ORU_DEFINE_ROW_KERNELS(SUFFIX)                                                             \
+    void DemosaicRGB24##SUFFIX(const BayerRow &row, uint8_t *out)                                  \
+    {                                                                                              \
+        DemosaicRGB24Rows(row, out);                                                               \
+    }                                                                                              \
+    void DemosaicY8##SUFFIX(const BayerRow &row, uint8_t *out)                                     \
+    {                                                                                              \
+        DemosaicY8Rows(row, out);                                                                  \
+    }                                                                                              \
+    int MonoBin2Row8##SUFFIX(const uint8_t *in, size_t rowLength, uint8_t *out, int width)         \
+    {                                                                                              \
+        return MonoBin2Vector8(in, rowLength, out, width);                                         \
+    }                                                                                              \
+    int MonoBin2Row16##SUFFIX(const uint16_t *in, size_t rowLength, uint16_t *out, int width)      \
+    {                                                                                              \
+        return MonoBin2Vector16(in, rowLength, out, width);                                        \
+    }                                                                                              \
+    int ColorBin2Row8##SUFFIX(const uint8_t *first, size_t rowLength, uint8_t *out, int count)     \
+    {                                                                                              \
+        return ColorBin2Vector8(first, rowLength, out, count);                                     \
+    }                                                                                              \
+    int ColorBin2Row16##SUFFIX(const uint16_t *first, size_t rowLength, uint16_t *out, int count)  \
+    {                                                                                              \
+        return ColorBin2Vector16(first, rowLength, out, count);                                    \
     }
 
 #if defined(ORU_WIDE_KERNELS)
@@ -157,7 +157,8 @@ ORU_INLINE Words MulHi(Words a, Words b)
     const uint32x4_t high = vmull_u16(vget_high_u16(x), vget_high_u16(y));
     return (Words)vcombine_u16(vshrn_n_u32(low, 16), vshrn_n_u32(high, 16));
 #else
-    WideDwords product = __builtin_convertvector(a, WideDwords) * __builtin_convertvector(b, WideDwords);
+    WideDwords product =
+        __builtin_convertvector(a, WideDwords) * __builtin_convertvector(b, WideDwords);
     return __builtin_convertvector(product >> 16, Words);
 #endif
 }
@@ -228,8 +229,8 @@ struct Layout {
 // Bilinear colours of the pixel pair (x, x + 1) of an interior row.
 template <bool COLOUR_FIRST, bool S0_ROW, bool BALANCE0, bool BALANCE2, typename V>
 ORU_INLINE void PairColours(Layout<COLOUR_FIRST, S0_ROW, BALANCE0, BALANCE2>, const Taps<V> &u,
-                            const Taps<V> &c, const Taps<V> &d, V factor0, V factor2, Pixel<V> &first,
-                            Pixel<V> &second)
+                            const Taps<V> &c, const Taps<V> &d, V factor0, V factor2,
+                            Pixel<V> &first, Pixel<V> &second)
 {
     V colour, colourGreen, colourOther, green, greenColour, greenOther;
     if (COLOUR_FIRST) {
@@ -353,14 +354,14 @@ ORU_INLINE void StoreRGB24(uint8_t *out, u8x16 p0, u8x16 p1, u8x16 p2)
     vst3q_u8(out, uint8x16x3_t{{(uint8x16_t)p0, (uint8x16_t)p1, (uint8x16_t)p2}});
 #else
     u8x16 t = __builtin_shufflevector(p0, p1, 0, 16, 0, 1, 17, 0, 2, 18, 0, 3, 19, 0, 4, 20, 0, 5);
-    Store(out, __builtin_shufflevector(t, p2, 0, 1, 16, 3, 4, 17, 6, 7, 18, 9, 10, 19, 12, 13, 20,
-                                       15));
+    Store(out,
+          __builtin_shufflevector(t, p2, 0, 1, 16, 3, 4, 17, 6, 7, 18, 9, 10, 19, 12, 13, 20, 15));
     t = __builtin_shufflevector(p0, p1, 21, 0, 6, 22, 0, 7, 23, 0, 8, 24, 0, 9, 25, 0, 10, 26);
-    Store(out + 16, __builtin_shufflevector(t, p2, 0, 21, 2, 3, 22, 5, 6, 23, 8, 9, 24, 11, 12, 25,
-                                            14, 15));
+    Store(out + 16,
+          __builtin_shufflevector(t, p2, 0, 21, 2, 3, 22, 5, 6, 23, 8, 9, 24, 11, 12, 25, 14, 15));
     t = __builtin_shufflevector(p0, p1, 0, 11, 27, 0, 12, 28, 0, 13, 29, 0, 14, 30, 0, 15, 31, 0);
-    Store(out + 32, __builtin_shufflevector(t, p2, 26, 1, 2, 27, 4, 5, 28, 7, 8, 29, 10, 11, 30,
-                                            13, 14, 31));
+    Store(out + 32,
+          __builtin_shufflevector(t, p2, 26, 1, 2, 27, 4, 5, 28, 7, 8, 29, 10, 11, 30, 13, 14, 31));
 #endif
 }
 
@@ -397,12 +398,14 @@ ORU_INLINE void DemosaicRGB24Rows(const BayerRow &row, uint8_t *out)
             layout, row,
             [out](int x, const Pixel<Words> &first, const Pixel<Words> &second) ORU_INLINE_LAMBDA {
                 StoreRGB24Piece<0>(out + 3 * x, Interleave(first.b0, second.b0),
-                                   Interleave(first.b1, second.b1), Interleave(first.b2, second.b2));
+                                   Interleave(first.b1, second.b1),
+                                   Interleave(first.b2, second.b2));
             },
-            [out](int x, const Pixel<unsigned> &first, const Pixel<unsigned> &second) ORU_INLINE_LAMBDA {
-                StorePixel(out + 3 * x, first);
-                StorePixel(out + 3 * x + 3, second);
-            });
+            [out](int x, const Pixel<unsigned> &first, const Pixel<unsigned> &second)
+                ORU_INLINE_LAMBDA {
+                    StorePixel(out + 3 * x, first);
+                    StorePixel(out + 3 * x + 3, second);
+                });
     });
 }
 
@@ -415,10 +418,11 @@ ORU_INLINE void DemosaicY8Rows(const BayerRow &row, uint8_t *out)
                 Store(out + x, Interleave(Luma(first.b0, first.b1, first.b2),
                                           Luma(second.b0, second.b1, second.b2)));
             },
-            [out](int x, const Pixel<unsigned> &first, const Pixel<unsigned> &second) ORU_INLINE_LAMBDA {
-                out[x] = uint8_t(Luma(first.b0, first.b1, first.b2));
-                out[x + 1] = uint8_t(Luma(second.b0, second.b1, second.b2));
-            });
+            [out](int x, const Pixel<unsigned> &first, const Pixel<unsigned> &second)
+                ORU_INLINE_LAMBDA {
+                    out[x] = uint8_t(Luma(first.b0, first.b1, first.b2));
+                    out[x + 1] = uint8_t(Luma(second.b0, second.b1, second.b2));
+                });
     });
 }
 
@@ -470,8 +474,8 @@ ORU_INLINE int ColorBin2Vector8(const uint8_t *first, size_t rowLength, uint8_t 
         [&](int c) ORU_INLINE_LAMBDA {
             for (int h = 0; h < 2; ++h) {
                 const int x = 2 * c + VB * h;
-                const Dwords even = (Dwords)(EvenBytes(Load<Bytes>(first + x)) +
-                                             EvenBytes(Load<Bytes>(third + x)));
+                const Dwords even =
+                    (Dwords)(EvenBytes(Load<Bytes>(first + x)) + EvenBytes(Load<Bytes>(third + x)));
                 const Dwords odd = (Dwords)(OddBytes(Load<Bytes>(first + x + 2)) +
                                             OddBytes(Load<Bytes>(third + x + 2)));
                 const Dwords limit = Dwords() + 255;

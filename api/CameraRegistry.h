@@ -21,8 +21,10 @@ constexpr int kDevicePathSize = 512;
 
 // Opens the index-th device (counted from 1, in libusb list order) with this
 // vendor and product ID; null when there is none or it cannot be opened.
-extern "C" ORU_API libusb_device_handle *libusb_open_device_with_vid_pid_index(
-    libusb_context *ctx, uint16_t vid, uint16_t pid, uint8_t index);
+extern "C" ORU_API libusb_device_handle *libusb_open_device_with_vid_pid_index(libusb_context *ctx,
+                                                                               uint16_t vid,
+                                                                               uint16_t pid,
+                                                                               uint8_t index);
 
 // The common guard of a flat function: checks the ID, takes the function's
 // lock of that camera and runs body(camera). Returns ORU_ERROR_ID for an

@@ -69,10 +69,10 @@ struct ImageTypeRow {
     int iBytesPerPixel;
 };
 constexpr ImageTypeRow kImageTypes[] = {
-    {true, IMAGE_TYPE_8BIT, 1},  // RAW8
+    {true, IMAGE_TYPE_8BIT, 1},   // RAW8
     {false, IMAGE_TYPE_RGB24, 3}, // RGB24
-    {true, IMAGE_TYPE_RAW16, 2}, // RAW16
-    {false, IMAGE_TYPE_8BIT, 1}, // Y8
+    {true, IMAGE_TYPE_RAW16, 2},  // RAW16
+    {false, IMAGE_TYPE_8BIT, 1},  // Y8
 };
 
 ORU_IMG_TYPE PublicImageType(IMAGE_TYPE internalType, bool rawOutput)
@@ -112,8 +112,7 @@ ORU_ERROR_CODE ORUGetControlCaps(int id, int index, ORU_CONTROL_CAPS *caps)
     });
 }
 
-ORU_ERROR_CODE ORUGetControlValue(int id, ORU_CONTROL_TYPE type, int32_t *value,
-                                  ORU_BOOL *is_auto)
+ORU_ERROR_CODE ORUGetControlValue(int id, ORU_CONTROL_TYPE type, int32_t *value, ORU_BOOL *is_auto)
 {
     return CameraCall(id, kLockGetControl, [type, value, is_auto](CCameraBase *camera) {
         if (AnyNull(value, is_auto))
@@ -401,8 +400,8 @@ ORU_ERROR_CODE ORUSetTriggerOutputIOConf(int id, ORU_TRIG_OUTPUT pin, ORU_BOOL p
     return CameraCall(id, kLockSetTrigOutput, [=](CCameraBase *camera) {
         if (static_cast<unsigned>(pin) > ORU_TRIG_OUTPUT_PINB)
             return ORU_ERROR_GENERAL_ERROR;
-        return camera->SetTrigOutPinConf(static_cast<Trig_Output_Pin>(pin),
-                                         pin_high != ORU_FALSE, delay, duration);
+        return camera->SetTrigOutPinConf(static_cast<Trig_Output_Pin>(pin), pin_high != ORU_FALSE,
+                                         delay, duration);
     });
 }
 
@@ -426,9 +425,8 @@ ORU_ERROR_CODE ORUGetTriggerOutputIOConf(int id, ORU_TRIG_OUTPUT pin, ORU_BOOL *
 
 ORU_ERROR_CODE ORUEnableDebugLog(int id, ORU_BOOL enable)
 {
-    return CameraCall(id, kLockEnableDebugLog, [enable](CCameraBase *camera) {
-        return camera->EnableDebugLog(enable);
-    });
+    return CameraCall(id, kLockEnableDebugLog,
+                      [enable](CCameraBase *camera) { return camera->EnableDebugLog(enable); });
 }
 
 ORU_ERROR_CODE ORUGetDebugLogIsEnabled(int id, ORU_BOOL *enabled)

@@ -47,6 +47,8 @@
 extern "C" {
 #endif
 
+// The enumerations stay one value per line; the formatter cannot see through ORU_ENUM.
+// clang-format off
 typedef ORU_ENUM(ORU_BOOL) {
     ORU_FALSE = 0,
     ORU_TRUE = 1
@@ -149,6 +151,7 @@ typedef ORU_ENUM(ORU_CONTROL_TYPE) {
     ORU_PATTERN_ADJUST = 20,
     ORU_ANTI_DEW_HEATER = 21
 } ORU_CONTROL_TYPE;
+// clang-format on
 
 typedef struct ORU_ID {
     unsigned char id[8];
@@ -255,8 +258,8 @@ ORU_API ORU_ERROR_CODE ORUGetSerialNumber(int id, ORU_ID *serial);
 /* Model reference values for gain and offset. */
 ORU_API ORU_ERROR_CODE ORUGetGainOffset(int id, int *offset_highest_dr, int *offset_unity_gain,
                                         int *gain_lowest_rn, int *offset_lowest_rn);
-ORU_API ORU_ERROR_CODE ORUGetLMHGainOffset(int id, int *low_gain, int *medium_gain,
-                                           int *high_gain, int *high_offset);
+ORU_API ORU_ERROR_CODE ORUGetLMHGainOffset(int id, int *low_gain, int *medium_gain, int *high_gain,
+                                           int *high_offset);
 
 /* Camera modes and triggers. */
 ORU_API ORU_ERROR_CODE ORUGetCameraSupportMode(int id, ORU_SUPPORTED_MODE *modes);

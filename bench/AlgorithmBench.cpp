@@ -46,8 +46,8 @@ void Compare(const std::string &routine, const std::string &peer, int width, int
         for (int k = 0; i > 0 && k < 3; ++k)
             best[k] = std::min(best[k], times[k]);
     }
-    printf("%-26s %-24s %4d x %-4d %8.3f %9.3f %7.2f %9.3f\n", routine.c_str(), peer.c_str(),
-           width, height, best[0], best[1], best[0] / best[1], best[2]);
+    printf("%-26s %-24s %4d x %-4d %8.3f %9.3f %7.2f %9.3f\n", routine.c_str(), peer.c_str(), width,
+           height, best[0], best[1], best[0] / best[1], best[2]);
     fflush(stdout);
 }
 

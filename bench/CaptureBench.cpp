@@ -125,7 +125,8 @@ double ThreadCpuMs()
 }
 
 // Best CPU time of a few runs of job on this thread, each after prepare.
-template <typename Prepare, typename Job> double BestCpuMs(Prepare prepare, Job job)
+template <typename Prepare, typename Job>
+double BestCpuMs(Prepare prepare, Job job)
 {
     double best = 1e30;
     for (int i = 0; i < 5; ++i) {
@@ -145,7 +146,7 @@ int BytesPerPixel(ORU_IMG_TYPE type)
 struct Setup {
     oru_sim::SimulatedCamera *sim = nullptr;
     int id = 0;
-    ThreadSet simThreads;  // there before the camera was opened
+    ThreadSet simThreads;    // there before the camera was opened
     size_t initRequests = 0; // control requests the initialisation sent
 };
 
@@ -162,7 +163,8 @@ double CameraFps(const oru_sim::SimulatedCamera &sim)
 {
     const oru_sim::FrameSettings settings = oru_sim::FrameSettings::read(sim);
     const double sensorFps = 1e6 / settings.framePeriodUs();
-    const double outputFps = settings.outputBytesPerSecond / static_cast<double>(settings.frameBytes());
+    const double outputFps =
+        settings.outputBytesPerSecond / static_cast<double>(settings.frameBytes());
     return std::min(sensorFps, outputFps);
 }
 
@@ -183,7 +185,8 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
     const size_t sensorBytes = size_t(c.width) * c.height * sensorBytesPerPixel;
     const size_t outputBytes = size_t(c.width) * c.height * BytesPerPixel(c.type);
     std::vector<unsigned char> frame(outputBytes);
-    if (ORUSetControlValue(id, ORU_HIGH_SPEED_MODE, c.highSpeed ? 1 : 0, ORU_FALSE) != ORU_SUCCESS ||
+    if (ORUSetControlValue(id, ORU_HIGH_SPEED_MODE, c.highSpeed ? 1 : 0, ORU_FALSE) !=
+            ORU_SUCCESS ||
         ORUSetROIFormat(id, c.width, c.height, 1, c.type) != ORU_SUCCESS ||
         ORUSetControlValue(id, ORU_EXPOSURE, kExposureUs, ORU_FALSE) != ORU_SUCCESS ||
         ORUSetControlValue(id, ORU_BANDWIDTH, kBandwidthPercent, ORU_FALSE) != ORU_SUCCESS) {
@@ -215,8 +218,8 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
         CAlgorithm algorithm;
         algorithm.SetBayer(ORU_BAYER_RG);
         demosaicMs = BestCpuMs(written, [&] {
-            algorithm.BayerConv(source.data(), frame.data(), c.width, c.height,
-                                IMAGE_TYPE_RGB24, false, false);
+            algorithm.BayerConv(source.data(), frame.data(), c.width, c.height, IMAGE_TYPE_RGB24,
+                                false, false);
         });
     }
 
@@ -262,10 +265,13 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
     // sleep and wake-up of the caller is in the figure.
     const auto framePeriod = std::chrono::microseconds(static_cast<long>(1.5e6 / cameraFps));
     int readyMisses = 0;
-    const double readyReadMs = BestCpuMs([&] { std::this_thread::sleep_for(framePeriod); }, [&] {
-        if (ORUGetVideoData(id, frame.data(), static_cast<int32_t>(outputBytes), 0) != ORU_SUCCESS)
-            ++readyMisses;
-    });
+    const double readyReadMs =
+        BestCpuMs([&] { std::this_thread::sleep_for(framePeriod); },
+                  [&] {
+                      if (ORUGetVideoData(id, frame.data(), static_cast<int32_t>(outputBytes), 0) !=
+                          ORU_SUCCESS)
+                          ++readyMisses;
+                  });
     ORUStopVideoCapture(id);
 
     const double frames = static_cast<double>(state.iterations() - timeouts);
@@ -285,8 +291,10 @@ void StreamVideo(benchmark::State &state, const Setup &setup, Case c)
     state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
     state.counters["link_fps"] = linkFps;
     state.counters["cam_fps"] = cameraFps;
-    state.counters["%cam"] = benchmark::Counter(frames * 100 / cameraFps, benchmark::Counter::kIsRate);
-    state.counters["%link"] = benchmark::Counter(frames * 100 / linkFps, benchmark::Counter::kIsRate);
+    state.counters["%cam"] =
+        benchmark::Counter(frames * 100 / cameraFps, benchmark::Counter::kIsRate);
+    state.counters["%link"] =
+        benchmark::Counter(frames * 100 / linkFps, benchmark::Counter::kIsRate);
     state.counters["dropped"] = droppedAfter - droppedBefore;
     state.counters["timeouts"] = static_cast<double>(timeouts);
     state.counters["work_ms/f"] = libraryMs["oru-work"];

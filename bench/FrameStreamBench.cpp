@@ -38,13 +38,13 @@ double processCpuSeconds()
 // Keeps the transfers queued; a transfer shorter than 1 MiB ends a frame.
 class FrameReader {
 public:
-    FrameReader(libusb_context* context, libusb_device_handle* handle) : context_(context)
+    FrameReader(libusb_context *context, libusb_device_handle *handle) : context_(context)
     {
         for (int i = 0; i < kTransfers; ++i) {
             buffers_.emplace_back(kTransferBytes);
-            libusb_transfer* transfer = libusb_alloc_transfer(0);
-            libusb_fill_bulk_transfer(transfer, handle, 0x81, buffers_.back().data(), kTransferBytes, &FrameReader::done,
-                                      this, 0);
+            libusb_transfer *transfer = libusb_alloc_transfer(0);
+            libusb_fill_bulk_transfer(transfer, handle, 0x81, buffers_.back().data(),
+                                      kTransferBytes, &FrameReader::done, this, 0);
             transfers_.push_back(transfer);
         }
     }
@@ -52,19 +52,19 @@ public:
     ~FrameReader()
     {
         running_ = false;
-        for (libusb_transfer* transfer : transfers_)
+        for (libusb_transfer *transfer : transfers_)
             libusb_cancel_transfer(transfer);
         while (inFlight_ > 0) {
             timeval slice{0, 100000};
             libusb_handle_events_timeout(context_, &slice);
         }
-        for (libusb_transfer* transfer : transfers_)
+        for (libusb_transfer *transfer : transfers_)
             libusb_free_transfer(transfer);
     }
 
     bool start()
     {
-        for (libusb_transfer* transfer : transfers_) {
+        for (libusb_transfer *transfer : transfers_) {
             if (libusb_submit_transfer(transfer) != 0)
                 return false;
             ++inFlight_;
@@ -87,9 +87,9 @@ public:
     size_t bytes() const { return bytes_; }
 
 private:
-    static void done(libusb_transfer* transfer)
+    static void done(libusb_transfer *transfer)
     {
-        auto* reader = static_cast<FrameReader*>(transfer->user_data);
+        auto *reader = static_cast<FrameReader *>(transfer->user_data);
         --reader->inFlight_;
         if (transfer->status != LIBUSB_TRANSFER_COMPLETED) {
             reader->failed_ = reader->running_;
@@ -102,9 +102,9 @@ private:
             ++reader->inFlight_;
     }
 
-    libusb_context* context_;
+    libusb_context *context_;
     std::vector<std::vector<uint8_t>> buffers_;
-    std::vector<libusb_transfer*> transfers_;
+    std::vector<libusb_transfer *> transfers_;
     int inFlight_ = 0;
     long frames_ = 0;
     size_t bytes_ = 0;
@@ -112,9 +112,9 @@ private:
     bool failed_ = false;
 };
 
-void StreamFrames(benchmark::State& state, FrameReader& reader)
+void StreamFrames(benchmark::State &state, FrameReader &reader)
 {
-    if (!reader.nextFrame()) {  // the first frame waits for an exposure
+    if (!reader.nextFrame()) { // the first frame waits for an exposure
         state.SkipWithError("no frame");
         return;
     }
@@ -126,13 +126,15 @@ void StreamFrames(benchmark::State& state, FrameReader& reader)
             break;
         }
     }
-    state.counters["MB/s"] =
-        benchmark::Counter(static_cast<double>(reader.bytes() - bytesBefore) / 1e6, benchmark::Counter::kIsRate);
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["CPU cores"] = benchmark::Counter(processCpuSeconds() - cpuBefore, benchmark::Counter::kIsRate);
+    state.counters["MB/s"] = benchmark::Counter(
+        static_cast<double>(reader.bytes() - bytesBefore) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["CPU cores"] =
+        benchmark::Counter(processCpuSeconds() - cpuBefore, benchmark::Counter::kIsRate);
 }
 
-void RenderFrames(benchmark::State& state)
+void RenderFrames(benchmark::State &state)
 {
     oru_sim::FrameSettings settings;
     settings.width = kWidth;
@@ -141,24 +143,27 @@ void RenderFrames(benchmark::State& state)
     oru_sim::FrameRenderer renderer({});
     double exposureUs = 10000;
     for (auto _ : state) {
-        exposureUs += 1;  // new settings: a full render every time
-        benchmark::DoNotOptimize(renderer.render(oru_sim::ImageParameters::from(settings, exposureUs)));
+        exposureUs += 1; // new settings: a full render every time
+        benchmark::DoNotOptimize(
+            renderer.render(oru_sim::ImageParameters::from(settings, exposureUs)));
     }
-    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * kFrameBytes / 1e6,
-                                                benchmark::Counter::kIsRate);
+    state.counters["MB/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kFrameBytes / 1e6, benchmark::Counter::kIsRate);
 }
 
-bool writeFpga(libusb_device_handle* handle, uint16_t reg, uint16_t value)
+bool writeFpga(libusb_device_handle *handle, uint16_t reg, uint16_t value)
 {
     return libusb_control_transfer(handle, 0x40, 0xBD, reg, value, nullptr, 0, 1000) == 0;
 }
 
-libusb_device_handle* openStreamingCamera(libusb_context* context)
+libusb_device_handle *openStreamingCamera(libusb_context *context)
 {
-    libusb_device_handle* handle = libusb_open_device_with_vid_pid(context, oru_sim::kCameraVendorId, kProductId);
-    bool ready = handle && libusb_claim_interface(handle, 0) == 0 && writeFpga(handle, 4, kWidth & 0xFF) &&
-                 writeFpga(handle, 5, kWidth >> 8) && writeFpga(handle, 8, kHeight & 0xFF) &&
-                 writeFpga(handle, 9, kHeight >> 8) && writeFpga(handle, 24, 0x80) &&  // DDR self-test
+    libusb_device_handle *handle =
+        libusb_open_device_with_vid_pid(context, oru_sim::kCameraVendorId, kProductId);
+    bool ready = handle && libusb_claim_interface(handle, 0) == 0 &&
+                 writeFpga(handle, 4, kWidth & 0xFF) && writeFpga(handle, 5, kWidth >> 8) &&
+                 writeFpga(handle, 8, kHeight & 0xFF) && writeFpga(handle, 9, kHeight >> 8) &&
+                 writeFpga(handle, 24, 0x80) && // DDR self-test
                  libusb_control_transfer(handle, 0x40, 0xA9, 0, 0, nullptr, 0, 1000) == 0;
     if (!ready && handle) {
         libusb_close(handle);
@@ -167,17 +172,17 @@ libusb_device_handle* openStreamingCamera(libusb_context* context)
     return handle;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
+int main(int argc, char **argv)
 {
     oru_sim::UmockdevPreload::ensureActive(argv);
     benchmark::Initialize(&argc, argv);
 
     oru_sim::SimulatedBus bus;
     bus.addCamera(oru_sim::CameraConfig::usb3Camera(kProductId));
-    libusb_context* context = nullptr;
-    libusb_device_handle* handle = nullptr;
+    libusb_context *context = nullptr;
+    libusb_device_handle *handle = nullptr;
     if (libusb_init(&context) != 0 || !(handle = openStreamingCamera(context))) {
         std::fprintf(stderr, "frame_stream_bench: cannot open the simulated camera\n");
         return 1;
@@ -192,7 +197,8 @@ int main(int argc, char** argv)
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime()
             ->MinTime(3.0);
-        benchmark::RegisterBenchmark("FrameRenderer/6248x4176x1", RenderFrames)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("FrameRenderer/6248x4176x1", RenderFrames)
+            ->Unit(benchmark::kMillisecond);
         benchmark::RunSpecifiedBenchmarks();
     }
     libusb_close(handle);

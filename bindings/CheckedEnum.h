@@ -17,7 +17,8 @@ void refuse_unknown_values(pybind11::enum_<Enum> &enumeration)
     using Scalar = typename py::enum_<Enum>::Scalar;
     std::set<Scalar> values;
     for (const auto &member : py::dict(enumeration.attr("__members__")))
-        values.insert(py::cast<Scalar>(py::int_(py::reinterpret_borrow<py::object>(member.second))));
+        values.insert(
+            py::cast<Scalar>(py::int_(py::reinterpret_borrow<py::object>(member.second))));
     const std::string name = py::str(enumeration.attr("__name__"));
     py::delattr(enumeration, "__init__");
     enumeration.def(py::init([values, name](Scalar value) {

@@ -163,7 +163,7 @@ std::string ClosableCamera::repr() const
 }
 
 std::unique_ptr<VideoStream> ClosableCamera::stream(std::optional<int> timeout_ms,
-                                                   const py::object &buffers) const
+                                                    const py::object &buffers) const
 {
     return std::make_unique<VideoStream>(camera(), camera_index_, timeout_ms, buffers);
 }

@@ -58,8 +58,7 @@ py::object make_type(py::module_ &m, const char *name, const py::tuple &bases, c
 template <typename Function, typename... Extra>
 void def_init(const py::object &type, Function &&function, const Extra &...extra)
 {
-    py::cpp_function method(std::forward<Function>(function), py::name("init"),
-                            py::is_method(type),
+    py::cpp_function method(std::forward<Function>(function), py::name("init"), py::is_method(type),
                             py::sibling(type.attr("__dict__").attr("get")("__init__")), extra...);
     py::setattr(type, "__init__", method);
 }
@@ -70,8 +69,9 @@ void init_error(const py::object &self, const std::string &text, const py::objec
     base_exception().attr("__init__")(self, text);
     self.attr("code") = code;
     self.attr("code_name") =
-        code.is_none() ? py::object(py::none())
-                       : py::object(py::str(error_code_name(static_cast<ORU_ERROR_CODE>(code.cast<int>()))));
+        code.is_none()
+            ? py::object(py::none())
+            : py::object(py::str(error_code_name(static_cast<ORU_ERROR_CODE>(code.cast<int>()))));
 }
 
 void init_camera_exception(const py::object &self, const CameraException &error)
@@ -127,16 +127,19 @@ void translate(std::exception_ptr pending)
             self.attr("name") = error.name();
         });
     } catch (const ROIException &error) {
-        raise_error(types.roi_exception,
-              [&error](const py::object &self) { init_error(self, error.what(), py::none()); });
+        raise_error(types.roi_exception, [&error](const py::object &self) {
+            init_error(self, error.what(), py::none());
+        });
     } catch (const CameraException &error) {
-        raise_error(refuses_a_value(error.code()) ? types.camera_value_error : types.camera_exception,
-              [&error](const py::object &self) { init_camera_exception(self, error); });
+        raise_error(refuses_a_value(error.code()) ? types.camera_value_error
+                                                  : types.camera_exception,
+                    [&error](const py::object &self) { init_camera_exception(self, error); });
     } catch (const py::builtin_exception &) {
         throw;
     } catch (const std::runtime_error &error) {
-        raise_error(types.camera_error,
-              [&error](const py::object &self) { init_error(self, error.what(), py::none()); });
+        raise_error(types.camera_error, [&error](const py::object &self) {
+            init_error(self, error.what(), py::none());
+        });
     }
 }
 
@@ -162,15 +165,14 @@ void add_error_types(py::module_ &m)
         camera_exception,
         [](const py::object &self, const std::string &message, int camera_index, int code,
            bool udev_issue) {
-            init_camera_exception(self, CameraException(message, camera_index,
-                                                        static_cast<ORU_ERROR_CODE>(code),
-                                                        udev_issue));
+            init_camera_exception(self,
+                                  CameraException(message, camera_index,
+                                                  static_cast<ORU_ERROR_CODE>(code), udev_issue));
         },
         py::arg("message"), py::arg("camera_index"), py::arg("code"), py::arg("udev_issue"));
 
     const py::object camera_value_error = make_type(
-        m, "CameraValueError",
-        py::make_tuple(camera_exception, py::handle(PyExc_ValueError)),
+        m, "CameraValueError", py::make_tuple(camera_exception, py::handle(PyExc_ValueError)),
         "The camera refused a value: a size, image type or start position it cannot take.");
 
     const py::object controllable_exception =
@@ -186,15 +188,15 @@ void add_error_types(py::module_ &m)
         controllable_exception,
         [init_controllable](const py::object &self, const std::string &name,
                             bool no_such_controllable, bool not_writable, bool no_auto_mode) {
-            init_controllable(self, ControllableException(name, no_such_controllable,
-                                                          not_writable, no_auto_mode));
+            init_controllable(self, ControllableException(name, no_such_controllable, not_writable,
+                                                          no_auto_mode));
         },
         py::arg("name"), py::arg("no_such_controllable"), py::arg("not_writable"),
         py::arg("no_auto_mode"));
     def_init(
         controllable_exception,
-        [init_controllable](const py::object &self, const std::string &name, long value,
-                            long min, long max) {
+        [init_controllable](const py::object &self, const std::string &name, long value, long min,
+                            long max) {
             init_controllable(self, ControllableException(name, value, min, max));
         },
         py::arg("name"), py::arg("value"), py::arg("min"), py::arg("max"));
@@ -218,8 +220,8 @@ void add_error_types(py::module_ &m)
         make_type(m, "ROIException", py::make_tuple(camera_error, py::handle(PyExc_ValueError)),
                   "A region of interest that breaks the camera's rules.");
 
-    types = {camera_error.inc_ref().ptr(),           camera_exception.inc_ref().ptr(),
-             camera_value_error.inc_ref().ptr(),     controllable_exception.inc_ref().ptr(),
+    types = {camera_error.inc_ref().ptr(),          camera_exception.inc_ref().ptr(),
+             camera_value_error.inc_ref().ptr(),    controllable_exception.inc_ref().ptr(),
              unknown_control_error.inc_ref().ptr(), roi_exception.inc_ref().ptr()};
     py::register_exception_translator(translate);
 }

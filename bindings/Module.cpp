@@ -70,13 +70,13 @@ void add_values(py::module_ &m)
         .def("__repr__", py::overload_cast<const Controllable &>(&python::repr));
 
     py::class_<ROI>(m, "ROI")
-        .def(py::init([](int start_x, int start_y, int width, int height, int bins,
-                         ImageType type) {
-                 return ROI{start_x, start_y, width, height, bins, type};
-             }),
-             py::kw_only(), py::arg("start_x") = 0, py::arg("start_y") = 0, py::arg("width") = 0,
-             py::arg("height") = 0, py::arg("bins") = 0, py::arg("type") = ImageType::y8,
-             "A region of interest; what is not given is 0, the type y8.")
+        .def(
+            py::init([](int start_x, int start_y, int width, int height, int bins, ImageType type) {
+                return ROI{start_x, start_y, width, height, bins, type};
+            }),
+            py::kw_only(), py::arg("start_x") = 0, py::arg("start_y") = 0, py::arg("width") = 0,
+            py::arg("height") = 0, py::arg("bins") = 0, py::arg("type") = ImageType::y8,
+            "A region of interest; what is not given is 0, the type y8.")
         .def_readwrite("start_x", &ROI::start_x)
         .def_readwrite("start_y", &ROI::start_y)
         .def_readwrite("width", &ROI::width)
@@ -128,8 +128,9 @@ void add_functions(py::module_ &m)
 {
     m.def("get_nb_cameras", &get_nb_cameras,
           "Enumerates the connected cameras and returns how many there are.");
-    m.def("create_udev_file", [] { return internal::create_udev_file(); },
-          "Writes the udev rule file \"99-oru.rules\" into the current directory.");
+    m.def(
+        "create_udev_file", [] { return internal::create_udev_file(); },
+        "Writes the udev rule file \"99-oru.rules\" into the current directory.");
     m.def("close_camera", &close_camera, "Closes the camera with this camera ID.");
     m.def("get_sdk_version", &get_sdk_version);
 }
@@ -149,14 +150,14 @@ void add_stream(py::module_ &m)
                       "Frames the camera lost since the video capture started.")
         .def("__repr__", py::overload_cast<const Frame &>(&python::repr));
 
-    py::class_<VideoStream>(m, "VideoStream",
-                            "Video frames of a camera; see Camera.stream.")
-        .def("__enter__",
-             [](VideoStream &stream) -> VideoStream & {
-                 stream.start();
-                 return stream;
-             },
-             py::return_value_policy::reference_internal)
+    py::class_<VideoStream>(m, "VideoStream", "Video frames of a camera; see Camera.stream.")
+        .def(
+            "__enter__",
+            [](VideoStream &stream) -> VideoStream & {
+                stream.start();
+                return stream;
+            },
+            py::return_value_policy::reference_internal)
         .def("__exit__",
              [](VideoStream &stream, const py::object &error_type, const py::object &,
                 const py::object &) {
@@ -170,8 +171,9 @@ void add_stream(py::module_ &m)
                  } catch (const std::exception &) {
                  }
              })
-        .def("__iter__", [](VideoStream &stream) -> VideoStream & { return stream; },
-             py::return_value_policy::reference_internal)
+        .def(
+            "__iter__", [](VideoStream &stream) -> VideoStream & { return stream; },
+            py::return_value_policy::reference_internal)
         .def("__next__", &VideoStream::next)
         .def("close", &VideoStream::close, "Stops the video capture; closing twice is harmless.")
         .def_property_readonly("running", &VideoStream::is_running)
@@ -186,16 +188,16 @@ void add_camera(py::module_ &m)
     py::class_<ClosableCamera>(m, "Camera")
         .def(py::init<int>(), "Enumerates, opens and initialises the camera at this index.")
         .def("close", &ClosableCamera::close, "Closes the camera; closing twice is harmless.")
-        .def("__enter__", [](ClosableCamera &camera) -> ClosableCamera & { return camera; },
-             py::return_value_policy::reference)
+        .def(
+            "__enter__", [](ClosableCamera &camera) -> ClosableCamera & { return camera; },
+            py::return_value_policy::reference)
         .def("__exit__", [](ClosableCamera &camera, const py::args &) { camera.close(); })
         .def("__repr__", &ClosableCamera::repr)
         .def("set_roi", &ClosableCamera::set_roi)
         .def("get_roi", &ClosableCamera::get_roi,
              "The current ROI with the start position the camera uses.")
         .def("get_controls", &ClosableCamera::get_controls)
-        .def("get_control", &ClosableCamera::get_control, py::arg("name"),
-             "One control, read now.")
+        .def("get_control", &ClosableCamera::get_control, py::arg("name"), "One control, read now.")
         .def("set_control", &ClosableCamera::set_control, py::arg("name"), py::arg("value"),
              "Sets a manual value and returns the value the camera applied (it clamps to the "
              "control's range).")
@@ -233,8 +235,8 @@ void add_camera(py::module_ &m)
              "Takes one exposure into a new array: uint8 (height, width) for raw8 and y8, "
              "uint8 (height, width, 3) for rgb24 (bytes blue, green, red), uint16 "
              "(height, width) for raw16.")
-        .def("stream", &ClosableCamera::stream, py::kw_only(),
-             py::arg("timeout_ms") = py::none(), py::arg("buffers") = py::none(),
+        .def("stream", &ClosableCamera::stream, py::kw_only(), py::arg("timeout_ms") = py::none(),
+             py::arg("buffers") = py::none(),
              "A video stream: a context manager and iterator of Frame objects. Video runs "
              "from entering (or the first frame) until the block ends, an error or close(). "
              "buffers: None for a new array per frame, n for n arrays filled in turn, or "

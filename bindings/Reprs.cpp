@@ -67,37 +67,35 @@ std::string repr(const ROI &roi)
 
 std::string repr(const CameraInfo &info)
 {
-    return call_form("CameraInfo",
-                     {{"name", python_repr(info.name)},
-                      {"camera_id", std::to_string(info.camera_id)},
-                      {"max_height", std::to_string(info.max_height)},
-                      {"max_width", std::to_string(info.max_width)},
-                      {"is_color", python_repr(info.is_color)},
-                      {"bayer", member(info.bayer)},
-                      {"supported_bins", python_repr(info.supported_bins)},
-                      {"supported_image_types", members(info.supported_image_types)},
-                      {"pixel_size_um", short_float(info.pixel_size_um)},
-                      {"mechanical_shutter", python_repr(info.mechanical_shutter)},
-                      {"st4_port", python_repr(info.st4_port)},
-                      {"has_cooler", python_repr(info.has_cooler)},
-                      {"is_usb3_host", python_repr(info.is_usb3_host)},
-                      {"is_usb3", python_repr(info.is_usb3)},
-                      {"elec_per_adu", short_float(info.elec_per_adu)},
-                      {"bit_depth", std::to_string(info.bit_depth)},
-                      {"is_trigger", python_repr(info.is_trigger)}});
+    return call_form("CameraInfo", {{"name", python_repr(info.name)},
+                                    {"camera_id", std::to_string(info.camera_id)},
+                                    {"max_height", std::to_string(info.max_height)},
+                                    {"max_width", std::to_string(info.max_width)},
+                                    {"is_color", python_repr(info.is_color)},
+                                    {"bayer", member(info.bayer)},
+                                    {"supported_bins", python_repr(info.supported_bins)},
+                                    {"supported_image_types", members(info.supported_image_types)},
+                                    {"pixel_size_um", short_float(info.pixel_size_um)},
+                                    {"mechanical_shutter", python_repr(info.mechanical_shutter)},
+                                    {"st4_port", python_repr(info.st4_port)},
+                                    {"has_cooler", python_repr(info.has_cooler)},
+                                    {"is_usb3_host", python_repr(info.is_usb3_host)},
+                                    {"is_usb3", python_repr(info.is_usb3)},
+                                    {"elec_per_adu", short_float(info.elec_per_adu)},
+                                    {"bit_depth", std::to_string(info.bit_depth)},
+                                    {"is_trigger", python_repr(info.is_trigger)}});
 }
 
 std::string repr(const Controllable &controllable)
 {
-    return call_form("Controllable",
-                     {{"name", python_repr(controllable.name)},
-                      {"value", std::to_string(controllable.value)},
-                      {"min_value", std::to_string(controllable.min_value)},
-                      {"max_value", std::to_string(controllable.max_value)},
-                      {"default_value", std::to_string(controllable.default_value)},
-                      {"is_writable", python_repr(controllable.is_writable)},
-                      {"is_auto", python_repr(controllable.is_auto)},
-                      {"supports_auto", python_repr(controllable.supports_auto)}});
+    return call_form("Controllable", {{"name", python_repr(controllable.name)},
+                                      {"value", std::to_string(controllable.value)},
+                                      {"min_value", std::to_string(controllable.min_value)},
+                                      {"max_value", std::to_string(controllable.max_value)},
+                                      {"default_value", std::to_string(controllable.default_value)},
+                                      {"is_writable", python_repr(controllable.is_writable)},
+                                      {"is_auto", python_repr(controllable.is_auto)},
+                                      {"supports_auto", python_repr(controllable.supports_auto)}});
 }
 
 std::string repr(const TriggerOutputConfig &config)

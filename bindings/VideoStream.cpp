@@ -143,8 +143,7 @@ py::array VideoStream::next_buffer()
     return buffer;
 }
 
-std::chrono::system_clock::time_point VideoStream::read_frame(uint8_t *data, int size,
-                                                              int wait_ms)
+std::chrono::system_clock::time_point VideoStream::read_frame(uint8_t *data, int size, int wait_ms)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(wait_ms);

@@ -24,10 +24,10 @@ namespace tav_oru::python {
 // One frame of a stream and what is known about it.
 struct Frame {
     pybind11::array image;
-    long number = 0;             // frames the stream delivered before this one
-    pybind11::object timestamp;  // datetime (UTC) when the host received it
-    long exposure_us = 0;        // the exposure setting when it arrived
-    int dropped_frames = 0;      // frames the camera lost since the capture started
+    long number = 0;            // frames the stream delivered before this one
+    pybind11::object timestamp; // datetime (UTC) when the host received it
+    long exposure_us = 0;       // the exposure setting when it arrived
+    int dropped_frames = 0;     // frames the camera lost since the capture started
 };
 
 // Thread safety: used from one Python thread at a time; waits for a frame

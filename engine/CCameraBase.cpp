@@ -551,7 +551,7 @@ ORU_ERROR_CODE CCameraBase::SetControlValue(ORU_CONTROL_TYPE type, long value, b
     if (row == nullptr || row->pSet == nullptr)
         return ORU_ERROR_INVALID_CONTROL_TYPE;
     return row->pSet(*this, ClampToCaps(type, value), autoOn) ? ORU_SUCCESS
-                                                               : ORU_ERROR_GENERAL_ERROR;
+                                                              : ORU_ERROR_GENERAL_ERROR;
 }
 
 ORU_ERROR_CODE CCameraBase::GetControlValue(ORU_CONTROL_TYPE type, long *value, ORU_BOOL *autoOn)
@@ -610,8 +610,8 @@ void CCameraBase::GetCameraProperty(ORU_CAMERA_INFO *info)
     const int gain = m_iGain;
     const bool legacy =
         m_Model.m_szCameraName != nullptr && strstr(m_Model.m_szCameraName, kLegacyUSB2Digits);
-    const float amplification = legacy ? LegacyAmplification(gain)
-                                       : static_cast<float>(pow(10.0, gain / 200.0));
+    const float amplification =
+        legacy ? LegacyAmplification(gain) : static_cast<float>(pow(10.0, gain / 200.0));
     info->elec_per_adu = m_Model.m_fElecPerADU / amplification;
 }
 
@@ -677,9 +677,9 @@ bool CCameraBase::OpenCamera(int index)
     libusb_device_handle *handle = nullptr;
     if (m_pUsbContext != nullptr) {
         libusb_set_option(m_pUsbContext, LIBUSB_OPTION_LOG_LEVEL, m_iLibusbLogLevel);
-        handle = libusb_open_device_with_vid_pid_index(
-            m_pUsbContext, ORU_VENDOR_ID, static_cast<uint16_t>(m_iProductID),
-            static_cast<uint8_t>(index % 256));
+        handle = libusb_open_device_with_vid_pid_index(m_pUsbContext, ORU_VENDOR_ID,
+                                                       static_cast<uint16_t>(m_iProductID),
+                                                       static_cast<uint8_t>(index % 256));
     }
     if (handle == nullptr) {
         DbgPrint2(LogSeverity::Error, "OpenCamera", "open camera fail\n");
@@ -792,7 +792,8 @@ bool CCameraBase::SetTransferCount(int bytes)
                                           kTransferBlock)
                   : 0;
     return SendCMD(FX3Request::kTransferCount, static_cast<uint16_t>(blocks >> 16),
-                   static_cast<uint16_t>(blocks & 0xFFFF), false, nullptr, 0).IsOk();
+                   static_cast<uint16_t>(blocks & 0xFFFF), false, nullptr, 0)
+        .IsOk();
 }
 
 void CCameraBase::SetMemSave(bool) {}

@@ -190,9 +190,7 @@ void CCameraBase::AutoExpGain(const unsigned char *frame)
     auto inDeadBand = [&](bool dark) {
         if (expReg > 2)
             return false;
-        auto within = [&](int band) {
-            return dark ? mean > target - band : mean < target + band;
-        };
+        auto within = [&](int band) { return dark ? mean > target - band : mean < target + band; };
         return within(band30) || (expReg != 2 && within(band45));
     };
     // Each gain step starts from the gain the previous step left.

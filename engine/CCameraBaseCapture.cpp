@@ -24,10 +24,10 @@ constexpr int kGammaNeutral = 50;
 // left as it is; for the enable, -1 follows the long-exposure mode.
 struct TriggerSetup {
     int iEnable;
-    int iSource;   // 1 external, 0 software
+    int iSource; // 1 external, 0 software
     int iSoftMode;
-    int iType;     // 1 edge, 0 level
-    int iValid;    // 1 rising/high, 0 falling/low
+    int iType;  // 1 edge, 0 level
+    int iValid; // 1 rising/high, 0 falling/low
 };
 
 constexpr TriggerSetup kTriggerSetup[] = {
@@ -109,8 +109,8 @@ bool CCameraBase::ReadFrame(uint8_t *dest, int length, int waitMs)
     for (;;) {
         const uint32_t elapsed = GetTickCount() - start;
         const uint32_t left = elapsed < limitMs ? limitMs - elapsed : 0;
-        const int slice = !limited || left > kFrameWaitSliceMs ? kFrameWaitSliceMs
-                                                                : static_cast<int>(left);
+        const int slice =
+            !limited || left > kFrameWaitSliceMs ? kFrameWaitSliceMs : static_cast<int>(left);
         if (m_pCirBuf->ReadBuff(dest, length, slice, nullptr))
             return true;
         if (IsRemoved() || (limited && left <= kFrameWaitSliceMs))
@@ -178,20 +178,15 @@ void CCameraBase::NoTriggerFunc(std::atomic<bool> *, void *) {}
 int CCameraBase::OutputBytesPerPixel(IMAGE_TYPE type)
 {
     switch (type) {
-    case IMAGE_TYPE_RGB24:
-        return 3;
+    case IMAGE_TYPE_RGB24: return 3;
     case IMAGE_TYPE_YUV422:
-    case IMAGE_TYPE_RAW16:
-        return 2;
-    case IMAGE_TYPE_WORD32:
-        return 4;
-    default:
-        return 1;
+    case IMAGE_TYPE_RAW16: return 2;
+    case IMAGE_TYPE_WORD32: return 4;
+    default: return 1;
     }
 }
 
-bool CCameraBase::FinishesInPlace(unsigned char *buffer, int softBin, IMAGE_TYPE type,
-                                  bool wide)
+bool CCameraBase::FinishesInPlace(unsigned char *buffer, int softBin, IMAGE_TYPE type, bool wide)
 {
     // The dark frame being taken reads a whole sensor's worth of pixels.
     const bool raw = (type == IMAGE_TYPE_8BIT && m_bRawOutput) || type == IMAGE_TYPE_RAW16;

@@ -29,6 +29,7 @@ enum TempSensorType {
 // NTC thermistor, 10 kOhm at 25 degrees C: resistance in kOhm for each whole
 // degree from kThermistorFirstTemp upwards.
 constexpr int kThermistorFirstTemp = -50;
+// clang-format off
 constexpr double kThermistorKOhm[] = {
     505.7038, 480.707, 457.8162, 435.186, 410.5533, 391.0031, 373.808, 355.3308, 335.218,
     319.255, 304.7, 290.9, 277.2, 263.6, 250.1, 236.8, 224.0, 211.5, 199.6, 188.1, // -50..-31
@@ -50,6 +51,7 @@ constexpr double kThermistorKOhm[] = {
     0.6533, 0.6346, 0.6165, 0.599, 0.5821, 0.5658, 0.55, 0.5347, 0.5199, // 90..109
     0.5056, 0.4918, 0.4784, 0.4654, // 110..113
 };
+// clang-format on
 constexpr int kThermistorRows = sizeof kThermistorKOhm / sizeof kThermistorKOhm[0];
 static_assert(kThermistorRows == 164, "one thermistor row per degree from -50 to 113");
 
@@ -227,8 +229,8 @@ bool CCameraBase::pulseGuide(GuideD direction, int ms)
 
 // ---- Trigger-output pins ----
 
-ORU_ERROR_CODE CCameraBase::SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive,
-                                              long delayUs, long durationUs)
+ORU_ERROR_CODE CCameraBase::SetTrigOutPinConf(Trig_Output_Pin pin, bool highActive, long delayUs,
+                                              long durationUs)
 {
     if (!ValidPin(pin))
         return ORU_ERROR_GENERAL_ERROR;

@@ -24,8 +24,8 @@ enum SavedOn { ON_ANY_HOST, ON_USB3_HOST, ON_USB2_HOST };
 // the camera object, and the rules that apply to it alone.
 struct SettingRow {
     const char *szName;
-    int iType;      // kTypeInt: 4 bytes; kTypeBytes: 1 byte
-    int iLoadSize;  // bytes accepted on load
+    int iType;     // kTypeInt: 4 bytes; kTypeBytes: 1 byte
+    int iLoadSize; // bytes accepted on load
     int64_t (*get)(const CCameraBase &);
     void (*set)(CCameraBase &, int64_t);
     SavedOn savedOn;
@@ -61,8 +61,15 @@ void SetMember(CCameraBase &camera, int64_t value)
 template <auto Member>
 constexpr SettingRow Plain(const char *name, int type)
 {
-    return SettingRow{name, type, type == kTypeInt ? 4 : 1, &GetMember<Member>,
-                      &SetMember<Member>, ON_ANY_HOST, false, nullptr, 0};
+    return SettingRow{name,
+                      type,
+                      type == kTypeInt ? 4 : 1,
+                      &GetMember<Member>,
+                      &SetMember<Member>,
+                      ON_ANY_HOST,
+                      false,
+                      nullptr,
+                      0};
 }
 
 // In save order.
@@ -80,8 +87,8 @@ const SettingRow kSettings[] = {
     Plain<&CCameraBase::m_iCMOSClk>("Fclk", kTypeInt),
     {"FPSPercentageUSB3", kTypeInt, 4,
      [](const CCameraBase &c) -> int64_t { return c.m_iBandwidth; },
-     [](CCameraBase &c, int64_t v) { c.m_iBandwidthUSB3 = static_cast<int32_t>(v); },
-     ON_USB3_HOST, false, nullptr, 0},
+     [](CCameraBase &c, int64_t v) { c.m_iBandwidthUSB3 = static_cast<int32_t>(v); }, ON_USB3_HOST,
+     false, nullptr, 0},
     {"FPSPercentageUSB2", kTypeInt, 4,
      [](const CCameraBase &c) -> int64_t { return c.m_iBandwidth; },
      [](CCameraBase &c, int64_t v) { c.m_iBandwidth = static_cast<int32_t>(v); }, ON_USB2_HOST,
@@ -111,10 +118,9 @@ const SettingRow kSettings[] = {
      },
      ON_ANY_HOST, false, nullptr, 0},
     Plain<&CCameraBase::m_iAutoMaxGain>("AutoGainMax", kTypeInt),
-    {"AutoExpMaxMs", kTypeInt, 4,
-     [](const CCameraBase &c) -> int64_t { return c.m_iAutoMaxExpMs; },
-     [](CCameraBase &c, int64_t v) { c.m_iAutoMaxExpMs = static_cast<int32_t>(v); },
-     ON_ANY_HOST, false, "AutoExpMax", 1000},
+    {"AutoExpMaxMs", kTypeInt, 4, [](const CCameraBase &c) -> int64_t { return c.m_iAutoMaxExpMs; },
+     [](CCameraBase &c, int64_t v) { c.m_iAutoMaxExpMs = static_cast<int32_t>(v); }, ON_ANY_HOST,
+     false, "AutoExpMax", 1000},
     Plain<&CCameraBase::m_iAutoTargetBrightness>("DestBrightness", kTypeInt),
     Plain<&CCameraBase::m_bFlipHoriz>("FlipRow", kTypeBytes),
     Plain<&CCameraBase::m_bFlipVert>("FlipColumn", kTypeBytes),

@@ -72,12 +72,12 @@ CCameraCool::CCameraCool()
     : CCameraBase(), m_fDAMin(static_cast<float>(kCoolerCurrent[kCoolerRows - 1].iDAC)),
       m_fDAMax(static_cast<float>(kCoolerCurrent[0].iDAC)),
       m_fIMax(kCoolerCurrent[kCoolerRows - 1].fCurrent), m_fIMin(kCoolerCurrent[0].fCurrent),
-      m_iDAValue(0), m_iLastDA(-1), m_fErr(0.0f), m_fPrevErr(kNoPrevErr), m_fKp(0.0f),
-      m_fKi(0.0f), m_fKd(0.0f), m_fOutput(0.0f), m_fIntegral(0.0f), m_uPrevTempTime(0),
-      m_fPrevTemp(kNoPrevTemp), m_bRampActive(false), m_iRampStartTemp(0), m_iRampTarget(0),
-      m_uRampStartMs(0), m_iRampSlopeNum(kRampSlopeNum), m_iRampSlopeDen(kRampSlopeDen),
-      m_iRampPeriod(kRampPeriod), m_uRampLastMs(0), m_fRampSetPoint(0.0f),
-      m_bTargetReached(false), m_TempThread(), m_csRegulator()
+      m_iDAValue(0), m_iLastDA(-1), m_fErr(0.0f), m_fPrevErr(kNoPrevErr), m_fKp(0.0f), m_fKi(0.0f),
+      m_fKd(0.0f), m_fOutput(0.0f), m_fIntegral(0.0f), m_uPrevTempTime(0), m_fPrevTemp(kNoPrevTemp),
+      m_bRampActive(false), m_iRampStartTemp(0), m_iRampTarget(0), m_uRampStartMs(0),
+      m_iRampSlopeNum(kRampSlopeNum), m_iRampSlopeDen(kRampSlopeDen), m_iRampPeriod(kRampPeriod),
+      m_uRampLastMs(0), m_fRampSetPoint(0.0f), m_bTargetReached(false), m_TempThread(),
+      m_csRegulator()
 {
     InitializeCriticalSection(&m_csRegulator);
     DescribeModel().m_Caps.bCooler = true;
@@ -164,10 +164,11 @@ bool CCameraCool::SetDA(int dac)
     const int value = DAOnWire(dac);
     if (value == m_iLastDA)
         return true;
-    const bool sent = Model().m_iCoolerDriveKind == kDriveKindFPGA
-                          ? SetFPGACoolPower(value).IsOk()
-                          : SendCMD(FX3Request::kCoolerDrive, static_cast<uint16_t>(value), 0, false,
-                                    nullptr, 0).IsOk();
+    const bool sent =
+        Model().m_iCoolerDriveKind == kDriveKindFPGA
+            ? SetFPGACoolPower(value).IsOk()
+            : SendCMD(FX3Request::kCoolerDrive, static_cast<uint16_t>(value), 0, false, nullptr, 0)
+                  .IsOk();
     // Only a value the camera took is remembered, so a failed one is sent again.
     if (sent) {
         m_iDAValue = value;

@@ -64,9 +64,9 @@ public:
     int m_iRampStartTemp ORU_GUARDED_BY(m_csRegulator);
     int m_iRampTarget ORU_GUARDED_BY(m_csRegulator);
     uint64_t m_uRampStartMs ORU_GUARDED_BY(m_csRegulator);
-    int m_iRampSlopeNum ORU_GUARDED_BY(m_csRegulator);   // 35
-    int m_iRampSlopeDen ORU_GUARDED_BY(m_csRegulator);   // 550
-    int m_iRampPeriod ORU_GUARDED_BY(m_csRegulator);     // 15
+    int m_iRampSlopeNum ORU_GUARDED_BY(m_csRegulator); // 35
+    int m_iRampSlopeDen ORU_GUARDED_BY(m_csRegulator); // 550
+    int m_iRampPeriod ORU_GUARDED_BY(m_csRegulator);   // 15
     uint64_t m_uRampLastMs ORU_GUARDED_BY(m_csRegulator);
     float m_fRampSetPoint ORU_GUARDED_BY(m_csRegulator);
     bool m_bTargetReached ORU_GUARDED_BY(m_csRegulator);

@@ -73,11 +73,11 @@ struct ModelDescription {
     // The five gain/offset reference values: two offsets, a middle gain, a
     // high gain and the offset that goes with the high gain.
     int m_iGainOffsetRef[5] = {};
-    int m_iTempSensorType = 0;   // 0 TMP100, 1 ADC081, 2 AD7142, 3 TMP451, 4 model's own
-    int m_iCoolerDriveKind = 0;  // 1: DAC through the FPGA cool-power register
-    int m_iHeaterKind = 0;       // 2 or more: heater power register present
-    bool m_bFPGABin = false;     // the FPGA bins (mono bin and binned frame size)
-    bool m_bHWBinSums = false;   // the hardware bin sums pixels instead of averaging
+    int m_iTempSensorType = 0;     // 0 TMP100, 1 ADC081, 2 AD7142, 3 TMP451, 4 model's own
+    int m_iCoolerDriveKind = 0;    // 1: DAC through the FPGA cool-power register
+    int m_iHeaterKind = 0;         // 2 or more: heater power register present
+    bool m_bFPGABin = false;       // the FPGA bins (mono bin and binned frame size)
+    bool m_bHWBinSums = false;     // the hardware bin sums pixels instead of averaging
     float m_fCoolRateLimit = 2.0f; // cooler regulation ignores faster temperature jumps (°C/s)
     // 5 rows (bin 0-4) of 8 (x, y) signed byte pairs; 127 = no offset.
     int8_t m_pSensorTable[80];

@@ -22,8 +22,8 @@ bool EnsureBuffer(std::unique_ptr<T[]> &buffer, size_t count)
 // Integer mean of the same-colour neighbours of pixel (x, y) = index that are
 // inside the frame and either not hot or already repaired (index not above).
 template <typename Pixel>
-void DeNoisePixel(Pixel *pixels, const uint8_t *hotMap, int width, int height, int d, int x,
-                  int y, int index)
+void DeNoisePixel(Pixel *pixels, const uint8_t *hotMap, int width, int height, int d, int x, int y,
+                  int index)
 {
     const int neighbours[4][2] = {{x, y - d}, {x - d, y}, {x + d, y}, {x, y + d}};
     int sum = 0, count = 0;

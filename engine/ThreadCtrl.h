@@ -61,7 +61,7 @@ private:
     pthread_cond_t m_JoinedCond;
     bool m_bStopRequested ORU_GUARDED_BY(m_Mutex);
     std::atomic<bool> m_bRunning;
-    bool m_bInside ORU_GUARDED_BY(m_Mutex); // from Start until the loop has returned
+    bool m_bInside ORU_GUARDED_BY(m_Mutex);  // from Start until the loop has returned
     bool m_bJoining ORU_GUARDED_BY(m_Mutex); // a Stop is joining the thread
     void *m_pArg;
     const char *m_szName;

@@ -21,19 +21,20 @@ int main(void)
         return 1;
     }
     const int id = info.camera_id;
-    if ((result = ORUOpenCamera(id)) != ORU_SUCCESS || (result = ORUInitCamera(id)) != ORU_SUCCESS) {
+    if ((result = ORUOpenCamera(id)) != ORU_SUCCESS ||
+        (result = ORUInitCamera(id)) != ORU_SUCCESS) {
         fprintf(stderr, "opening camera %d failed: error %d\n", id, result);
         return 1;
     }
 
     printf("%s (camera ID %d)\n", info.name, id);
     printf("  sensor %d x %d, %.2f um pixels, %d bit, %s, bayer %d\n", info.max_width,
-           info.max_height, info.pixel_size_um, info.bit_depth,
-           info.is_color ? "colour" : "mono", info.bayer);
+           info.max_height, info.pixel_size_um, info.bit_depth, info.is_color ? "colour" : "mono",
+           info.bayer);
     printf("  cooler %s, ST4 %s, trigger %s, USB3 %s on a USB%d host, %.3f e-/ADU\n",
            info.has_cooler ? "yes" : "no", info.st4_port ? "yes" : "no",
-           info.is_trigger ? "yes" : "no", info.is_usb3 ? "yes" : "no",
-           info.is_usb3_host ? 3 : 2, info.elec_per_adu);
+           info.is_trigger ? "yes" : "no", info.is_usb3 ? "yes" : "no", info.is_usb3_host ? 3 : 2,
+           info.elec_per_adu);
     printf("  bins:");
     for (int i = 0; i < 16 && info.supported_bins[i] != 0; ++i)
         printf(" %d", info.supported_bins[i]);

@@ -38,8 +38,10 @@ bool ParseType(const char *text, ORU_IMG_TYPE *type)
     static const struct {
         const char *name;
         ORU_IMG_TYPE type;
-    } kTypes[] = {
-        {"raw8", ORU_IMG_RAW8}, {"rgb24", ORU_IMG_RGB24}, {"raw16", ORU_IMG_RAW16}, {"y8", ORU_IMG_Y8}};
+    } kTypes[] = {{"raw8", ORU_IMG_RAW8},
+                  {"rgb24", ORU_IMG_RGB24},
+                  {"raw16", ORU_IMG_RAW16},
+                  {"y8", ORU_IMG_Y8}};
     for (const auto &entry : kTypes) {
         if (std::strcmp(text, entry.name) == 0) {
             *type = entry.type;
@@ -63,8 +65,8 @@ bool ParseOptions(int argc, char **argv, Options *options)
 {
     if (argc == 2 || argc > 8)
         return false;
-    if (argc >= 3 && (!ParseNumber(argv[1], 0, &options->width) ||
-                      !ParseNumber(argv[2], 0, &options->height)))
+    if (argc >= 3 &&
+        (!ParseNumber(argv[1], 0, &options->width) || !ParseNumber(argv[2], 0, &options->height)))
         return false;
     if (argc >= 4 && !ParseNumber(argv[3], 1, &options->bin))
         return false;
@@ -137,8 +139,8 @@ int Stream(int id, const Options &options)
     ORUStopVideoCapture(id);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("%ld frames in %.1f s: %.1f Hz, %.1f MiB/s, %d dropped\n", framesTotal, seconds,
-                framesTotal / seconds, framesTotal * static_cast<double>(frameBytes) / seconds / 1048576.0,
-                dropped);
+                framesTotal / seconds,
+                framesTotal * static_cast<double>(frameBytes) / seconds / 1048576.0, dropped);
     return framesTotal > 0 ? 0 : 1;
 }
 

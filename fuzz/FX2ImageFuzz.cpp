@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<uint8_t> image(data, data + size);
     uint8_t *const begin = image.data();
     const long length = static_cast<long>(image.size());
-    long next = 8 + 4;  // where the first record's bytes start
+    long next = 8 + 4; // where the first record's bytes start
     ForEachFX2LoadRecord(begin, length, [&](const FX2LoadRecord &record) {
         const long at = record.pData - begin;
         if (at != next || record.lLength < 0 || record.lLength > length - at)

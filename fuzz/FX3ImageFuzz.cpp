@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     bool started = false;
     const auto load = [&](const FX3ImageChunk &chunk) {
         const auto at = static_cast<uint32_t>(chunk.pData - begin);
-        if (started || at < next || at > length || chunk.ulLength == 0 ||
-            chunk.ulLength > kChunk || chunk.ulLength > length - at)
+        if (started || at < next || at > length || chunk.ulLength == 0 || chunk.ulLength > kChunk ||
+            chunk.ulLength > length - at)
             std::abort();
         next = at + chunk.ulLength;
         return 0;

@@ -53,8 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     CheckFpgaFrame(frame);
     CheckFpgaFrame(whole);
 
-    const FrameMarkers chosen{kFpgaHead, PositionAt(data, 0), kFpgaTail, PositionAt(data, 1),
-                              PositionAt(data, 2), PositionAt(data, 3)};
+    const FrameMarkers chosen{kFpgaHead,           PositionAt(data, 0), kFpgaTail,
+                              PositionAt(data, 1), PositionAt(data, 2), PositionAt(data, 3)};
     chosen.Check(frame.data(), static_cast<int>(frame.size()));
 
     if (frame.size() >= sizeof(uint32_t) && FrameHeadWord(frame.data()) == kLegacyFrameHead)

@@ -17,12 +17,14 @@ namespace {
 
 constexpr char kFile[] = "ORUconfig.xml";
 constexpr char kKey[] = "software\\ORU6200MC Pro";
+// clang-format off
 constexpr const char *kNames[] = {
     "Exposure", "Gain", "Brightness", "Fclk", "FPSPercentageUSB3", "FPSPercentageUSB2",
     "CoolPowerPctg", "TargetTemp", "OverCLKPerc", "Pattern", "AutoGainMax", "DestBrightness",
     "WB_Red", "WB_Blue", "AutoExpMaxMs", "AutoExpMax", "LibusbLogLever", "AutoBL", "OO", "EE",
     "OE", "EO", "FlipRow", "FlipColumn", "AutoFPS", "AutoExp", "AutoGain", "AutoWB", "RawOutput",
     "HighSpeed", "HPC", "HardwareBin", "CutDark", "DebugPrint", "BMPPATH"};
+// clang-format on
 constexpr int kCapacities[] = {1, 4, 255};
 
 std::string g_path;

@@ -16,7 +16,7 @@ enum class Shown { Number, OnOff, Flip, ByDevice };
 struct ControlShape {
     ORU_CONTROL_TYPE type;
     Shown shown;
-    const char *property;  // for switches
+    const char *property; // for switches
     const char *label;
 };
 
@@ -85,7 +85,8 @@ ORU_ERROR_CODE CameraControls::load(int cameraId, const char *deviceName)
     // The fan is not in the camera's list; a cooled camera answers for it.
     int32_t fan = 0;
     ORU_BOOL fanAuto = ORU_FALSE;
-    if (!find(ORU_FAN_ON) && ORUGetControlValue(cameraId, ORU_FAN_ON, &fan, &fanAuto) == ORU_SUCCESS) {
+    if (!find(ORU_FAN_ON) &&
+        ORUGetControlValue(cameraId, ORU_FAN_ON, &fan, &fanAuto) == ORU_SUCCESS) {
         Control control{};
         std::snprintf(control.caps.name, sizeof control.caps.name, "%s", "FanOn");
         control.caps.max_value = 1;
@@ -113,16 +114,16 @@ ORU_ERROR_CODE CameraControls::load(int cameraId, const char *deviceName)
             INDI::PropertySwitch &property = m_Switches.back().property;
             property[0].fill("INDI_ENABLED", "On", On(control.value != 0));
             property[1].fill("INDI_DISABLED", "Off", On(control.value == 0));
-            property.fill(deviceName, shape->property, shape->label, kControlsGroup, IP_RW, ISR_1OFMANY, 60,
-                          IPS_IDLE);
+            property.fill(deviceName, shape->property, shape->label, kControlsGroup, IP_RW,
+                          ISR_1OFMANY, 60, IPS_IDLE);
             break;
         }
         case Shown::Flip:
             m_HasFlip = true;
-            m_Flip.fill(deviceName, "FLIP", "Flip", kControlsGroup, IP_RW, ISR_NOFMANY, 60, IPS_IDLE);
+            m_Flip.fill(deviceName, "FLIP", "Flip", kControlsGroup, IP_RW, ISR_NOFMANY, 60,
+                        IPS_IDLE);
             break;
-        case Shown::ByDevice:
-            break;
+        case Shown::ByDevice: break;
         }
     }
 
@@ -137,9 +138,11 @@ ORU_ERROR_CODE CameraControls::load(int cameraId, const char *deviceName)
     m_Auto.resize(m_AutoTypes.size());
     for (size_t i = 0; i < m_AutoTypes.size(); ++i) {
         const Control &control = *find(m_AutoTypes[i]);
-        m_Auto[i].fill(std::string(kAutoPrefix) + control.caps.name, control.caps.name, On(control.isAuto));
+        m_Auto[i].fill(std::string(kAutoPrefix) + control.caps.name, control.caps.name,
+                       On(control.isAuto));
     }
-    m_Auto.fill(deviceName, "CCD_CONTROLS_MODE", "Auto", kControlsGroup, IP_RW, ISR_NOFMANY, 60, IPS_IDLE);
+    m_Auto.fill(deviceName, "CCD_CONTROLS_MODE", "Auto", kControlsGroup, IP_RW, ISR_NOFMANY, 60,
+                IPS_IDLE);
     showValues();
     return ORU_SUCCESS;
 }
@@ -164,7 +167,8 @@ void CameraControls::define(INDI::DefaultDevice &device)
 
 void CameraControls::remove(INDI::DefaultDevice &device)
 {
-    forEachProperty([&device](INDI::Property &property) { device.deleteProperty(property.getName()); });
+    forEachProperty(
+        [&device](INDI::Property &property) { device.deleteProperty(property.getName()); });
 }
 
 bool CameraControls::handleNumber(const char *name, const double values[], char *names[], int n)
@@ -189,7 +193,9 @@ bool CameraControls::handleSwitch(const char *name, const ISState *states, char 
         bool done = true;
         for (int i = 0; i < n; ++i) {
             const size_t prefix = std::strlen(kAutoPrefix);
-            Control *control = std::strncmp(names[i], kAutoPrefix, prefix) == 0 ? findByName(names[i] + prefix) : nullptr;
+            Control *control = std::strncmp(names[i], kAutoPrefix, prefix) == 0
+                                   ? findByName(names[i] + prefix)
+                                   : nullptr;
             if (control)
                 done = apply(*control, control->value, states[i] == ISS_ON) && done;
         }
@@ -297,8 +303,9 @@ CameraControls::Control *CameraControls::findByName(const char *name)
 
 bool CameraControls::apply(Control &control, long value, bool isAuto)
 {
-    const ORU_ERROR_CODE result = ORUSetControlValue(m_CameraId, control.caps.control_type,
-                                                     static_cast<int32_t>(value), isAuto ? ORU_TRUE : ORU_FALSE);
+    const ORU_ERROR_CODE result =
+        ORUSetControlValue(m_CameraId, control.caps.control_type, static_cast<int32_t>(value),
+                           isAuto ? ORU_TRUE : ORU_FALSE);
     note(result);
     return readBack(control) && result == ORU_SUCCESS;
 }
@@ -307,7 +314,8 @@ bool CameraControls::readBack(Control &control)
 {
     int32_t value = 0;
     ORU_BOOL isAuto = ORU_FALSE;
-    const ORU_ERROR_CODE result = ORUGetControlValue(m_CameraId, control.caps.control_type, &value, &isAuto);
+    const ORU_ERROR_CODE result =
+        ORUGetControlValue(m_CameraId, control.caps.control_type, &value, &isAuto);
     note(result);
     if (result != ORU_SUCCESS)
         return false;

@@ -72,7 +72,8 @@ void GuidePulser::run()
                 line.requested.reset();
                 lock.unlock();
                 ORUPulseGuideOn(m_CameraId, direction);
-                const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+                const Clock::time_point end =
+                    Clock::now() + std::chrono::milliseconds(milliseconds);
                 lock.lock();
                 line.active = direction;
                 line.end = end;

@@ -30,12 +30,12 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
     struct Line {
-        std::optional<ORU_GUIDE_DIRECTION> requested;  // waits to go on
+        std::optional<ORU_GUIDE_DIRECTION> requested; // waits to go on
         uint32_t milliseconds = 0;
-        std::optional<ORU_GUIDE_DIRECTION> active;  // on until `end`
+        std::optional<ORU_GUIDE_DIRECTION> active; // on until `end`
         Clock::time_point end;
     };
-    static constexpr int kAxes = 2;  // north-south, east-west
+    static constexpr int kAxes = 2; // north-south, east-west
 
     void run();
 

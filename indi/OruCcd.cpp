@@ -50,7 +50,8 @@ bool MayBeGone(ORU_ERROR_CODE result)
 
 bool IsGone(ORU_ERROR_CODE result)
 {
-    return result == ORU_ERROR_CAMERA_REMOVED || result == ORU_ERROR_CAMERA_CLOSED || result == ORU_ERROR_ID;
+    return result == ORU_ERROR_CAMERA_REMOVED || result == ORU_ERROR_CAMERA_CLOSED ||
+           result == ORU_ERROR_ID;
 }
 
 } // namespace
@@ -95,7 +96,8 @@ bool OruCcd::initProperties()
         // RGB only where there is colour to show.
         if (!supported || (format.type == ORU_IMG_RGB24 && !m_Info.is_color))
             continue;
-        INDI::CCD::CaptureFormat captureFormat{format.name, format.label, format.bits, !haveDefault};
+        INDI::CCD::CaptureFormat captureFormat{format.name, format.label, format.bits,
+                                               !haveDefault};
         if (!haveDefault)
             m_ImageType = format.type;
         haveDefault = true;
@@ -105,9 +107,11 @@ bool OruCcd::initProperties()
 
     CoolerSP[0].fill("COOLER_ON", "On", ISS_OFF);
     CoolerSP[1].fill("COOLER_OFF", "Off", ISS_ON);
-    CoolerSP.fill(getDeviceName(), "CCD_COOLER", "Cooler", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 0, IPS_IDLE);
+    CoolerSP.fill(getDeviceName(), "CCD_COOLER", "Cooler", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 0,
+                  IPS_IDLE);
     CoolerPowerNP[0].fill("CCD_COOLER_VALUE", "Power (%)", "%.f", 0, 100, 1, 0);
-    CoolerPowerNP.fill(getDeviceName(), "CCD_COOLER_POWER", "Cooler power", MAIN_CONTROL_TAB, IP_RO, 0, IPS_IDLE);
+    CoolerPowerNP.fill(getDeviceName(), "CCD_COOLER_POWER", "Cooler power", MAIN_CONTROL_TAB, IP_RO,
+                       0, IPS_IDLE);
     InfoTP[0].fill("SERIAL_NUMBER", "Serial number", "");
     InfoTP[1].fill("LIBRARY_VERSION", "Library version", ORUGetSDKVersion());
     InfoTP.fill(getDeviceName(), "ORU_INFO", "Camera", INFO_TAB, IP_RO, 0, IPS_IDLE);
@@ -128,8 +132,8 @@ bool OruCcd::updateProperties()
         PrimaryCCD.setMinMaxStep("CCD_BINNING", "HOR_BIN", 1, maxBin, 1, false);
         PrimaryCCD.setMinMaxStep("CCD_BINNING", "VER_BIN", 1, maxBin, 1, false);
         if (const std::optional<ORU_CONTROL_CAPS> exposure = m_Controls.caps(ORU_EXPOSURE))
-            PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE", exposure->min_value / 1e6,
-                                     exposure->max_value / 1e6, 1, true);
+            PrimaryCCD.setMinMaxStep("CCD_EXPOSURE", "CCD_EXPOSURE_VALUE",
+                                     exposure->min_value / 1e6, exposure->max_value / 1e6, 1, true);
         applyFrame(0, 0, m_Info.max_width, m_Info.max_height, 1, m_ImageType);
 
         if (HasCooler()) {
@@ -173,7 +177,8 @@ bool OruCcd::ISNewNumber(const char *dev, const char *name, double values[], cha
         // The stream's exposure applies at once to a running stream.
         if (m_Reader && std::strcmp(name, "STREAMING_EXPOSURE") == 0) {
             const long us = std::lround(Streamer->getTargetExposure() * 1e6);
-            checkFailure(ORUSetControlValue(m_CameraId, ORU_EXPOSURE, us, ORU_FALSE), "Setting the exposure");
+            checkFailure(ORUSetControlValue(m_CameraId, ORU_EXPOSURE, us, ORU_FALSE),
+                         "Setting the exposure");
             if (m_Reader)
                 m_Reader->setExposure(std::chrono::microseconds(us));
         }
@@ -188,7 +193,8 @@ bool OruCcd::ISNewSwitch(const char *dev, const char *name, ISState *states, cha
         if (HasCooler() && CoolerSP.isNameMatch(name)) {
             CoolerSP.update(states, names, n);
             const bool on = CoolerSP[0].getState() == ISS_ON;
-            const ORU_ERROR_CODE result = ORUSetControlValue(m_CameraId, ORU_COOLER_ON, on ? 1 : 0, ORU_FALSE);
+            const ORU_ERROR_CODE result =
+                ORUSetControlValue(m_CameraId, ORU_COOLER_ON, on ? 1 : 0, ORU_FALSE);
             if (checkFailure(result, "Switching the cooler"))
                 return true;
             CoolerSP.setState(result != ORU_SUCCESS ? IPS_ALERT : on ? IPS_BUSY : IPS_IDLE);
@@ -205,7 +211,8 @@ bool OruCcd::ISNewSwitch(const char *dev, const char *name, ISState *states, cha
             }
             TriggerModeSP.update(states, names, n);
             const int index = TriggerModeSP.findOnSwitchIndex();
-            const ORU_CAMERA_MODE mode = index >= 0 ? m_Modes[static_cast<size_t>(index)] : ORU_MODE_NORMAL;
+            const ORU_CAMERA_MODE mode =
+                index >= 0 ? m_Modes[static_cast<size_t>(index)] : ORU_MODE_NORMAL;
             const ORU_ERROR_CODE result = ORUSetCameraMode(m_CameraId, mode);
             if (checkFailure(result, "Setting the trigger mode"))
                 return true;
@@ -277,9 +284,10 @@ bool OruCcd::Connect()
     for (size_t i = 0; i < m_Modes.size(); ++i)
         for (const ModeName &name : kModeNames)
             if (name.mode == m_Modes[i])
-                TriggerModeSP[i].fill(name.name, name.label, name.mode == ORU_MODE_NORMAL ? ISS_ON : ISS_OFF);
-    TriggerModeSP.fill(getDeviceName(), "ORU_TRIGGER_MODE", "Trigger", MAIN_CONTROL_TAB, IP_RW, ISR_1OFMANY, 0,
-                       IPS_IDLE);
+                TriggerModeSP[i].fill(name.name, name.label,
+                                      name.mode == ORU_MODE_NORMAL ? ISS_ON : ISS_OFF);
+    TriggerModeSP.fill(getDeviceName(), "ORU_TRIGGER_MODE", "Trigger", MAIN_CONTROL_TAB, IP_RW,
+                       ISR_1OFMANY, 0, IPS_IDLE);
 
     ORU_ID serial{};
     if (ORUGetSerialNumber(m_CameraId, &serial) == ORU_SUCCESS) {
@@ -345,8 +353,8 @@ bool OruCcd::checkFailure(ORU_ERROR_CODE result, const char *what)
 
 void OruCcd::cameraVanished(const char *what)
 {
-    LOGF_ERROR("%s failed: %s no longer answers and is released. Plug it in again and connect.", what,
-               m_ModelName.c_str());
+    LOGF_ERROR("%s failed: %s no longer answers and is released. Plug it in again and connect.",
+               what, m_ModelName.c_str());
     if (InExposure)
         PrimaryCCD.setExposureFailed();
     if (HasCooler()) {
@@ -413,7 +421,8 @@ void OruCcd::TimerHit()
 
 int OruCcd::SetTemperature(double temperature)
 {
-    ORU_ERROR_CODE result = ORUSetControlValue(m_CameraId, ORU_TARGET_TEMP, std::lround(temperature), ORU_FALSE);
+    ORU_ERROR_CODE result =
+        ORUSetControlValue(m_CameraId, ORU_TARGET_TEMP, std::lround(temperature), ORU_FALSE);
     if (result == ORU_SUCCESS)
         result = ORUSetControlValue(m_CameraId, ORU_COOLER_ON, 1, ORU_FALSE);
     if (result != ORU_SUCCESS) {
@@ -502,7 +511,8 @@ void OruCcd::reportPulse(void *context)
 void OruCcd::setTemperatureReading(double celsius)
 {
 #if INDI_VERSION_MAJOR >= 2
-    if (std::fabs(TemperatureNP[0].getValue() - celsius) < 0.05 && TemperatureNP.getState() != IPS_ALERT)
+    if (std::fabs(TemperatureNP[0].getValue() - celsius) < 0.05 &&
+        TemperatureNP.getState() != IPS_ALERT)
         return;
     TemperatureNP[0].setValue(celsius);
     if (TemperatureNP.getState() == IPS_ALERT)

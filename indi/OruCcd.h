@@ -36,8 +36,10 @@ public:
 
     bool initProperties() override;
     bool updateProperties() override;
-    bool ISNewNumber(const char *dev, const char *name, double values[], char *names[], int n) override;
-    bool ISNewSwitch(const char *dev, const char *name, ISState *states, char *names[], int n) override;
+    bool ISNewNumber(const char *dev, const char *name, double values[], char *names[],
+                     int n) override;
+    bool ISNewSwitch(const char *dev, const char *name, ISState *states, char *names[],
+                     int n) override;
     void TimerHit() override;
 
 protected:
@@ -59,7 +61,8 @@ protected:
     IPState GuideEast(uint32_t ms) override;
     IPState GuideWest(uint32_t ms) override;
 #if INDI_VERSION_MAJOR >= 2
-    void addFITSKeywords(INDI::CCDChip *targetChip, std::vector<INDI::FITSRecord> &fitsKeywords) override;
+    void addFITSKeywords(INDI::CCDChip *targetChip,
+                         std::vector<INDI::FITSRecord> &fitsKeywords) override;
 #else
     void addFITSKeywords(INDI::CCDChip *targetChip) override;
 #endif
@@ -119,9 +122,9 @@ private:
     Clock::time_point m_NextPresenceCheck;
 
     ORU_IMG_TYPE m_ImageType = ORU_IMG_RAW16;
-    int m_Width = 0;  // of the image, in binned pixels
+    int m_Width = 0; // of the image, in binned pixels
     int m_Height = 0;
-    std::vector<ORU_IMG_TYPE> m_FormatTypes;  // parallel to the capture formats
+    std::vector<ORU_IMG_TYPE> m_FormatTypes; // parallel to the capture formats
     std::vector<uint8_t> m_Scratch;
 
     // Exposure in progress.

@@ -23,7 +23,7 @@ constexpr double kSoftTriggerDelaySeconds = 0.2;
 
 double SecondsSince(const timeval &start)
 {
-    timeval now {};
+    timeval now{};
     gettimeofday(&now, nullptr);
     return (now.tv_sec - start.tv_sec) + (now.tv_usec - start.tv_usec) / 1e6;
 }
@@ -43,8 +43,8 @@ bool OruCcd::applyFrame(int x, int y, int w, int h, int bin, ORU_IMG_TYPE type)
     ORU_ERROR_CODE result = ORUSetROIFormat(m_CameraId, width, height, bin, type);
     if (result != ORU_SUCCESS) {
         if (!checkFailure(result, "Setting the frame"))
-            LOGF_ERROR("The camera refused a %d x %d frame at bin %d (error %d).", width, height, bin,
-                       static_cast<int>(result));
+            LOGF_ERROR("The camera refused a %d x %d frame at bin %d (error %d).", width, height,
+                       bin, static_cast<int>(result));
         return false;
     }
     result = ORUSetStartPos(m_CameraId, x / bin, y / bin);
@@ -72,9 +72,11 @@ bool OruCcd::applyFrame(int x, int y, int w, int h, int bin, ORU_IMG_TYPE type)
                         appliedHeight * appliedBin);
     PrimaryCCD.setBPP(appliedType == ORU_IMG_RAW16 ? 16 : 8);
     PrimaryCCD.setNAxis(appliedType == ORU_IMG_RGB24 ? 3 : 2);
-    PrimaryCCD.setFrameBufferSize(static_cast<uint32_t>(appliedWidth * appliedHeight * BytesPerPixel(appliedType)));
+    PrimaryCCD.setFrameBufferSize(
+        static_cast<uint32_t>(appliedWidth * appliedHeight * BytesPerPixel(appliedType)));
     if (HasStreaming())
-        Streamer->setSize(static_cast<uint16_t>(appliedWidth), static_cast<uint16_t>(appliedHeight));
+        Streamer->setSize(static_cast<uint16_t>(appliedWidth),
+                          static_cast<uint16_t>(appliedHeight));
     showBayer();
     return true;
 }
@@ -102,7 +104,8 @@ INDI_PIXEL_FORMAT OruCcd::streamPixelFormat() const
     if (!dataIsMosaic())
         return INDI_MONO;
     const long flip = m_Controls.value(ORU_FLIP).value_or(ORU_FLIP_NONE);
-    const std::string pattern = BayerPatternName(m_Info.bayer, flip & ORU_FLIP_HORIZ, flip & ORU_FLIP_VERT);
+    const std::string pattern =
+        BayerPatternName(m_Info.bayer, flip & ORU_FLIP_HORIZ, flip & ORU_FLIP_VERT);
     if (pattern == "RGGB")
         return INDI_BAYER_RGGB;
     if (pattern == "BGGR")
@@ -131,8 +134,8 @@ bool OruCcd::UpdateCCDBin(int hor, int ver)
         LOG_ERROR("The binning can only change while the camera is idle.");
         return false;
     }
-    return applyFrame(PrimaryCCD.getSubX(), PrimaryCCD.getSubY(), PrimaryCCD.getSubW(), PrimaryCCD.getSubH(), hor,
-                      m_ImageType);
+    return applyFrame(PrimaryCCD.getSubX(), PrimaryCCD.getSubY(), PrimaryCCD.getSubW(),
+                      PrimaryCCD.getSubH(), hor, m_ImageType);
 }
 
 bool OruCcd::SetCaptureFormat(uint8_t index)
@@ -148,8 +151,8 @@ bool OruCcd::SetCaptureFormat(uint8_t index)
         LOG_ERROR("The format can only change while the camera is idle.");
         return false;
     }
-    return applyFrame(PrimaryCCD.getSubX(), PrimaryCCD.getSubY(), PrimaryCCD.getSubW(), PrimaryCCD.getSubH(),
-                      PrimaryCCD.getBinX(), type);
+    return applyFrame(PrimaryCCD.getSubX(), PrimaryCCD.getSubY(), PrimaryCCD.getSubW(),
+                      PrimaryCCD.getSubH(), PrimaryCCD.getBinX(), type);
 }
 
 bool OruCcd::StartExposure(float duration)
@@ -177,10 +180,12 @@ bool OruCcd::startCameraExposure()
     const long us = std::lround(m_ExposureSeconds * 1e6);
     ORU_ERROR_CODE result = ORUSetControlValue(m_CameraId, ORU_EXPOSURE, us, ORU_FALSE);
     if (result == ORU_SUCCESS)
-        result = m_Mode == ORU_MODE_NORMAL ? ORUStartExposure(m_CameraId, ORU_FALSE) : ORUStartVideoCapture(m_CameraId);
+        result = m_Mode == ORU_MODE_NORMAL ? ORUStartExposure(m_CameraId, ORU_FALSE)
+                                           : ORUStartVideoCapture(m_CameraId);
     if (result != ORU_SUCCESS) {
         if (!checkFailure(result, "Starting the exposure"))
-            LOGF_ERROR("The camera did not start the exposure (error %d).", static_cast<int>(result));
+            LOGF_ERROR("The camera did not start the exposure (error %d).",
+                       static_cast<int>(result));
         return false;
     }
     gettimeofday(&m_ExposureStart, nullptr);
@@ -338,13 +343,13 @@ bool OruCcd::StartStreaming()
     const size_t bytes = static_cast<size_t>(m_Width) * static_cast<size_t>(m_Height) *
                          static_cast<size_t>(BytesPerPixel(m_ImageType));
     const bool rgb = m_ImageType == ORU_IMG_RGB24;
-    m_Reader = std::make_unique<VideoReader>(m_CameraId, bytes, std::chrono::microseconds(us),
-                                             [this, rgb](uint8_t *frame, size_t size) {
-                                                 if (rgb)
-                                                     BgrToRgbInPlace(frame, size / 3);
-                                                 std::lock_guard<std::mutex> lock(ccdBufferLock);
-                                                 Streamer->newFrame(frame, static_cast<uint32_t>(size));
-                                             });
+    m_Reader = std::make_unique<VideoReader>(
+        m_CameraId, bytes, std::chrono::microseconds(us), [this, rgb](uint8_t *frame, size_t size) {
+            if (rgb)
+                BgrToRgbInPlace(frame, size / 3);
+            std::lock_guard<std::mutex> lock(ccdBufferLock);
+            Streamer->newFrame(frame, static_cast<uint32_t>(size));
+        });
     return true;
 }
 
@@ -372,7 +377,8 @@ void OruCcd::addFITSKeywords(INDI::CCDChip *targetChip, std::vector<INDI::FITSRe
     if (!dataIsMosaic())
         fitsKeywords.erase(std::remove_if(fitsKeywords.begin(), fitsKeywords.end(),
                                           [](const INDI::FITSRecord &record) {
-                                              return record.key() == "BAYERPAT" || record.key() == "XBAYROFF" ||
+                                              return record.key() == "BAYERPAT" ||
+                                                     record.key() == "XBAYROFF" ||
                                                      record.key() == "YBAYROFF";
                                           }),
                            fitsKeywords.end());
@@ -382,10 +388,12 @@ void OruCcd::addFITSKeywords(INDI::CCDChip *targetChip, std::vector<INDI::FITSRe
         fitsKeywords.push_back({"OFFSET", static_cast<int64_t>(*offset), "Offset"});
     ORU_CAMERA_INFO info{};
     if (ORUGetCameraPropertyByID(m_CameraId, &info) == ORU_SUCCESS)
-        fitsKeywords.push_back({"EGAIN", static_cast<double>(info.elec_per_adu), 4, "Electrons per ADU"});
+        fitsKeywords.push_back(
+            {"EGAIN", static_cast<double>(info.elec_per_adu), 4, "Electrons per ADU"});
     if (HasCooler())
         if (const std::optional<long> target = controlValue(ORU_TARGET_TEMP))
-            fitsKeywords.push_back({"SET-TEMP", static_cast<double>(*target), 1, "Set-point of the cooler (C)"});
+            fitsKeywords.push_back(
+                {"SET-TEMP", static_cast<double>(*target), 1, "Set-point of the cooler (C)"});
 }
 #else
 void OruCcd::addFITSKeywords(INDI::CCDChip *targetChip)
@@ -407,8 +415,8 @@ void OruCcd::addFITSKeywords(INDI::CCDChip *targetChip)
         fits_update_key_dbl(fptr, "EGAIN", info.elec_per_adu, 4, "Electrons per ADU", &status);
     if (HasCooler())
         if (const std::optional<long> target = controlValue(ORU_TARGET_TEMP))
-            fits_update_key_dbl(fptr, "SET-TEMP", static_cast<double>(*target), 1, "Set-point of the cooler (C)",
-                                &status);
+            fits_update_key_dbl(fptr, "SET-TEMP", static_cast<double>(*target), 1,
+                                "Set-point of the cooler (C)", &status);
     if (status != 0)
         LOGF_WARN("Some FITS keywords were not written (cfitsio status %d).", status);
 }

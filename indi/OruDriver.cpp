@@ -28,7 +28,9 @@ public:
             std::fprintf(stderr, "indi_oru_ccd: no camera found\n");
         // In camera ID order, so that "... 2" stays the camera on the same port.
         std::sort(cameras.begin(), cameras.end(),
-                  [](const ORU_CAMERA_INFO &a, const ORU_CAMERA_INFO &b) { return a.camera_id < b.camera_id; });
+                  [](const ORU_CAMERA_INFO &a, const ORU_CAMERA_INFO &b) {
+                      return a.camera_id < b.camera_id;
+                  });
         std::map<std::string, int> models;
         for (const ORU_CAMERA_INFO &info : cameras) {
             std::string name = info.name;

@@ -43,12 +43,9 @@ std::string BayerPatternName(ORU_BAYER_PATTERN pattern, bool flipHorizontal, boo
 int BytesPerPixel(ORU_IMG_TYPE type)
 {
     switch (type) {
-    case ORU_IMG_RGB24:
-        return 3;
-    case ORU_IMG_RAW16:
-        return 2;
-    default:
-        return 1;
+    case ORU_IMG_RGB24: return 3;
+    case ORU_IMG_RAW16: return 2;
+    default: return 1;
     }
 }
 

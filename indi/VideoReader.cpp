@@ -16,8 +16,10 @@ constexpr std::chrono::seconds kSilenceAllowance{5};
 
 } // namespace
 
-VideoReader::VideoReader(int cameraId, size_t frameBytes, std::chrono::microseconds exposure, FrameSink sink)
-    : m_CameraId(cameraId), m_Frame(frameBytes), m_Sink(std::move(sink)), m_ExposureUs(exposure.count())
+VideoReader::VideoReader(int cameraId, size_t frameBytes, std::chrono::microseconds exposure,
+                         FrameSink sink)
+    : m_CameraId(cameraId), m_Frame(frameBytes), m_Sink(std::move(sink)),
+      m_ExposureUs(exposure.count())
 {
     m_Thread = std::thread([this] { run(); });
 }
@@ -43,8 +45,8 @@ void VideoReader::run()
     using Clock = std::chrono::steady_clock;
     Clock::time_point lastFrame = Clock::now();
     while (!m_Stop) {
-        const ORU_ERROR_CODE result = ORUGetVideoData(m_CameraId, m_Frame.data(),
-                                                      static_cast<int32_t>(m_Frame.size()), kReadWaitMs);
+        const ORU_ERROR_CODE result = ORUGetVideoData(
+            m_CameraId, m_Frame.data(), static_cast<int32_t>(m_Frame.size()), kReadWaitMs);
         const Clock::time_point now = Clock::now();
         if (result == ORU_SUCCESS) {
             lastFrame = now;
@@ -58,7 +60,8 @@ void VideoReader::run()
             std::this_thread::sleep_for(std::chrono::milliseconds(kReadWaitMs));
             continue;
         }
-        if (now - lastFrame > 2 * std::chrono::microseconds(m_ExposureUs.load()) + kSilenceAllowance) {
+        if (now - lastFrame >
+            2 * std::chrono::microseconds(m_ExposureUs.load()) + kSilenceAllowance) {
             m_Failed = true;
             lastFrame = now;
         }

@@ -18,7 +18,8 @@ public:
     // Called on the reader's thread; it may change the frame in place.
     using FrameSink = std::function<void(uint8_t *frame, size_t bytes)>;
 
-    VideoReader(int cameraId, size_t frameBytes, std::chrono::microseconds exposure, FrameSink sink);
+    VideoReader(int cameraId, size_t frameBytes, std::chrono::microseconds exposure,
+                FrameSink sink);
     // Stops the thread (within one short read).
     ~VideoReader();
     VideoReader(const VideoReader &) = delete;

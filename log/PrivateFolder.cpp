@@ -9,7 +9,7 @@
 namespace {
 constexpr mode_t kFolderMode = 0755;
 constexpr mode_t kForeignWrite = S_IWGRP | S_IWOTH;
-}
+} // namespace
 
 bool EnsurePrivateFolder(const char *path)
 {

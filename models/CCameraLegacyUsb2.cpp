@@ -120,10 +120,15 @@ CCameraLegacyUsb2::CCameraLegacyUsb2()
     model.m_SupportedBins[1] = 2;
     ModelFamily::SetColour(model, true);
     const ModelFamily::ControlDefaults defaults = {
-        10, kMaxGain,                   // gain: start, maximum
-        kMinExposureUs, kMaxExposureUs, // exposure
-        65, 90, 100,                    // white balance: red, blue, maximum
-        10, 240,                        // offset: start, maximum
+        10,
+        kMaxGain, // gain: start, maximum
+        kMinExposureUs,
+        kMaxExposureUs, // exposure
+        65,
+        90,
+        100, // white balance: red, blue, maximum
+        10,
+        240, // offset: start, maximum
         // A USB2 camera keeps its link rate on a USB3 host.
         80,
     };
@@ -336,7 +341,8 @@ bool CCameraLegacyUsb2::SetCMOSClk(int mhz)
     } else {
         WriteCameraRegister(kRegSysDiv, row->usSysDiv);
         WriteCameraRegister(kRegPixDiv, row->usPixDiv);
-        WriteCameraRegister(kRegPreDiv, m_bHighSpeed ? row->usPreDivHighSpeed : row->usPreDivNormal);
+        WriteCameraRegister(kRegPreDiv,
+                            m_bHighSpeed ? row->usPreDivHighSpeed : row->usPreDivNormal);
         WriteCameraRegister(kRegMultiplier, row->usMultiplier);
     }
     ModelFamily::SleepMs(10);

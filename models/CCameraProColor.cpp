@@ -22,7 +22,7 @@ constexpr int kMaxAnalogueGain = 460;
 constexpr int kDigitalGainStep = 60;
 
 // Sensor registers the driver programs itself.
-constexpr uint16_t kRegStandby = 0x000;  // bit 0 standby, bit 2 wake-up
+constexpr uint16_t kRegStandby = 0x000; // bit 0 standby, bit 2 wake-up
 constexpr uint16_t kRegWindowUpdate = 0x007;
 constexpr uint16_t kRegStartYLow = 0x008;
 constexpr uint16_t kRegStartYHigh = 0x009;
@@ -33,8 +33,8 @@ constexpr uint16_t kRegSHSHigh = 0x019;
 constexpr uint16_t kRegHCG = 0x02F;
 constexpr uint16_t kRegAnalogueGain = 0x030; // 0x030..0x033: low, high, low, high
 constexpr uint16_t kRegDigitalGain = 0x040;
-constexpr uint16_t kRegBlackLevel = 0x042;   // 0x042..0x045: low, high, low, high
-constexpr uint16_t kRegSensorCrop = 0x0A7;   // 1: the sensor crops horizontally
+constexpr uint16_t kRegBlackLevel = 0x042; // 0x042..0x045: low, high, low, high
+constexpr uint16_t kRegSensorCrop = 0x0A7; // 1: the sensor crops horizontally
 constexpr uint16_t kRegStartXLow = 0x0A8;
 constexpr uint16_t kRegStartXHigh = 0x0A9;
 constexpr uint16_t kRegVerticalBinning = 0x1D8;
@@ -51,8 +51,8 @@ bool SensorBins(bool hardwareBin, int bin)
 } // namespace
 
 CCameraProColor::ModeTiming CCameraProColor::s_ModeTiming = {
-    {kProColorAllPixelNormal.iFPGAVBLK},      {kProColorAllPixelNormal.iFPGAHBLK},
-    {kProColorAllPixelNormal.iMinHMAX},       {kProColorAllPixelNormal.iOverheadLines},
+    {kProColorAllPixelNormal.iFPGAVBLK}, {kProColorAllPixelNormal.iFPGAHBLK},
+    {kProColorAllPixelNormal.iMinHMAX},  {kProColorAllPixelNormal.iOverheadLines},
     {ModelFamily::LinkRate(true)},
 };
 
@@ -61,8 +61,7 @@ CCameraProColor::CCameraProColor()
 {
 }
 
-CCameraProColor::CCameraProColor(int productId, const char *name, const char *modelKey,
-                                 bool colour)
+CCameraProColor::CCameraProColor(int productId, const char *name, const char *modelKey, bool colour)
 {
     DbgPrint(LogSeverity::Info, -1, "CCameraProColor", "CCAMERA::CCAMERA()\n");
     CameraPID(productId);
@@ -88,7 +87,7 @@ CCameraProColor::CCameraProColor(int productId, const char *name, const char *mo
     model.m_iHeaterKind = 2;
     model.m_bFPGABin = false;
     // Bayer phase offsets under hardware binning (rows bin 2 and bin 3).
-    const int8_t phaseOffsets[][2] = {{32, -8}, {33, 0}, {34, -8}, {35, 0},
+    const int8_t phaseOffsets[][2] = {{32, -8}, {33, 0},  {34, -8}, {35, 0},
                                       {48, 0},  {49, -2}, {50, -3}, {51, -5}};
     for (const auto &offset : phaseOffsets)
         model.m_pSensorTable[offset[0]] = offset[1];

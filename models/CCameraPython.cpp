@@ -35,7 +35,7 @@ constexpr int kMinLineNs = 1000;
 constexpr int kMinZeroRowOverheadLineNs = 1260;
 constexpr uint32_t kFrameOverheadUs = 50;
 
-constexpr uint16_t kRegPLLLock = 96;   // bit 0
+constexpr uint16_t kRegPLLLock = 96; // bit 0
 constexpr uint8_t kFPGARunning = 0x01;
 constexpr uint8_t kFPGAStopped = 0x11;
 constexpr uint8_t kUnityColourGain = 128;
@@ -59,11 +59,16 @@ CCameraPython::CCameraPython()
 
     // The colour twin sets its own white balance.
     const ModelFamily::ControlDefaults defaults = {
-        60, kMaxGain,                   // gain: start, maximum
-        kMinExposureUs, kMaxExposureUs, // exposure
-        0, 0, 99,                       // white balance: red, blue, maximum
-        8, kMaxOffset,                  // offset: start, maximum
-        100,                            // bandwidth on a USB3 host
+        60,
+        kMaxGain, // gain: start, maximum
+        kMinExposureUs,
+        kMaxExposureUs, // exposure
+        0,
+        0,
+        99, // white balance: red, blue, maximum
+        8,
+        kMaxOffset, // offset: start, maximum
+        100,        // bandwidth on a USB3 host
     };
     ModelFamily::SetControls(model, defaults);
     model.m_Caps.bST4 = true;
@@ -97,8 +102,8 @@ OruStatus CCameraPython::PlayWrites(const PythonWriteList &writes)
     for (int i = 0; i < writes.iCount; ++i) {
         const PythonRegisterWrite &write = writes.pWrites[i];
         result = write.bWhole ? WriteCameraRegister(write.address, write.value)
-                              : WriteCameraRegister_B(write.address, write.lowBit,
-                                                      write.highBit, write.value);
+                              : WriteCameraRegister_B(write.address, write.lowBit, write.highBit,
+                                                      write.value);
     }
     return result;
 }
@@ -108,7 +113,8 @@ OruStatus CCameraPython::RunReadoutMode(const PythonReadoutMode &mode)
     PlayWrites(kPythonSequencerOff);
     OruStatus result = PlayWrites(mode.modeBits);
     for (int i = 0; i < mode.iProgramWords; ++i)
-        result = WriteCameraRegister(static_cast<uint16_t>(kPythonRegProgram + i), mode.pProgram[i]);
+        result =
+            WriteCameraRegister(static_cast<uint16_t>(kPythonRegProgram + i), mode.pProgram[i]);
     return result;
 }
 

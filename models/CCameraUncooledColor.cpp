@@ -23,11 +23,11 @@ constexpr uint16_t kFPGAVBLK = 25;
 constexpr uint16_t kFPGAHBLK = 16;
 
 // Sensor registers the driver programs itself.
-constexpr uint16_t kRegStandby = 0x3000;      // bit 0
-constexpr uint16_t kRegReadoutStop = 0x3002;  // bit 0
-constexpr uint16_t kRegADCWidth = 0x3005;     // 1: 12 bits, 0: 10 bits
-constexpr uint16_t kRegClock = 0x3009;        // bits 0-1 clock select, bit 4 HCG
-constexpr uint16_t kRegBlackLevel = 0x300A;   // low, high
+constexpr uint16_t kRegStandby = 0x3000;     // bit 0
+constexpr uint16_t kRegReadoutStop = 0x3002; // bit 0
+constexpr uint16_t kRegADCWidth = 0x3005;    // 1: 12 bits, 0: 10 bits
+constexpr uint16_t kRegClock = 0x3009;       // bits 0-1 clock select, bit 4 HCG
+constexpr uint16_t kRegBlackLevel = 0x300A;  // low, high
 constexpr uint16_t kRegGain = 0x3014;
 constexpr uint16_t kRegSHS = 0x3020;          // 0x3020..0x3022, lines
 constexpr uint16_t kRegWindowY = 0x303C;      // low, high
@@ -72,8 +72,8 @@ CCameraUncooledColor::CCameraUncooledColor()
 {
 }
 
-CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name,
-                                           const char *modelKey, bool colour)
+CCameraUncooledColor::CCameraUncooledColor(int productId, const char *name, const char *modelKey,
+                                           bool colour)
 {
     DbgPrint(LogSeverity::Info, -1, "CCameraUncooledColor", "CCAMERA::CCAMERA()\n");
     CameraPID(productId);

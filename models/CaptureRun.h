@@ -66,8 +66,8 @@ public:
     // CancelFrames gives up every queued frame.
     void QueueFrames(int depth);
     uint8_t *WaitFrame(uint32_t waitMs, uint32_t pollMs, int *received, bool *cut);
-    int Publish(uint8_t *buffer, uint16_t headMarker, int headPos, uint16_t tailMarker,
-                int tailPos, int counterPos0, int counterPos1);
+    int Publish(uint8_t *buffer, uint16_t headMarker, int headPos, uint16_t tailMarker, int tailPos,
+                int counterPos0, int counterPos1);
     void Release(uint8_t *buffer);
     void CancelFrames();
     // After a frame the ring accepted: a snap succeeds, and false ends the
@@ -100,7 +100,7 @@ public:
     uint32_t m_lLastBad = 0;
     uint32_t m_lAutoStart = 0;
     uint32_t m_lWaitMs = 0;
-    int m_iBad = 0; // frames lost since the last regulation
+    int m_iBad = 0;                                       // frames lost since the last regulation
     uint8_t *m_pQueued[CCameraFX3::kAsyncFrameSets] = {}; // oldest first
     int m_iQueued = 0;
 

@@ -168,8 +168,8 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
     m_Run.QueueFrames(QueueDepth());
     int received = 0;
     bool cut = false;
-    uint8_t *buffer = m_Run.WaitFrame(m_Run.m_lWaitMs, periodUs / 1000 / m_Run.m_iPieces + 100,
-                                      &received, &cut);
+    uint8_t *buffer =
+        m_Run.WaitFrame(m_Run.m_lWaitMs, periodUs / 1000 / m_Run.m_iPieces + 100, &received, &cut);
     bool lost = false;
     bool going = true;
     if (buffer != nullptr && received >= frameSize)
@@ -215,8 +215,7 @@ bool FpgaCaptureLoops<Model, kFpga>::WholeFrame(uint8_t *buffer, bool *lost)
     // Read before the ring has it: a reader may take it at once.
     const uint16_t head = frame[0], counter = frame[1], tail = frame[words - 1],
                    counterCopy = frame[words - 2];
-    const int inserted =
-        m_Run.Publish(buffer, kFrameHead, 0, kFrameTail, words - 1, 1, words - 2);
+    const int inserted = m_Run.Publish(buffer, kFrameHead, 0, kFrameTail, words - 1, 1, words - 2);
     if (inserted == 0) {
         CountFramesNeverSent(counter);
         return FrameAccepted();
@@ -544,7 +543,7 @@ bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
     cam.DbgPrint2(LogSeverity::Debug, tag, "Ext Trig:Get one Frame.\n");
     const int words = frameSize / 2;
     if (cam.GetCirBuf()->InsertBuff(cam.GetFrameBuf(), frameSize, kFrameHead, 0, kFrameTail,
-                                  words - 1, 1, words - 2) != 0)
+                                    words - 1, 1, words - 2) != 0)
         return false;
     m_bReload = false;
     // A stale frame must never pass the check again.
@@ -554,7 +553,8 @@ bool FpgaCaptureLoops<Model, kFpga>::TriggeredFrame(int frameSize, int pieces)
 }
 
 template <typename Model, FpgaKind kFpga>
-bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer, int size, int waitMs)
+bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer, int size,
+                                              int waitMs)
 {
     // The ROI as one whole: a read during an ROI change must not size its
     // copy from half the new one.

@@ -43,8 +43,8 @@ struct Record {
 // The third record takes whatever length the image needs.
 constexpr std::array<Record, kRecords> RecordsFor(long imageLength)
 {
-    std::array<Record, kRecords> records = {{
-        {0x0000, 2048}, {0x0800, 1024}, {0x0C00, 0}, {kDescriptorAddr, 64}, {kStringAddr, 64}}};
+    std::array<Record, kRecords> records = {
+        {{0x0000, 2048}, {0x0800, 1024}, {0x0C00, 0}, {kDescriptorAddr, 64}, {kStringAddr, 64}}};
     long fixed = kHeaderBytes + kRunRecordBytes;
     for (const Record &record : records)
         fixed += 4 + record.length;
@@ -104,7 +104,8 @@ private:
     {
         Put(at, {0x02, High(kProgramStart), Low(kProgramStart)});
         for (int i = 0; kSignature[i] != '\0'; ++i)
-            m_Image[static_cast<size_t>(at + kSignatureAt + i)] = static_cast<uint8_t>(kSignature[i]);
+            m_Image[static_cast<size_t>(at + kSignatureAt + i)] =
+                static_cast<uint8_t>(kSignature[i]);
         m_Image[static_cast<size_t>(at + kSignatureAt + sizeof kSignature - 1)] =
             kLegacyUsb2FirmwareVersion;
         Put(at + kProgramStart, {0x80, 0xFE});
@@ -115,14 +116,14 @@ private:
         Put(at, {18, 0x01, 0x00, 0x02, 0xFF, 0xFF, 0xFF, 64, Low(kVendorId), High(kVendorId),
                  Low(m_iPid), High(m_iPid), Low(kDeviceId), High(kDeviceId), 1, 2, 0, 1,
                  // configuration, interface 0, bulk-IN endpoint 0x82 of 512 bytes
-                 9, 0x02, 25, 0, 1, 1, 0, 0x80, 250, 9, 0x04, 0, 0, 1, 0xFF, 0, 0, 0, 7,
-                 0x05, 0x82, 0x02, 0x00, 0x02, 0});
+                 9, 0x02, 25, 0, 1, 1, 0, 0x80, 250, 9, 0x04, 0, 0, 1, 0xFF, 0, 0, 0, 7, 0x05, 0x82,
+                 0x02, 0x00, 0x02, 0});
     }
 
     constexpr void Strings(long at)
     {
-        Put(at, {4, 0x03, 0x09, 0x04, 8, 0x03, 'T', 0, 'A', 0, 'V', 0, 14, 0x03, 'O', 0, 'R', 0,
-                 'U', 0, '1', 0, '2', 0, '0', 0});
+        Put(at, {4,    0x03, 0x09, 0x04, 8, 0x03, 'T', 0,   'A', 0,   'V', 0,   14,
+                 0x03, 'O',  0,    'R',  0, 'U',  0,   '1', 0,   '2', 0,   '0', 0});
     }
 
     uint16_t m_iPid;

@@ -1,5 +1,8 @@
 #include "models/LegacyUsb2RegisterTables.h"
 
+// Register tables keep one write per line.
+// clang-format off
+
 // Named rows: the table starts 0x301A = 0x0001 (sensor reset), a 100 ms
 // pause and 0x3088 = 0x8000 (sequencer load), then 80 words of the sequencer
 // program written to 0x3086, a 250 ms pause, and analogue and readout
@@ -48,3 +51,4 @@ const LegacyPllRow kLegacyPllTable[kLegacyPllRows] = {
     {50, 1, 8, 3, 6, 25},   {55, 1, 10, 2, 4, 23}, {62, 1, 8, 6, 12, 63},
     {66, 1, 8, 6, 12, 66},  {80, 1, 8, 6, 12, 80},
 };
+// clang-format on

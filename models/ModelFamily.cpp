@@ -229,8 +229,9 @@ bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB)
     camera.m_iWB_B = blue;
     // The FPGA would multiply every other pixel of a mono sensor.
     if (!camera.Model().m_Caps.bColor)
-        return camera.SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain,
-                                  kUnityColourGain).IsOk();
+        return camera
+            .SetFPGAGain(kUnityColourGain, kUnityColourGain, kUnityColourGain, kUnityColourGain)
+            .IsOk();
     return camera.SetFPGAGain(redGain, kUnityColourGain, kUnityColourGain, blueGain).IsOk();
 }
 

@@ -1,5 +1,8 @@
 #include "models/ProColorRegisterTables.h"
 
+// Register tables keep one write per line.
+// clang-format off
+
 // Named rows: the init table starts 0x1EE = 0x01, 0x000 = 0x04, a 10 ms pause
 // and 0x003 = 0x10; in the mode tables register 0x001 is the readout drive
 // mode (0x00 all-pixel, 0x05 bin 2/4, 0x07 bin 3), 0x002 is 0x80 in the
@@ -97,3 +100,4 @@ const ProColorSensorMode kProColorHardwareBin3 = {kHardwareBin3Table, 23, 11, 25
                                                   ADC_BIT_NARROW};
 const ProColorSensorMode kProColorHardwareBin24 = {kHardwareBin24Table, 25, 18, 490, 28,
                                                    ADC_BIT_NARROW};
+// clang-format on

@@ -1,5 +1,8 @@
 #include "models/PythonRegisterTables.h"
 
+// Register tables keep one write per line.
+// clang-format off
+
 // Soft reset, clock management, power-up and power-down are the sensor's own
 // sequences. Of the required uploads only the whole write of register 197 and
 // the last two rows are; of the readout modes only the enable bits cleared at
@@ -229,3 +232,4 @@ const PythonReadoutMode kPythonMSCwithNROT = Readout(kMSCwithNROTBits, kMSCwithN
 const PythonReadoutMode kPythonMSCwithZeroROT =
     Readout(kMSCwithZeroROTBits, kMSCwithZeroROTProgram);
 const PythonReadoutMode kPythonMSLwithNROT = Readout(kMSLwithNROTBits, kMSLwithNROTProgram);
+// clang-format on

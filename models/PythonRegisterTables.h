@@ -44,17 +44,17 @@ constexpr PythonWriteList PythonWrites(const PythonRegisterWrite (&writes)[N])
 }
 
 // Registers the driver programs itself.
-constexpr uint16_t kPythonRegSoftReset = 10;        // nibbles 0-2: 9 holds a block in reset
-constexpr uint16_t kPythonRegClockEnable = 32;      // bit 0: clock generator on
-constexpr uint16_t kPythonRegSerializer = 112;      // bits 0-2: output serialisers powered
-constexpr uint16_t kPythonRegSequencer = 192;       // bit 0: sequencer runs (the sensor streams)
+constexpr uint16_t kPythonRegSoftReset = 10;   // nibbles 0-2: 9 holds a block in reset
+constexpr uint16_t kPythonRegClockEnable = 32; // bit 0: clock generator on
+constexpr uint16_t kPythonRegSerializer = 112; // bits 0-2: output serialisers powered
+constexpr uint16_t kPythonRegSequencer = 192;  // bit 0: sequencer runs (the sensor streams)
 constexpr uint16_t kPythonRegIntegration = 194;
-constexpr uint16_t kPythonRegTimerClocks = 199;     // sensor clocks per exposure-timer tick
-constexpr uint16_t kPythonRegExposure = 201;        // exposure in timer ticks
-constexpr uint16_t kPythonRegAnalogueGain = 204;    // bits 0-1: analogue stage, x2 each
-constexpr uint16_t kPythonRegDigitalGain = 205;     // 128 = unity
-constexpr uint16_t kPythonRegBlackLevel = 128;      // bits 0-7: black offset, ADC steps
-constexpr uint16_t kPythonRegWindowX = 256;         // bits 0-7 first, 8-15 last column / 8
+constexpr uint16_t kPythonRegTimerClocks = 199;  // sensor clocks per exposure-timer tick
+constexpr uint16_t kPythonRegExposure = 201;     // exposure in timer ticks
+constexpr uint16_t kPythonRegAnalogueGain = 204; // bits 0-1: analogue stage, x2 each
+constexpr uint16_t kPythonRegDigitalGain = 205;  // 128 = unity
+constexpr uint16_t kPythonRegBlackLevel = 128;   // bits 0-7: black offset, ADC steps
+constexpr uint16_t kPythonRegWindowX = 256;      // bits 0-7 first, 8-15 last column / 8
 constexpr uint16_t kPythonRegWindowFirstRow = 257;
 constexpr uint16_t kPythonRegWindowLastRow = 258;
 // The sequencer program of a readout mode starts here.

@@ -57,11 +57,16 @@ void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
 ModelFamily::ControlDefaults UsualControls(int gainDefault, int gainMax)
 {
     return {
-        gainDefault, gainMax,           // gain: start, maximum
-        kMinExposureUs, kMaxExposureUs, // exposure
-        52, 95, 99,                     // white balance: red, blue, maximum
-        1, 240,                         // offset: start, maximum
-        100,                            // bandwidth on a USB3 host
+        gainDefault,
+        gainMax, // gain: start, maximum
+        kMinExposureUs,
+        kMaxExposureUs, // exposure
+        52,
+        95,
+        99, // white balance: red, blue, maximum
+        1,
+        240, // offset: start, maximum
+        100, // bandwidth on a USB3 host
     };
 }
 
@@ -212,8 +217,7 @@ Shutter SetExp(CCameraBase &camera, uint64_t us, bool autoExp, const FrameGeomet
     if (exposureUs <= frameTimeUs) {
         shutter.vmax = frameLines < kMaxVMAX ? frameLines : kMaxVMAX;
         const uint64_t lines = static_cast<uint64_t>(static_cast<double>(exposureUs) / lineUs);
-        shutter.shs =
-            lines + 1 >= frameLines ? 1 : static_cast<uint32_t>(frameLines - 1 - lines);
+        shutter.shs = lines + 1 >= frameLines ? 1 : static_cast<uint32_t>(frameLines - 1 - lines);
         shutter.shs = shutter.shs < kMaxSHS ? shutter.shs : kMaxSHS;
     } else {
         const double lines = static_cast<double>(exposureUs) / lineUs + 1;

@@ -114,7 +114,7 @@ bool Reconfigure(CCameraBase &camera, ModeStep step)
 
 // The frame the sensor puts out and how it travels.
 struct FrameGeometry {
-    int iWidth;         // sensor output, pixels
+    int iWidth; // sensor output, pixels
     int iHeight;
     int iBytesPerPixel;
     int iOverheadLines; // lines of a frame beyond the sensor height

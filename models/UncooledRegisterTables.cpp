@@ -1,5 +1,8 @@
 #include "models/UncooledRegisterTables.h"
 
+// Register tables keep one write per line.
+// clang-format off
+
 // Named rows: 0x3000 = 0x01 (standby), 0x3002 = 0x01 (read-out stopped), a
 // 10 ms pause, 0x3007 = 0x40 (window cropping, so that the window registers
 // apply). Every other row is a placeholder analogue setting standing in for
@@ -27,3 +30,4 @@ const uint16_t kUncooledInitTable[kUncooledInitRows][2] = {
     {0x3387, 0x0E}, {0x3388, 0x33}, {0x3389, 0x58}, {0x338A, 0x7D},
     {0x338B, 0x22},
 };
+// clang-format on

@@ -57,8 +57,8 @@ std::string LocalTimeStamp()
     tm local{};
     localtime_r(&now, &local);
     char text[32];
-    snprintf(text, sizeof text, "%04d%02d%02d_%02d%02d%02d", local.tm_year + 1900,
-             local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    snprintf(text, sizeof text, "%04d%02d%02d_%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
+             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     return text;
 }
 
@@ -391,8 +391,8 @@ void XMLSetValueEx(xmlHandle handle, const char *name, const int *attr, int type
     handle.key->LinkEndChild(element);
 }
 
-bool XMLQueryValueEx(xmlHandle handle, const char *name, int *attr, int *type,
-                     unsigned char *data, int *size)
+bool XMLQueryValueEx(xmlHandle handle, const char *name, int *attr, int *type, unsigned char *data,
+                     int *size)
 {
     if (handle.doc == nullptr || handle.key == nullptr || handle.key->FirstChild() == nullptr)
         return false;

@@ -39,7 +39,7 @@ bool XMLCreateKey(const char *file, const char *keyPath, xmlHandle *handle, cons
 void XMLSetValueEx(xmlHandle handle, const char *name, const int *attr, int type,
                    unsigned char *data, int size);
 // *size: capacity of data on entry, stored length on return.
-bool XMLQueryValueEx(xmlHandle handle, const char *name, int *attr, int *type,
-                     unsigned char *data, int *size);
+bool XMLQueryValueEx(xmlHandle handle, const char *name, int *attr, int *type, unsigned char *data,
+                     int *size);
 // Saves the document (atomically: temporary file, then rename) and frees it.
 void XMLCloseKey(xmlHandle *handle);

@@ -35,7 +35,10 @@ std::vector<uint8_t> tmp451Reply(double celsius)
 }  // namespace
 
 CameraBoard::CameraBoard(TemperatureChip chip, bool humiditySensor, CoolerDrive drive)
-    : chip_(chip), humiditySensor_(humiditySensor), drive_(drive), thermal_(ThermalSettings{}, Clock::now())
+    : chip_(chip),
+      humiditySensor_(humiditySensor),
+      drive_(drive),
+      thermal_(ThermalSettings{}, Clock::now())
 {
 }
 
@@ -43,12 +46,9 @@ std::vector<uint8_t> CameraBoard::boardTemperatureReply() const
 {
     double celsius = sensorTemperature();
     switch (chip_) {
-    case TemperatureChip::TMP100:
-        return tmp100Reply(celsius);
-    case TemperatureChip::TMP451:
-        return tmp451Reply(celsius);
-    default:
-        return {0, 0};
+    case TemperatureChip::TMP100: return tmp100Reply(celsius);
+    case TemperatureChip::TMP451: return tmp451Reply(celsius);
+    default: return {0, 0};
     }
 }
 
@@ -56,12 +56,9 @@ std::vector<uint8_t> CameraBoard::temperatureAdcReply() const
 {
     double celsius = sensorTemperature();
     switch (chip_) {
-    case TemperatureChip::AD7142:
-        return nibbleSplitReply(NtcThermistor::adcCode(celsius, 12));
-    case TemperatureChip::ADC081:
-        return nibbleSplitReply(NtcThermistor::adcCode(celsius, 8));
-    default:
-        return {0, 0};
+    case TemperatureChip::AD7142: return nibbleSplitReply(NtcThermistor::adcCode(celsius, 12));
+    case TemperatureChip::ADC081: return nibbleSplitReply(NtcThermistor::adcCode(celsius, 8));
+    default: return {0, 0};
     }
 }
 

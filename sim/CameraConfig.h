@@ -54,7 +54,7 @@ struct CameraConfig {
     uint16_t productId = 0x1001;
     // Unset: the bus takes the next free port of bus 1.
     std::optional<PortAddress> address;
-    bool superSpeed = true;               // 5000 Mbit/s, else 480 Mbit/s
+    bool superSpeed = true;  // 5000 Mbit/s, else 480 Mbit/s
     uint8_t bulkEndpoint = 0x81;
     ControllerKind controller = ControllerKind::FX3;
 

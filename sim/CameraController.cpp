@@ -88,9 +88,8 @@ void CameraController::buildStandardRequests()
         return ControlAnswer::Ack;
     });
     for (uint8_t request : {kClearFeature, kSetFeature, kSetConfiguration})
-        standard_.add(request, Direction::Out, [](const SetupPacket&, std::vector<uint8_t>&) {
-            return ControlAnswer::Ack;
-        });
+        standard_.add(request, Direction::Out,
+                      [](const SetupPacket&, std::vector<uint8_t>&) { return ControlAnswer::Ack; });
     standard_.add(kGetDescriptor, Direction::In, [this](const SetupPacket& setup, std::vector<uint8_t>& data) {
         uint8_t type = static_cast<uint8_t>(setup.value >> 8);
         uint8_t index = static_cast<uint8_t>(setup.value & 0xFF);
@@ -118,8 +117,8 @@ void CameraController::acceptOnly(uint8_t request, Direction direction)
 
 void CameraController::buildFirmwareRequests()
 {
-    for (uint8_t request : {kClockReprogrammed, kClockSwitching, kPixels8Bit, kPixels16Bit, kInitDone,
-                            kAfterFpgaReset, kTransferCount})
+    for (uint8_t request :
+         {kClockReprogrammed, kClockSwitching, kPixels8Bit, kPixels16Bit, kInitDone, kAfterFpgaReset, kTransferCount})
         acceptOnly(request, Direction::Out);
 
     firmware_.add(kFirmwareVersion, Direction::In, [this](const SetupPacket&, std::vector<uint8_t>& data) {
@@ -314,20 +313,11 @@ ControlAnswer CameraController::fx2CameraRequest(const SetupPacket& setup, std::
     if (answer != ControlAnswer::Ack)
         return answer;
     switch (setup.request) {
-    case kSensorClockStop:
-        sensorClockRunning_ = false;
-        break;
-    case kSensorClockStart:
-        sensorClockRunning_ = true;
-        break;
-    case kPixels8Bit:
-        wideOutput_ = false;
-        break;
-    case kPixels16Bit:
-        wideOutput_ = true;
-        break;
-    default:
-        break;
+    case kSensorClockStop: sensorClockRunning_ = false; break;
+    case kSensorClockStart: sensorClockRunning_ = true; break;
+    case kPixels8Bit: wideOutput_ = false; break;
+    case kPixels16Bit: wideOutput_ = true; break;
+    default: break;
     }
     return answer;
 }
@@ -335,10 +325,8 @@ ControlAnswer CameraController::fx2CameraRequest(const SetupPacket& setup, std::
 ControlAnswer CameraController::dispatchVendor(const SetupPacket& setup, std::vector<uint8_t>& data)
 {
     switch (config_.controller) {
-    case ControllerKind::FX3:
-        return firmware_.dispatch(setup, data);
-    case ControllerKind::FX3BootLoader:
-        return bootLoader_.dispatch(setup, data);
+    case ControllerKind::FX3: return firmware_.dispatch(setup, data);
+    case ControllerKind::FX3BootLoader: return bootLoader_.dispatch(setup, data);
     case ControllerKind::FX2:
         if (setup.request == kControllerRam)
             return fx2RamAccess(setup, data);
@@ -408,7 +396,8 @@ void CameraController::bootFromEeprom()
     if (image[0] != kBootImageMark)
         return;
     SparseMemory loaded;
-    for (size_t at = kBootRecordsStart; at + 4 <= image.size() && !std::equal(kRunRecord, kRunRecord + 4, &image[at]);) {
+    for (size_t at = kBootRecordsStart;
+         at + 4 <= image.size() && !std::equal(kRunRecord, kRunRecord + 4, &image[at]);) {
         size_t length = static_cast<size_t>(image[at] << 8 | image[at + 1]);
         uint32_t address = static_cast<uint32_t>(image[at + 2] << 8 | image[at + 3]);
         if (at + 4 + length > image.size())

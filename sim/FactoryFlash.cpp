@@ -12,17 +12,15 @@ constexpr size_t kBlockSize = 256;
 
 }  // namespace
 
-std::vector<uint8_t> FactoryFlash::hotPixelImage(int width, int height,
-                                                 const std::vector<std::pair<int, int>>& pixels)
+std::vector<uint8_t> FactoryFlash::hotPixelImage(int width, int height, const std::vector<std::pair<int, int>>& pixels)
 {
     size_t pixelCount = static_cast<size_t>(width) * static_cast<size_t>(height);
     std::vector<uint8_t> map(pixelCount / 8, 0);
     for (const auto& [x, y] : pixels) {
         size_t bit = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
         if (x < 0 || y < 0 || x >= width || y >= height || bit / 8 >= map.size())
-            throw std::invalid_argument("hot pixel (" + std::to_string(x) + ", " + std::to_string(y) +
-                                        ") is off the " + std::to_string(width) + " x " +
-                                        std::to_string(height) + " sensor");
+            throw std::invalid_argument("hot pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") is off the " +
+                                        std::to_string(width) + " x " + std::to_string(height) + " sensor");
         map[bit / 8] |= static_cast<uint8_t>(1u << (bit % 8));
     }
 

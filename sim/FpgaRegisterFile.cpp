@@ -4,8 +4,7 @@
 
 namespace oru_sim {
 
-FpgaRegisterFile::FpgaRegisterFile(const FpgaVersion& version, DdrBehaviour ddr)
-    : version_(version), ddr_(ddr)
+FpgaRegisterFile::FpgaRegisterFile(const FpgaVersion& version, DdrBehaviour ddr) : version_(version), ddr_(ddr)
 {
     reset();
 }

@@ -19,8 +19,8 @@ std::vector<uint16_t> sampleTable(const ImageParameters& p)
 {
     int adcBits = std::clamp(p.adcBits, 1, 16);
     double fullScale = (1 << adcBits) - 1;
-    double scale = fullScale / SkyScene::kLevelsPerFullScale * (p.exposureUs * 1e-6) *
-                   std::pow(10.0, p.gainTenthDb / 200.0);
+    double scale =
+        fullScale / SkyScene::kLevelsPerFullScale * (p.exposureUs * 1e-6) * std::pow(10.0, p.gainTenthDb / 200.0);
     std::vector<uint16_t> table(kSites * kLevels);
     for (int site = 0; site < kSites; ++site) {
         double colourGain = p.colourGains[static_cast<size_t>(site)] / kUnityColourGain;
@@ -60,8 +60,9 @@ ImageParameters ImageParameters::from(const FrameSettings& settings, double expo
 {
     const SensorState& sensor = settings.sensor;
     ImageParameters p;
-    p.geometry = SkyScene::Geometry{settings.width,   settings.height,           sensor.windowX,
-                                    sensor.windowY,   std::max(sensor.binning, 1), sensor.colorMosaic};
+    p.geometry = SkyScene::Geometry{
+        settings.width,    settings.height, sensor.windowX, sensor.windowY, std::max(sensor.binning, 1),
+        sensor.colorMosaic};
     p.bytesPerPixel = settings.bytesPerPixel;
     p.exposureUs = exposureUs;
     p.gainTenthDb = sensor.gainTenthDb;

@@ -38,7 +38,8 @@ FrameSettings FrameSettings::read(const SimulatedCamera& camera)
     settings.fpgaRunning = (control & fpga::kStopBit) == 0;
     settings.triggerMode = (control & fpga::kTriggerModeBit) != 0;
     settings.waitMode = (control & fpga::kWaitModeBit) != 0;
-    settings.ddrInUse = (output & fpga::kDdrBypassBit) == 0 && (camera.fpgaRegister(fpga::kStatusRegister) & fpga::kDdrReadyBit) != 0;
+    settings.ddrInUse =
+        (output & fpga::kDdrBypassBit) == 0 && (camera.fpgaRegister(fpga::kStatusRegister) & fpga::kDdrReadyBit) != 0;
 
     double link = camera.config().superSpeed ? kSuperSpeedLinkRate : kHighSpeedLinkRate;
     // The divider register holds v with percent = 25600 / (v + 256).

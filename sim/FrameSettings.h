@@ -29,16 +29,16 @@ struct FrameSettings {
 
     int width = 0;
     int height = 0;
-    int bytesPerPixel = 1;                 // 2 with 16-bit output
-    std::array<int, 4> colourGains{};      // R, G, G, B sites; 128 = unity
+    int bytesPerPixel = 1;             // 2 with 16-bit output
+    std::array<int, 4> colourGains{};  // R, G, G, B sites; 128 = unity
     bool fpgaRunning = false;
     bool triggerMode = false;
     bool waitMode = false;
-    bool ddrInUse = false;                 // not bypassed, and ready
-    double outputBytesPerSecond = 0;       // link, or the DDR's paced output within it
-    bool triggerExternal = false;          // the trigger input line, else register 11 bit 0
-    bool triggerLevel = false;             // exposure while valid, else one per edge
-    bool triggerActiveLow = false;         // valid on a falling edge or a low level
+    bool ddrInUse = false;            // not bypassed, and ready
+    double outputBytesPerSecond = 0;  // link, or the DDR's paced output within it
+    bool triggerExternal = false;     // the trigger input line, else register 11 bit 0
+    bool triggerLevel = false;        // exposure while valid, else one per edge
+    bool triggerActiveLow = false;    // valid on a falling edge or a low level
     uint32_t triggerExposureUs = 0;
     std::array<SyncOutput, 2> syncOutputs{};
     SensorState sensor;

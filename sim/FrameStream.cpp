@@ -393,10 +393,8 @@ void FrameStream::publishStatus(const FrameSettings& settings)
 {
     bool inSync = settings.fpgaRunning && settings.sensor.awake && !exposureStart_;
     bool holding = settings.ddrInUse && held_;
-    uint8_t status = static_cast<uint8_t>((inSync ? fpga::kSyncBit : 0) |
-                                          (holding ? fpga::kFrameHeldBit : 0));
-    camera_.setFpgaRegisterBits(fpga::kStatusRegister,
-                                fpga::kSyncBit | fpga::kFrameHeldBit, status);
+    uint8_t status = static_cast<uint8_t>((inSync ? fpga::kSyncBit : 0) | (holding ? fpga::kFrameHeldBit : 0));
+    camera_.setFpgaRegisterBits(fpga::kStatusRegister, fpga::kSyncBit | fpga::kFrameHeldBit, status);
 }
 
 }  // namespace oru_sim

@@ -125,15 +125,15 @@ private:
 
     uint16_t nextCounter_ = 0;
     std::optional<Clock::time_point> nextExposureEnd_;  // free-running sensor
-    bool triggerSignal_ = false;  // register 11 bit 0
-    bool triggerInput_ = false;   // the input line
+    bool triggerSignal_ = false;                        // register 11 bit 0
+    bool triggerInput_ = false;                         // the input line
     bool triggerValid_ = false;
     std::optional<Clock::time_point> edgeExposureEnd_;
     double edgeExposureUs_ = 0;
     std::vector<SyncPulse> syncPulses_;
-    std::optional<Clock::time_point> exposureStart_;   // long exposure running
-    std::optional<double> finishedExposureUs_;          // long exposure to read out
-    std::optional<Frame> held_;                          // in DDR
+    std::optional<Clock::time_point> exposureStart_;  // long exposure running
+    std::optional<double> finishedExposureUs_;        // long exposure to read out
+    std::optional<Frame> held_;                       // in DDR
     bool heldUnsent_ = false;
     std::optional<Output> output_;
     SentFrameLog<SentFrame> sent_;

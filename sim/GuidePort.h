@@ -18,7 +18,7 @@ struct GuidePulse {
     int direction = 0;  // 0 north, 1 south, 2 east, 3 west
     Clock::time_point start;
     std::optional<Clock::time_point> stop;  // unset while the line is on
-    int repeatedOns = 0;  // further "on" requests while the line was already on
+    int repeatedOns = 0;                    // further "on" requests while the line was already on
 };
 
 class GuidePort {

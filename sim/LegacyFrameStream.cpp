@@ -128,8 +128,8 @@ std::vector<uint8_t> LegacyFrameStream::render(double exposureUs) const
     SensorState sensor = camera_.sensorState();
     LegacyUsb2State registers = LegacyUsb2Sensor::decode(camera_);
     ImageParameters p;
-    p.geometry = SkyScene::Geometry{sensor.windowWidth, sensor.windowHeight, sensor.windowX,
-                                    sensor.windowY,     1,                   sensor.colorMosaic};
+    p.geometry = SkyScene::Geometry{sensor.windowWidth, sensor.windowHeight, sensor.windowX, sensor.windowY, 1,
+                                    sensor.colorMosaic};
     p.bytesPerPixel = camera_.wideOutput() ? 2 : 1;
     p.exposureUs = exposureUs;
     p.gainTenthDb = sensor.gainTenthDb;

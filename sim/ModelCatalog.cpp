@@ -27,8 +27,7 @@ constexpr uint8_t kEdgeAndLevelTriggers = 0xC0;
 
 auto proCamera(bool colour)
 {
-    auto description =
-        CameraConfig::usb3Camera(colour ? ProColorSensor::kProductId : ProColorSensor::kMonoProductId);
+    auto description = CameraConfig::usb3Camera(colour ? ProColorSensor::kProductId : ProColorSensor::kMonoProductId);
     description.product = colour ? "ORU6200MC Pro" : "ORU6200MM Pro";
     description.sensorWidth = ProColorSensor::kWidth;
     description.sensorHeight = ProColorSensor::kHeight;
@@ -92,15 +91,13 @@ const NamedModel kNamedModels[] = {
      "TAV ORU6200MC Pro, product ID 0x1001: cooled colour, 6248 x 4176, TMP100, cooler on FPGA register 38, "
      "heater power register, humidity sensor",
      [] { return proCamera(true); }},
-    {"ORU6200MM Pro", "oru6200mm-pro",
-     "TAV ORU6200MM Pro, product ID 0x1002: the ORU6200MC Pro with a mono sensor",
+    {"ORU6200MM Pro", "oru6200mm-pro", "TAV ORU6200MM Pro, product ID 0x1002: the ORU6200MC Pro with a mono sensor",
      [] { return proCamera(false); }},
     {"ORU462MC", "oru462mc",
      "TAV ORU462MC, product ID 0x1003: uncooled colour, 1936 x 1096, 12-bit, TMP100, ST4 port, "
      "edge and level trigger modes with an external trigger input",
      [] { return uncooledCamera(true); }},
-    {"ORU462MM", "oru462mm",
-     "TAV ORU462MM, product ID 0x1004: the ORU462MC with a mono sensor",
+    {"ORU462MM", "oru462mm", "TAV ORU462MM, product ID 0x1004: the ORU462MC with a mono sensor",
      [] { return uncooledCamera(false); }},
     {"ORU120", "oru120",
      "ORU120, product ID 0x1005: USB2 colour, 1280 x 960, FX2 controller starting with firmware 0x2F "

@@ -8,6 +8,7 @@ namespace oru_sim {
 
 namespace {
 
+// clang-format off
 // kOhm at each whole degree from kLowestCelsius to kHighestCelsius.
 constexpr double kResistanceKOhm[] = {
     505.7038, 480.707, 457.8162, 435.186, 410.5533, 391.0031, 373.808, 355.3308, 335.218, 319.255,
@@ -28,6 +29,7 @@ constexpr double kResistanceKOhm[] = {
     0.6727, 0.6533, 0.6346, 0.6165, 0.599, 0.5821, 0.5658, 0.55, 0.5347, 0.5199,
     0.5056, 0.4918, 0.4784, 0.4654,
 };
+// clang-format on
 static_assert(std::size(kResistanceKOhm) == NtcThermistor::kHighestCelsius - NtcThermistor::kLowestCelsius + 1,
               "one row per degree");
 

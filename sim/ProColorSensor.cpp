@@ -79,16 +79,11 @@ int analogueGain(uint16_t code)
 const char* modeName(ProColorMode mode)
 {
     switch (mode) {
-    case ProColorMode::AllPixelNormal:
-        return "all-pixel normal";
-    case ProColorMode::AllPixelHighSpeed:
-        return "all-pixel high speed";
-    case ProColorMode::HardwareBin3:
-        return "hardware bin 3";
-    case ProColorMode::HardwareBin2And4:
-        return "hardware bin 2/4";
-    case ProColorMode::Unrecognised:
-        break;
+    case ProColorMode::AllPixelNormal: return "all-pixel normal";
+    case ProColorMode::AllPixelHighSpeed: return "all-pixel high speed";
+    case ProColorMode::HardwareBin3: return "hardware bin 3";
+    case ProColorMode::HardwareBin2And4: return "hardware bin 2/4";
+    case ProColorMode::Unrecognised: break;
     }
     return "unrecognised";
 }

@@ -89,8 +89,7 @@ PythonState PythonSensor::decode(const SimulatedCamera& camera) const
     state.analogueStage = reg(kAnalogueGainRegister) & 0x3;
     state.digitalGain = reg(kDigitalGainRegister);
     double digitalTenthDb = state.digitalGain > 0 ? 200.0 * std::log10(state.digitalGain / kUnityDigitalGain) : 0.0;
-    state.sensor.gainTenthDb =
-        state.analogueStage * kAnalogueStepGain + static_cast<int>(std::lround(digitalTenthDb));
+    state.sensor.gainTenthDb = state.analogueStage * kAnalogueStepGain + static_cast<int>(std::lround(digitalTenthDb));
     state.sensor.blackLevel = reg(kBlackLevelRegister) & 0xFF;
     return state;
 }

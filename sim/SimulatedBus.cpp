@@ -205,7 +205,13 @@ SimulatedCamera& SimulatedBus::Impl::addCamera(const CameraConfig& config)
     checkFree(*plugged.address);
     if (!plugged.serialNumber) {
         ++serialCounter_;
-        plugged.serialNumber = SerialNumber{'O', 'R', 'U', 'S', 'I', 'M', static_cast<uint8_t>(serialCounter_ >> 8),
+        plugged.serialNumber = SerialNumber{'O',
+                                            'R',
+                                            'U',
+                                            'S',
+                                            'I',
+                                            'M',
+                                            static_cast<uint8_t>(serialCounter_ >> 8),
                                             static_cast<uint8_t>(serialCounter_ & 0xFF)};
     }
     cameras_.push_back(std::make_unique<SimulatedCamera>(plugged));
@@ -436,12 +442,21 @@ SimulatedCamera& SimulatedBus::addCamera(const CameraConfig& config)
     camera.setRenumerateHandler([impl, &camera] { impl->scheduleRenumeration(camera); });
     return camera;
 }
-void SimulatedBus::unplug(SimulatedCamera& camera) { impl_->unplug(camera); }
+void SimulatedBus::unplug(SimulatedCamera& camera)
+{
+    impl_->unplug(camera);
+}
 SimulatedCamera& SimulatedBus::replug(SimulatedCamera& camera, std::optional<PortAddress> address)
 {
     return impl_->replug(camera, std::move(address));
 }
-std::vector<SimulatedCamera*> SimulatedBus::cameras() const { return impl_->cameras(); }
-std::string SimulatedBus::rootDirectory() const { return impl_->rootDirectory(); }
+std::vector<SimulatedCamera*> SimulatedBus::cameras() const
+{
+    return impl_->cameras();
+}
+std::string SimulatedBus::rootDirectory() const
+{
+    return impl_->rootDirectory();
+}
 
 }  // namespace oru_sim

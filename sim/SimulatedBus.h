@@ -6,8 +6,8 @@
 // Only one bus may exist per process at a time (umockdev keeps its testbed in
 // the environment). Create libusb contexts after the bus, so that they see
 // it, and close every libusb handle on its devices before the bus is
-// destroyed: a handle left open would wait for answers forever. The destructor removes the testbed directory; a new bus also
-// removes those that buses of dead processes left behind.
+// destroyed: a handle left open would wait for answers forever. The destructor removes the testbed directory; a new bus
+// also removes those that buses of dead processes left behind.
 #pragma once
 
 #include <memory>

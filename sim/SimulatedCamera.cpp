@@ -78,8 +78,14 @@ void SimulatedCamera::clearRequests()
     log_.clear();
 }
 
-uint8_t SimulatedCamera::fpgaRegister(uint8_t reg) const { return controller_->fpgaRegister(reg); }
-void SimulatedCamera::setFpgaRegister(uint8_t reg, uint8_t value) { controller_->setFpgaRegister(reg, value); }
+uint8_t SimulatedCamera::fpgaRegister(uint8_t reg) const
+{
+    return controller_->fpgaRegister(reg);
+}
+void SimulatedCamera::setFpgaRegister(uint8_t reg, uint8_t value)
+{
+    controller_->setFpgaRegister(reg, value);
+}
 void SimulatedCamera::setFpgaRegisterBits(uint8_t reg, uint8_t mask, uint8_t value)
 {
     controller_->setFpgaRegisterBits(reg, mask, value);
@@ -100,12 +106,18 @@ uint32_t SimulatedCamera::sensorValue(uint16_t first, int bytes) const
     return value;
 }
 
-uint16_t SimulatedCamera::cameraRegister(uint16_t address) const { return controller_->cameraRegister(address); }
+uint16_t SimulatedCamera::cameraRegister(uint16_t address) const
+{
+    return controller_->cameraRegister(address);
+}
 void SimulatedCamera::setCameraRegister(uint16_t address, uint16_t value)
 {
     controller_->setCameraRegister(address, value);
 }
-uint8_t SimulatedCamera::sensorRegister(uint16_t address) const { return controller_->sensorRegister(address); }
+uint8_t SimulatedCamera::sensorRegister(uint16_t address) const
+{
+    return controller_->sensorRegister(address);
+}
 void SimulatedCamera::setSensorRegister(uint16_t address, uint8_t value)
 {
     controller_->setSensorRegister(address, value);
@@ -133,10 +145,22 @@ SensorState SimulatedCamera::sensorState() const
     return sensor ? sensor->state(*this) : SensorState{};
 }
 
-CameraBoard& SimulatedCamera::board() { return controller_->board(); }
-const CameraBoard& SimulatedCamera::board() const { return controller_->board(); }
-GuidePort& SimulatedCamera::guidePort() { return controller_->guidePort(); }
-const GuidePort& SimulatedCamera::guidePort() const { return controller_->guidePort(); }
+CameraBoard& SimulatedCamera::board()
+{
+    return controller_->board();
+}
+const CameraBoard& SimulatedCamera::board() const
+{
+    return controller_->board();
+}
+GuidePort& SimulatedCamera::guidePort()
+{
+    return controller_->guidePort();
+}
+const GuidePort& SimulatedCamera::guidePort() const
+{
+    return controller_->guidePort();
+}
 
 bool SimulatedCamera::triggerInput() const
 {
@@ -200,16 +224,46 @@ std::vector<uint8_t> SimulatedCamera::readControllerRam(uint32_t address, size_t
     return controller_->readRam(address, length);
 }
 
-bool SimulatedCamera::streaming() const { return controller_->streaming(); }
-bool SimulatedCamera::gpif32BitBus() const { return controller_->gpif32BitBus(); }
-void SimulatedCamera::setGpifStatus(uint8_t status) { controller_->setGpifStatus(status); }
-bool SimulatedCamera::cpuHeld() const { return controller_->cpuHeld(); }
-bool SimulatedCamera::eepromLoaderRunning() const { return controller_->eepromLoaderRunning(); }
-bool SimulatedCamera::fx2Crashed() const { return controller_->fx2Crashed(); }
-uint8_t SimulatedCamera::firmwareVersion() const { return controller_->firmwareVersion(); }
-bool SimulatedCamera::sensorClockRunning() const { return controller_->sensorClockRunning(); }
-bool SimulatedCamera::wideOutput() const { return controller_->wideOutput(); }
-std::optional<uint32_t> SimulatedCamera::programEntry() const { return controller_->programEntry(); }
+bool SimulatedCamera::streaming() const
+{
+    return controller_->streaming();
+}
+bool SimulatedCamera::gpif32BitBus() const
+{
+    return controller_->gpif32BitBus();
+}
+void SimulatedCamera::setGpifStatus(uint8_t status)
+{
+    controller_->setGpifStatus(status);
+}
+bool SimulatedCamera::cpuHeld() const
+{
+    return controller_->cpuHeld();
+}
+bool SimulatedCamera::eepromLoaderRunning() const
+{
+    return controller_->eepromLoaderRunning();
+}
+bool SimulatedCamera::fx2Crashed() const
+{
+    return controller_->fx2Crashed();
+}
+uint8_t SimulatedCamera::firmwareVersion() const
+{
+    return controller_->firmwareVersion();
+}
+bool SimulatedCamera::sensorClockRunning() const
+{
+    return controller_->sensorClockRunning();
+}
+bool SimulatedCamera::wideOutput() const
+{
+    return controller_->wideOutput();
+}
+std::optional<uint32_t> SimulatedCamera::programEntry() const
+{
+    return controller_->programEntry();
+}
 
 int SimulatedCamera::deviceResets() const
 {

@@ -8,19 +8,19 @@ namespace oru_sim {
 
 namespace {
 
-constexpr int kTileSize = 256;                  // sensor pixels
+constexpr int kTileSize = 256;  // sensor pixels
 constexpr uint64_t kSeed = 0x0A57'0C0F'FEE5'5EEDull;
-constexpr double kBackground = 0.02;            // full scale per second
+constexpr double kBackground = 0.02;  // full scale per second
 // The mosaic's sensitivity per site (R, G, G, B): weaker in red and blue, so
 // that a camera's default white balance gives a nearly neutral picture.
 constexpr std::array<double, 4> kSiteResponse{0.92, 1.0, 1.0, 0.55};
 // The night sky's own colour, slightly blue.
 constexpr std::array<double, 4> kSkyColour{0.95, 1.0, 1.0, 1.1};
-constexpr double kFaintestStar = 0.05;          // peak, full scale per second
+constexpr double kFaintestStar = 0.05;  // peak, full scale per second
 constexpr double kBrightestStar = 20.0;
-constexpr double kNarrowestStar = 0.9;          // sigma, sensor pixels
+constexpr double kNarrowestStar = 0.9;  // sigma, sensor pixels
 constexpr double kWidestStar = 2.2;
-constexpr double kStarReach = 4.0;              // sigmas painted around a star
+constexpr double kStarReach = 4.0;  // sigmas painted around a star
 
 // splitmix64: a well-mixed hash of one 64-bit word.
 uint64_t mix(uint64_t value)
@@ -35,8 +35,8 @@ uint64_t mix(uint64_t value)
 class TileRandom {
 public:
     TileRandom(int tileX, int tileY)
-        : state_(mix(kSeed ^ (static_cast<uint64_t>(static_cast<uint32_t>(tileX)) << 32) ^
-                     static_cast<uint32_t>(tileY)))
+        : state_(
+              mix(kSeed ^ (static_cast<uint64_t>(static_cast<uint32_t>(tileX)) << 32) ^ static_cast<uint32_t>(tileY)))
     {
     }
     double next()
@@ -50,9 +50,9 @@ private:
 };
 
 struct Star {
-    double x, y;      // sensor pixels
-    double peak;      // full scale per second
-    double sigma;     // sensor pixels
+    double x, y;                   // sensor pixels
+    double peak;                   // full scale per second
+    double sigma;                  // sensor pixels
     std::array<double, 4> colour;  // per site
 };
 
@@ -69,8 +69,7 @@ std::vector<Star> tileStars(int tileX, int tileY)
         star.peak = kFaintestStar * std::pow(kBrightestStar / kFaintestStar, random.next());
         star.sigma = kNarrowestStar + (kWidestStar - kNarrowestStar) * random.next();
         double warmth = random.next();  // 0 blue-white .. 1 red
-        star.colour = {kSiteResponse[0] * (0.6 + 0.8 * warmth), 1.0, 1.0,
-                       kSiteResponse[3] * (1.4 - 0.8 * warmth)};
+        star.colour = {kSiteResponse[0] * (0.6 + 0.8 * warmth), 1.0, 1.0, kSiteResponse[3] * (1.4 - 0.8 * warmth)};
         stars.push_back(star);
     }
     return stars;
@@ -85,8 +84,8 @@ int floorDiv(int value, int divisor)
 
 bool SkyScene::Geometry::operator==(const Geometry& other) const
 {
-    return width == other.width && height == other.height && originX == other.originX &&
-           originY == other.originY && binning == other.binning && colourMosaic == other.colourMosaic;
+    return width == other.width && height == other.height && originX == other.originX && originY == other.originY &&
+           binning == other.binning && colourMosaic == other.colourMosaic;
 }
 
 SkyScene::SkyScene(const Geometry& geometry)

@@ -19,7 +19,7 @@ public:
     static constexpr double kLevelsPerFullScale = 8192.0;
 
     struct Geometry {
-        int width = 0;    // frame pixels
+        int width = 0;  // frame pixels
         int height = 0;
         int originX = 0;  // sensor pixel under frame pixel (0, 0)
         int originY = 0;

@@ -5,7 +5,9 @@
 namespace oru_sim {
 
 SpiFlash::SpiFlash(uint32_t size, uint32_t sectorSize, int busyPolls)
-    : bytes_(size, 0xFF), sectorSize_(sectorSize), busyPolls_(busyPolls)
+    : bytes_(size, 0xFF),
+      sectorSize_(sectorSize),
+      busyPolls_(busyPolls)
 {
 }
 

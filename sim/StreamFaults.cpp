@@ -27,7 +27,8 @@ MarkerFault markerFault(const std::string& text, const std::string& setting)
         return MarkerFault::TailMarker;
     if (text == "counter")
         return MarkerFault::CounterMismatch;
-    throw std::invalid_argument("bad marker \"" + text + "\" in stream fault \"" + setting + "\" (head, tail or counter)");
+    throw std::invalid_argument("bad marker \"" + text + "\" in stream fault \"" + setting +
+                                "\" (head, tail or counter)");
 }
 
 }  // namespace

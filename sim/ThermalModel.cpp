@@ -6,7 +6,9 @@
 namespace oru_sim {
 
 ThermalModel::ThermalModel(const ThermalSettings& settings, Clock::time_point now)
-    : settings_(settings), startCelsius_(settings.ambientCelsius), start_(now)
+    : settings_(settings),
+      startCelsius_(settings.ambientCelsius),
+      start_(now)
 {
 }
 

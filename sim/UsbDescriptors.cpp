@@ -23,8 +23,8 @@ void appendWord(std::vector<uint8_t>& bytes, uint16_t word)
 
 UsbDescriptors::UsbDescriptors(const CameraConfig& config)
     : device_(deviceDescriptor(config.superSpeed, 0, 0, kCameraVendorId, config.productId, true)),
-      configuration_(configurationDescriptor(config.superSpeed, 0xFF, config.bulkEndpoint, 2,
-                                             config.superSpeed ? 1024 : 512, 0)),
+      configuration_(
+          configurationDescriptor(config.superSpeed, 0xFF, config.bulkEndpoint, 2, config.superSpeed ? 1024 : 512, 0)),
       strings_{config.manufacturer, config.product}
 {
 }
@@ -44,12 +44,11 @@ std::vector<uint8_t> UsbDescriptors::deviceDescriptor(bool superSpeed, uint8_t d
     return bytes;
 }
 
-std::vector<uint8_t> UsbDescriptors::configurationDescriptor(bool superSpeed, uint8_t interfaceClass,
-                                                             uint8_t endpoint, uint8_t transferType,
-                                                             uint16_t maxPacket, uint8_t interval)
+std::vector<uint8_t> UsbDescriptors::configurationDescriptor(bool superSpeed, uint8_t interfaceClass, uint8_t endpoint,
+                                                             uint8_t transferType, uint16_t maxPacket, uint8_t interval)
 {
-    std::vector<uint8_t> bytes{9, kConfigurationType, 0, 0, 1, 1, 0, 0x80,
-                               static_cast<uint8_t>(superSpeed ? 112 : 250)};
+    std::vector<uint8_t> bytes{
+        9, kConfigurationType, 0, 0, 1, 1, 0, 0x80, static_cast<uint8_t>(superSpeed ? 112 : 250)};
     bytes.insert(bytes.end(), {9, kInterfaceType, 0, 0, 1, interfaceClass, 0, 0, 0});
     bytes.insert(bytes.end(), {7, kEndpointType, endpoint, transferType});
     appendWord(bytes, maxPacket);
@@ -86,8 +85,8 @@ std::optional<std::vector<uint8_t>> UsbDescriptors::string(uint8_t index) const
 
 std::vector<uint8_t> UsbDescriptors::hubSysfsDescriptors(bool superSpeed)
 {
-    std::vector<uint8_t> bytes = deviceDescriptor(superSpeed, 9, superSpeed ? 3 : 1, kHubVendorId,
-                                                  superSpeed ? 0x0003 : 0x0002, false);
+    std::vector<uint8_t> bytes =
+        deviceDescriptor(superSpeed, 9, superSpeed ? 3 : 1, kHubVendorId, superSpeed ? 0x0003 : 0x0002, false);
     std::vector<uint8_t> configuration = configurationDescriptor(superSpeed, 9, 0x81, 3, 2, superSpeed ? 8 : 12);
     bytes.insert(bytes.end(), configuration.begin(), configuration.end());
     return bytes;

@@ -30,9 +30,8 @@ public:
 private:
     static std::vector<uint8_t> deviceDescriptor(bool superSpeed, uint8_t deviceClass, uint8_t protocol,
                                                  uint16_t vendor, uint16_t product, bool withStrings);
-    static std::vector<uint8_t> configurationDescriptor(bool superSpeed, uint8_t interfaceClass,
-                                                        uint8_t endpoint, uint8_t transferType,
-                                                        uint16_t maxPacket, uint8_t interval);
+    static std::vector<uint8_t> configurationDescriptor(bool superSpeed, uint8_t interfaceClass, uint8_t endpoint,
+                                                        uint8_t transferType, uint16_t maxPacket, uint8_t interval);
 
     std::vector<uint8_t> device_;
     std::vector<uint8_t> configuration_;

@@ -86,10 +86,10 @@ struct UsbFsDevice::Urb {
     Urb& operator=(const Urb&) = delete;
 
     UMockdevIoctlClient* client;
-    unsigned long clientAddress;         // where the URB lives in the client
-    UMockdevIoctlData* copy = nullptr;   // umockdev's copy, for a client in another process
-    usbdevfs_urb* urb = nullptr;         // the copy, or the client's URB itself
-    uint8_t* buffer = nullptr;           // likewise for its buffer
+    unsigned long clientAddress;        // where the URB lives in the client
+    UMockdevIoctlData* copy = nullptr;  // umockdev's copy, for a client in another process
+    usbdevfs_urb* urb = nullptr;        // the copy, or the client's URB itself
+    uint8_t* buffer = nullptr;          // likewise for its buffer
     size_t capacity = 0;
 };
 
@@ -105,7 +105,9 @@ struct UsbFsDevice::Client {
 };
 
 UsbFsDevice::UsbFsDevice(SimulatedCamera& camera, const std::string& nodePath)
-    : camera_(camera), handler_(umockdev_ioctl_base_new()), wakePipe_(nodePath)
+    : camera_(camera),
+      handler_(umockdev_ioctl_base_new()),
+      wakePipe_(nodePath)
 {
     signalIds_.push_back(g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(onIoctl), this));
     signalIds_.push_back(g_signal_connect(handler_, "client-connected", G_CALLBACK(onClientConnected), this));
@@ -174,15 +176,9 @@ void UsbFsDevice::handleIoctl(UMockdevIoctlClient* client)
         return;
     }
     switch (request) {
-    case USBDEVFS_SUBMITURB:
-        submit(client);
-        break;
-    case USBDEVFS_DISCARDURB:
-        discard(client);
-        break;
-    case USBDEVFS_GET_CAPABILITIES:
-        answerCapabilities(client);
-        break;
+    case USBDEVFS_SUBMITURB: submit(client); break;
+    case USBDEVFS_DISCARDURB: discard(client); break;
+    case USBDEVFS_GET_CAPABILITIES: answerCapabilities(client); break;
     case USBDEVFS_GETDRIVER:
     case USBDEVFS_IOCTL:
         answer(client, ENODATA);  // no kernel driver bound
@@ -196,12 +192,8 @@ void UsbFsDevice::handleIoctl(UMockdevIoctlClient* client)
     case USBDEVFS_CLAIMINTERFACE:
     case USBDEVFS_RELEASEINTERFACE:
     case USBDEVFS_DISCONNECT_CLAIM:
-    case USBDEVFS_CLEAR_HALT:
-        answer(client, 0);
-        break;
-    default:
-        answer(client, ENOTTY);
-        break;
+    case USBDEVFS_CLEAR_HALT: answer(client, 0); break;
+    default: answer(client, ENOTTY); break;
     }
 }
 
@@ -440,8 +432,7 @@ bool UsbFsDevice::completeNext(const BulkFill& fill)
         urb = std::move(bulkWaiting_.front());
         bulkWaiting_.pop_front();
     }
-    size_t written =
-        urb->capacity > 0 ? std::min(FillUnseen(fill, urb->buffer, urb->capacity), urb->capacity) : 0;
+    size_t written = urb->capacity > 0 ? std::min(FillUnseen(fill, urb->buffer, urb->capacity), urb->capacity) : 0;
     std::lock_guard<std::mutex> lock(mutex_);
     finish(std::move(urb), 0, static_cast<int>(written));
     return true;

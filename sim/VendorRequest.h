@@ -7,19 +7,19 @@ namespace oru_sim {
 
 enum VendorRequest : uint8_t {
     kHumidity = 0x85,
-    kControllerRam = 0xA0,      // FX2 RAM / CPU control; FX3 boot loader download
+    kControllerRam = 0xA0,  // FX2 RAM / CPU control; FX3 boot loader download
     kClockReprogrammed = 0xA3,
     kClockSwitching = 0xA4,
     kWriteCameraRegister = 0xA6,
     kReadCameraRegister = 0xA7,
-    kStartStreaming = 0xA9,     // also the FX2 EEPROM loader's EEPROM access
+    kStartStreaming = 0xA9,  // also the FX2 EEPROM loader's EEPROM access
     kStopStreaming = 0xAA,
     kPixels8Bit = 0xAB,
     kPixels16Bit = 0xAC,
     kFirmwareVersion = 0xAD,
     kInitDone = 0xAE,
     kAfterFpgaReset = 0xAF,
-    kSensorClockStop = 0xAE,   // what 0xAE and 0xAF mean to the FX2 camera firmware
+    kSensorClockStop = 0xAE,  // what 0xAE and 0xAF mean to the FX2 camera firmware
     kSensorClockStart = 0xAF,
     kGuideOn = 0xB0,
     kGuideOff = 0xB1,

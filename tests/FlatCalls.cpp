@@ -47,9 +47,13 @@ std::vector<FlatCall> AllCameraFunctions()
         {"SetCameraMode", [](int id) { return ORUSetCameraMode(id, ORU_MODE_NORMAL); }},
         {"SendSoftTrigger", [](int id) { return ORUSendSoftTrigger(id, ORU_FALSE); }},
         {"SetTriggerOutputIOConf",
-         [](int id) { return ORUSetTriggerOutputIOConf(id, ORU_TRIG_OUTPUT_PINA, ORU_TRUE, 0, 0); }},
+         [](int id) {
+             return ORUSetTriggerOutputIOConf(id, ORU_TRIG_OUTPUT_PINA, ORU_TRUE, 0, 0);
+         }},
         {"GetTriggerOutputIOConf",
-         [](int id) { return ORUGetTriggerOutputIOConf(id, ORU_TRIG_OUTPUT_PINA, &flag, &value, &value); }},
+         [](int id) {
+             return ORUGetTriggerOutputIOConf(id, ORU_TRIG_OUTPUT_PINA, &flag, &value, &value);
+         }},
         {"EnableDebugLog", [](int id) { return ORUEnableDebugLog(id, ORU_FALSE); }},
         {"GetDebugLogIsEnabled", [](int id) { return ORUGetDebugLogIsEnabled(id, &flag); }},
     };

@@ -67,7 +67,7 @@ std::vector<uint8_t> FlatCameraTest::MarkersHidden(std::vector<uint8_t> frame, i
     // arithmetic here for a write past the end.
     const size_t twoRows = 2 * static_cast<size_t>(rowBytes);
     if (frame.size() < twoRows + 8)
-        return frame;  // too short to borrow two rows from: left as sent
+        return frame; // too short to borrow two rows from: left as sent
     const size_t tail = frame.size() - 4;
     std::copy_n(frame.begin() + twoRows, 4, frame.begin());
     std::copy_n(frame.begin() + (tail - twoRows), 4, frame.begin() + tail);

@@ -38,8 +38,7 @@ protected:
     // Of the sent frames with this read-out (markers hidden), the one with
     // the lowest counter above `after`; null when there is none.
     const oru_sim::SentFrame *SentFrameOf(const std::vector<oru_sim::SentFrame> &sent,
-                                          const std::vector<unsigned char> &frame,
-                                          int after) const;
+                                          const std::vector<unsigned char> &frame, int after) const;
 
     static long MsSince(Clock::time_point start)
     {
@@ -49,7 +48,8 @@ protected:
 
     // Polls `done` every 2 ms until it holds or `limit` passes.
     template <typename Condition>
-    static bool WaitFor(Condition done, std::chrono::milliseconds limit = std::chrono::milliseconds(5000))
+    static bool WaitFor(Condition done,
+                        std::chrono::milliseconds limit = std::chrono::milliseconds(5000))
     {
         const Clock::time_point end = Clock::now() + limit;
         while (!done()) {

@@ -10,8 +10,8 @@ class OpenedTransport : public CCameraFX3 {
 public:
     bool Open(uint16_t productId)
     {
-        m_pDevHandle = libusb_open_device_with_vid_pid_index(m_pUsbContext, ORU_VENDOR_ID,
-                                                             productId, 1);
+        m_pDevHandle =
+            libusb_open_device_with_vid_pid_index(m_pUsbContext, ORU_VENDOR_ID, productId, 1);
         if (!m_pDevHandle)
             return false;
         if (libusb_set_configuration(m_pDevHandle, 1) < 0 ||

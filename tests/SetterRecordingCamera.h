@@ -17,8 +17,8 @@
 struct SetterCall {
     enum Kind { Gain, Exposure, Balance };
     Kind kind;
-    int64_t value;  // gain, exposure in µs, or white-balance red
-    int blue;       // white-balance blue; 0 for the others
+    int64_t value; // gain, exposure in µs, or white-balance red
+    int blue;      // white-balance blue; 0 for the others
     bool autoOn;
 
     bool operator==(const SetterCall &other) const;

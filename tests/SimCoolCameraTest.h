@@ -21,9 +21,9 @@ protected:
 
     // Plugs in a camera and opens a test model on it (the first camera of the
     // product); the test stops when it does not open.
-    oru_sim::SimulatedCamera &PlugAndOpen(const oru_sim::CameraConfig &config = Usb3Config(),
-                                          TestCoolCamera::Sensor sensor =
-                                              TestCoolCamera::Sensor::Color)
+    oru_sim::SimulatedCamera &
+    PlugAndOpen(const oru_sim::CameraConfig &config = Usb3Config(),
+                TestCoolCamera::Sensor sensor = TestCoolCamera::Sensor::Color)
     {
         oru_sim::SimulatedCamera &device = bus.addCamera(config);
         camera = std::make_unique<TestCoolCamera>(sensor);

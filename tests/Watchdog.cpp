@@ -83,7 +83,7 @@ bool PrintStacksWithGdb()
     // Where only ancestors may trace (Yama), let the child attach.
     prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
     const std::string pid = std::to_string(getpid());
-    const char *argv[] = {"gdb", "-batch", "-nx", "-p", pid.c_str(), "-ex", "thread apply all bt",
+    const char *argv[] = {"gdb",  "-batch", "-nx", "-p", pid.c_str(), "-ex", "thread apply all bt",
                           nullptr};
     // gdb runs as itself, not under a preload library the tests may carry.
     std::vector<const char *> envp;
@@ -97,7 +97,8 @@ bool PrintStacksWithGdb()
         return false;
     if (child == 0) {
         dup2(STDERR_FILENO, STDOUT_FILENO);
-        execve(gdb.c_str(), const_cast<char *const *>(argv), const_cast<char *const *>(envp.data()));
+        execve(gdb.c_str(), const_cast<char *const *>(argv),
+               const_cast<char *const *>(envp.data()));
         _exit(127);
     }
     int status = 0;

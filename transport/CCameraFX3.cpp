@@ -18,10 +18,10 @@
 
 namespace {
 
-constexpr uint8_t kRequestTypeOut = LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_VENDOR |
-                                    LIBUSB_RECIPIENT_DEVICE; // 0x40
-constexpr uint8_t kRequestTypeIn = LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_VENDOR |
-                                   LIBUSB_RECIPIENT_DEVICE; // 0xC0
+constexpr uint8_t kRequestTypeOut =
+    LIBUSB_ENDPOINT_OUT | LIBUSB_REQUEST_TYPE_VENDOR | LIBUSB_RECIPIENT_DEVICE; // 0x40
+constexpr uint8_t kRequestTypeIn =
+    LIBUSB_ENDPOINT_IN | LIBUSB_REQUEST_TYPE_VENDOR | LIBUSB_RECIPIENT_DEVICE; // 0xC0
 constexpr unsigned kShortTimeoutMs = 200;
 constexpr unsigned kTimeoutMs = 500;
 
@@ -55,13 +55,14 @@ uint8_t *OutData(const uint8_t *data)
 
 CCameraFX3::CCameraFX3()
     : m_ucFPGAReg0(0), m_ucFPGAReg10(0), m_ucFPGAReg11(0), m_ucFPGAReg25(0), m_ucFPGAReg24(0),
-      m_ucFPGAReg40(0), m_ucFPGAReg41(0), m_ucFPGAReg39(0), m_bOpen(false), m_bRemoved(false), m_pUsbContext(nullptr),
-      m_pDevHandle(nullptr), m_csTransport(), m_ucXferDone(0), m_iXferLength(-1), m_iXferStatus(0),
-      m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{}, m_iProductID(-1), m_iXferCount(0),
-      m_iXferInFlightMax(0), m_iXferSets(0), m_iXferBytes(0), m_iXferFrameBytes(0),
-      m_pXferBuffer(nullptr), m_iXferFirstSet(0), m_iXferQueued(0), m_pSetBuffer{},
-      m_iSetRecvBytes{}, m_iSetSubmitted{}, m_pucXferSubmitted(nullptr), m_ppXfer(nullptr),
-      m_ppStepXfer(nullptr), m_piStepXferDone(nullptr)
+      m_ucFPGAReg40(0), m_ucFPGAReg41(0), m_ucFPGAReg39(0), m_bOpen(false), m_bRemoved(false),
+      m_pUsbContext(nullptr), m_pDevHandle(nullptr), m_csTransport(), m_ucXferDone(0),
+      m_iXferLength(-1), m_iXferStatus(0), m_ucFirmwareVer(0), m_usFPGAVer(0), m_ucFPGAVerDigit{},
+      m_iProductID(-1), m_iXferCount(0), m_iXferInFlightMax(0), m_iXferSets(0), m_iXferBytes(0),
+      m_iXferFrameBytes(0), m_pXferBuffer(nullptr), m_iXferFirstSet(0),
+      m_iXferQueued(0), m_pSetBuffer{}, m_iSetRecvBytes{}, m_iSetSubmitted{},
+      m_pucXferSubmitted(nullptr), m_ppXfer(nullptr), m_ppStepXfer(nullptr),
+      m_piStepXferDone(nullptr)
 {
     InitializeCriticalSection(&m_csTransport);
     DbgPrint(LogSeverity::Info, -1, "CCameraFX3", "ORUCamera SDK Ver: %s, build: %s\n",
@@ -189,7 +190,7 @@ OruStatus CCameraFX3::ReadSONYREG(uint16_t addr, uint8_t *value)
 }
 
 OruStatus CCameraFX3::WriteCameraRegister_B(uint16_t addr, uint8_t lowBit, uint8_t highBit,
-                                      uint16_t value)
+                                            uint16_t value)
 {
     uint16_t mask = 0;
     for (int bit = lowBit; bit <= highBit && bit < 16; ++bit)
@@ -345,7 +346,7 @@ bool CCameraFX3::SetXferSize(uint32_t)
 // ---- FPGA register map ----
 
 OruStatus CCameraFX3::UpdateFPGAREG(uint16_t addr, uint8_t *shadow, uint8_t clearBits,
-                                     uint8_t setBits)
+                                    uint8_t setBits)
 {
     ReadFPGAREG(addr, shadow);
     *shadow = static_cast<uint8_t>((*shadow & ~clearBits) | setBits);
@@ -518,8 +519,8 @@ OruStatus CCameraFX3::SetFPGABinType(bool on)
 
 OruStatus CCameraFX3::SetFPGAADCWidthOutputWidth(ADC_BIT adc, bool wide)
 {
-    const uint8_t setBits = static_cast<uint8_t>((adc == ADC_BIT_WIDE ? 0x01 : 0) |
-                                                 (wide ? 0x10 : 0));
+    const uint8_t setBits =
+        static_cast<uint8_t>((adc == ADC_BIT_WIDE ? 0x01 : 0) | (wide ? 0x10 : 0));
     return UpdateFPGAREG(FPGARegister::kOutput, &m_ucFPGAReg10, 0x11, setBits);
 }
 
@@ -718,12 +719,14 @@ bool CCameraFX3::WriteEEPROMVerified(const uint8_t *image, long length)
     };
     for (int attempt = 0; attempt < kEEPROMAttempts; ++attempt) {
         for (long i = 0; i < blocks; ++i)
-            SendCMD(LegacyUsb2Request::kLoaderEEPROMAccess, static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0,
-                    false, OutData(image + i * kEEPROMBlock), blockLength(i));
+            SendCMD(LegacyUsb2Request::kLoaderEEPROMAccess,
+                    static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0, false,
+                    OutData(image + i * kEEPROMBlock), blockLength(i));
         std::fill(readBack.begin(), readBack.end(), 0);
         for (long i = 0; i < blocks; ++i)
-            SendCMD(LegacyUsb2Request::kLoaderEEPROMAccess, static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0,
-                    true, readBack.data() + i * kEEPROMBlock, blockLength(i));
+            SendCMD(LegacyUsb2Request::kLoaderEEPROMAccess,
+                    static_cast<uint16_t>((i * kEEPROMBlock) & 0xF000), 0, true,
+                    readBack.data() + i * kEEPROMBlock, blockLength(i));
         if (memcmp(readBack.data(), image, length) == 0)
             return true;
     }
@@ -789,8 +792,7 @@ int CCameraFX3::DownloadFw(char *path, FX3_FWDWNLOAD_MEDIA_TYPE media)
 int CCameraFX3::DownloadFw(uint8_t *image, uint32_t length, FX3_FWDWNLOAD_MEDIA_TYPE media)
 {
     switch (media) {
-    case FX3_MEDIA_RAM:
-        return DownloadFwToRam(image, length, FX3Request::kRamAccess);
+    case FX3_MEDIA_RAM: return DownloadFwToRam(image, length, FX3Request::kRamAccess);
     case FX3_MEDIA_I2C_EEPROM:
         return DownloadBuftoI2CE2PROM(image, length, FX3Request::kI2CE2PROMWrite);
     case FX3_MEDIA_SPI_FLASH:
@@ -800,14 +802,14 @@ int CCameraFX3::DownloadFw(uint8_t *image, uint32_t length, FX3_FWDWNLOAD_MEDIA_
 }
 
 OruStatus CCameraFX3::DownloadBufferToDevice(uint32_t address, uint16_t length, uint8_t *data,
-                                       uint8_t request)
+                                             uint8_t request)
 {
     return SendCMD(request, static_cast<uint16_t>(address & 0xFFFF),
                    static_cast<uint16_t>(address >> 16), false, data, length);
 }
 
 OruStatus CCameraFX3::UploadBufferFromDevice(uint32_t address, uint16_t length, uint8_t *data,
-                                       uint8_t request)
+                                             uint8_t request)
 {
     return SendCMD(request, static_cast<uint16_t>(address & 0xFFFF),
                    static_cast<uint16_t>(address >> 16), true, data, length);

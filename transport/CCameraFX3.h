@@ -53,8 +53,8 @@ enum FX3_FWDWNLOAD_RESULT : int {
     FX3_FW_OK = 0,
     FX3_FW_TRANSFER_FAILED = 1, // a USB transfer failed or a read-back differed
     FX3_FW_BAD_MEDIA = 2,
-    FX3_FW_BAD_SIGNATURE = 3,  // image does not start with "CY"
-    FX3_FW_TRUNCATED = 5,      // image ends inside a section
+    FX3_FW_BAD_SIGNATURE = 3, // image does not start with "CY"
+    FX3_FW_TRUNCATED = 5,     // image ends inside a section
     FX3_FW_FILE_UNREADABLE = 6,
     FX3_FW_ERASE_FAILED = 7,
     FX3_FW_CHUNK_TOO_LARGE = 8,
@@ -89,7 +89,7 @@ public:
     // direction (500 ms time-out). Neither retries.
     OruStatus SendCMD(uint8_t request);
     OruStatus SendCMD(uint8_t request, uint16_t wValue, uint16_t wIndex, bool in, uint8_t *data,
-                long length);
+                      long length);
 
     // Camera and sensor registers. Reads zero the destination first, so a
     // failed read yields 0. 16-bit values arrive most significant byte first.
@@ -263,8 +263,8 @@ protected:
 
     bool m_bOpen;
     std::atomic<bool> m_bRemoved;
-    libusb_context *m_pUsbContext;       // null when libusb_init failed
-    libusb_device_handle *m_pDevHandle;  // set by the open path of the camera object
+    libusb_context *m_pUsbContext;      // null when libusb_init failed
+    libusb_device_handle *m_pDevHandle; // set by the open path of the camera object
     S_MUTEX_UNIX m_csTransport;
 
     uint8_t m_ucXferDone;
@@ -279,23 +279,23 @@ protected:
     // Pipelined transfers come in frame sets of m_iXferCount, set s at
     // index s x m_iXferCount of the tables; queued frames take the sets in
     // turn from m_iXferFirstSet.
-    int32_t m_iXferCount;          // pipelined transfers per frame
-    int32_t m_iXferInFlightMax;    // most pipelined transfers of a frame submitted at one time
-    int32_t m_iXferSets;           // frame sets in the tables: 1, or kAsyncFrameSets
-    int32_t m_iXferBytes;          // bytes of every transfer but a frame's last
+    int32_t m_iXferCount;       // pipelined transfers per frame
+    int32_t m_iXferInFlightMax; // most pipelined transfers of a frame submitted at one time
+    int32_t m_iXferSets;        // frame sets in the tables: 1, or kAsyncFrameSets
+    int32_t m_iXferBytes;       // bytes of every transfer but a frame's last
     int32_t m_iXferFrameBytes;
-    uint8_t *m_pXferBuffer;        // where startAsyncXfer receives
-    int32_t m_iXferFirstSet;       // set of the oldest queued frame
-    int32_t m_iXferQueued;         // frames queued
+    uint8_t *m_pXferBuffer;  // where startAsyncXfer receives
+    int32_t m_iXferFirstSet; // set of the oldest queued frame
+    int32_t m_iXferQueued;   // frames queued
     uint8_t *m_pSetBuffer[kAsyncFrameSets];
     int32_t m_iSetRecvBytes[kAsyncFrameSets]; // bytes the set's frame has received
     int32_t m_iSetSubmitted[kAsyncFrameSets]; // transfers of the set submitted so far
     // Per pipelined transfer: not submitted, with libusb, or ended and not
     // yet waited for.
     uint8_t *m_pucXferSubmitted;
-    libusb_transfer **m_ppXfer;    // pipelined transfers
+    libusb_transfer **m_ppXfer; // pipelined transfers
     libusb_transfer **m_ppStepXfer;
-    int *m_piStepXferDone;         // per step transfer, its user data
+    int *m_piStepXferDone; // per step transfer, its user data
 
     // Passes a libusb result on, noting a device that has gone and, for the
     // calling thread, the failure.

@@ -88,7 +88,8 @@ void FreeXferTable(libusb_transfer **&table, int count)
     table = nullptr;
 }
 
-template <typename T> void FreeArray(T *&array)
+template <typename T>
+void FreeArray(T *&array)
 {
     delete[] array;
     array = nullptr;
@@ -180,8 +181,8 @@ int CCameraFX3::initAsyncXfer(int totalBytes, int count, int transferBytes, uint
 {
     if (!m_bOpen || !buffer || count < 1 || transferBytes < 1)
         return 0;
-    const int64_t lastBytes = static_cast<int64_t>(totalBytes) -
-                              static_cast<int64_t>(count - 1) * transferBytes;
+    const int64_t lastBytes =
+        static_cast<int64_t>(totalBytes) - static_cast<int64_t>(count - 1) * transferBytes;
     if (lastBytes < 1)
         return 0;
 

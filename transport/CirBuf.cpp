@@ -27,10 +27,11 @@ timespec DeadlineAfter(int timeoutMs)
 } // namespace
 
 CirBuf::CirBuf(long slotSize, int slotCount)
-    : m_lSlotSize(slotSize < 0 ? 0 : slotSize),
-      m_iSlotCount(slotCount < 1 ? 1 : slotCount > kMaxSlots ? kMaxSlots : slotCount), m_Slot(),
-      m_iUnread(), m_iHead(0), m_iUnreadCount(0), m_ulPublished(0), m_iNewest(-1), m_Mutex(),
-      m_ReadyCond(), m_bReadyCondOk(false)
+    : m_lSlotSize(slotSize < 0 ? 0 : slotSize), m_iSlotCount(slotCount < 1           ? 1
+                                                             : slotCount > kMaxSlots ? kMaxSlots
+                                                                                     : slotCount),
+      m_Slot(), m_iUnread(), m_iHead(0), m_iUnreadCount(0), m_ulPublished(0), m_iNewest(-1),
+      m_Mutex(), m_ReadyCond(), m_bReadyCondOk(false)
 {
     InitializeCriticalSection(&m_Mutex);
     pthread_condattr_t attr;

@@ -100,7 +100,7 @@ private:
         std::unique_ptr<uint8_t[]> pData;
         SlotState state = SlotState::kFree;
         int iLength = 0;
-        int iLocks = 0;         // LockNewest holders
+        int iLocks = 0;           // LockNewest holders
         uint64_t ulPublished = 0; // order of publication; 0 never
     };
 
@@ -120,7 +120,7 @@ private:
     int m_iHead ORU_GUARDED_BY(m_Mutex);
     int m_iUnreadCount ORU_GUARDED_BY(m_Mutex);
     uint64_t m_ulPublished ORU_GUARDED_BY(m_Mutex); // frames published since construction
-    int m_iNewest ORU_GUARDED_BY(m_Mutex); // slot of the frame published last; -1 none
+    int m_iNewest ORU_GUARDED_BY(m_Mutex);          // slot of the frame published last; -1 none
     S_MUTEX_UNIX m_Mutex;
     pthread_cond_t m_ReadyCond;
     bool m_bReadyCondOk;

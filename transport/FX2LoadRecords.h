@@ -8,7 +8,7 @@
 
 struct FX2LoadRecord {
     uint16_t usAddress;
-    uint8_t *pData;  // inside the image
+    uint8_t *pData; // inside the image
     long lLength;
 };
 

@@ -30,15 +30,15 @@ int ForEachFX3ImageChunk(const uint8_t *image, uint32_t length, uint32_t chunkSi
         offset += kSectionHeader;
         if (remaining == 0)
             return start(address);
-        const uint32_t firstChunk = remaining < chunkSize ? static_cast<uint32_t>(remaining)
-                                                          : chunkSize;
+        const uint32_t firstChunk =
+            remaining < chunkSize ? static_cast<uint32_t>(remaining) : chunkSize;
         if (firstChunk > length)
             return FX3_FW_CHUNK_TOO_LARGE;
         if (remaining > length - offset)
             return FX3_FW_TRUNCATED;
         while (remaining > 0) {
-            const uint32_t chunk = remaining < chunkSize ? static_cast<uint32_t>(remaining)
-                                                         : chunkSize;
+            const uint32_t chunk =
+                remaining < chunkSize ? static_cast<uint32_t>(remaining) : chunkSize;
             if (const int result = load({address, image + offset, chunk}))
                 return result;
             address += chunk;

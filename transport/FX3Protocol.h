@@ -8,31 +8,31 @@
 
 // Vendor requests of the camera controller's firmware.
 namespace FX3Request {
-constexpr uint8_t kHumidity = 0x85;        // in: humidity sensor reading
-constexpr uint8_t kRamAccess = 0xA0;       // controller RAM download, read-back and program entry
-constexpr uint8_t kWriteCameraReg = 0xA6;  // 16-bit camera register
+constexpr uint8_t kHumidity = 0x85;       // in: humidity sensor reading
+constexpr uint8_t kRamAccess = 0xA0;      // controller RAM download, read-back and program entry
+constexpr uint8_t kWriteCameraReg = 0xA6; // 16-bit camera register
 constexpr uint8_t kReadCameraReg = 0xA7;
-constexpr uint8_t kStartStreaming = 0xA9;  // sensor data to the bulk-in endpoint
+constexpr uint8_t kStartStreaming = 0xA9; // sensor data to the bulk-in endpoint
 constexpr uint8_t kStopStreaming = 0xAA;
 constexpr uint8_t kFirmwareVer = 0xAD;
-constexpr uint8_t kAfterFPGAReset = 0xAF;  // sent during initialisation after an FPGA reset
-constexpr uint8_t kGuideOn = 0xB0;         // wValue: guide direction
+constexpr uint8_t kAfterFPGAReset = 0xAF; // sent during initialisation after an FPGA reset
+constexpr uint8_t kGuideOn = 0xB0;        // wValue: guide direction
 constexpr uint8_t kGuideOff = 0xB1;
-constexpr uint8_t kCoolerDrive = 0xB2;     // wValue: cooler drive (DA) value
-constexpr uint8_t kBoardTemp = 0xB3;       // in: on-board temperature sensor
-constexpr uint8_t kUSB3Host = 0xB4;        // in: 1 when the host is USB3
+constexpr uint8_t kCoolerDrive = 0xB2; // wValue: cooler drive (DA) value
+constexpr uint8_t kBoardTemp = 0xB3;   // in: on-board temperature sensor
+constexpr uint8_t kUSB3Host = 0xB4;    // in: 1 when the host is USB3
 constexpr uint8_t kTransferCount = 0xB5;
-constexpr uint8_t kWriteSensorReg = 0xB6;  // 8-bit sensor register
+constexpr uint8_t kWriteSensorReg = 0xB6; // 8-bit sensor register
 constexpr uint8_t kReadSensorReg = 0xB7;
 constexpr uint8_t kI2CE2PROMWrite = 0xBA;
 constexpr uint8_t kI2CE2PROMRead = 0xBB;
 constexpr uint8_t kReadFPGAReg = 0xBC;
 constexpr uint8_t kWriteFPGAReg = 0xBD;
-constexpr uint8_t kGPIF32DQ = 0xBE;        // wValue 1: 32-bit GPIF data bus
+constexpr uint8_t kGPIF32DQ = 0xBE; // wValue 1: 32-bit GPIF data bus
 constexpr uint8_t kSPIFlashWrite = 0xC2;
 constexpr uint8_t kSPIFlashRead = 0xC3;
-constexpr uint8_t kSPIFlashErase = 0xC4;   // wValue 1 erases a sector, 0 polls busy
-constexpr uint8_t kTempAdc = 0xC7;         // in: temperature ADC reading
+constexpr uint8_t kSPIFlashErase = 0xC4; // wValue 1 erases a sector, 0 polls busy
+constexpr uint8_t kTempAdc = 0xC7;       // in: temperature ADC reading
 constexpr uint8_t kSerialNumber = 0xC8;
 constexpr uint8_t kGPIFStatus = 0xFD;
 } // namespace FX3Request
@@ -57,19 +57,19 @@ constexpr uint16_t kOutputSetup = 26;
 constexpr uint16_t kVersionLayout = 28; // read only; also tells the trigger modes
 constexpr uint16_t kVersion = 29;       // read only, 29 to 33
 constexpr uint16_t kExtendIO = 34;
-constexpr uint16_t kBufferStatus = 35;  // read only
-constexpr uint16_t kBandwidth = 36;     // 2 bytes
+constexpr uint16_t kBufferStatus = 35; // read only
+constexpr uint16_t kBandwidth = 36;    // 2 bytes
 constexpr uint16_t kCoolPower = 38;
-constexpr uint16_t kBinning = 39;       // bin mode in bits 0-1, bin type in bit 7
+constexpr uint16_t kBinning = 39; // bin mode in bits 0-1, bin type in bit 7
 constexpr uint16_t kTriggerInput = 40;
 constexpr uint16_t kSyncOutput = 41;
-constexpr uint16_t kHeaterPower = 42;   // lens heater power in percent
-constexpr uint16_t kTrigExpTime = 44;   // 4 bytes
-constexpr uint16_t kSyncADelay = 48;    // 4 bytes
-constexpr uint16_t kSyncAKeep = 52;     // 4 bytes
-constexpr uint16_t kSyncBDelay = 56;    // 4 bytes
-constexpr uint16_t kSyncBKeep = 60;     // 4 bytes
-constexpr uint16_t kBinDataLen = 64;    // 4 bytes
+constexpr uint16_t kHeaterPower = 42; // lens heater power in percent
+constexpr uint16_t kTrigExpTime = 44; // 4 bytes
+constexpr uint16_t kSyncADelay = 48;  // 4 bytes
+constexpr uint16_t kSyncAKeep = 52;   // 4 bytes
+constexpr uint16_t kSyncBDelay = 56;  // 4 bytes
+constexpr uint16_t kSyncBKeep = 60;   // 4 bytes
+constexpr uint16_t kBinDataLen = 64;  // 4 bytes
 } // namespace FPGARegister
 
 // One bit of an FPGA control register and whether `true` sets or clears it.

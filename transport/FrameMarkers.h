@@ -8,8 +8,8 @@
 
 enum class FrameCheck {
     kGood,
-    kBadMarker,        // a marker differs, or a marker or counter lies outside the frame
-    kCounterMismatch,  // the counter copies, both inside the frame, differ
+    kBadMarker,       // a marker differs, or a marker or counter lies outside the frame
+    kCounterMismatch, // the counter copies, both inside the frame, differ
 };
 
 struct FrameMarkers {

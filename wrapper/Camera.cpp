@@ -217,9 +217,8 @@ void Camera::set_user_id(const std::string &text)
 {
     ORU_ID user_id{};
     if (text.size() > sizeof user_id.id)
-        throw std::invalid_argument("a user ID holds at most " +
-                                    std::to_string(sizeof user_id.id) + " bytes, not " +
-                                    std::to_string(text.size()));
+        throw std::invalid_argument("a user ID holds at most " + std::to_string(sizeof user_id.id) +
+                                    " bytes, not " + std::to_string(text.size()));
     std::memcpy(user_id.id, text.data(), text.size());
     check(ORUSetID(id(), user_id), "failed to write the camera's user ID");
 }

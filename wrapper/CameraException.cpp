@@ -69,9 +69,8 @@ std::string error_code_name(ORU_ERROR_CODE code)
     return kErrorCodeNames[static_cast<std::size_t>(value)];
 }
 
-CameraException::CameraException(const std::string &message, int camera_index,
-                                 ORU_ERROR_CODE code, bool udev_issue,
-                                 const std::string &rules_directory)
+CameraException::CameraException(const std::string &message, int camera_index, ORU_ERROR_CODE code,
+                                 bool udev_issue, const std::string &rules_directory)
     : code_(code), camera_index_(camera_index)
 {
     if (udev_issue) {

@@ -5,7 +5,7 @@ namespace tav_oru {
 ControllableException::ControllableException(const std::string &name, long value, long min,
                                              long max)
     : name_(name), text_("out of bound value for " + name + ": " + std::to_string(value) +
-            "is not in the range " + std::to_string(min) + "; " + std::to_string(max))
+                         "is not in the range " + std::to_string(min) + "; " + std::to_string(max))
 {
 }
 

@@ -9,9 +9,10 @@ namespace {
 constexpr std::chrono::microseconds kPollInterval{500};
 }
 
-std::optional<ORU_EXPOSURE_STATUS> wait_for_status_change(
-    ORU_EXPOSURE_STATUS status, const std::function<ORU_EXPOSURE_STATUS()> &read_status,
-    const std::function<bool()> &keep_waiting)
+std::optional<ORU_EXPOSURE_STATUS>
+wait_for_status_change(ORU_EXPOSURE_STATUS status,
+                       const std::function<ORU_EXPOSURE_STATUS()> &read_status,
+                       const std::function<bool()> &keep_waiting)
 {
     for (;;) {
         const ORU_EXPOSURE_STATUS now = read_status();

@@ -17,12 +17,9 @@ int bytes_per_pixel(ImageType type)
 {
     switch (type) {
     case ImageType::raw8:
-    case ImageType::y8:
-        return 1;
-    case ImageType::raw16:
-        return 2;
-    case ImageType::rgb24:
-        return 3;
+    case ImageType::y8: return 1;
+    case ImageType::raw16: return 2;
+    case ImageType::rgb24: return 3;
     }
     return 0;
 }

@@ -15,13 +15,12 @@ ROIException::ROIException(int width, int height, int modulus, const std::string
 {
 }
 
-ROIException::ROIException(int bins) : text_("unsupported number of bin(s): " + std::to_string(bins))
+ROIException::ROIException(int bins)
+    : text_("unsupported number of bin(s): " + std::to_string(bins))
 {
 }
 
-ROIException::ROIException(ImageType type) : text_("unsupported image type: " + to_string(type))
-{
-}
+ROIException::ROIException(ImageType type) : text_("unsupported image type: " + to_string(type)) {}
 
 const char *ROIException::what() const noexcept
 {

@@ -20,7 +20,8 @@ struct Step {
 }  // namespace
 
 PlugSchedule::PlugSchedule(SimulatedBus& bus, std::vector<std::pair<SimulatedCamera*, PlugFaults>> cameras)
-    : bus_(bus), cameras_(std::move(cameras))
+    : bus_(bus),
+      cameras_(std::move(cameras))
 {
     bool any = std::any_of(cameras_.begin(), cameras_.end(),
                            [](const auto& camera) { return camera.second.unplugAfter.has_value(); });

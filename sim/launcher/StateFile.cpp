@@ -24,7 +24,10 @@ double secondsBetween(std::chrono::steady_clock::time_point from, std::chrono::s
 }  // namespace
 
 StateFile::StateFile(const SimulatedBus& bus, std::string path, std::chrono::milliseconds period)
-    : bus_(bus), path_(std::move(path)), period_(period), start_(std::chrono::steady_clock::now())
+    : bus_(bus),
+      path_(std::move(path)),
+      period_(period),
+      start_(std::chrono::steady_clock::now())
 {
     write();
     thread_ = std::thread([this] { run(); });

@@ -202,7 +202,7 @@ TEST(CAlgorithmBayer, FlipBayerSites)
         bool vertical, horizontal;
         int s0, s2, g1;
     } cases[] = {
-        {0, false, false, 3, 0, 1}, {0, false, true, 2, 1, 0}, {0, true, false, 1, 2, 3},
+        {0, false, false, 3, 0, 1}, {0, false, true, 2, 1, 0},  {0, true, false, 1, 2, 3},
         {0, true, true, 0, 3, 2},   {1, false, false, 0, 3, 2}, {1, false, true, 1, 2, 3},
         {1, true, false, 2, 1, 0},  {1, true, true, 3, 0, 1},   {2, false, false, 2, 1, 0},
         {2, false, true, 3, 0, 1},  {2, true, false, 0, 3, 2},  {2, true, true, 1, 2, 3},
@@ -211,8 +211,8 @@ TEST(CAlgorithmBayer, FlipBayerSites)
     };
     uint8_t src[4] = {10, 20, 30, 40};
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "pattern " << c.pattern << " v " << c.vertical
-                                        << " h " << c.horizontal);
+        SCOPED_TRACE(testing::Message()
+                     << "pattern " << c.pattern << " v " << c.vertical << " h " << c.horizontal);
         auto algorithm = MakeAlgorithm(c.pattern);
         algorithm->FlipBayer(c.vertical, c.horizontal);
         algorithm->SetWidth(2, 2);
@@ -245,7 +245,9 @@ TEST(CAlgorithmBayer, OddHeightRepeatsTheLastComputedRow)
     const int width = 6, height = 5;
     auto src = RandomSamples<uint8_t>(width * height, 7, 255);
     for (IMAGE_TYPE type : {IMAGE_TYPE_8BIT, IMAGE_TYPE_RGB24, IMAGE_TYPE_YUV422}) {
-        const int rowBytes = width * (type == IMAGE_TYPE_RGB24 ? 3 : type == IMAGE_TYPE_8BIT ? 1 : 2);
+        const int rowBytes = width * (type == IMAGE_TYPE_RGB24  ? 3
+                                      : type == IMAGE_TYPE_8BIT ? 1
+                                                                : 2);
         std::vector<uint8_t> dst(rowBytes * height, 0xEE);
         algorithm->BayerConv(src.data(), dst.data(), width, height, type, false, false);
         EXPECT_TRUE(std::equal(dst.begin() + 3 * rowBytes, dst.begin() + 4 * rowBytes,
@@ -262,8 +264,11 @@ TEST(CAlgorithmBayer, DegenerateSizesAndTypesWriteNothing)
     struct Case {
         int width, height;
         IMAGE_TYPE type;
-    } cases[] = {{4, 1, IMAGE_TYPE_RGB24}, {1, 1, IMAGE_TYPE_8BIT}, {4, 4, IMAGE_TYPE_WORD32},
-                 {4, 4, IMAGE_TYPE_RAW16}, {0, 4, IMAGE_TYPE_RGB24}};
+    } cases[] = {{4, 1, IMAGE_TYPE_RGB24},
+                 {1, 1, IMAGE_TYPE_8BIT},
+                 {4, 4, IMAGE_TYPE_WORD32},
+                 {4, 4, IMAGE_TYPE_RAW16},
+                 {0, 4, IMAGE_TYPE_RGB24}};
     for (const Case &c : cases) {
         std::vector<uint8_t> dst(64, 0xEE);
         algorithm->BayerConv(src, dst.data() + 16, c.width, c.height, c.type, false, false);
@@ -278,8 +283,9 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
     struct Size {
         int width, height;
         bool allBuilds; // through every kernel build, not only the widest
-    } sizes[] = {{2, 2, true},   {3, 5, true},   {5, 3, true},   {4, 4, true},         {7, 7, true},
-                 {36, 6, true},  {37, 9, true},  {40, 11, true}, {101, 67, true}, {6248, 4176, false}};
+    } sizes[] = {{2, 2, true},    {3, 5, true},       {5, 3, true},  {4, 4, true},
+                 {7, 7, true},    {36, 6, true},      {37, 9, true}, {40, 11, true},
+                 {101, 67, true}, {6248, 4176, false}};
     struct Balance {
         int first, second;
     } balances[] = {{50, 50}, {1, 100}, {73, 28}, {100, 99}, {128, 127}, {300, 50}, {50, 0}};
@@ -299,9 +305,9 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalk)
                         if (large && combination++ % (std::size(balances) * 3 + 1) != 0)
                             continue;
                         SCOPED_TRACE(testing::Message()
-                                     << size.width << " x " << size.height << " pattern "
-                                     << pattern << " flips " << flips << " wb " << balance.first
-                                     << "/" << balance.second << " type " << type);
+                                     << size.width << " x " << size.height << " pattern " << pattern
+                                     << " flips " << flips << " wb " << balance.first << "/"
+                                     << balance.second << " type " << type);
                         auto fast = MakeAlgorithm(pattern), cells = MakeAlgorithm(pattern);
                         fast->SetRGBWB(balance.first, balance.second);
                         cells->SetRGBWB(balance.first, balance.second);
@@ -339,7 +345,7 @@ TEST(CAlgorithmBayer, RowPathEqualsCellWalkOnFlatColours)
                 std::vector<uint8_t> src(width * height);
                 for (int y = 0; y < height; ++y)
                     for (int x = 0; x < width; ++x)
-                        src[y * width + x] = uint8_t((x & 1) && (y & 1)      ? s0
+                        src[y * width + x] = uint8_t((x & 1) && (y & 1)     ? s0
                                                      : !(x & 1) && !(y & 1) ? s2
                                                                             : green);
                 for (IMAGE_TYPE type : {IMAGE_TYPE_8BIT, IMAGE_TYPE_RGB24, IMAGE_TYPE_YUV422}) {
@@ -364,7 +370,8 @@ std::vector<unsigned> ReferenceMonoBin(const std::vector<unsigned> &in, int widt
             for (int i = 0; i < bin; ++i)
                 for (int j = 0; j < bin; ++j)
                     sum += in[size_t(r * bin + i) * width * bin + c * bin + j];
-            out[size_t(r) * width + c] = unsigned(is16 ? sum / (bin * bin) : std::min<uint64_t>(sum, 255));
+            out[size_t(r) * width + c] =
+                unsigned(is16 ? sum / (bin * bin) : std::min<uint64_t>(sum, 255));
         }
     return out;
 }
@@ -422,7 +429,7 @@ TEST(CAlgorithmBinning, ExactSumsAndLimits)
     EXPECT_EQ(mosaic[0], 2 * (0 + 2 + 16 + 18));
     EXPECT_EQ(mosaic[1], 2 * (3 + 5 + 19 + 21));
     EXPECT_EQ(mosaic[2], 2 * (4 + 6 + 20 + 22));
-    EXPECT_EQ(mosaic[4], 255); // 2 x (24 + 26 + 40 + 42) limited
+    EXPECT_EQ(mosaic[4], 255);  // 2 x (24 + 26 + 40 + 42) limited
     EXPECT_EQ(mosaic[15], 255); // 4 x (2 x (45 + 47 + 61 + 63) / 4) limited
 
     std::vector<uint8_t> untouched = {1, 2, 3, 4};
@@ -521,7 +528,8 @@ TEST(CAlgorithmMirror, LargeOddBuffers)
     for (const Size &size : sizes)
         for (int flips = 1; flips < 4; ++flips) {
             const bool vertical = flips & 1, horizontal = flips & 2;
-            SCOPED_TRACE(testing::Message() << size.width << " x " << size.height << " flips " << flips);
+            SCOPED_TRACE(testing::Message()
+                         << size.width << " x " << size.height << " flips " << flips);
             const size_t count = size_t(size.width) * size.height;
             auto buf8 = RandomSamples<uint8_t>(count, 3, 255);
             auto buf16 = RandomSamples<uint16_t>(count, 4, 65535);
@@ -542,8 +550,8 @@ TEST(CAlgorithmPixels, SubtractDark)
         uint8_t img, dark;
         uint32_t offset;
         uint8_t expected;
-    } cases[] = {{10, 20, 5, 5},      {250, 0, 10, 255}, {200, 50, 0, 150}, {0, 0, 255, 255},
-                 {7, 7, 0, 0},        {100, 1, 300, 255}, {9, 8, 0xFFFFFFFF, 255}};
+    } cases[] = {{10, 20, 5, 5}, {250, 0, 10, 255},  {200, 50, 0, 150},      {0, 0, 255, 255},
+                 {7, 7, 0, 0},   {100, 1, 300, 255}, {9, 8, 0xFFFFFFFF, 255}};
     for (const Case &c : cases) {
         // Long enough for the vector loop, with the case in the middle.
         std::vector<uint8_t> img(100, c.img), dark(100, c.dark);
@@ -587,7 +595,8 @@ TEST(CAlgorithmStatistics, UniformArea)
     for (bool is16 : {false, true}) {
         int deviation[3] = {-1, -1, -1}, average[3] = {-1, -1, -1};
         uint8_t *raw = is16 ? reinterpret_cast<uint8_t *>(raw16.data()) : raw8.data();
-        algorithm->Get_variance_ave_RAW(raw, 3, 5, 40, 30, stride, height, deviation, average, is16);
+        algorithm->Get_variance_ave_RAW(raw, 3, 5, 40, 30, stride, height, deviation, average,
+                                        is16);
         for (int k = 0; k < 3; ++k) {
             EXPECT_EQ(average[k], 79) << "channel " << k;
             EXPECT_EQ(deviation[k], 9) << "channel " << k;

@@ -142,7 +142,8 @@ TEST_F(CameraRegistryTest, OpenByIndexFollowsTheUsbListOrderOfTheProduct)
         EXPECT_EQ(libusb_get_port_number(libusb_get_device(handle)), listedPorts[index - 1]);
         libusb_close(handle);
     }
-    EXPECT_EQ(libusb_open_device_with_vid_pid_index(context, ORU_VENDOR_ID, kProductId, 3), nullptr);
+    EXPECT_EQ(libusb_open_device_with_vid_pid_index(context, ORU_VENDOR_ID, kProductId, 3),
+              nullptr);
     EXPECT_EQ(libusb_open_device_with_vid_pid_index(context, ORU_VENDOR_ID, 0x1002, 1), nullptr);
     libusb_exit(context);
 }

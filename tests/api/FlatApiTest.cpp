@@ -135,8 +135,9 @@ TEST_F(FlatApiTest, TriggerOutputPinsAreProgrammedAndAnUnknownPinIsRefused)
               ORU_ERROR_GENERAL_ERROR);
     ORU_BOOL high = ORU_FALSE;
     int32_t delay = 0, duration = 0;
-    EXPECT_EQ(ORUGetTriggerOutputIOConf(0, static_cast<ORU_TRIG_OUTPUT>(2), &high, &delay, &duration),
-              ORU_ERROR_GENERAL_ERROR);
+    EXPECT_EQ(
+        ORUGetTriggerOutputIOConf(0, static_cast<ORU_TRIG_OUTPUT>(2), &high, &delay, &duration),
+        ORU_ERROR_GENERAL_ERROR);
 
     ASSERT_EQ(ORUSetTriggerOutputIOConf(0, ORU_TRIG_OUTPUT_PINB, ORU_FALSE, 0x01020304, 500),
               ORU_SUCCESS);

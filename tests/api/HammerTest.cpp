@@ -149,7 +149,8 @@ private:
              }},
             {"SetControlValue", 10,
              [](int id, std::mt19937 &random) {
-                 const ControlSetting &c = kControls[Pick(random, 0, static_cast<int>(std::size(kControls)) - 1)];
+                 const ControlSetting &c =
+                     kControls[Pick(random, 0, static_cast<int>(std::size(kControls)) - 1)];
                  return ORUSetControlValue(id, c.type, Pick(random, c.low, c.high),
                                            Pick(random, 0, 3) == 0 ? ORU_TRUE : ORU_FALSE);
              }},
@@ -175,7 +176,8 @@ private:
              [](int id, std::mt19937 &random) {
                  return ORUSetStartPos(id, Pick(random, 0, 800), Pick(random, 0, 600));
              }},
-            {"StartVideoCapture", 6, [](int id, std::mt19937 &) { return ORUStartVideoCapture(id); }},
+            {"StartVideoCapture", 6,
+             [](int id, std::mt19937 &) { return ORUStartVideoCapture(id); }},
             {"StopVideoCapture", 4, [](int id, std::mt19937 &) { return ORUStopVideoCapture(id); }},
             {"GetVideoData", 10,
              [data](int id, std::mt19937 &random) {
@@ -198,7 +200,8 @@ private:
             {"SetCameraMode", 2,
              [](int id, std::mt19937 &random) {
                  const int modes[] = {ORU_MODE_NORMAL, ORU_MODE_NORMAL, ORU_MODE_TRIG_SOFT_EDGE, 7};
-                 return ORUSetCameraMode(id, static_cast<ORU_CAMERA_MODE>(modes[Pick(random, 0, 3)]));
+                 return ORUSetCameraMode(id,
+                                         static_cast<ORU_CAMERA_MODE>(modes[Pick(random, 0, 3)]));
              }},
             {"GetDroppedFrames", 2,
              [](int id, std::mt19937 &) {

@@ -59,15 +59,18 @@ static void exercise_camera(void)
     check(ORUEnableDebugLog(id, ORU_TRUE) == ORU_SUCCESS, "ORUEnableDebugLog");
     check(ORUInitCamera(id) == ORU_SUCCESS, "ORUInitCamera");
     check(ORUSetROIFormat(id, 640, 480, 1, ORU_IMG_RAW8) == ORU_SUCCESS, "ORUSetROIFormat");
-    check(ORUSetControlValue(id, ORU_EXPOSURE, 1000, ORU_FALSE) == ORU_SUCCESS, "ORUSetControlValue");
+    check(ORUSetControlValue(id, ORU_EXPOSURE, 1000, ORU_FALSE) == ORU_SUCCESS,
+          "ORUSetControlValue");
 
     /* A bitmap header of the wrong size: read far enough to be refused. */
     char bitmap[] = "/tmp/stdout-silence-dark-XXXXXX";
     int bitmap_fd = mkstemp(bitmap);
     unsigned char header[54] = {'B', 'M'};
-    check(bitmap_fd >= 0 && write(bitmap_fd, header, sizeof header) == (ssize_t)sizeof header, "dark bitmap");
+    check(bitmap_fd >= 0 && write(bitmap_fd, header, sizeof header) == (ssize_t)sizeof header,
+          "dark bitmap");
     close(bitmap_fd);
-    check(ORUEnableDarkSubtract(id, bitmap) == ORU_ERROR_INVALID_FILEFORMAT, "ORUEnableDarkSubtract");
+    check(ORUEnableDarkSubtract(id, bitmap) == ORU_ERROR_INVALID_FILEFORMAT,
+          "ORUEnableDarkSubtract");
     unlink(bitmap);
 
     static unsigned char frame[640 * 480];
@@ -117,9 +120,11 @@ int main(int argc, char **argv)
         text[got] = '\0';
         if (file)
             fclose(file);
-        check(strstr(text, "constructor called!") != NULL, "the log file lacks \"constructor called!\"");
+        check(strstr(text, "constructor called!") != NULL,
+              "the log file lacks \"constructor called!\"");
         check(strstr(text, "the log file path is : ") != NULL, "the log file lacks its path");
-        check(strstr(text, "bmpheader size=14") != NULL, "the log file lacks \"bmpheader size=14\"");
+        check(strstr(text, "bmpheader size=14") != NULL,
+              "the log file lacks \"bmpheader size=14\"");
         check(!on_stderr, "the set-up texts went to standard error although the log file was open");
     } else {
         check(on_stderr, "without a log file the set-up texts belong on standard error");

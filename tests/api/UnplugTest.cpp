@@ -36,7 +36,8 @@ std::vector<FlatCall> CameraCalls()
     static ORU_BOOL flag;
     std::vector<FlatCall> calls = AllCameraFunctions();
     calls.push_back({"GetVideoData of a whole frame", [](int id) {
-                         return ORUGetVideoData(id, frame.data(), static_cast<int32_t>(frame.size()), 500);
+                         return ORUGetVideoData(id, frame.data(),
+                                                static_cast<int32_t>(frame.size()), 500);
                      }});
     calls.push_back({"GetTemperature", [](int id) {
                          return ORUGetControlValue(id, ORU_TEMPERATURE, &value, &flag);
@@ -153,7 +154,9 @@ TEST_F(UnplugTest, EveryCallReportsTheCameraRemovedAndItComesBackUnderItsId)
         EXPECT_EQ(ORUStartExposure(id_, ORU_FALSE), ORU_SUCCESS);
         // A long exposure is under way once the trigger signal starts it.
         const bool underWay = WaitFor(
-            [&] { return exposureUs >= 1000000 ? started.load() : sim_->waitingBulkTransfers() > 0; },
+            [&] {
+                return exposureUs >= 1000000 ? started.load() : sim_->waitingBulkTransfers() > 0;
+            },
             5000ms);
         sim_->setRegisterObserver(nullptr);
         ASSERT_TRUE(underWay);
@@ -182,8 +185,8 @@ TEST_F(UnplugTest, EveryCallReportsTheCameraRemovedAndItComesBackUnderItsId)
              sim_->setUnresponsive(true);
              const size_t writes = sim_->requests(kReqWriteSensor).size();
              runPending([&] { return ORUSetControlValue(id_, ORU_GAIN, 150, ORU_FALSE); });
-             ASSERT_TRUE(WaitFor(
-                 [&] { return sim_->requests(kReqWriteSensor).size() > writes; }, 2000ms));
+             ASSERT_TRUE(
+                 WaitFor([&] { return sim_->requests(kReqWriteSensor).size() > writes; }, 2000ms));
          },
          pendingEndsRemoved},
     };

@@ -14,9 +14,18 @@ namespace {
 using namespace std::chrono_literals;
 using Calls = std::vector<SetterCall>;
 
-SetterCall gain(int64_t value) { return {SetterCall::Gain, value, 0, true}; }
-SetterCall exposure(int64_t us) { return {SetterCall::Exposure, us, 0, true}; }
-SetterCall balance(int red, int blue) { return {SetterCall::Balance, red, blue, true}; }
+SetterCall gain(int64_t value)
+{
+    return {SetterCall::Gain, value, 0, true};
+}
+SetterCall exposure(int64_t us)
+{
+    return {SetterCall::Exposure, us, 0, true};
+}
+SetterCall balance(int red, int blue)
+{
+    return {SetterCall::Balance, red, blue, true};
+}
 
 // Byte `byte` (0 or 1) of the pixel at (x, y).
 using PixelFill = std::function<uint8_t(int x, int y, int byte)>;
@@ -60,8 +69,8 @@ PixelFill windowed(int width, int height, uint8_t inside, uint8_t outside, int b
     return [=](int x, int y, int b) {
         if (b != byte)
             return uint8_t(255);
-        const bool in = x >= width / 5 && x <= 4 * width / 5 && y >= height / 5 &&
-                        y <= 4 * height / 5;
+        const bool in =
+            x >= width / 5 && x <= 4 * width / 5 && y >= height / 5 && y <= 4 * height / 5;
         return in ? inside : outside;
     };
 }
@@ -126,7 +135,8 @@ TEST_F(AutoControl, MeanWithinFifteenPercentOfTargetChangesNothing)
         uint8_t value;
         bool changes;
     } cases[] = {{83, true}, {84, false}, {100, false}, {114, false}, {115, true}};
-    const std::array<std::pair<bool, bool>, 3> autos = {{{false, true}, {true, false}, {true, true}}};
+    const std::array<std::pair<bool, bool>, 3> autos = {
+        {{false, true}, {true, false}, {true, true}}};
     for (const auto &[autoExp, autoGain] : autos) {
         for (const auto &c : cases) {
             SCOPED_TRACE(testing::Message() << "mean " << c.value + 1 << " auto exp " << autoExp
@@ -141,6 +151,8 @@ TEST_F(AutoControl, MeanWithinFifteenPercentOfTargetChangesNothing)
 
 TEST_F(AutoControl, ExposureAndGainDecisions)
 {
+    // One case per line or two, as the table reads.
+    // clang-format off
     const struct {
         const char *name;
         bool autoExp, autoGain;
@@ -192,6 +204,7 @@ TEST_F(AutoControl, ExposureAndGainDecisions)
         {"reg 1, bright, inside 45 %", true, false, 100, 10000, 1, 30000, 143, {}},
         {"reg 1, bright, at 45 %", true, false, 100, 10000, 1, 30000, 144, {exposure(8875)}},
     };
+    // clang-format on
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         setAutos(c.autoExp, c.autoGain);
@@ -227,8 +240,7 @@ TEST_F(AutoControl, MeasurementFollowsFrameLayout)
         uint8_t inside, outside;
         bool bright;
     } cases[] = {
-        {"only the central window counts", 64, 48, 1, false, false, false, true, 0, 83, 255,
-         false},
+        {"only the central window counts", 64, 48, 1, false, false, false, true, 0, 83, 255, false},
         {"software bin 2: full-size frame, mean x 4", 32, 24, 2, false, false, false, true, 0, 28,
          0, true},
         {"hardware bin 2: output-size frame, mean as is", 64, 48, 2, true, false, false, true, 0,
@@ -238,8 +250,7 @@ TEST_F(AutoControl, MeasurementFollowsFrameLayout)
         {"FPGA bin 2: output-size frame, mean x 4", 64, 48, 2, false, true, false, true, 0, 28, 0,
          true},
         {"16-bit: high byte", 64, 48, 1, false, false, true, true, 1, 49, 255, false},
-        {"16-bit legacy USB2: first byte", 64, 48, 1, false, false, true, false, 0, 49, 255,
-         false},
+        {"16-bit legacy USB2: first byte", 64, 48, 1, false, false, true, false, 0, 49, 255, false},
         {"16-bit software bin 2: mean not scaled", 32, 24, 2, false, false, true, true, 1, 49, 0,
          false},
     };
@@ -255,10 +266,9 @@ TEST_F(AutoControl, MeasurementFollowsFrameLayout)
         cam.m_b16Bit = c.is16;
         cam.DescribeModel().m_bUSB3Camera = c.usb3;
         cam.m_iGain = 100;
-        const auto frame =
-            makeFrame(frameWidth, frameHeight, c.is16 ? 2 : 1,
-                      windowed(frameWidth, frameHeight, c.inside, c.outside, c.valueByte),
-                      c.outside);
+        const auto frame = makeFrame(
+            frameWidth, frameHeight, c.is16 ? 2 : 1,
+            windowed(frameWidth, frameHeight, c.inside, c.outside, c.valueByte), c.outside);
         EXPECT_EQ(expGainStep(frame), (Calls{gain(c.bright ? 94 : 112)}));
     }
 }
@@ -321,9 +331,8 @@ TEST_F(AutoControl, WhiteBalanceDecisions)
         cam.m_b16Bit = c.is16;
         cam.m_iWB_R = c.wbRed;
         cam.m_iWB_B = c.wbBlue;
-        const auto calls =
-            whiteBalanceStep(makeFrame(kWidth, kHeight, c.is16 ? 2 : 1,
-                                       bayer(c.red, c.green, c.blue, c.is16)));
+        const auto calls = whiteBalanceStep(
+            makeFrame(kWidth, kHeight, c.is16 ? 2 : 1, bayer(c.red, c.green, c.blue, c.is16)));
         if (c.expected)
             EXPECT_EQ(calls, (Calls{balance(c.expected->first, c.expected->second)}));
         else

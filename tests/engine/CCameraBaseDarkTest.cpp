@@ -52,8 +52,8 @@ Bytes ReadFile(const std::string &path)
 
 void WriteFile(const std::string &path, const Bytes &bytes)
 {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
-                                                std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 Bytes Copy(const uint8_t *data, size_t count)
@@ -121,7 +121,8 @@ TEST_F(CameraTest, MapsRoundTripInBothForms)
         for (bool compressed : {true, false}) {
             Bytes input = map;
             int length = 0;
-            std::unique_ptr<uint8_t[]> image(camera->Compress(input.data(), 512, &length, compressed));
+            std::unique_ptr<uint8_t[]> image(
+                camera->Compress(input.data(), 512, &length, compressed));
             const Bytes stored = Copy(image.get(), size_t(length));
             const Bytes marker = compressed ? Bytes{'O', 'R', 'U', 'D'} : Bytes{'O', 'R', 'U', 'G'};
             EXPECT_EQ(Bytes(stored.begin(), stored.begin() + 4), marker);
@@ -274,7 +275,8 @@ TEST_F(DarkBitmapTest, ImageToolReadsTheBitmapBack)
     // The first buffer row is the first row in the file: the bottom row of the picture.
     Bytes expected;
     for (int y = height - 1; y >= 0; --y)
-        expected.insert(expected.end(), pixels.begin() + y * width, pixels.begin() + (y + 1) * width);
+        expected.insert(expected.end(), pixels.begin() + y * width,
+                        pixels.begin() + (y + 1) * width);
     EXPECT_EQ(Bytes(dump.begin() + long(size.size()), dump.end()), expected);
 }
 
@@ -352,7 +354,8 @@ TEST_F(DarkBitmapTest, SubtractsTheDarkCutToTheRegionOfInterest)
         for (int y = 0; y < c.height; ++y) {
             for (int x = 0; x < c.width; ++x) {
                 const int d = dark[size_t(c.startY + y) * kSide + c.startX + x];
-                const int expected = c.subtracted ? std::min(255, std::max(0, 100 - d) + average) : 100;
+                const int expected =
+                    c.subtracted ? std::min(255, std::max(0, 100 - d) + average) : 100;
                 ASSERT_EQ(camera->GetImgBuf()[y * c.width + x], expected)
                     << c.name << " at (" << x << ", " << y << ")";
             }
@@ -636,9 +639,8 @@ TEST_F(CameraTest, TimeMarkLeavesSmallFramesAndOtherTypesAlone)
         int width, height;
         IMAGE_TYPE type;
     };
-    const Case cases[] = {{199, 40, IMAGE_TYPE_8BIT},
-                          {256, 22, IMAGE_TYPE_RGB24},
-                          {256, 40, IMAGE_TYPE_RAW16}};
+    const Case cases[] = {
+        {199, 40, IMAGE_TYPE_8BIT}, {256, 22, IMAGE_TYPE_RGB24}, {256, 40, IMAGE_TYPE_RAW16}};
     for (const Case &c : cases) {
         camera->m_iHeight = c.height;
         Bytes image(size_t(c.width) * c.height * 3, 0);

@@ -34,7 +34,7 @@ Bytes SparseMap(size_t size, unsigned seed)
 
 Bytes Header(const char *marker, uint32_t length)
 {
-    return {uint8_t(marker[0]), uint8_t(marker[1]), uint8_t(marker[2]), uint8_t(marker[3]),
+    return {uint8_t(marker[0]),    uint8_t(marker[1]),    uint8_t(marker[2]),   uint8_t(marker[3]),
             uint8_t(length >> 24), uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length)};
 }
 
@@ -107,7 +107,8 @@ TEST_F(FlashTest, ImageIsWrittenInFullPagesAndARoundedTail)
     for (const Case &c : cases) {
         device->clearRequests();
         Bytes data = SparseMap(c.dataSize, c.dataSize);
-        ASSERT_TRUE(camera->CompressAndWriteIntoFLASH(data.data(), c.dataSize, false)) << c.dataSize;
+        ASSERT_TRUE(camera->CompressAndWriteIntoFLASH(data.data(), c.dataSize, false))
+            << c.dataSize;
         EXPECT_EQ(PageWrites(), c.pages) << c.dataSize;
         Bytes out(c.dataSize, 0);
         ASSERT_TRUE(camera->ReadFromFLAHAndUnCompress(out.data(), c.dataSize, false)) << c.dataSize;

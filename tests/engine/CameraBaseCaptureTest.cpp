@@ -141,9 +141,12 @@ TEST_F(CameraCapture, EachModeProgramsTheFPGATriggerUnit)
         uint8_t reg40;
         bool triggerMode;
     } steps[] = {
-        {MODE_TRIG_SOFT_EDGE, 0x04, true},  {MODE_TRIG_RISE_EDGE, 0x05, true},
-        {MODE_TRIG_FALL_EDGE, 0x25, true},  {MODE_TRIG_SOFT_LEVEL, 0x14, true},
-        {MODE_TRIG_HIGH_LEVEL, 0x15, true}, {MODE_TRIG_LOW_LEVEL, 0x35, true},
+        {MODE_TRIG_SOFT_EDGE, 0x04, true},
+        {MODE_TRIG_RISE_EDGE, 0x05, true},
+        {MODE_TRIG_FALL_EDGE, 0x25, true},
+        {MODE_TRIG_SOFT_LEVEL, 0x14, true},
+        {MODE_TRIG_HIGH_LEVEL, 0x15, true},
+        {MODE_TRIG_LOW_LEVEL, 0x35, true},
         // Back to normal: software source, soft mode; type and level kept.
         {MODE_NORMAL, 0x30, false},
     };

@@ -196,8 +196,7 @@ TEST(CameraControls, UnknownAndReadOnlyTypesAreRefused)
         ORU_BOOL isAuto = ORU_TRUE;
         const auto control = static_cast<ORU_CONTROL_TYPE>(type);
         EXPECT_EQ(camera.SetControlValue(control, 1, false), ORU_ERROR_INVALID_CONTROL_TYPE);
-        EXPECT_EQ(camera.GetControlValue(control, &value, &isAuto),
-                  ORU_ERROR_INVALID_CONTROL_TYPE);
+        EXPECT_EQ(camera.GetControlValue(control, &value, &isAuto), ORU_ERROR_INVALID_CONTROL_TYPE);
         EXPECT_EQ(isAuto, ORU_FALSE);
     }
     // Cooler power is only read; setting it reaches the base, which refuses.
@@ -256,7 +255,7 @@ TEST(CameraControls, GammaTablesFollowTheGamma)
     const struct {
         int gamma;
         int stored;
-        int entry8;   // of input 64
+        int entry8; // of input 64
     } cases[] = {{150, 100, 127}, {100, 100, 127}, {0, 0, 16}};
     for (const auto &c : cases) {
         ASSERT_TRUE(camera.SetGamma(c.gamma));

@@ -29,9 +29,8 @@ uint32_t FpgaWord(const SimulatedCamera &device, uint8_t first)
 
 TEST(CameraTemperature, TMP100Conversion)
 {
-    const std::pair<int, float> cases[] = {
-        {0x190, 25.0f}, {0xF38, -12.5f}, {0x001, 0.0625f}, {0x7FF, 127.9375f},
-        {0x800, -128.0f}, {0xFFF, -0.0625f}};
+    const std::pair<int, float> cases[] = {{0x190, 25.0f},     {0xF38, -12.5f},  {0x001, 0.0625f},
+                                           {0x7FF, 127.9375f}, {0x800, -128.0f}, {0xFFF, -0.0625f}};
     for (const auto &[raw, celsius] : cases)
         EXPECT_FLOAT_EQ(CCameraBase::TMP100RawToTemp(raw), celsius) << raw;
 }

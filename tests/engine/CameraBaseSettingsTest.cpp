@@ -153,8 +153,7 @@ TEST(CameraSettings, ExposureIsStoredAsFourBytesAndLoadsAtMost100ms)
         uint64_t exposure;
         const char *text;
         uint64_t loaded;
-    } cases[] = {
-        {100000, "a0860100", 100000}, {5000000, "404b4c00", 100000}, {32, "20000000", 32}};
+    } cases[] = {{100000, "a0860100", 100000}, {5000000, "404b4c00", 100000}, {32, "20000000", 32}};
     for (const auto &c : cases) {
         TempHome home;
         TestCoolCamera saved;

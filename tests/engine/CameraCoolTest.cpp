@@ -38,6 +38,7 @@ void FreshReading(TestCoolCamera &camera)
 
 TEST(CameraCooler, DACValueFromCurrent)
 {
+    // clang-format off
     const struct {
         int limit;
         float current;
@@ -48,6 +49,7 @@ TEST(CameraCooler, DACValueFromCurrent)
         {40, 6.4f, 40},   // held to the DAC limit of InitCooling(40)
         {40, 7.0f, 40},   {40, -1.0f, 255}, {20, 6.4f, 20},  {20, 7.0f, 20},
     };
+    // clang-format on
     TestCoolCamera camera;
     for (const auto &c : cases) {
         camera.InitCooling(c.limit);
@@ -89,6 +91,7 @@ class CameraCoolerOnWire : public SimCoolCameraTest {};
 
 TEST_F(CameraCoolerOnWire, PowerPercentOnTheWirePerDriveKind)
 {
+    // clang-format off
     const struct {
         int driveKind;
         float percent;
@@ -102,6 +105,7 @@ TEST_F(CameraCoolerOnWire, PowerPercentOnTheWirePerDriveKind)
         {1, 150.0f, 100.0f, true, 199}, // 220 x (272 - 40) / 256
         {1, 0.0f, 0.0f, false, 14},     // 220 x (272 - 255) / 256
     };
+    // clang-format on
     SimulatedCamera &device = PlugAndOpen();
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << "kind " << c.driveKind << ", " << c.percent << " %");

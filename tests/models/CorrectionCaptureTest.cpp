@@ -59,8 +59,8 @@ protected:
     // One video frame and the frame the camera sent for it: the sent frame
     // that, with `rule` applied, differs from it in the fewest pixels (a few
     // hot pixels and the hidden markers).
-    std::pair<std::vector<uint8_t>, std::vector<uint8_t>> CaptureOne(
-        const PixelRule &rule = [](size_t, uint8_t sent) { return int(sent); })
+    std::pair<std::vector<uint8_t>, std::vector<uint8_t>>
+    CaptureOne(const PixelRule &rule = [](size_t, uint8_t sent) { return int(sent); })
     {
         std::vector<uint8_t> delivered(kWidth * kHeight);
         EXPECT_EQ(ORUStartVideoCapture(0), ORU_SUCCESS);

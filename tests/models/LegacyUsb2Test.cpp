@@ -76,7 +76,8 @@ protected:
     }
 
     // Values written to the camera registers in `addresses`, in order.
-    std::vector<std::pair<uint16_t, uint16_t>> Writes(std::initializer_list<uint16_t> addresses) const
+    std::vector<std::pair<uint16_t, uint16_t>>
+    Writes(std::initializer_list<uint16_t> addresses) const
     {
         std::vector<std::pair<uint16_t, uint16_t>> writes;
         for (const auto &entry : sim_->requests(oru_sim::kWriteCameraRegister))
@@ -110,8 +111,8 @@ TEST(LegacyUsb2FirmwareTest, OneBootImagePerProductInTheC2Format)
         int productId;
         long length;
     };
-    for (const Case c : {Case{0x1005, 4265}, Case{0x1006, 4238}, Case{0x1007, 4346},
-                         Case{0x1008, 4299}}) {
+    for (const Case c :
+         {Case{0x1005, 4265}, Case{0x1006, 4238}, Case{0x1007, 4346}, Case{0x1008, 4299}}) {
         SCOPED_TRACE(c.productId);
         const LegacyUsb2FirmwareImage *image = LegacyUsb2FirmwareFor(c.productId);
         ASSERT_NE(image, nullptr);
@@ -177,8 +178,9 @@ TEST_F(LegacyUsb2Test, LoadsItsFirmwareAt0x2FAndOpensTheCameraThatComesBack)
     for (const auto &entry : sim_->requests(oru_sim::kStartStreaming))
         eeprom.emplace_back(entry.setup.deviceToHost(), entry.setup.value, entry.setup.length);
     const size_t tail = imageBytes.size() - 4096;
-    EXPECT_EQ(eeprom, (std::vector<std::tuple<bool, uint16_t, size_t>>{
-                          {false, 0, 4096}, {false, 0x1000, tail}, {true, 0, 4096}, {true, 0x1000, tail}}));
+    EXPECT_EQ(eeprom,
+              (std::vector<std::tuple<bool, uint16_t, size_t>>{
+                  {false, 0, 4096}, {false, 0x1000, tail}, {true, 0, 4096}, {true, 0x1000, tail}}));
     EXPECT_EQ(sim_->readEeprom(0, 0, imageBytes.size()), imageBytes);
 
     EXPECT_EQ(sim_->address(), port);
@@ -186,7 +188,8 @@ TEST_F(LegacyUsb2Test, LoadsItsFirmwareAt0x2FAndOpensTheCameraThatComesBack)
     const auto versions = sim_->requests(oru_sim::kFirmwareVersion);
     ASSERT_GE(versions.size(), 2u);
     EXPECT_EQ(versions.front().data, (Bytes{'V', 0x2F}));
-    EXPECT_EQ(versions.back().data, (Bytes{'V', 0x30})) << "the reopened camera runs the new firmware";
+    EXPECT_EQ(versions.back().data, (Bytes{'V', 0x30}))
+        << "the reopened camera runs the new firmware";
     EXPECT_EQ(ORUInitCamera(0), ORU_SUCCESS);
 }
 
@@ -249,7 +252,7 @@ TEST_F(LegacyUsb2Test, WindowRegistersFollowTheROI)
     };
     const Case cases[] = {
         {320, 240, 2, 51, 25, 102, 50, {52, 102, 531, 741, 506}},
-        {640, 480, 1, 101, 51, 100, 50, {52, 100, 531, 739, 506}},   // down to even
+        {640, 480, 1, 101, 51, 100, 50, {52, 100, 531, 739, 506}},      // down to even
         {640, 480, 1, 1000, 900, 640, 480, {482, 640, 961, 1279, 506}}, // held on the sensor
     };
     OpenAndInit();
@@ -258,8 +261,9 @@ TEST_F(LegacyUsb2Test, WindowRegistersFollowTheROI)
         ASSERT_EQ(ORUSetROIFormat(0, c.width, c.height, c.bin, ORU_IMG_RAW8), ORU_SUCCESS);
         ASSERT_EQ(ORUSetStartPos(0, c.x, c.y), ORU_SUCCESS);
         const std::vector<uint16_t> registers = {
-            sim_->cameraRegister(0x3002), sim_->cameraRegister(0x3004), sim_->cameraRegister(0x3006),
-            sim_->cameraRegister(0x3008), sim_->cameraRegister(0x300A)};
+            sim_->cameraRegister(0x3002), sim_->cameraRegister(0x3004),
+            sim_->cameraRegister(0x3006), sim_->cameraRegister(0x3008),
+            sim_->cameraRegister(0x300A)};
         EXPECT_EQ(registers, c.registers);
         EXPECT_EQ(sim_->cameraRegister(0x3032), 0);
         EXPECT_EQ(sim_->cameraRegister(0x306E), 0x9210);
@@ -278,9 +282,9 @@ TEST_F(LegacyUsb2Test, GainWhiteBalanceAndOffsetCodes)
         uint16_t analogue; // 0x30B0
         uint16_t code;     // both green gains
     };
-    const Case cases[] = {{0, 0x1300, 32},   {15, 0x1300, 62},  {16, 0x1310, 32}, {31, 0x1310, 62},
-                          {32, 0x1320, 32},  {47, 0x1320, 62},  {48, 0x1330, 32}, {100, 0x1330, 136},
-                          {150, 0x1330, 136}};
+    const Case cases[] = {{0, 0x1300, 32},  {15, 0x1300, 62},   {16, 0x1310, 32},
+                          {31, 0x1310, 62}, {32, 0x1320, 32},   {47, 0x1320, 62},
+                          {48, 0x1330, 32}, {100, 0x1330, 136}, {150, 0x1330, 136}};
     OpenAndInit();
     SetControl(ORU_WB_R, 55);
     SetControl(ORU_WB_B, 99);
@@ -336,8 +340,8 @@ TEST_F(LegacyUsb2Test, VideoDeliversTheFramesTheCameraSent)
             return AsDelivered(f.bytes, rowBytes, wide) == image;
         })) << "delivered frame is one the camera sent";
         if (wide) {
-            const uint16_t sample = static_cast<uint16_t>(image[2 * 640 * 100 + 201] << 8 |
-                                                          image[2 * 640 * 100 + 200]);
+            const uint16_t sample =
+                static_cast<uint16_t>(image[2 * 640 * 100 + 201] << 8 | image[2 * 640 * 100 + 200]);
             EXPECT_EQ(sample & 0x000F, 0) << "12 bits at the top of a little-endian sample";
         }
     }
@@ -350,7 +354,8 @@ TEST_F(LegacyUsb2Test, BadHeadsAndShortFramesCountAsDropped)
         std::function<void(oru_sim::StreamFaults &)> fault;
     };
     const Case cases[] = {
-        {"bad head", [](oru_sim::StreamFaults &f) { f.corruptNextFrame(oru_sim::MarkerFault::HeadMarker); }},
+        {"bad head",
+         [](oru_sim::StreamFaults &f) { f.corruptNextFrame(oru_sim::MarkerFault::HeadMarker); }},
         {"short frame", [](oru_sim::StreamFaults &f) { f.shortenNextFrame(1000); }},
     };
     OpenAndInit();
@@ -359,7 +364,8 @@ TEST_F(LegacyUsb2Test, BadHeadsAndShortFramesCountAsDropped)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(ORUStartVideoCapture(0), ORU_SUCCESS);
-        ASSERT_EQ(ORUGetVideoData(0, image.data(), static_cast<int32_t>(image.size()), 3000), ORU_SUCCESS);
+        ASSERT_EQ(ORUGetVideoData(0, image.data(), static_cast<int32_t>(image.size()), 3000),
+                  ORU_SUCCESS);
         int dropped = -1;
         ASSERT_EQ(ORUGetDroppedFrames(0, &dropped), ORU_SUCCESS);
         EXPECT_EQ(dropped, 0);
@@ -370,7 +376,8 @@ TEST_F(LegacyUsb2Test, BadHeadsAndShortFramesCountAsDropped)
             ORUGetDroppedFrames(0, &dropped);
         }
         EXPECT_EQ(dropped, 1);
-        EXPECT_EQ(ORUGetVideoData(0, image.data(), static_cast<int32_t>(image.size()), 3000), ORU_SUCCESS)
+        EXPECT_EQ(ORUGetVideoData(0, image.data(), static_cast<int32_t>(image.size()), 3000),
+                  ORU_SUCCESS)
             << "the stream goes on";
         ASSERT_EQ(ORUStopVideoCapture(0), ORU_SUCCESS);
     }
@@ -399,8 +406,9 @@ TEST_F(LegacyUsb2Test, LongSnapIsTimedWithTheSensorClockStopped)
         if (entry.setup.request == oru_sim::kSensorClockStop ||
             entry.setup.request == oru_sim::kSensorClockStart)
             clockRequests.push_back(entry.setup.request);
-    EXPECT_EQ(clockRequests, (std::vector<uint8_t>{oru_sim::kSensorClockStart, oru_sim::kSensorClockStop,
-                                                   oru_sim::kSensorClockStart}));
+    EXPECT_EQ(clockRequests,
+              (std::vector<uint8_t>{oru_sim::kSensorClockStart, oru_sim::kSensorClockStop,
+                                    oru_sim::kSensorClockStart}));
     const auto sent = stream_->sentFrames();
     ASSERT_FALSE(sent.empty());
     EXPECT_NEAR(sent.back().exposureUs, 1500000, 100000) << "programmed integration plus the stop";

@@ -25,6 +25,7 @@ TEST(FrameCounter, GapsAcrossTheWrapCountTheFramesMissing)
         uint16_t previous, current;
         int missed;
     };
+    // clang-format off
     const Case cases[] = {
         {7, 8, 0},       {7, 12, 4},      {65535, 0, 0},  {65534, 1, 2},
         {9, 9, 0},       // sent again
@@ -33,6 +34,7 @@ TEST(FrameCounter, GapsAcrossTheWrapCountTheFramesMissing)
         {40000, 5, 25540},
         {0, 32767, 32766},
     };
+    // clang-format on
     for (const Case &c : cases)
         EXPECT_EQ(ModelFamily::FramesMissed(c.previous, c.current), c.missed)
             << c.previous << " -> " << c.current;
@@ -106,19 +108,18 @@ TEST_P(ModelFamilyTest, OpensInitialisesAndStreams)
     EXPECT_EQ(ORUCloseCamera(id), ORU_SUCCESS);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EveryClass, ModelFamilyTest,
-    ::testing::Values(FamilyCase{"ORU6200MC Pro", "TAV ORU6200MC Pro", true},
-                      FamilyCase{"ORU6200MM Pro", "TAV ORU6200MM Pro", false},
-                      FamilyCase{"ORU462MC", "TAV ORU462MC", true},
-                      FamilyCase{"ORU462MM", "TAV ORU462MM", false},
-                      FamilyCase{"ORU120", "ORU120", true},
-                      FamilyCase{"ORU174MM", "TAV ORU174MM", false},
-                      FamilyCase{"ORU174MC", "TAV ORU174MC", true}),
-    [](const ::testing::TestParamInfo<FamilyCase> &info) {
-        std::string name = info.param.simulatedModel;
-        for (char &ch : name)
-            if (!std::isalnum(static_cast<unsigned char>(ch)))
-                ch = '_';
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(EveryClass, ModelFamilyTest,
+                         ::testing::Values(FamilyCase{"ORU6200MC Pro", "TAV ORU6200MC Pro", true},
+                                           FamilyCase{"ORU6200MM Pro", "TAV ORU6200MM Pro", false},
+                                           FamilyCase{"ORU462MC", "TAV ORU462MC", true},
+                                           FamilyCase{"ORU462MM", "TAV ORU462MM", false},
+                                           FamilyCase{"ORU120", "ORU120", true},
+                                           FamilyCase{"ORU174MM", "TAV ORU174MM", false},
+                                           FamilyCase{"ORU174MC", "TAV ORU174MC", true}),
+                         [](const ::testing::TestParamInfo<FamilyCase> &info) {
+                             std::string name = info.param.simulatedModel;
+                             for (char &ch : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch)))
+                                     ch = '_';
+                             return name;
+                         });

@@ -90,10 +90,12 @@ TEST_F(NewModelsCameraTest, EachModelOpensInitialisesAndStreams)
         EXPECT_EQ(info.st4_port, c.st4 ? ORU_TRUE : ORU_FALSE);
         EXPECT_EQ(info.is_trigger, c.trigger ? ORU_TRUE : ORU_FALSE);
         const std::vector<ORU_IMG_TYPE> types =
-            c.colour ? std::vector<ORU_IMG_TYPE>{ORU_IMG_RAW8, ORU_IMG_RGB24, ORU_IMG_Y8, ORU_IMG_RAW16}
-                     : std::vector<ORU_IMG_TYPE>{ORU_IMG_RAW8, ORU_IMG_RAW16};
+            c.colour
+                ? std::vector<ORU_IMG_TYPE>{ORU_IMG_RAW8, ORU_IMG_RGB24, ORU_IMG_Y8, ORU_IMG_RAW16}
+                : std::vector<ORU_IMG_TYPE>{ORU_IMG_RAW8, ORU_IMG_RAW16};
         for (size_t i = 0; i <= types.size(); ++i)
-            EXPECT_EQ(info.supported_image_types[i], i < types.size() ? types[i] : ORU_IMG_END) << i;
+            EXPECT_EQ(info.supported_image_types[i], i < types.size() ? types[i] : ORU_IMG_END)
+                << i;
         for (ORU_CONTROL_TYPE control : {ORU_WB_R, ORU_WB_B, ORU_MONO_BIN})
             EXPECT_EQ(ListsControl(id, control), c.colour) << "control " << control;
         // A mono sensor's pixels all get the same FPGA gain.
@@ -159,7 +161,8 @@ TEST_F(NewModelsCameraTest, LongExposureSnapWithoutDdr)
     }
     ASSERT_EQ(status, ORU_EXP_SUCCESS);
     std::vector<unsigned char> image(kWidth * kHeight * 2);
-    EXPECT_EQ(ORUGetDataAfterExp(id, image.data(), static_cast<int32_t>(image.size())), ORU_SUCCESS);
+    EXPECT_EQ(ORUGetDataAfterExp(id, image.data(), static_cast<int32_t>(image.size())),
+              ORU_SUCCESS);
     const std::vector<oru_sim::SentFrame> sent = stream->sentFrames();
     ASSERT_EQ(sent.size(), 1u);
     // The loop holds the trigger for the exposure and its wake-up steps.

@@ -102,7 +102,8 @@ protected:
 
 TEST(ProColorTables, NamedRowsAndSharedModeAddresses)
 {
-    const uint16_t initStart[4][2] = {{0x1EE, 0x01}, {0x000, 0x04}, {kRegisterPause, 10}, {0x003, 0x10}};
+    const uint16_t initStart[4][2] = {
+        {0x1EE, 0x01}, {0x000, 0x04}, {kRegisterPause, 10}, {0x003, 0x10}};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(kProColorInitTable[i][0], initStart[i][0]) << "row " << i;
         EXPECT_EQ(kProColorInitTable[i][1], initStart[i][1]) << "row " << i;
@@ -120,10 +121,9 @@ TEST(ProColorTables, NamedRowsAndSharedModeAddresses)
     };
     // The driver programs these itself; a table row touching one would undo
     // a setting whenever a mode is replayed.
-    const std::set<uint16_t> driverOwned = {0x000, 0x007, 0x008, 0x009, 0x00A, 0x00B, 0x018,
-                                            0x019, 0x02F, 0x030, 0x031, 0x032, 0x033, 0x040,
-                                            0x042, 0x043, 0x044, 0x045, 0x0A7, 0x0A8, 0x0A9,
-                                            0x1D8, 0x1DD, 0x1DE, 0x1EE};
+    const std::set<uint16_t> driverOwned = {
+        0x000, 0x007, 0x008, 0x009, 0x00A, 0x00B, 0x018, 0x019, 0x02F, 0x030, 0x031, 0x032, 0x033,
+        0x040, 0x042, 0x043, 0x044, 0x045, 0x0A7, 0x0A8, 0x0A9, 0x1D8, 0x1DD, 0x1DE, 0x1EE};
     for (int i = 4; i < kProColorInitRows; ++i)
         EXPECT_EQ(driverOwned.count(kProColorInitTable[i][0]), 0u) << "init row " << i;
     for (const Named &n : named) {
@@ -312,8 +312,8 @@ TEST_F(ProColorTest, SetGainSplitsIntoAnalogueConversionGainAndDigital)
         int request, stored, analogue, hcg, digital;
     };
     const Case cases[] = {
-        {-5, 0, 0, 0, 0},      {99, 99, 2785, 0, 0},    {100, 100, 0, 1, 0},
-        {200, 200, 2800, 1, 0}, {460, 460, 4030, 1, 0}, {461, 461, 3966, 1, 16},
+        {-5, 0, 0, 0, 0},        {99, 99, 2785, 0, 0},    {100, 100, 0, 1, 0},
+        {200, 200, 2800, 1, 0},  {460, 460, 4030, 1, 0},  {461, 461, 3966, 1, 16},
         {700, 700, 4030, 1, 64}, {800, 700, 4030, 1, 64},
     };
     const Device dev = Dev();
@@ -437,13 +437,13 @@ TEST_F(ProColorTest, RefusedResolutionsChangeNothing)
         {1004, 1000, 1, 0}, // width not a multiple of 8
         {100, 100, 5, 0},   // bin not offered
         {640, 480, 1, 5},   // no such image type
-        {0, 480, 1, 0},
-        {-8, 480, 1, 0},
+        {0, 480, 1, 0},          {-8, 480, 1, 0},
         {0x400000A0, 480, 4, 0}, // width x bin wraps to 640 in 32 bits
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " bin " << c.bin);
-        EXPECT_FALSE(camera_->SetResolution(c.width, c.height, c.bin, static_cast<IMAGE_TYPE>(c.type)));
+        EXPECT_FALSE(
+            camera_->SetResolution(c.width, c.height, c.bin, static_cast<IMAGE_TYPE>(c.type)));
         EXPECT_EQ(camera_->m_iWidth, 640);
         EXPECT_EQ(camera_->m_iHeight, 480);
         EXPECT_EQ(camera_->m_iBin, 2);
@@ -575,9 +575,7 @@ TEST_F(ProColorTest, SetBrightnessWritesTheBlackLevelTwice)
         int bin, offset, level;
     };
     const Case cases[] = {
-        {false, 1, 5, 50},
-        {false, 1, 240, 2400},
-        {true, 2, 5, 31}, // 500 / 16, truncated
+        {false, 1, 5, 50}, {false, 1, 240, 2400}, {true, 2, 5, 31}, // 500 / 16, truncated
     };
     const Device dev = Dev();
     for (const Case &c : cases) {

@@ -115,12 +115,12 @@ TEST(PythonTables, NoPlaceholderTouchesAFieldTheDriverProgramsItself)
         uint16_t mask;
     };
     const Owned owned[] = {
-        {kPythonRegSequencer, 0x0001}, {kPythonRegExposure, 0xFFFF},
-        {kPythonRegTimerClocks, 0xFFFF}, {kPythonRegAnalogueGain, 0x0003},
-        {kPythonRegDigitalGain, 0xFFFF}, {kPythonRegBlackLevel, 0x00FF},
-        {kPythonRegWindowX, 0xFFFF}, {kPythonRegWindowFirstRow, 0xFFFF},
+        {kPythonRegSequencer, 0x0001},     {kPythonRegExposure, 0xFFFF},
+        {kPythonRegTimerClocks, 0xFFFF},   {kPythonRegAnalogueGain, 0x0003},
+        {kPythonRegDigitalGain, 0xFFFF},   {kPythonRegBlackLevel, 0x00FF},
+        {kPythonRegWindowX, 0xFFFF},       {kPythonRegWindowFirstRow, 0xFFFF},
         {kPythonRegWindowLastRow, 0xFFFF}, {kPythonRegSoftReset, 0x0FFF},
-        {kPythonRegClockEnable, 0x0001}, {kPythonRegSerializer, 0x0007},
+        {kPythonRegClockEnable, 0x0001},   {kPythonRegSerializer, 0x0007},
     };
     std::vector<PythonWriteList> lists = {kPythonRequiredUploads};
     for (const PythonReadoutMode *mode :
@@ -203,8 +203,10 @@ TEST_F(PythonModelTest, FrameTimeAndWindowFollowTheRoiAndReadout)
     // Line (ns) = max((sensor width + 16) x 125 / 36 + 1000 or 56, 1000 or
     // 1260); frame = 50 us + sensor rows x line.
     const Case cases[] = {
-        {1280, 1024, 1, false, 5682}, {1280, 1024, 1, true, 4715},
-        {320, 240, 2, false, 1622},   {64, 64, 1, true, 130},
+        {1280, 1024, 1, false, 5682},
+        {1280, 1024, 1, true, 4715},
+        {320, 240, 2, false, 1622},
+        {64, 64, 1, true, 130},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " bin " << c.bin

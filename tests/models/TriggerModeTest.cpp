@@ -57,7 +57,10 @@ protected:
         return ORUGetVideoData(id_, frame.data(), kFrameBytes, waitMs);
     }
 
-    void SoftTrigger(bool on) { ASSERT_EQ(ORUSendSoftTrigger(id_, on ? ORU_TRUE : ORU_FALSE), ORU_SUCCESS); }
+    void SoftTrigger(bool on)
+    {
+        ASSERT_EQ(ORUSendSoftTrigger(id_, on ? ORU_TRUE : ORU_FALSE), ORU_SUCCESS);
+    }
 };
 
 } // namespace
@@ -81,7 +84,8 @@ TEST_F(TriggerModeTest, EdgeModesDeliverOneFramePerTrigger)
         {"falling edge", ORU_MODE_TRIG_FALL_EDGE, true, pulse},
     };
     // Sync output A pulses with each triggered exposure.
-    ASSERT_EQ(ORUSetTriggerOutputIOConf(id_, ORU_TRIG_OUTPUT_PINA, ORU_TRUE, 100, 500), ORU_SUCCESS);
+    ASSERT_EQ(ORUSetTriggerOutputIOConf(id_, ORU_TRIG_OUTPUT_PINA, ORU_TRUE, 100, 500),
+              ORU_SUCCESS);
     size_t pulses = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -187,7 +191,7 @@ TEST(TriggerModeEdgeOnly, LevelModesAreRefused)
     TempHome home;
     oru_sim::SimulatedBus bus;
     auto description = oru_sim::ModelCatalog::find("ORU462MC");
-    description.fpgaVersion.registers[0] = 0xA0;  // edge trigger modes only
+    description.fpgaVersion.registers[0] = 0xA0; // edge trigger modes only
     bus.addCamera(description);
     ASSERT_EQ(ORUGetNumOfConnectedCameras(), 1);
     ORU_CAMERA_INFO info{};
@@ -198,8 +202,9 @@ TEST(TriggerModeEdgeOnly, LevelModesAreRefused)
 
     ORU_SUPPORTED_MODE supported{};
     ASSERT_EQ(ORUGetCameraSupportMode(id, &supported), ORU_SUCCESS);
-    const ORU_CAMERA_MODE listed[] = {ORU_MODE_NORMAL, ORU_MODE_TRIG_SOFT_EDGE, ORU_MODE_TRIG_RISE_EDGE,
-                                      ORU_MODE_TRIG_FALL_EDGE, ORU_MODE_END};
+    const ORU_CAMERA_MODE listed[] = {ORU_MODE_NORMAL, ORU_MODE_TRIG_SOFT_EDGE,
+                                      ORU_MODE_TRIG_RISE_EDGE, ORU_MODE_TRIG_FALL_EDGE,
+                                      ORU_MODE_END};
     for (size_t i = 0; i < sizeof listed / sizeof listed[0]; ++i)
         EXPECT_EQ(supported.SupportedCameraMode[i], listed[i]) << i;
 

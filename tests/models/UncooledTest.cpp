@@ -49,7 +49,8 @@ protected:
 
 TEST(UncooledTables, NamedRowsAndNoDriverRegisters)
 {
-    const uint16_t named[4][2] = {{0x3000, 0x01}, {0x3002, 0x01}, {kRegisterPause, 10}, {0x3007, 0x40}};
+    const uint16_t named[4][2] = {
+        {0x3000, 0x01}, {0x3002, 0x01}, {kRegisterPause, 10}, {0x3007, 0x40}};
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(kUncooledInitTable[i][0], named[i][0]) << "row " << i;
         EXPECT_EQ(kUncooledInitTable[i][1], named[i][1]) << "row " << i;
@@ -61,7 +62,8 @@ TEST(UncooledTables, NamedRowsAndNoDriverRegisters)
                                             0x303E, 0x303F, 0x3040, 0x3041, 0x3042, 0x3043};
     for (int i = 2; i < kUncooledInitRows; ++i) {
         EXPECT_EQ(driverOwned.count(kUncooledInitTable[i][0]), 0u) << "row " << i;
-        EXPECT_TRUE(kUncooledInitTable[i][0] >= 0x3000 || kUncooledInitTable[i][0] == kRegisterPause)
+        EXPECT_TRUE(kUncooledInitTable[i][0] >= 0x3000 ||
+                    kUncooledInitTable[i][0] == kRegisterPause)
             << "row " << i;
     }
 }
@@ -145,7 +147,8 @@ TEST_F(UncooledTest, ExposureGainAndOffsetReachTheSensorInItsOwnUnits)
         int offset;
     };
     ASSERT_TRUE(camera_->SetResolution(640, 480, 1, IMAGE_TYPE_8BIT));
-    for (const Case c : {Case{32, 0, 0}, Case{5000, 80, 37}, Case{20000, 81, 240}, Case{300000, 600, 1}}) {
+    for (const Case c :
+         {Case{32, 0, 0}, Case{5000, 80, 37}, Case{20000, 81, 240}, Case{300000, 600, 1}}) {
         SCOPED_TRACE(c.exposureUs);
         camera_->SetExp(c.exposureUs, false);
         camera_->SetGain(c.gain, false);
@@ -153,7 +156,8 @@ TEST_F(UncooledTest, ExposureGainAndOffsetReachTheSensorInItsOwnUnits)
         const UncooledState state = Decoded();
         EXPECT_EQ(state.sensor.blackLevel, c.offset);
         // Within one line when it fits in a frame, two past it (SHS 1).
-        EXPECT_NEAR(state.sensor.exposureUs, static_cast<double>(c.exposureUs), 2 * state.lineTimeUs);
+        EXPECT_NEAR(state.sensor.exposureUs, static_cast<double>(c.exposureUs),
+                    2 * state.lineTimeUs);
         EXPECT_NEAR(state.sensor.gainTenthDb, c.gain, 2);
         EXPECT_FALSE(camera_->m_bLongExpMode);
     }
@@ -169,7 +173,10 @@ TEST_F(UncooledTest, RoiChecksAndStartPositionOnTheSensorWindow)
         bool accepted;
     };
     const Case cases[] = {
-        {1936, 1096, 1, true}, {968, 548, 2, true}, {640, 480, 3, false}, {1936, 1096, 2, false},
+        {1936, 1096, 1, true},
+        {968, 548, 2, true},
+        {640, 480, 3, false},
+        {1936, 1096, 2, false},
     };
     for (const Case &c : cases)
         EXPECT_EQ(camera_->SetResolution(c.width, c.height, c.bin, IMAGE_TYPE_8BIT), c.accepted)

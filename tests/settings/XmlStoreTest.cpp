@@ -268,7 +268,9 @@ TEST_F(XmlStoreTest, ALinkInPlaceOfTheFileIsNeitherReadNorWrittenThrough)
     ASSERT_TRUE(std::filesystem::create_directory(folder));
     // Settings someone else wants this user to load (the log switched on).
     const std::string planted = home.path() + "/planted.xml";
-    WriteFile(planted, "<?xml version=\"1.0\" ?><software><m><Gain type=\"4\">05000000</Gain></m></software>");
+    WriteFile(
+        planted,
+        "<?xml version=\"1.0\" ?><software><m><Gain type=\"4\">05000000</Gain></m></software>");
     std::filesystem::create_symlink(planted, home.configFile());
 
     int32_t value = 0;
@@ -315,8 +317,9 @@ TEST_F(XmlStoreTest, SaveRemovesTheTemporariesThatNoSaveHolds)
 
     StoreInt("software\\m", "Gain", 2);
     EXPECT_EQ(FolderEntries(folder),
-              (std::vector<std::string>{"ORUconfig.xml", "ORUconfig.xml.Ab3-Yz", "ORUconfig.xml.Ab3xY",
-                                        "ORUconfig.xml.bak", "ORUconfig.xml.held01", "other.xml.Ab3xYz"}));
+              (std::vector<std::string>{"ORUconfig.xml", "ORUconfig.xml.Ab3-Yz",
+                                        "ORUconfig.xml.Ab3xY", "ORUconfig.xml.bak",
+                                        "ORUconfig.xml.held01", "other.xml.Ab3xYz"}));
 
     close(held);
     StoreInt("software\\m", "Gain", 3);
@@ -341,7 +344,8 @@ TEST_F(XmlStoreTest, SettingsSurviveAKillAtAnyMomentOfASave)
             for (int32_t gain = 1;; gain = gain % 1000 + 1) {
                 xmlHandle handle{};
                 if (XMLCreateKey(kFile, "software\\m", &handle, nullptr)) {
-                    XMLSetValueEx(handle, "Gain", nullptr, 4, reinterpret_cast<unsigned char *>(&gain), 4);
+                    XMLSetValueEx(handle, "Gain", nullptr, 4,
+                                  reinterpret_cast<unsigned char *>(&gain), 4);
                     XMLCloseKey(&handle);
                 }
             }

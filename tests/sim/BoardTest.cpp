@@ -55,10 +55,8 @@ TEST_F(BoardTest, DigitalTemperatureChips)
         Bytes reply;  // of 0xB3
     };
     const Case cases[] = {
-        {TemperatureChip::TMP100, 25.0, {0x00, 0x19}},
-        {TemperatureChip::TMP100, -12.5, {0x80, 0xF3}},
-        {TemperatureChip::TMP100, 0.0625, {0x10, 0x00}},
-        {TemperatureChip::TMP451, 25.5, {0x08, 0x19}},
+        {TemperatureChip::TMP100, 25.0, {0x00, 0x19}},   {TemperatureChip::TMP100, -12.5, {0x80, 0xF3}},
+        {TemperatureChip::TMP100, 0.0625, {0x10, 0x00}}, {TemperatureChip::TMP451, 25.5, {0x08, 0x19}},
         {TemperatureChip::TMP451, -5.0, {0x00, 0x00}},  // below its standard range
         {TemperatureChip::AD7142, 25.0, {0x00, 0x00}},  // answers 0xC7 instead
     };
@@ -124,9 +122,9 @@ TEST_F(BoardTest, CoolerDriveMapsThroughTheCurrentTable)
         {CoolerDrive::VendorRequest, 0xB2, 110, 4.45 / 6.4},  // between the 120 and 100 rows
         {CoolerDrive::VendorRequest, 0xB2, 20, 1.0},
         {CoolerDrive::VendorRequest, 0xB2, 255, 0.0},
-        {CoolerDrive::VendorRequest, 0xBD, 199, 0.0},       // not this camera's drive
-        {CoolerDrive::FpgaRegister, 0xBD, 199, 0.93797},    // DAC 40 sent as 220 x 232 / 256
-        {CoolerDrive::FpgaRegister, 0xBD, 14, 0.0},         // DAC 255 sent as 14
+        {CoolerDrive::VendorRequest, 0xBD, 199, 0.0},     // not this camera's drive
+        {CoolerDrive::FpgaRegister, 0xBD, 199, 0.93797},  // DAC 40 sent as 220 x 232 / 256
+        {CoolerDrive::FpgaRegister, 0xBD, 14, 0.0},       // DAC 255 sent as 14
         {CoolerDrive::FpgaRegister, 0xB2, 20, 0.0},
     };
     for (const Case& c : cases) {
@@ -177,9 +175,8 @@ TEST_F(BoardTest, FanAndHeaterFollowTheFpgaRegisters)
         int heaterPower;
     };
     const Case cases[] = {
-        {true, 0x00, 0, true, false, 0},     {true, 0x80, 0, false, false, 0},
-        {true, 0x40, 197, true, true, 197},  {true, 0xC0, 50, false, true, 50},
-        {false, 0x40, 0, true, true, 100},   {true, 0x00, 197, true, false, 0},
+        {true, 0x00, 0, true, false, 0},   {true, 0x80, 0, false, false, 0},  {true, 0x40, 197, true, true, 197},
+        {true, 0xC0, 50, false, true, 50}, {false, 0x40, 0, true, true, 100}, {true, 0x00, 197, true, false, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(int{c.register25});

@@ -33,7 +33,11 @@ TEST_F(FaultTest, FailNextRequests)
         std::vector<Step> steps;
     };
     const Case cases[] = {
-        {"next two stall", 2, FailureKind::Stall, {}, {{0xAD, LIBUSB_ERROR_PIPE}, {0xBC, LIBUSB_ERROR_PIPE}, {0xAD, 2}}},
+        {"next two stall",
+         2,
+         FailureKind::Stall,
+         {},
+         {{0xAD, LIBUSB_ERROR_PIPE}, {0xBC, LIBUSB_ERROR_PIPE}, {0xAD, 2}}},
         {"only one code", 1, FailureKind::Stall, 0xBC, {{0xAD, 2}, {0xBC, LIBUSB_ERROR_PIPE}, {0xBC, 1}}},
         {"time-out", 1, FailureKind::Timeout, {}, {{0xAD, LIBUSB_ERROR_TIMEOUT}, {0xAD, 2}}},
     };
@@ -46,7 +50,8 @@ TEST_F(FaultTest, FailNextRequests)
         for (const Step& step : c.steps) {
             std::vector<uint8_t> reply;
             Clock::time_point start = Clock::now();
-            EXPECT_EQ(vendorIn(handle, step.request, 0, 0, reply, step.request == 0xAD ? 2 : 1, timeoutMs), step.result);
+            EXPECT_EQ(vendorIn(handle, step.request, 0, 0, reply, step.request == 0xAD ? 2 : 1, timeoutMs),
+                      step.result);
             if (step.result == LIBUSB_ERROR_TIMEOUT) {
                 EXPECT_GE(millisecondsSince(start), static_cast<long>(timeoutMs));
                 EXPECT_LT(millisecondsSince(start), 2000);
@@ -119,10 +124,10 @@ TEST_F(FaultTest, ReplugIsAPowerCycleAtTheSameOrAnotherPort)
     };
     int counts[2] = {0, 0};  // arrived, left
     libusb_hotplug_callback_handle hotplug;
-    ASSERT_EQ(libusb_hotplug_register_callback(
-                  context_, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
-                  LIBUSB_HOTPLUG_NO_FLAGS, kCameraVendorId, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-                  countEvent, counts, &hotplug),
+    ASSERT_EQ(libusb_hotplug_register_callback(context_,
+                                               LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT,
+                                               LIBUSB_HOTPLUG_NO_FLAGS, kCameraVendorId, LIBUSB_HOTPLUG_MATCH_ANY,
+                                               LIBUSB_HOTPLUG_MATCH_ANY, countEvent, counts, &hotplug),
               0);
 
     CameraConfig config;

@@ -97,8 +97,8 @@ std::vector<Completion> streamFor(libusb_context* context, libusb_device_handle*
         if (libusb_submit_transfer(transfer) == 0)
             ++shared.inFlight;
     }
-    Clock::time_point end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                               std::chrono::duration<double>(seconds));
+    Clock::time_point end =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     while (shared.running && Clock::now() < end) {
         timeval slice{0, 20000};
         libusb_handle_events_timeout(context, &slice);
@@ -166,8 +166,8 @@ protected:
     {
         frame.assign(2 * frameBytes_, 0xEE);
         int actual = 0;
-        int result = libusb_bulk_transfer(handle_, kBulkIn, frame.data(), static_cast<int>(frame.size()), &actual,
-                                          timeoutMs);
+        int result =
+            libusb_bulk_transfer(handle_, kBulkIn, frame.data(), static_cast<int>(frame.size()), &actual, timeoutMs);
         frame.resize(static_cast<size_t>(actual));
         return result;
     }
@@ -380,8 +380,7 @@ TEST_F(FrameStreamTest, FramePeriodIsTheLongerOfExposureAndSensorFrameTime)
         state.frameTimeUs = c.frameTimeUs;
         sensor_->set(state);
         readFrame();  // the old period ends
-        std::vector<Completion> frames =
-            streamFor(context_, handle_, 4, static_cast<int>(2 * frameBytes_), 1.0);
+        std::vector<Completion> frames = streamFor(context_, handle_, 4, static_cast<int>(2 * frameBytes_), 1.0);
         EXPECT_GE(frames.size(), c.fewest);
         EXPECT_LE(frames.size(), c.most);
     }
@@ -454,11 +453,11 @@ TEST(FrameSettingsTest, DdrOutputIsTheDividersShareOfItsFullScaleWithinTheLink)
         bool bypassed;
         double bytesPerSecond;
     } cases[] = {
-        {true, 6, false, 390e6},             // 97.71 %: 390.8 MB/s, the link allows 390
-        {true, 0x900, false, 40e6},          // 10 %
-        {true, 0x900, true, 390e6},          // no DDR: the link rate
-        {false, 2110, false, 43.272e6},      // 10.82 %: 43.28 MB/s, the link allows 43.272
-        {false, 4864, false, 20e6},          // 5 %
+        {true, 6, false, 390e6},         // 97.71 %: 390.8 MB/s, the link allows 390
+        {true, 0x900, false, 40e6},      // 10 %
+        {true, 0x900, true, 390e6},      // no DDR: the link rate
+        {false, 2110, false, 43.272e6},  // 10.82 %: 43.28 MB/s, the link allows 43.272
+        {false, 4864, false, 20e6},      // 5 %
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.divider) + (c.superSpeed ? " on USB3" : " on USB2"));

@@ -142,11 +142,11 @@ TEST(LauncherTest, PullsTheCableOutAndPlugsItInAgainAtItsPort)
         std::vector<std::string> seen;
     };
     const Case cases[] = {
-        {{"--camera", "0x1001@1-2", "--fault", "unplug-after=1", "--fault", "replug-after=0.2", "--",
-          SIM_PROBE_PATH, "--replug-watch", "30"},
+        {{"--camera", "0x1001@1-2", "--fault", "unplug-after=1", "--fault", "replug-after=0.2", "--", SIM_PROBE_PATH,
+          "--replug-watch", "30"},
          {"removed", "back 1-2 V30"}},
-        {{"--camera", "oru120@1-3", "--firmware", "0x30", "--fault", "unplug-after=1", "--fault=replug-after=0.1",
-          "--", SIM_PROBE_PATH, "--replug-watch", "30"},
+        {{"--camera", "oru120@1-3", "--firmware", "0x30", "--fault", "unplug-after=1", "--fault=replug-after=0.1", "--",
+          SIM_PROBE_PATH, "--replug-watch", "30"},
          {"removed", "back 1-3 V30"}},
         {{"--camera", "0x1001", "--fault", "unplug-after=0.5", "--", SIM_PROBE_PATH, "--replug-watch", "2"},
          {"removed", "not back"}},
@@ -177,8 +177,8 @@ TEST(LauncherTest, ForwardsATerminationSignalAndCleansUp)
 TEST(LauncherTest, StateFileShowsEachCamerasTemperatureAndGuidePulses)
 {
     const std::string path = testing::TempDir() + "oru-sim-state-" + std::to_string(getpid()) + ".json";
-    Launch launch = start({"--camera", "oru6200mc-pro", "--camera", "0x1001@1-3", "--state-file", path, "--",
-                           SIM_PROBE_PATH, "--guide"});
+    Launch launch = start(
+        {"--camera", "oru6200mc-pro", "--camera", "0x1001@1-3", "--state-file", path, "--", SIM_PROBE_PATH, "--guide"});
     EXPECT_EQ(finish(launch), 0);
     std::ifstream file(path);
     std::stringstream text;
@@ -186,9 +186,10 @@ TEST(LauncherTest, StateFileShowsEachCamerasTemperatureAndGuidePulses)
     std::filesystem::remove(path);
     const std::string state = text.str();
     // A TMP100 at 20 degC ambient on the named model, no chip on the bare product ID.
-    EXPECT_NE(state.find("{\"product_id\": 4097, \"port\": \"1-1\", \"plugged_in\": true, \"streaming\": false, "
-                         "\"sensor_temperature\": 20, \"cooler_power\": 0, \"guide_pulses\": [{\"direction\": \"east\""),
-              std::string::npos)
+    EXPECT_NE(
+        state.find("{\"product_id\": 4097, \"port\": \"1-1\", \"plugged_in\": true, \"streaming\": false, "
+                   "\"sensor_temperature\": 20, \"cooler_power\": 0, \"guide_pulses\": [{\"direction\": \"east\""),
+        std::string::npos)
         << state;
     EXPECT_NE(state.find("\"port\": \"1-3\""), std::string::npos) << state;
     size_t duration = state.find("\"duration_ms\": ");
@@ -275,8 +276,7 @@ TEST(BusWithoutPreloadTest, FailsWithAClearMessage)
         FAIL() << "a bus came up without the preload";
     } catch (const std::runtime_error& error) {
         const std::string setting = std::string("LD_PRELOAD=") + UmockdevPreload::kLibrary;
-        EXPECT_NE(std::string(error.what()).find(setting), std::string::npos)
-            << error.what();
+        EXPECT_NE(std::string(error.what()).find(setting), std::string::npos) << error.what();
     }
 }
 
@@ -292,11 +292,14 @@ TEST(StreamFaultsTest, OneShotAndPeriodicSwitchesPickTheirFrames)
         std::vector<Frame> frames;
     };
     const Case cases[] = {
-        {"drop-every=3", [](StreamFaults& f) { f.apply("drop-every=3"); },
+        {"drop-every=3",
+         [](StreamFaults& f) { f.apply("drop-every=3"); },
          {{false, 0}, {false, 0}, {true, 0}, {false, 0}, {false, 0}, {true, 0}}},
-        {"short-every=2", [](StreamFaults& f) { f.apply("short-every=2"); },
+        {"short-every=2",
+         [](StreamFaults& f) { f.apply("short-every=2"); },
          {{false, 0}, {false, 4096}, {false, 0}, {false, 4096}}},
-        {"short-every=1:100", [](StreamFaults& f) { f.apply("short-every=1:100"); },
+        {"short-every=1:100",
+         [](StreamFaults& f) { f.apply("short-every=1:100"); },
          {{false, 100}, {false, 100}, {false, 100}}},
         {"a held-back frame does not use up the next frame's fault",
          [](StreamFaults& f) {
@@ -304,7 +307,8 @@ TEST(StreamFaultsTest, OneShotAndPeriodicSwitchesPickTheirFrames)
              f.shortenNextFrame(5);
          },
          {{true, 0}, {true, 0}, {false, 5}, {false, 0}}},
-        {"switched off", [](StreamFaults& f) {
+        {"switched off",
+         [](StreamFaults& f) {
              f.apply("drop-every=1");
              f.withholdFramesPeriodically(0);
          },
@@ -329,8 +333,9 @@ TEST(StreamFaultsTest, PeriodicStallsAndBrokenMarkersPickTheirFrames)
     faults.apply("bad-marker-every=3:tail");
     faults.withholdNextFrames(1);
     const bool stalls[] = {false, false, true, false, true, false, true};
-    const std::optional<MarkerFault> markers[] = {std::nullopt, std::nullopt, std::nullopt, MarkerFault::TailMarker,
-                                                  std::nullopt, std::nullopt, MarkerFault::TailMarker};
+    const std::optional<MarkerFault> markers[] = {
+        std::nullopt, std::nullopt, std::nullopt,           MarkerFault::TailMarker,
+        std::nullopt, std::nullopt, MarkerFault::TailMarker};
     for (size_t i = 0; i < std::size(stalls); ++i) {
         StreamFaults::FrameFaults frame = faults.takeFrameFaults();
         EXPECT_EQ(frame.withhold, i == 0) << "frame " << i;
@@ -345,10 +350,10 @@ TEST(StreamFaultsTest, PeriodicStallsAndBrokenMarkersPickTheirFrames)
 
 TEST(StreamFaultsTest, RefusesUnknownOrMalformedSwitches)
 {
-    for (const char* bad : {"drop-every=0", "drop-every=x", "drop-every=-1", "drop-every", "short-every=2:",
-                            "short-every=:5", "short-every=2:0", "stall=1", "stall-every=0", "bad-marker-every",
-                            "bad-marker-every=2:", "bad-marker-every=:head", "bad-marker-every=2:Head",
-                            "unplug-after=1", ""}) {
+    for (const char* bad :
+         {"drop-every=0", "drop-every=x", "drop-every=-1", "drop-every", "short-every=2:", "short-every=:5",
+          "short-every=2:0", "stall=1", "stall-every=0", "bad-marker-every",
+          "bad-marker-every=2:", "bad-marker-every=:head", "bad-marker-every=2:Head", "unplug-after=1", ""}) {
         StreamFaults faults;
         EXPECT_THROW(faults.apply(bad), std::invalid_argument) << '"' << bad << '"';
     }

@@ -101,8 +101,7 @@ TEST_F(ProColorSensorTest, GainAndBlackLevel)
         uint8_t digital;
     };
     const Case cases[] = {
-        {0, 0, 0, 0},        {50, 0, 1792, 0},     {200, 1, 2800, 0},
-        {460, 1, 4030, 0},   {461, 1, 3966, 16},   {700, 1, 4030, 64},
+        {0, 0, 0, 0}, {50, 0, 1792, 0}, {200, 1, 2800, 0}, {460, 1, 4030, 0}, {461, 1, 3966, 16}, {700, 1, 4030, 64},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.gain);
@@ -152,8 +151,14 @@ TEST_F(ProColorSensorTest, WindowOfAHardwareBin3Roi)
     // 1000 x 700 at bin 3 with hardware binning, start (101, 101) aligned to
     // (96, 96): the sensor puts out 1000 x 700 (plus 2 extra rows).
     selectMode(kBin3);
-    writeSensor({{0x0A8, 96 >> 4}, {0x0A9, 0}, {0x008, 96 + 27}, {0x009, 0},
-                 {0x00A, 702 & 0xFF}, {0x00B, 702 >> 8}, {0x1DD, 1024 & 0xFC}, {0x1DE, 1024 >> 8}});
+    writeSensor({{0x0A8, 96 >> 4},
+                 {0x0A9, 0},
+                 {0x008, 96 + 27},
+                 {0x009, 0},
+                 {0x00A, 702 & 0xFF},
+                 {0x00B, 702 >> 8},
+                 {0x1DD, 1024 & 0xFC},
+                 {0x1DE, 1024 >> 8}});
     writeFpga(4, 1000, 2);
     writeFpga(8, 700, 2);
     SensorState state = camera->sensorState();
@@ -165,8 +170,12 @@ TEST_F(ProColorSensorTest, WindowOfAHardwareBin3Roi)
 
     // A full-width all-pixel window whose sensor registers the FPGA outsizes.
     selectMode(kNormal);
-    writeSensor({{0x0A8, 0}, {0x008, 25}, {0x00A, 4176 & 0xFF}, {0x00B, 4176 >> 8},
-                 {0x1DD, (6248 + 24) & 0xFC}, {0x1DE, (6248 + 24) >> 8}});
+    writeSensor({{0x0A8, 0},
+                 {0x008, 25},
+                 {0x00A, 4176 & 0xFF},
+                 {0x00B, 4176 >> 8},
+                 {0x1DD, (6248 + 24) & 0xFC},
+                 {0x1DE, (6248 + 24) >> 8}});
     writeFpga(4, 6250, 2);
     state = camera->sensorState();
     EXPECT_EQ(state.windowX, 0);

@@ -39,10 +39,20 @@ TEST_F(RequestTest, IdentityRequestsAnswerAsTheCameraDescriptionSays)
     };
     const Case cases[] = {
         {"firmware version", [](CameraConfig&) {}, 0xAD, 2, {'V', 0x30}},
-        {"other firmware reply", [](CameraConfig& s) { s.firmwareTag = 'X'; s.firmwareVersion = 5; }, 0xAD, 2, {'X', 5}},
+        {"other firmware reply",
+         [](CameraConfig& s) {
+             s.firmwareTag = 'X';
+             s.firmwareVersion = 5;
+         },
+         0xAD,
+         2,
+         {'X', 5}},
         {"USB3 host", [](CameraConfig&) {}, 0xB4, 1, {1}},
         {"USB2 host", [](CameraConfig& s) { s.superSpeed = false; }, 0xB4, 1, {0}},
-        {"serial", [](CameraConfig& s) { s.serialNumber = SerialNumber{1, 2, 3, 4, 5, 6, 7, 8}; }, 0xC8, 8,
+        {"serial",
+         [](CameraConfig& s) { s.serialNumber = SerialNumber{1, 2, 3, 4, 5, 6, 7, 8}; },
+         0xC8,
+         8,
          {1, 2, 3, 4, 5, 6, 7, 8}},
         {"zero serial", [](CameraConfig& s) { s.serialNumber = SerialNumber{}; }, 0xC8, 8, Bytes(8, 0)},
         {"GPIF status", [](CameraConfig& s) { s.gpifStatus = 0x5A; }, 0xFD, 1, {0x5A}},
@@ -83,9 +93,8 @@ TEST_F(RequestTest, CameraAndSensorRegisters)
 {
     std::vector<std::tuple<RegisterSpace, uint16_t, uint16_t>> observed;
     libusb_device_handle* handle = plugIn();
-    camera->setRegisterObserver([&](RegisterSpace space, uint16_t address, uint16_t value) {
-        observed.emplace_back(space, address, value);
-    });
+    camera->setRegisterObserver(
+        [&](RegisterSpace space, uint16_t address, uint16_t value) { observed.emplace_back(space, address, value); });
 
     EXPECT_EQ(vendorOut(handle, 0xA6, 0x3012, 0x1234), 0);
     EXPECT_EQ(camera->cameraRegister(0x3012), 0x1234);

@@ -257,8 +257,15 @@ TEST_F(BulkXferTest, QueuedFramesArriveInTurnBitExactAndGivingThemUpLeavesNothin
     Plug();
     const int bytes = 0x380000;
     std::vector<uint8_t> spare(bytes), first(bytes, 0xEE), second(bytes, 0xEE), third(bytes);
-    Script({{Action::Fill}, {Action::Fill}, {Action::Fill}, {Action::Fill}, {Action::Fill},
-            {Action::Fill}, {Action::Fill}, {Action::Fill}, {Action::Hold}});
+    Script({{Action::Fill},
+            {Action::Fill},
+            {Action::Fill},
+            {Action::Fill},
+            {Action::Fill},
+            {Action::Fill},
+            {Action::Fill},
+            {Action::Fill},
+            {Action::Hold}});
     ASSERT_EQ(camera_.initAsyncXfer(bytes, Pieces(bytes), kMiB, kBulkIn, spare.data()), 1);
     ASSERT_EQ(CCameraFX3::kAsyncFrameSets, 2);
     ASSERT_TRUE(camera_.queueAsyncFrame(first.data()));
@@ -359,11 +366,13 @@ TEST_F(BulkXferTest, StepWaitReturnsTheMappedTransferStatus)
         });
         int received = -1;
         int result = 0;
-        const std::string log = CaptureLog([&] { result = camera_.waitForAsyncXfer(0, &received); });
+        const std::string log =
+            CaptureLog([&] { result = camera_.waitForAsyncXfer(0, &received); });
         unplugger.join();
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(received, c.received);
-        const std::string line = "waitForAsyncXfer]: wait for length = " + std::to_string(c.received);
+        const std::string line =
+            "waitForAsyncXfer]: wait for length = " + std::to_string(c.received);
         EXPECT_TRUE(Contains(log, line)) << log;
         camera_.finishAsyncXfer(1);
     }

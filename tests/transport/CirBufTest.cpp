@@ -46,8 +46,8 @@ Frame MakeFrame(size_t bytes, uint16_t counter)
 int InsertStandard(CirBuf &ring, Frame &frame)
 {
     const int words = static_cast<int>(frame.size() / 2);
-    return ring.InsertBuff(frame.data(), static_cast<int>(frame.size()), kHead, 0, kTail,
-                           words - 1, 1, words - 2);
+    return ring.InsertBuff(frame.data(), static_cast<int>(frame.size()), kHead, 0, kTail, words - 1,
+                           1, words - 2);
 }
 
 Frame Read(CirBuf &ring, size_t bytes, int timeoutMs)
@@ -105,8 +105,8 @@ TEST(CirBufInsert, VerdictsAndWhatTheyLeaveBehind)
         {"null frame", kSlotSize, kHead, 0, kTail, last, 1, last - 1, none, true, 1},
         {"empty frame", 0, 0, 0, 0, 0, 0, 0, none, false, 1},
         {"longer than a slot", kSlotSize + 2, 0, 0, 0, 0, 0, 0, none, false, 1},
-        {"head differs", kSlotSize, kHead, 0, kTail, last, 1, last - 1,
-         [](Frame &f) { f[0] ^= 1; }, false, 2},
+        {"head differs", kSlotSize, kHead, 0, kTail, last, 1, last - 1, [](Frame &f) { f[0] ^= 1; },
+         false, 2},
         {"tail differs", kSlotSize, kHead, 0, kTail, last, 1, last - 1,
          [](Frame &f) { f[kSlotSize - 1] ^= 1; }, false, 2},
         {"counters differ", kSlotSize, kHead, 0, kTail, last, 1, last - 1,
@@ -131,8 +131,8 @@ TEST(CirBufInsert, VerdictsAndWhatTheyLeaveBehind)
         CirBuf ring(kSlotSize, 1);
         Frame frame = MakeFrame(kSlotSize, 5);
         c.damage(frame);
-        EXPECT_EQ(ring.InsertBuff(c.nullFrame ? nullptr : frame.data(), c.length, c.head,
-                                  c.headPos, c.tail, c.tailPos, c.count0, c.count1),
+        EXPECT_EQ(ring.InsertBuff(c.nullFrame ? nullptr : frame.data(), c.length, c.head, c.headPos,
+                                  c.tail, c.tailPos, c.count0, c.count1),
                   c.expected);
         Frame good = MakeFrame(kSlotSize, 6);
         EXPECT_EQ(InsertStandard(ring, good), c.expected == 0 ? 1 : 0);

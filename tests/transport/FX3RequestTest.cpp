@@ -59,7 +59,8 @@ TEST_F(FX3RequestTest, CameraRegisterBitFieldWrite)
     };
     Plug();
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "lowBit " << int(c.lowBit) << " highBit " << int(c.highBit));
+        SCOPED_TRACE(testing::Message()
+                     << "lowBit " << int(c.lowBit) << " highBit " << int(c.highBit));
         sim_->setCameraRegister(0x0100, c.old);
         sim_->clearRequests();
         EXPECT_TRUE(camera_.WriteCameraRegister_B(0x0100, c.lowBit, c.highBit, c.value));

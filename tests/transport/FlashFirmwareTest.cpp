@@ -75,7 +75,7 @@ protected:
     void PlugController(ControllerKind kind)
     {
         CameraConfig config = kind == ControllerKind::FX2 ? CameraConfig::usb2Camera(0x0120)
-                                                      : CameraConfig::usb3Camera(0x1001);
+                                                          : CameraConfig::usb3Camera(0x1001);
         config.controller = kind;
         Plug(config);
     }

@@ -51,14 +51,22 @@ TEST(WrapperExceptions, TextsAreComplete)
 TEST(WrapperExceptions, CodeNamesFollowTheCode)
 {
     const std::vector<std::string> names = {
-        "ORU_ERROR_INVALID_INDEX",      "ORU_ERROR_ID",
-        "ORU_ERROR_INVALID_CONTROL_TYPE", "ORU_ERROR_CAMERA_CLOSED",
-        "ORU_ERROR_CAMERA_REMOVED",     "ORU_ERROR_INVALID_PATH",
-        "ORU_ERROR_INVALID_FILEFORMAT", "ORU_ERROR_INVALID_SIZE",
-        "ORU_ERROR_INVALID_IMGTYPE",    "ORU_ERROR_OUTOF_BOUNDARY",
-        "ORU_ERROR_TIMEOUT",            "ORU_ERROR_INVALID_SEQUENCE",
-        "ORU_ERROR_BUFFER_TOO_SMALL",   "ORU_ERROR_VIDEO_MODE_ACTIVE",
-        "ORU_ERROR_EXPOSURE_IN_PROGRESS", "ORU_ERROR_GENERAL_ERROR",
+        "ORU_ERROR_INVALID_INDEX",
+        "ORU_ERROR_ID",
+        "ORU_ERROR_INVALID_CONTROL_TYPE",
+        "ORU_ERROR_CAMERA_CLOSED",
+        "ORU_ERROR_CAMERA_REMOVED",
+        "ORU_ERROR_INVALID_PATH",
+        "ORU_ERROR_INVALID_FILEFORMAT",
+        "ORU_ERROR_INVALID_SIZE",
+        "ORU_ERROR_INVALID_IMGTYPE",
+        "ORU_ERROR_OUTOF_BOUNDARY",
+        "ORU_ERROR_TIMEOUT",
+        "ORU_ERROR_INVALID_SEQUENCE",
+        "ORU_ERROR_BUFFER_TOO_SMALL",
+        "ORU_ERROR_VIDEO_MODE_ACTIVE",
+        "ORU_ERROR_EXPOSURE_IN_PROGRESS",
+        "ORU_ERROR_GENERAL_ERROR",
     };
     for (int code = 1; code <= 16; ++code) {
         const CameraException error("m", 4, static_cast<ORU_ERROR_CODE>(code));

@@ -60,8 +60,8 @@ TEST(ExposureWait, FailingReadEndsTheWait)
                      ORU_EXP_WORKING,
                      [&]() -> ORU_EXPOSURE_STATUS {
                          if (++reads == 2)
-                             throw tav_oru::CameraException("failed to read the exposure status",
-                                                            0, ORU_ERROR_CAMERA_CLOSED);
+                             throw tav_oru::CameraException("failed to read the exposure status", 0,
+                                                            ORU_ERROR_CAMERA_CLOSED);
                          return ORU_EXP_WORKING;
                      },
                      nullptr),

@@ -14,17 +14,20 @@ using namespace tav_oru;
 TEST(WrapperText, EnumerationNames)
 {
     const std::vector<std::pair<ImageType, std::string>> types = {
-        {ImageType::raw8, "raw8"},           {ImageType::rgb24, "rgb24"},
-        {ImageType::raw16, "raw16"},         {ImageType::y8, "y8"},
-        {static_cast<ImageType>(4), ""},     {static_cast<ImageType>(-1), ""},
+        {ImageType::raw8, "raw8"},       {ImageType::rgb24, "rgb24"},
+        {ImageType::raw16, "raw16"},     {ImageType::y8, "y8"},
+        {static_cast<ImageType>(4), ""}, {static_cast<ImageType>(-1), ""},
     };
     for (const auto &[type, name] : types)
         EXPECT_EQ(to_string(type), name);
 
     const std::vector<std::pair<BayerPattern, std::string>> patterns = {
-        {BayerPattern::None, "None"},        {BayerPattern::RG, "RG"},
-        {BayerPattern::BG, "BG"},            {BayerPattern::GR, "GR"},
-        {BayerPattern::GB, "GB"},            {static_cast<BayerPattern>(5), ""},
+        {BayerPattern::None, "None"},
+        {BayerPattern::RG, "RG"},
+        {BayerPattern::BG, "BG"},
+        {BayerPattern::GR, "GR"},
+        {BayerPattern::GB, "GB"},
+        {static_cast<BayerPattern>(5), ""},
         {static_cast<BayerPattern>(-1), ""},
     };
     for (const auto &[pattern, name] : patterns)
@@ -120,13 +123,15 @@ TEST(WrapperText, CameraTextLinesUpTheControlTable)
 TEST(WrapperText, LongValuesWidenTheirColumn)
 {
     // A header word longer than its column keeps its length.
-    const std::vector<Controllable> controls = {control("Flip", -2147483647, 0, 3, false, false, true)};
+    const std::vector<Controllable> controls = {
+        control("Flip", -2147483647, 0, 3, false, false, true)};
     const std::string text = internal::camera_to_string("v", CameraInfo{}, controls);
     const std::string table = text.substr(text.find(" controllable"));
-    EXPECT_EQ(table,
-              " controllable value         |min value |max value |auto-mode  |in auto-mode  |writable\n"
-              "--\n"
-              " Flip     -2147483647   |0      |3   |           |              |*\n");
+    EXPECT_EQ(
+        table,
+        " controllable value         |min value |max value |auto-mode  |in auto-mode  |writable\n"
+        "--\n"
+        " Flip     -2147483647   |0      |3   |           |              |*\n");
 }
 
 } // namespace
