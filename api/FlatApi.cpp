@@ -143,7 +143,7 @@ ORU_ERROR_CODE ORUSetROIFormat(int id, int width, int height, int bin, ORU_IMG_T
         if (static_cast<unsigned>(type) > ORU_IMG_Y8)
             return ORU_ERROR_INVALID_IMGTYPE;
         const ImageTypeRow &row = kImageTypes[type];
-        camera->m_bRawOutput = row.bRawOutput;
+        camera->StoreRawOutput(row.bRawOutput);
         if (!camera->SetResolution(width, height, bin, row.internalType))
             return ORU_ERROR_INVALID_SIZE;
         g_frameSize[id] = width * height * row.iBytesPerPixel;

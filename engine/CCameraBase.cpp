@@ -654,6 +654,77 @@ void CCameraBase::SetAutoPara(int maxGain, int maxExpMs, int target)
     m_iAutoTargetBrightness = target;
 }
 
+void CCameraBase::StoreRoi(int width, int height, int bin, IMAGE_TYPE type)
+{
+    m_iWidth = width;
+    m_iHeight = height;
+    m_iBin = bin;
+    m_ImgType = type;
+}
+
+void CCameraBase::StoreStartPos(int x, int y)
+{
+    m_iStartX = x;
+    m_iStartY = y;
+}
+
+void CCameraBase::StoreGain(int gain, bool autoGain)
+{
+    m_bAutoGain = autoGain;
+    m_iGain = gain;
+}
+
+void CCameraBase::StoreExposure(uint64_t us, bool autoExp)
+{
+    m_bAutoExp = autoExp;
+    m_lExposure = us;
+}
+
+void CCameraBase::StoreLongExpMode(bool on)
+{
+    m_bLongExpMode = on;
+}
+
+void CCameraBase::StoreExpReg(int value)
+{
+    m_iExpReg = value;
+}
+
+void CCameraBase::StoreBandwidth(int bandwidth, bool autoBandwidth)
+{
+    m_iBandwidth = bandwidth;
+    m_bAutoBandwidth = autoBandwidth;
+}
+
+void CCameraBase::StoreWhiteBalance(int red, int blue, bool autoWB)
+{
+    m_bAutoWB = autoWB;
+    m_iWB_R = red;
+    m_iWB_B = blue;
+}
+
+void CCameraBase::StoreHMAX(int hmax)
+{
+    m_iHMAX = hmax;
+}
+
+void CCameraBase::StoreFrameTime(uint32_t frameTimeUs, uint32_t transferTimeUs)
+{
+    m_iFrameTimeUs = frameTimeUs;
+    m_iTransferTimeUs = transferTimeUs;
+}
+
+void CCameraBase::StoreMaxFPS(float fps, float dataRate)
+{
+    m_fMaxFPS = fps;
+    m_fDataRate = dataRate;
+}
+
+void CCameraBase::StoreRawOutput(bool raw)
+{
+    m_bRawOutput = raw;
+}
+
 void CCameraBase::GetAutoPara(int *maxGain, int *maxExpMs, int *target)
 {
     *maxGain = m_iAutoMaxGain;

@@ -212,6 +212,29 @@ public:
     // The model: identity, sensor, capabilities and limits.
     const ModelDescription &Model() const { return m_Model; }
 
+    // Stores of current settings the model computes or accepts, each group
+    // written at once in the order the other threads see it change.
+    // The ROI geometry; the caller holds m_csRoi.
+    void StoreRoi(int width, int height, int bin, IMAGE_TYPE type);
+    void StoreStartPos(int x, int y);
+    void StoreGain(int gain, bool autoGain);
+    void StoreExposure(uint64_t us, bool autoExp);
+    // Whether exposures run in long-exposure mode (the capture loop times
+    // them), and the sensor's exposure register as programmed.
+    void StoreLongExpMode(bool on);
+    void StoreExpReg(int value);
+    void StoreBandwidth(int bandwidth, bool autoBandwidth);
+    void StoreWhiteBalance(int red, int blue, bool autoWB);
+    // Frame timing: the line length in sensor clocks; a frame's read-out and
+    // transfer times; the frame rate and data rate (MB/s) the link and the
+    // sensor allow.
+    void StoreHMAX(int hmax);
+    void StoreFrameTime(uint32_t frameTimeUs, uint32_t transferTimeUs);
+    void StoreMaxFPS(float fps, float dataRate);
+    // Whether the 8-bit image type is the sensor's raw frame rather than
+    // its luminance.
+    void StoreRawOutput(bool raw);
+
     // Device path the registry assigned ("bus%d.port:..."), 512 bytes.
     char m_szDevicePath[512];
 

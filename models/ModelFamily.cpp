@@ -90,16 +90,14 @@ void SetControls(ModelDescription &model, const ControlDefaults &defaults)
 
 void StartControls(CCameraBase &camera, const ControlDefaults &defaults)
 {
-    camera.m_iWidth = camera.Model().m_iMaxWidth;
-    camera.m_iHeight = camera.Model().m_iMaxHeight;
-    camera.m_iGain = defaults.iGain;
-    camera.m_lExposure = 10000;
+    // Bin 1, 8 bits and manual controls are the camera's first values too.
+    camera.StoreRoi(camera.Model().m_iMaxWidth, camera.Model().m_iMaxHeight, 1, IMAGE_TYPE_8BIT);
+    camera.StoreGain(defaults.iGain, false);
+    camera.StoreExposure(10000, false);
     camera.m_iGamma = 50;
-    camera.m_iWB_R = defaults.iWBRed;
-    camera.m_iWB_B = defaults.iWBBlue;
+    camera.StoreWhiteBalance(defaults.iWBRed, defaults.iWBBlue, false);
     camera.m_iOffset = defaults.iOffset;
-    camera.m_iBandwidth = 80;
-    camera.m_bAutoBandwidth = true;
+    camera.StoreBandwidth(80, true);
     camera.m_iBandwidthUSB3 = defaults.iBandwidthUSB3;
 }
 
@@ -107,7 +105,7 @@ void LoadSettings(CCameraBase &camera, int maxAutoExpMs)
 {
     camera.LoadSetting();
     if (camera.m_iAutoMaxExpMs > maxAutoExpMs)
-        camera.m_iAutoMaxExpMs = maxAutoExpMs;
+        camera.SetAutoPara(camera.m_iAutoMaxGain, maxAutoExpMs, camera.m_iAutoTargetBrightness);
     camera.SetRGBBalance(camera.m_iWB_R, camera.m_iWB_B, camera.m_bAutoWB);
 }
 
@@ -149,17 +147,14 @@ void CentreRoi(CCameraBase &camera, int width, int height, int bin)
     camera.DbgPrint2(LogSeverity::Info, "SetResolution",
                      "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
                      camera.m_iStartX.load(), camera.m_iStartY.load(), width, height, bin);
-    camera.m_iStartX = (camera.Model().m_iMaxWidth - width * bin) / 2;
-    camera.m_iStartY = (camera.Model().m_iMaxHeight - height * bin) / 2;
+    camera.StoreStartPos((camera.Model().m_iMaxWidth - width * bin) / 2,
+                         (camera.Model().m_iMaxHeight - height * bin) / 2);
     camera.SetStartPos(camera.m_iStartX, camera.m_iStartY);
 }
 
 void StoreRoi(CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
 {
-    camera.m_iWidth = width;
-    camera.m_iHeight = height;
-    camera.m_iBin = bin;
-    camera.m_ImgType = type;
+    camera.StoreRoi(width, height, bin, type);
     CentreRoi(camera, width, height, bin);
 }
 
@@ -174,8 +169,7 @@ void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep)
         y = camera.Model().m_iMaxHeight - camera.m_iHeight * bin;
     if (x + camera.m_iWidth * bin > camera.Model().m_iMaxWidth)
         x = (camera.Model().m_iMaxWidth - camera.m_iWidth * bin) / xStep * xStep;
-    camera.m_iStartX = x;
-    camera.m_iStartY = y;
+    camera.StoreStartPos(x, y);
 
     if (camera.m_bCutDark)
         camera.AdjustDarkBuff();
@@ -194,18 +188,16 @@ bool CanDeliver(const CCameraBase &camera, const unsigned char *buffer, int size
 
 int StoreGain(CCameraBase &camera, int gain, bool autoGain, int maxGain)
 {
-    camera.m_bAutoGain = autoGain;
     gain = gain < 0 ? 0 : (gain > maxGain ? maxGain : gain);
-    camera.m_iGain = gain;
+    camera.StoreGain(gain, autoGain);
     return gain;
 }
 
 uint64_t StoreExposure(CCameraBase &camera, uint64_t us, bool autoExp, uint64_t minUs,
                        uint64_t maxUs)
 {
-    camera.m_bAutoExp = autoExp;
     us = us < minUs ? minUs : (us > maxUs ? maxUs : us);
-    camera.m_lExposure = us;
+    camera.StoreExposure(us, autoExp);
     return us;
 }
 
@@ -215,18 +207,15 @@ int StoreBandwidth(CCameraBase &camera, int &percent, bool autoBandwidth)
     int bandwidth = percent;
     if (autoBandwidth && !camera.m_bAutoBandwidth)
         bandwidth = camera.m_bUSB3Host ? 100 : 80;
-    camera.m_iBandwidth = bandwidth;
-    camera.m_bAutoBandwidth = autoBandwidth;
+    camera.StoreBandwidth(bandwidth, autoBandwidth);
     return bandwidth;
 }
 
 bool SetRGBBalance(CCameraBase &camera, int red, int blue, bool autoWB)
 {
-    camera.m_bAutoWB = autoWB;
     const int redGain = ColourGain(red);
     const int blueGain = ColourGain(blue);
-    camera.m_iWB_R = red;
-    camera.m_iWB_B = blue;
+    camera.StoreWhiteBalance(red, blue, autoWB);
     // The FPGA would multiply every other pixel of a mono sensor.
     if (!camera.Model().m_Caps.bColor)
         return camera

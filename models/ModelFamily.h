@@ -80,8 +80,8 @@ struct ControlDefaults {
 void SetControls(ModelDescription &model, const ControlDefaults &defaults);
 
 // The camera's start values, after the model is described: the whole sensor
-// as ROI, gain, exposure (10 ms), gamma (50), white balance and offset from
-// defaults, bandwidth 80 and automatic.
+// as ROI (bin 1, 8 bits), gain, exposure (10 ms), gamma (50), white balance
+// and offset from defaults, these four manual, bandwidth 80 and automatic.
 void StartControls(CCameraBase &camera, const ControlDefaults &defaults);
 
 // Last in a constructor: loads the stored settings, holds the automatic

@@ -40,7 +40,7 @@ void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
         if (!camera.m_bLongExpMode) {
             camera.EnableFPGAWaitMode(true);
             camera.EnableFPGATriggerMode(true);
-            camera.m_bLongExpMode = true;
+            camera.StoreLongExpMode(true);
             DbgPrint(LogSeverity::Info, -1, "SetExp", "-----Enter long exp mode\n");
         }
     } else if (camera.m_bLongExpMode) {
@@ -48,7 +48,7 @@ void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
         if (!triggerCameraMode)
             camera.EnableFPGATriggerMode(false);
         camera.EnableFPGAWaitMode(false);
-        camera.m_bLongExpMode = false;
+        camera.StoreLongExpMode(false);
     }
 }
 
@@ -119,13 +119,14 @@ void SetUpFPGA(CCameraFX3 &camera, bool ddr)
 void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame)
 {
     const float lineUs = camera.m_iHMAX * 1000.0f / camera.m_iCMOSClk;
-    camera.m_iFrameTimeUs = static_cast<uint32_t>((frame.iHeight + frame.iOverheadLines) * lineUs);
-    if (!frame.bDDR) {
-        camera.m_iTransferTimeUs = 0;
-        return;
-    }
-    camera.m_iTransferTimeUs = static_cast<uint32_t>(
-        FrameBytes(frame) / LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth));
+    const uint32_t frameTimeUs =
+        static_cast<uint32_t>((frame.iHeight + frame.iOverheadLines) * lineUs);
+    // Without the DDR buffer a frame is sent as it is read out.
+    uint32_t transferTimeUs = 0;
+    if (frame.bDDR)
+        transferTimeUs = static_cast<uint32_t>(
+            FrameBytes(frame) / LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth));
+    camera.StoreFrameTime(frameTimeUs, transferTimeUs);
 }
 
 void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
@@ -137,16 +138,15 @@ void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
     const int hmax = camera.m_iHMAX;
     if (!frame.bDDR) {
         const float fps = static_cast<float>(1000000.0 / camera.m_iFrameTimeUs);
-        camera.m_fMaxFPS = fps;
-        camera.m_fDataRate = static_cast<float>(fps * frameBytes / 1e6);
+        camera.StoreMaxFPS(fps, static_cast<float>(fps * frameBytes / 1e6));
     } else {
         const double linkMBs = LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth);
         const double sensorFps =
             clock * 1000.0 / (static_cast<double>(hmax) * (frame.iHeight + frame.iOverheadLines));
         const double linkFps = linkMBs * 1e6 / frameBytes;
-        camera.m_fMaxFPS = static_cast<float>(linkFps < sensorFps ? linkFps : sensorFps);
         const double sensorMBs = frameBytes * sensorFps / 1e6;
-        camera.m_fDataRate = static_cast<float>(linkMBs < sensorMBs ? linkMBs : sensorMBs);
+        camera.StoreMaxFPS(static_cast<float>(linkFps < sensorFps ? linkFps : sensorFps),
+                           static_cast<float>(linkMBs < sensorMBs ? linkMBs : sensorMBs));
     }
     DbgPrint(LogSeverity::Debug, -1, "CalcMaxFPS",
              "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock, camera.m_fDataRate.load(),
@@ -176,7 +176,7 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
         fpgaBandwidth =
             static_cast<float>(ModelFamily::LinkRate(camera.m_bUSB3Host)) * bandwidth / 400000;
     }
-    camera.m_iHMAX = hmax;
+    camera.StoreHMAX(hmax);
     camera.SetFPGAHMAX(static_cast<uint16_t>(hmax));
     camera.SetFPGABandWidth(fpgaBandwidth);
 
@@ -223,7 +223,7 @@ Shutter SetExp(CCameraBase &camera, uint64_t us, bool autoExp, const FrameGeomet
         const double lines = static_cast<double>(exposureUs) / lineUs + 1;
         shutter.vmax = lines < kMaxVMAX ? static_cast<uint32_t>(lines) : kMaxVMAX;
     }
-    camera.m_iExpReg = static_cast<int>(shutter.vmax - 1 - shutter.shs);
+    camera.StoreExpReg(static_cast<int>(shutter.vmax - 1 - shutter.shs));
     DbgPrint(LogSeverity::Debug, -1, "SetExp",
              "VMAX:0x%x SSH1:0X%x %2.2fus 1f:%d mode:%d timeus:%d\n", shutter.vmax, shutter.shs,
              lineUs, frameTimeUs, longExposure, static_cast<int>(us));
