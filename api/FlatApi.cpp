@@ -143,9 +143,13 @@ ORU_ERROR_CODE ORUSetROIFormat(int id, int width, int height, int bin, ORU_IMG_T
         if (static_cast<unsigned>(type) > ORU_IMG_Y8)
             return ORU_ERROR_INVALID_IMGTYPE;
         const ImageTypeRow &row = kImageTypes[type];
+        const bool wasRawOutput = camera->m_bRawOutput;
         camera->StoreRawOutput(row.bRawOutput);
-        if (!camera->SetResolution(width, height, bin, row.internalType))
+        if (!camera->SetResolution(width, height, bin, row.internalType)) {
+            // A refused ROI leaves the format as it was, RAW8 and Y8 alike.
+            camera->StoreRawOutput(wasRawOutput);
             return ORU_ERROR_INVALID_SIZE;
+        }
         g_frameSize[id] = width * height * row.iBytesPerPixel;
         return ORU_SUCCESS;
     });

@@ -101,6 +101,22 @@ TEST_F(FlatApiTest, ImageTypeOutsideTheListIsRefusedBeforeTheModel)
     EXPECT_EQ(ORUSetROIFormat(0, 6248, 4176, 2, ORU_IMG_RAW8), ORU_ERROR_INVALID_SIZE);
 }
 
+TEST_F(FlatApiTest, RefusedRoiKeepsTheFormatBefore)
+{
+    OpenAndInit();
+    for (const auto &[before, refused] :
+         {std::pair{ORU_IMG_RAW8, ORU_IMG_Y8}, std::pair{ORU_IMG_Y8, ORU_IMG_RAW8}}) {
+        ASSERT_EQ(ORUSetROIFormat(0, 640, 480, 1, before), ORU_SUCCESS);
+        EXPECT_EQ(ORUSetROIFormat(0, 6248, 4176, 2, refused), ORU_ERROR_INVALID_SIZE);
+        int width = 0, height = 0, bin = 0;
+        ORU_IMG_TYPE type = ORU_IMG_END;
+        ASSERT_EQ(ORUGetROIFormat(0, &width, &height, &bin, &type), ORU_SUCCESS);
+        EXPECT_EQ(type, before);
+        EXPECT_EQ(width, 640);
+        EXPECT_EQ(bin, 1);
+    }
+}
+
 TEST_F(FlatApiTest, StartPositionIsGivenInBinnedPixels)
 {
     OpenAndInit();
