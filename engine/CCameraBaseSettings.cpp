@@ -20,6 +20,14 @@ constexpr int kBMPPathCapacity = 255;
 
 enum SavedOn { ON_ANY_HOST, ON_USB3_HOST, ON_USB2_HOST };
 
+// Each load and save reads or rewrites the whole settings file, one at a time
+// in this process: two cameras saving together would otherwise both start
+// from the file as it was, and the later rename would drop the other's save.
+struct SettingsFileLock {
+    SettingsFileLock() { InitializeCriticalSection(&section); }
+    S_MUTEX_UNIX section;
+} g_settingsFile;
+
 // One stored value: its name and type, how it is read from and written to
 // the camera object, and the rules that apply to it alone.
 struct SettingRow {
@@ -180,6 +188,7 @@ void CCameraBase::InitSubKey()
 void CCameraBase::SaveSetting()
 {
     InitSubKey();
+    SectionLock fileLock(g_settingsFile.section);
     xmlHandle key{nullptr, nullptr};
     if (!XMLOpenKey(kConfigFile, m_SubKey.c_str(), &key) &&
         !XMLCreateKey(kConfigFile, m_SubKey.c_str(), &key, nullptr))
@@ -198,25 +207,30 @@ void CCameraBase::SaveSetting()
 void CCameraBase::LoadSetting()
 {
     InitSubKey();
-    xmlHandle key{nullptr, nullptr};
-    if (!XMLOpenKey(kConfigFile, m_SubKey.c_str(), &key))
-        return;
-    for (const SettingRow &row : kSettings) {
-        int64_t value = 0;
-        if (LoadValue(key, row.szName, row.iLoadSize, &value))
-            row.set(*this, value);
-        else if (row.szOldName != nullptr && LoadValue(key, row.szOldName, row.iLoadSize, &value))
-            row.set(*this, value * row.iOldScale);
-        else if (row.bZeroWhenMissing)
-            row.set(*this, 0);
+    // The file alone; the dark frame it names is read after letting it go.
+    {
+        SectionLock fileLock(g_settingsFile.section);
+        xmlHandle key{nullptr, nullptr};
+        if (!XMLOpenKey(kConfigFile, m_SubKey.c_str(), &key))
+            return;
+        for (const SettingRow &row : kSettings) {
+            int64_t value = 0;
+            if (LoadValue(key, row.szName, row.iLoadSize, &value))
+                row.set(*this, value);
+            else if (row.szOldName != nullptr &&
+                     LoadValue(key, row.szOldName, row.iLoadSize, &value))
+                row.set(*this, value * row.iOldScale);
+            else if (row.bZeroWhenMissing)
+                row.set(*this, 0);
+        }
+        char path[sizeof m_szBMPPath] = {};
+        int size = kBMPPathCapacity;
+        int type = 0;
+        if (XMLQueryValueEx(key, "BMPPATH", nullptr, &type, reinterpret_cast<unsigned char *>(path),
+                            &size))
+            memcpy(m_szBMPPath, path, sizeof m_szBMPPath);
+        XMLCloseKey(&key);
     }
-    char path[sizeof m_szBMPPath] = {};
-    int size = kBMPPathCapacity;
-    int type = 0;
-    if (XMLQueryValueEx(key, "BMPPATH", nullptr, &type, reinterpret_cast<unsigned char *>(path),
-                        &size))
-        memcpy(m_szBMPPath, path, sizeof m_szBMPPath);
-    XMLCloseKey(&key);
     DbgPrint2(LogSeverity::Info, "LoadSetting", "LoadSetting\n");
 
     if (m_bCutDark) {

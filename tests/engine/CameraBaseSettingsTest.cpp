@@ -6,12 +6,14 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "log/DbgPrint.h"
 #include "settings/XmlStore.h"
 #include "tests/TempHome.h"
+#include "tests/TestCamera.h"
 #include "tests/TestCoolCamera.h"
 
 namespace {
@@ -120,6 +122,29 @@ TEST(CameraSettings, SurviveASaveAndALoad)
     EXPECT_STREQ(loaded.m_szBMPPath, "/data/dark 1.bmp");
     EXPECT_NE(FileText(home).find("<software"), std::string::npos);
     EXPECT_NE(FileText(home).find("<ORU6200MC_Pro"), std::string::npos);
+}
+
+// Every save rewrites the whole file, so two cameras saving together must
+// not write back the file as it was before the other's save.
+TEST(CameraSettings, TwoCamerasSavingTogetherKeepBothSaves)
+{
+    TempHome home;
+    TestCoolCamera cooled;
+    TestCamera plain(64, 48, false);
+    for (int round = 1; round <= 40; ++round) {
+        cooled.m_iGain = round;
+        plain.m_iGain = 1000 + round;
+        std::thread other([&plain] { plain.SaveSetting(); });
+        cooled.SaveSetting();
+        other.join();
+
+        TestCoolCamera cooledLoaded;
+        TestCamera plainLoaded(64, 48, false);
+        cooledLoaded.LoadSetting();
+        plainLoaded.LoadSetting();
+        ASSERT_EQ(cooledLoaded.m_iGain, round) << "round " << round;
+        ASSERT_EQ(plainLoaded.m_iGain, 1000 + round) << "round " << round;
+    }
 }
 
 TEST(CameraSettings, BandwidthIsKeptPerHostLink)
