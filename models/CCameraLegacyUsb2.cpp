@@ -119,19 +119,16 @@ CCameraLegacyUsb2::CCameraLegacyUsb2()
     model.m_bUSB3Camera = false;
     model.m_SupportedBins[1] = 2;
     ModelFamily::SetColour(model, true);
+    // clang-format off
     const ModelFamily::ControlDefaults defaults = {
-        10,
-        kMaxGain, // gain: start, maximum
-        kMinExposureUs,
-        kMaxExposureUs, // exposure
-        65,
-        90,
-        100, // white balance: red, blue, maximum
-        10,
-        240, // offset: start, maximum
+        10, kMaxGain,                   // gain: start, maximum
+        kMinExposureUs, kMaxExposureUs, // exposure
+        65, 90, 100,                    // white balance: red, blue, maximum
+        10, 240,                        // offset: start, maximum
         // A USB2 camera keeps its link rate on a USB3 host.
         80,
     };
+    // clang-format on
     ModelFamily::SetControls(model, defaults);
     model.m_fElecPerADU = 2.4f;
     ModelFamily::SetGainOffsetRef(model, {10, 10, 32, 64, 20});

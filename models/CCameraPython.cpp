@@ -58,18 +58,15 @@ CCameraPython::CCameraPython()
     model.m_SupportedBins[3] = 4;
 
     // The colour twin sets its own white balance.
+    // clang-format off
     const ModelFamily::ControlDefaults defaults = {
-        60,
-        kMaxGain, // gain: start, maximum
-        kMinExposureUs,
-        kMaxExposureUs, // exposure
-        0,
-        0,
-        99, // white balance: red, blue, maximum
-        8,
-        kMaxOffset, // offset: start, maximum
-        100,        // bandwidth on a USB3 host
+        60, kMaxGain,                   // gain: start, maximum
+        kMinExposureUs, kMaxExposureUs, // exposure
+        0, 0, 99,                       // white balance: red, blue, maximum
+        8, kMaxOffset,                  // offset: start, maximum
+        100,                            // bandwidth on a USB3 host
     };
+    // clang-format on
     ModelFamily::SetControls(model, defaults);
     model.m_Caps.bST4 = true;
     // Full well of about 10000 electrons over the 10-bit range.

@@ -56,18 +56,15 @@ void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
 
 ModelFamily::ControlDefaults UsualControls(int gainDefault, int gainMax)
 {
+    // clang-format off
     return {
-        gainDefault,
-        gainMax, // gain: start, maximum
-        kMinExposureUs,
-        kMaxExposureUs, // exposure
-        52,
-        95,
-        99, // white balance: red, blue, maximum
-        1,
-        240, // offset: start, maximum
-        100, // bandwidth on a USB3 host
+        gainDefault, gainMax,           // gain: start, maximum
+        kMinExposureUs, kMaxExposureUs, // exposure
+        52, 95, 99,                     // white balance: red, blue, maximum
+        1, 240,                         // offset: start, maximum
+        100,                            // bandwidth on a USB3 host
     };
+    // clang-format on
 }
 
 void SetUsualControls(ModelDescription &model, bool colour,
