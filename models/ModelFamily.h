@@ -127,7 +127,7 @@ int RealImageSize(Model &camera)
     int width = 0;
     int height = 0;
     camera.GetSensorOutputSize(&width, &height);
-    return width * height * (camera.m_b16Bit ? 2 : 1);
+    return width * height * (camera.Settings().m_b16Bit ? 2 : 1);
 }
 
 // Each stores the value clamped to the model's range and its automatic

@@ -35,15 +35,15 @@ double FrameBytes(const FrameGeometry &frame)
 // leaving keeps the FPGA's trigger mode that the camera mode selected.
 void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
 {
-    const bool triggerCameraMode = camera.m_iCameraMode != MODE_NORMAL;
+    const bool triggerCameraMode = camera.Settings().m_iCameraMode != MODE_NORMAL;
     if (us >= kLongExposureUs && !triggerCameraMode) {
-        if (!camera.m_bLongExpMode) {
+        if (!camera.Settings().m_bLongExpMode) {
             camera.EnableFPGAWaitMode(true);
             camera.EnableFPGATriggerMode(true);
             camera.StoreLongExpMode(true);
             DbgPrint(LogSeverity::Info, -1, "SetExp", "-----Enter long exp mode\n");
         }
-    } else if (camera.m_bLongExpMode) {
+    } else if (camera.Settings().m_bLongExpMode) {
         DbgPrint(LogSeverity::Info, -1, "SetExp", "-----Exit long exp mode\n");
         if (!triggerCameraMode)
             camera.EnableFPGATriggerMode(false);
@@ -118,29 +118,31 @@ void SetUpFPGA(CCameraFX3 &camera, bool ddr)
 
 void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame)
 {
-    const float lineUs = camera.m_iHMAX * 1000.0f / camera.m_iCMOSClk;
+    const float lineUs = camera.Settings().m_iHMAX * 1000.0f / camera.Settings().m_iCMOSClk;
     const uint32_t frameTimeUs =
         static_cast<uint32_t>((frame.iHeight + frame.iOverheadLines) * lineUs);
     // Without the DDR buffer a frame is sent as it is read out.
     uint32_t transferTimeUs = 0;
     if (frame.bDDR)
         transferTimeUs = static_cast<uint32_t>(
-            FrameBytes(frame) / LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth));
+            FrameBytes(frame) /
+            LinkMBPerSecond(camera.Settings().m_bUSB3Host, camera.Settings().m_iBandwidth));
     camera.StoreFrameTime(frameTimeUs, transferTimeUs);
 }
 
 void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
 {
-    if (camera.m_lExposure > kMaxFPSExposureLimitUs)
+    if (camera.Settings().m_lExposure > kMaxFPSExposureLimitUs)
         return;
     const double frameBytes = FrameBytes(frame);
-    const int clock = camera.m_iCMOSClk;
-    const int hmax = camera.m_iHMAX;
+    const int clock = camera.Settings().m_iCMOSClk;
+    const int hmax = camera.Settings().m_iHMAX;
     if (!frame.bDDR) {
-        const float fps = static_cast<float>(1000000.0 / camera.m_iFrameTimeUs);
+        const float fps = static_cast<float>(1000000.0 / camera.Settings().m_iFrameTimeUs);
         camera.StoreMaxFPS(fps, static_cast<float>(fps * frameBytes / 1e6));
     } else {
-        const double linkMBs = LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth);
+        const double linkMBs =
+            LinkMBPerSecond(camera.Settings().m_bUSB3Host, camera.Settings().m_iBandwidth);
         const double sensorFps =
             clock * 1000.0 / (static_cast<double>(hmax) * (frame.iHeight + frame.iOverheadLines));
         const double linkFps = linkMBs * 1e6 / frameBytes;
@@ -149,8 +151,8 @@ void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
                            static_cast<float>(linkMBs < sensorMBs ? linkMBs : sensorMBs));
     }
     DbgPrint(LogSeverity::Debug, -1, "CalcMaxFPS",
-             "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock, camera.m_fDataRate.load(),
-             camera.m_fMaxFPS.load(), hmax);
+             "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock,
+             camera.Settings().m_fDataRate.load(), camera.Settings().m_fMaxFPS.load(), hmax);
 }
 
 void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const FrameGeometry &frame,
@@ -158,7 +160,7 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
 {
     const int bandwidth = ModelFamily::StoreBandwidth(camera, percent, autoBandwidth);
 
-    const int clock = camera.m_iCMOSClk;
+    const int clock = camera.Settings().m_iCMOSClk;
     const int frameLines = frame.iHeight + frame.iOverheadLines;
     float fpgaBandwidth = 100.0f;
     int hmax = minHMAX;
@@ -173,8 +175,8 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
     } else {
         // The sensor runs at its fastest line rate into the DDR buffer and
         // the FPGA paces the USB output.
-        fpgaBandwidth =
-            static_cast<float>(ModelFamily::LinkRate(camera.m_bUSB3Host)) * bandwidth / 400000;
+        fpgaBandwidth = static_cast<float>(ModelFamily::LinkRate(camera.Settings().m_bUSB3Host)) *
+                        bandwidth / 400000;
     }
     camera.StoreHMAX(hmax);
     camera.SetFPGAHMAX(static_cast<uint16_t>(hmax));
@@ -193,7 +195,7 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
     }
 
     CalcFrameTime(camera, frame);
-    camera.SetExp(camera.m_lExposure, camera.m_bAutoExp);
+    camera.SetExp(camera.Settings().m_lExposure, camera.Settings().m_bAutoExp);
     CalcMaxFPS(camera, frame);
 }
 
@@ -202,14 +204,14 @@ Shutter SetExp(CCameraBase &camera, uint64_t us, bool autoExp, const FrameGeomet
     us = ModelFamily::StoreExposure(camera, us, autoExp, kMinExposureUs, kMaxExposureUs);
     UpdateLongExposureMode(camera, us);
     // Edge triggers expose for the FPGA's trigger exposure time.
-    if (camera.m_iCameraMode != MODE_NORMAL)
+    if (camera.Settings().m_iCameraMode != MODE_NORMAL)
         camera.SetExtTrigExpTime(static_cast<uint32_t>(us));
 
-    const float lineUs = camera.m_iHMAX * 1000.0f / camera.m_iCMOSClk;
+    const float lineUs = camera.Settings().m_iHMAX * 1000.0f / camera.Settings().m_iCMOSClk;
     CalcMaxFPS(camera, frame);
 
-    const uint32_t frameTimeUs = camera.m_iFrameTimeUs;
-    const bool longExposure = camera.m_bLongExpMode;
+    const uint32_t frameTimeUs = camera.Settings().m_iFrameTimeUs;
+    const bool longExposure = camera.Settings().m_bLongExpMode;
     const uint64_t exposureUs = longExposure ? frameTimeUs + kLongExposureMarginUs : us;
     const uint32_t frameLines = static_cast<uint32_t>(frame.iHeight + frame.iOverheadLines);
 
