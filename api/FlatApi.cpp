@@ -271,11 +271,7 @@ ORU_ERROR_CODE ORUGetExpStatus(int id, ORU_EXPOSURE_STATUS *status)
     return CameraCall(id, kLockExpStatus, [status](CCameraBase *camera) {
         if (AnyNull(status))
             return ORU_ERROR_GENERAL_ERROR;
-        const CaptureState &capture = camera->GetCaptureState();
-        if (capture.IsSnap() && camera->m_WorkThread.IsRunning())
-            *status = ORU_EXP_WORKING;
-        else
-            *status = capture.ExpStatus();
+        *status = camera->GetExpStatus();
         return ORU_SUCCESS;
     });
 }

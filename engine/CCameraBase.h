@@ -115,6 +115,9 @@ public:
     bool SelectCameraMode(CAM_MODE mode);
     OruStatus CameraModeCheck();
     bool IsCaptureRunning();
+    // The exposure status a caller sees: working while a snap's working
+    // loop runs, then what the capture state holds.
+    ORU_EXPOSURE_STATUS GetExpStatus();
     // Bytes per output pixel of an image type.
     static int OutputBytesPerPixel(IMAGE_TYPE type);
     // The read-out steps every model's GetImage shares, on the sensor frame
@@ -255,9 +258,6 @@ public:
     uint8_t *GetImgBuf() const { return m_pImgBuf.get(); }
 
     // --- Embedded objects. ---
-    ThreadCtrl m_WorkThread;
-    ThreadCtrl m_TrigThread;
-    ThreadCtrl m_AutoCtrlThread;
     // Start and stop of capture, and the stop and restart around a mode
     // change, one at a time: a stop is never lost between the two halves of
     // a restart, and never joins a thread another stop joins. The capture
@@ -317,6 +317,16 @@ protected:
     // Control list, rebuilt by GetNumOfControls.
     int m_CtrlList[64] = {};
     int m_iCtrlCount = 0;
+
+    ThreadCtrl m_WorkThread;
+    ThreadCtrl m_TrigThread;
+    ThreadCtrl m_AutoCtrlThread;
+    // Before the camera object ends: its working, trigger and auto-control
+    // threads call the model's overrides.
+    void StopThreads();
+    // The start of InitCamera on an open camera: the working and trigger
+    // threads get their bodies and the camera's variables their first values.
+    void BeginInit(ThreadFunc working, ThreadFunc trigger);
 
     // For the model's constructor, which describes the model.
     ModelDescription &DescribeModel() { return m_Model; }

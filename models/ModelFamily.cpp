@@ -111,20 +111,6 @@ void LoadSettings(CCameraBase &camera, int maxAutoExpMs)
                          camera.Settings().m_bAutoWB);
 }
 
-void StopThreads(CCameraBase &camera)
-{
-    camera.m_WorkThread.Stop();
-    camera.m_TrigThread.Stop();
-    camera.m_AutoCtrlThread.Stop();
-}
-
-void BeginInit(CCameraBase &camera, ThreadFunc working, ThreadFunc trigger)
-{
-    camera.m_WorkThread.InitFuncPt(working);
-    camera.m_TrigThread.InitFuncPt(trigger);
-    camera.InitVariable();
-}
-
 bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
 {
     bool binSupported = false;

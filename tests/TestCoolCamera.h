@@ -22,6 +22,8 @@ public:
     // ... and read the camera index and the control list.
     using CCameraCool::m_CtrlList;
     using CCameraCool::m_iCameraIndex;
+    using CCameraCool::m_TrigThread;
+    using CCameraCool::m_WorkThread;
     // Tests set the state they need directly.
     CameraSettings &EditableSettings() { return *this; }
 
