@@ -119,7 +119,7 @@ void RevalidateOpenCameras() ORU_REQUIRES(g_registry.section)
         if (!answers)
             DbgPrint(LogSeverity::Error, -1, "ORUGetNumOfConnectedCameras",
                      "can't get FW version, close\n");
-        if (!answers || ConnectedIndexOfPath(camera->m_szDevicePath) < 0) {
+        if (!answers || ConnectedIndexOfPath(camera->GetDevicePath()) < 0) {
             DbgPrint(LogSeverity::Debug, -1, "ORUGetNumOfConnectedCameras",
                      "ORUGetNumOfConnectedCameras => ORUCloseCamera");
             ORUCloseCamera(id);
@@ -242,7 +242,7 @@ ORU_ERROR_CODE ORUOpenCamera(int id)
         DbgPrint(LogSeverity::Error, -1, "mallocCamera", "memory fail\n");
         return ORU_ERROR_GENERAL_ERROR;
     }
-    memcpy(camera->m_szDevicePath, g_slots[id], kDevicePathSize);
+    camera->SetDevicePath(g_slots[id]);
 
     int sameProductBefore = 0;
     for (int i = 0; i < listIndex; ++i)

@@ -143,7 +143,7 @@ ORU_ERROR_CODE ORUSetROIFormat(int id, int width, int height, int bin, ORU_IMG_T
         if (static_cast<unsigned>(type) > ORU_IMG_Y8)
             return ORU_ERROR_INVALID_IMGTYPE;
         const ImageTypeRow &row = kImageTypes[type];
-        const bool wasRawOutput = camera->m_bRawOutput;
+        const bool wasRawOutput = camera->Settings().m_bRawOutput;
         camera->StoreRawOutput(row.bRawOutput);
         if (!camera->SetResolution(width, height, bin, row.internalType)) {
             // A refused ROI leaves the format as it was, RAW8 and Y8 alike.
@@ -160,10 +160,10 @@ ORU_ERROR_CODE ORUGetROIFormat(int id, int *width, int *height, int *bin, ORU_IM
     return CameraCall(id, kLockGetROI, [width, height, bin, type](CCameraBase *camera) {
         if (AnyNull(width, height, bin, type))
             return ORU_ERROR_GENERAL_ERROR;
-        *width = camera->m_iWidth;
-        *height = camera->m_iHeight;
-        *bin = camera->m_iBin;
-        *type = PublicImageType(camera->m_ImgType, camera->m_bRawOutput);
+        *width = camera->Settings().m_iWidth;
+        *height = camera->Settings().m_iHeight;
+        *bin = camera->Settings().m_iBin;
+        *type = PublicImageType(camera->Settings().m_ImgType, camera->Settings().m_bRawOutput);
         return ORU_SUCCESS;
     });
 }
@@ -173,7 +173,7 @@ ORU_ERROR_CODE ORUSetStartPos(int id, int x, int y)
     return CameraCall(id, kLockSetStartPos, [id, x, y](CCameraBase *camera) {
         DbgPrint(LogSeverity::Info, -1, "ORUSetStartPos", "set camera ID %d: StartPos: (%d,%d)\n",
                  id, x, y);
-        const int bin = camera->m_iBin;
+        const int bin = camera->Settings().m_iBin;
         return ToResult(camera->SetStartPos(x * bin, y * bin), ORU_ERROR_OUTOF_BOUNDARY);
     });
 }
@@ -183,9 +183,9 @@ ORU_ERROR_CODE ORUGetStartPos(int id, int *x, int *y)
     return CameraCall(id, kLockGetStartPos, [x, y](CCameraBase *camera) {
         if (AnyNull(x, y))
             return ORU_ERROR_GENERAL_ERROR;
-        const int bin = camera->m_iBin;
-        *x = camera->m_iStartX / bin;
-        *y = camera->m_iStartY / bin;
+        const int bin = camera->Settings().m_iBin;
+        *x = camera->Settings().m_iStartX / bin;
+        *y = camera->Settings().m_iStartY / bin;
         return ORU_SUCCESS;
     });
 }
@@ -271,11 +271,7 @@ ORU_ERROR_CODE ORUGetExpStatus(int id, ORU_EXPOSURE_STATUS *status)
     return CameraCall(id, kLockExpStatus, [status](CCameraBase *camera) {
         if (AnyNull(status))
             return ORU_ERROR_GENERAL_ERROR;
-        const CaptureState &capture = camera->GetCaptureState();
-        if (capture.IsSnap() && camera->m_WorkThread.IsRunning())
-            *status = ORU_EXP_WORKING;
-        else
-            *status = capture.ExpStatus();
+        *status = camera->GetExpStatus();
         return ORU_SUCCESS;
     });
 }
@@ -375,7 +371,7 @@ ORU_ERROR_CODE ORUGetCameraMode(int id, ORU_CAMERA_MODE *mode)
     return CameraCall(id, kLockGetMode, [mode](CCameraBase *camera) {
         if (AnyNull(mode))
             return ORU_ERROR_GENERAL_ERROR;
-        const int current = camera->m_iCameraMode;
+        const int current = camera->Settings().m_iCameraMode;
         *mode = current >= ORU_MODE_TRIG_SOFT_EDGE && current <= ORU_MODE_TRIG_LOW_LEVEL
                     ? static_cast<ORU_CAMERA_MODE>(current)
                     : ORU_MODE_NORMAL;

@@ -19,11 +19,6 @@
 
 namespace {
 
-constexpr int kAutoMaxGainDefault = 50;
-constexpr int kAutoMaxExpMsDefault = 30000;
-constexpr int kAutoTargetDefault = 100;
-constexpr int kFPGACtrlUSB3 = 0x21;
-constexpr int kFPGACtrlUSB2 = 0x61;
 constexpr int kGammaEntries16 = 65536;
 // Two slots for the frames the transfers fill, one for a reader to copy out
 // and one for the frame that came meanwhile.
@@ -311,25 +306,7 @@ const CCameraBase::ControlRow CCameraBase::s_ControlTable[kControlTypeCount] = {
      }},
 };
 
-CCameraBase::CCameraBase()
-    : m_szDevicePath(), m_iWidth(0), m_iHeight(0), m_iStartX(0), m_iStartY(0), m_iBin(1),
-      m_ImgType(IMAGE_TYPE_8BIT), m_lExposure(0), m_iExpReg(0), m_bLongExpMode(false),
-      m_bHardwareBin(false), m_iGain(0), m_iGamma(0), m_iOffset(0), m_iCameraIndex(0),
-      m_iCMOSClk(0), m_b16Bit(false), m_bHighSpeed(false), m_bRawOutput(false), m_bEnableDDR(false),
-      m_iHMAX(0), m_iFrameTimeUs(0), m_iTransferTimeUs(0), m_fMaxFPS(0.0f), m_fDataRate(0.0f),
-      m_iBandwidth(0), m_bAutoBandwidth(false), m_iBandwidthUSB3(0), m_bFlipHoriz(false),
-      m_bFlipVert(false), m_iWB_R(0), m_iWB_B(0), m_iPattern(0), m_bAutoExp(false),
-      m_bAutoGain(false), m_bAutoWB(false), m_bAutoBL(false), m_ucEE(0), m_ucOO(0), m_ucEO(0),
-      m_ucOE(0), m_iAutoMaxGain(kAutoMaxGainDefault), m_iAutoMaxExpMs(kAutoMaxExpMsDefault),
-      m_iAutoTargetBrightness(kAutoTargetDefault), m_bUSB3Host(false), m_bHPC(false),
-      m_bCutDark(false), m_szBMPPath(), m_fCoolPowerPerc(0.0f), m_iTargetTemp(0),
-      m_bCoolerOn(false), m_fTemp(0.0f), m_fThermistorTemp(0.0f), m_iThermistorMinTemp(0),
-      m_iThermistorMaxTemp(0), m_iHumidity(0), m_iOverCLKPerc(0), m_bMonoBin(false),
-      m_bDebugPrint(false), m_iCameraMode(MODE_NORMAL), m_TrigOutPin{{true, 0, 0}, {true, 0, 0}},
-      m_iAutoExpLimitUs(0), m_lLastExp(0), m_bLastExpAuto(false), m_iFPGACtrl(kFPGACtrlUSB3),
-      m_bSensorClkStopped(false), m_bTimeMark(false), m_iLibusbLogLevel(0), m_CtrlList(),
-      m_iCtrlCount(0), m_WorkThread(), m_TrigThread(), m_AutoCtrlThread(), m_Algorithm(),
-      m_csCapture(), m_csRoi(), m_DarkFrame(*this), m_HotPixelMap(*this)
+CCameraBase::CCameraBase() : m_DarkFrame(*this), m_HotPixelMap(*this)
 {
     SysInfo();
     m_Algorithm.RGBYUV_Init();
@@ -723,6 +700,31 @@ void CCameraBase::StoreMaxFPS(float fps, float dataRate)
 void CCameraBase::StoreRawOutput(bool raw)
 {
     m_bRawOutput = raw;
+}
+
+void CCameraBase::SetDevicePath(const char *path)
+{
+    snprintf(m_szDevicePath, sizeof m_szDevicePath, "%s", path);
+}
+
+void CCameraBase::StoreGamma(int gamma)
+{
+    m_iGamma = gamma;
+}
+
+void CCameraBase::StoreOffset(int offset)
+{
+    m_iOffset = offset;
+}
+
+void CCameraBase::StoreBandwidthUSB3(int bandwidth)
+{
+    m_iBandwidthUSB3 = bandwidth;
+}
+
+void CCameraBase::StoreAutoExpLimit(int us)
+{
+    m_iAutoExpLimitUs = us;
 }
 
 void CCameraBase::GetAutoPara(int *maxGain, int *maxExpMs, int *target)

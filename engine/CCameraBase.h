@@ -27,6 +27,7 @@
 #include "algorithm/CAlgorithm.h"
 #include "algorithm/ImageType.h"
 #include "api/ORUCamera.h"
+#include "engine/CameraSettings.h"
 #include "engine/CaptureState.h"
 #include "engine/DarkFrame.h"
 #include "engine/EngineTypes.h"
@@ -38,13 +39,7 @@
 #include "transport/CirBuf.h"
 #include "transport/PlatformShims.h"
 
-struct TrigOutPinConf {
-    bool bHighActive;
-    int32_t lDelayUs;
-    int32_t lDurationUs;
-};
-
-class CCameraBase : public CCameraFX3 {
+class CCameraBase : public CCameraFX3, protected CameraSettings {
 public:
     CCameraBase();
     // Virtual, so that the registry may delete any model through this type.
@@ -120,6 +115,9 @@ public:
     bool SelectCameraMode(CAM_MODE mode);
     OruStatus CameraModeCheck();
     bool IsCaptureRunning();
+    // The exposure status a caller sees: working while a snap's working
+    // loop runs, then what the capture state holds.
+    ORU_EXPOSURE_STATUS GetExpStatus();
     // Bytes per output pixel of an image type.
     static int OutputBytesPerPixel(IMAGE_TYPE type);
     // The read-out steps every model's GetImage shares, on the sensor frame
@@ -234,79 +232,22 @@ public:
     // Whether the 8-bit image type is the sensor's raw frame rather than
     // its luminance.
     void StoreRawOutput(bool raw);
+    // The model's first gamma, offset and bandwidth on a USB3 link, which
+    // the persisted settings may replace.
+    void StoreGamma(int gamma);
+    void StoreOffset(int offset);
+    void StoreBandwidthUSB3(int bandwidth);
+    // The longest exposure the automatic controls choose while a video
+    // capture runs.
+    void StoreAutoExpLimit(int us);
 
-    // Device path the registry assigned ("bus%d.port:..."), 512 bytes.
-    char m_szDevicePath[512];
+    // The current settings, for code outside the camera; it changes them
+    // through the operations above.
+    const CameraSettings &Settings() const { return *this; }
 
-    // --- Current settings. ---
-    std::atomic<int> m_iWidth;
-    std::atomic<int> m_iHeight;
-    std::atomic<int> m_iStartX;
-    std::atomic<int> m_iStartY;
-    std::atomic<int> m_iBin;
-    std::atomic<IMAGE_TYPE> m_ImgType;
-    std::atomic<uint64_t> m_lExposure;
-    std::atomic<int> m_iExpReg;
-    std::atomic<bool> m_bLongExpMode;
-    std::atomic<bool> m_bHardwareBin;
-    std::atomic<int> m_iGain;
-    std::atomic<int> m_iGamma;
-    std::atomic<int> m_iOffset;
-    int m_iCameraIndex;
-    std::atomic<int> m_iCMOSClk;
-    std::atomic<bool> m_b16Bit;
-    std::atomic<bool> m_bHighSpeed;
-    std::atomic<bool> m_bRawOutput;
-    std::atomic<bool> m_bEnableDDR;
-    std::atomic<int> m_iHMAX;
-    std::atomic<uint32_t> m_iFrameTimeUs;
-    std::atomic<uint32_t> m_iTransferTimeUs;
-    std::atomic<float> m_fMaxFPS;
-    std::atomic<float> m_fDataRate;
-    std::atomic<int> m_iBandwidth;
-    std::atomic<bool> m_bAutoBandwidth;
-    int m_iBandwidthUSB3;
-    std::atomic<bool> m_bFlipHoriz;
-    std::atomic<bool> m_bFlipVert;
-    std::atomic<int> m_iWB_R;
-    std::atomic<int> m_iWB_B;
-    int m_iPattern;
-    std::atomic<bool> m_bAutoExp;
-    std::atomic<bool> m_bAutoGain;
-    std::atomic<bool> m_bAutoWB;
-    bool m_bAutoBL;
-    uint8_t m_ucEE, m_ucOO, m_ucEO, m_ucOE; // per-phase black-level bytes
-    std::atomic<int> m_iAutoMaxGain;
-    std::atomic<int> m_iAutoMaxExpMs;
-    std::atomic<int> m_iAutoTargetBrightness;
-    bool m_bUSB3Host;
-    std::atomic<bool> m_bHPC;
-    std::atomic<bool> m_bCutDark;
-    char m_szBMPPath[256];
-    std::atomic<float> m_fCoolPowerPerc;
-    std::atomic<int> m_iTargetTemp;
-    std::atomic<bool> m_bCoolerOn;
-    std::atomic<float> m_fTemp;
-    float m_fThermistorTemp;
-    int m_iThermistorMinTemp;
-    int m_iThermistorMaxTemp;
-    std::atomic<int> m_iHumidity;
-    int m_iOverCLKPerc;
-    std::atomic<bool> m_bMonoBin;
-    bool m_bDebugPrint;
-    std::atomic<int> m_iCameraMode;
-    TrigOutPinConf m_TrigOutPin[2];
-    std::atomic<int> m_iAutoExpLimitUs;
-    uint64_t m_lLastExp;
-    bool m_bLastExpAuto;
-    int m_iFPGACtrl;
-    bool m_bSensorClkStopped;
-    bool m_bTimeMark;
-    int m_iLibusbLogLevel;
-
-    // Control list, rebuilt by GetNumOfControls.
-    int m_CtrlList[64];
-    int m_iCtrlCount;
+    // Device path the registry assigned ("bus%d.port:...").
+    const char *GetDevicePath() const { return m_szDevicePath; }
+    void SetDevicePath(const char *path);
 
     // Buffers that InitVariable allocates, null until then (or when memory
     // was short): the frame ring; where a loop receives a frame that has no
@@ -317,10 +258,6 @@ public:
     uint8_t *GetImgBuf() const { return m_pImgBuf.get(); }
 
     // --- Embedded objects. ---
-    ThreadCtrl m_WorkThread;
-    ThreadCtrl m_TrigThread;
-    ThreadCtrl m_AutoCtrlThread;
-    CAlgorithm m_Algorithm;
     // Start and stop of capture, and the stop and restart around a mode
     // change, one at a time: a stop is never lost between the two halves of
     // a restart, and never joins a thread another stop joins. The capture
@@ -372,6 +309,25 @@ private:
     const ControlRow *FindControl(ORU_CONTROL_TYPE type);
 
 protected:
+    // Device path the registry assigned ("bus%d.port:..."), 512 bytes.
+    char m_szDevicePath[512] = {};
+    int m_iCameraIndex = 0;
+    CAlgorithm m_Algorithm;
+
+    // Control list, rebuilt by GetNumOfControls.
+    int m_CtrlList[64] = {};
+    int m_iCtrlCount = 0;
+
+    ThreadCtrl m_WorkThread;
+    ThreadCtrl m_TrigThread;
+    ThreadCtrl m_AutoCtrlThread;
+    // Before the camera object ends: its working, trigger and auto-control
+    // threads call the model's overrides.
+    void StopThreads();
+    // The start of InitCamera on an open camera: the working and trigger
+    // threads get their bodies and the camera's variables their first values.
+    void BeginInit(ThreadFunc working, ThreadFunc trigger);
+
     // For the model's constructor, which describes the model.
     ModelDescription &DescribeModel() { return m_Model; }
     // Gamma look-up tables of 16- and 8-bit pixels, set by SetGamma; the

@@ -46,12 +46,12 @@ bool MeasurableFrame(CCameraBase &cam, const void *frame, RawFrame &raw)
         return false;
     {
         SectionLock roi(cam.m_csRoi);
-        raw.width = cam.m_iWidth;
-        raw.height = cam.m_iHeight;
-        raw.bin = cam.m_iBin;
-        raw.is16 = cam.m_b16Bit;
+        raw.width = cam.Settings().m_iWidth;
+        raw.height = cam.Settings().m_iHeight;
+        raw.bin = cam.Settings().m_iBin;
+        raw.is16 = cam.Settings().m_b16Bit;
         raw.hardBinRun = cam.IsHardBinRun();
-        raw.hardwareBin4 = cam.m_bHardwareBin && raw.bin == 4;
+        raw.hardwareBin4 = cam.Settings().m_bHardwareBin && raw.bin == 4;
     }
     if (!cam.Model().m_bFPGABin) {
         if (!raw.hardBinRun) {

@@ -49,6 +49,27 @@ bool CCameraBase::IsCaptureRunning()
     return m_WorkThread.IsRunning() || m_TrigThread.IsRunning();
 }
 
+ORU_EXPOSURE_STATUS CCameraBase::GetExpStatus()
+{
+    if (m_CaptureState.IsSnap() && m_WorkThread.IsRunning())
+        return ORU_EXP_WORKING;
+    return m_CaptureState.ExpStatus();
+}
+
+void CCameraBase::StopThreads()
+{
+    m_WorkThread.Stop();
+    m_TrigThread.Stop();
+    m_AutoCtrlThread.Stop();
+}
+
+void CCameraBase::BeginInit(ThreadFunc working, ThreadFunc trigger)
+{
+    m_WorkThread.InitFuncPt(working);
+    m_TrigThread.InitFuncPt(trigger);
+    InitVariable();
+}
+
 bool CCameraBase::StartCapture(bool snap)
 {
     SectionLock capture(m_csCapture);

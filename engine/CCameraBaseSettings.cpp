@@ -29,13 +29,13 @@ struct SettingsFileLock {
 } g_settingsFile;
 
 // One stored value: its name and type, how it is read from and written to
-// the camera object, and the rules that apply to it alone.
+// the camera's settings, and the rules that apply to it alone.
 struct SettingRow {
     const char *szName;
     int iType;     // kTypeInt: 4 bytes; kTypeBytes: 1 byte
     int iLoadSize; // bytes accepted on load
-    int64_t (*get)(const CCameraBase &);
-    void (*set)(CCameraBase &, int64_t);
+    int64_t (*get)(const CameraSettings &);
+    void (*set)(CameraSettings &, int64_t);
     SavedOn savedOn;
     bool bZeroWhenMissing;
     const char *szOldName; // read instead when the value is missing
@@ -52,14 +52,14 @@ struct ValueOf<std::atomic<T>> {
 };
 
 template <auto Member>
-int64_t GetMember(const CCameraBase &camera)
+int64_t GetMember(const CameraSettings &camera)
 {
     using Field = std::remove_cv_t<std::remove_reference_t<decltype(camera.*Member)>>;
     return static_cast<int64_t>(static_cast<typename ValueOf<Field>::type>(camera.*Member));
 }
 
 template <auto Member>
-void SetMember(CCameraBase &camera, int64_t value)
+void SetMember(CameraSettings &camera, int64_t value)
 {
     using Field = std::remove_reference_t<decltype(camera.*Member)>;
     camera.*Member = static_cast<typename ValueOf<Field>::type>(value);
@@ -84,65 +84,66 @@ constexpr SettingRow Plain(const char *name, int type)
 const SettingRow kSettings[] = {
     {"Exposure", kTypeInt, 8,
      // Only the low 32 bits are kept; a long exposure comes back as 100 ms.
-     [](const CCameraBase &c) -> int64_t { return static_cast<uint32_t>(c.m_lExposure.load()); },
-     [](CCameraBase &c, int64_t v) {
+     [](const CameraSettings &c) -> int64_t { return static_cast<uint32_t>(c.m_lExposure.load()); },
+     [](CameraSettings &c, int64_t v) {
          const uint64_t us = static_cast<uint64_t>(v);
          c.m_lExposure = us > kLoadedExposureMaxUs ? kLoadedExposureMaxUs : us;
      },
      ON_ANY_HOST, false, nullptr, 0},
-    Plain<&CCameraBase::m_iGain>("Gain", kTypeInt),
-    Plain<&CCameraBase::m_iOffset>("Brightness", kTypeInt),
-    Plain<&CCameraBase::m_iCMOSClk>("Fclk", kTypeInt),
+    Plain<&CameraSettings::m_iGain>("Gain", kTypeInt),
+    Plain<&CameraSettings::m_iOffset>("Brightness", kTypeInt),
+    Plain<&CameraSettings::m_iCMOSClk>("Fclk", kTypeInt),
     {"FPSPercentageUSB3", kTypeInt, 4,
-     [](const CCameraBase &c) -> int64_t { return c.m_iBandwidth; },
-     [](CCameraBase &c, int64_t v) { c.m_iBandwidthUSB3 = static_cast<int32_t>(v); }, ON_USB3_HOST,
-     false, nullptr, 0},
+     [](const CameraSettings &c) -> int64_t { return c.m_iBandwidth; },
+     [](CameraSettings &c, int64_t v) { c.m_iBandwidthUSB3 = static_cast<int32_t>(v); },
+     ON_USB3_HOST, false, nullptr, 0},
     {"FPSPercentageUSB2", kTypeInt, 4,
-     [](const CCameraBase &c) -> int64_t { return c.m_iBandwidth; },
-     [](CCameraBase &c, int64_t v) { c.m_iBandwidth = static_cast<int32_t>(v); }, ON_USB2_HOST,
+     [](const CameraSettings &c) -> int64_t { return c.m_iBandwidth; },
+     [](CameraSettings &c, int64_t v) { c.m_iBandwidth = static_cast<int32_t>(v); }, ON_USB2_HOST,
      false, nullptr, 0},
     {"CoolPowerPctg", kTypeInt, 4,
-     [](const CCameraBase &c) -> int64_t { return static_cast<int32_t>(c.m_fCoolPowerPerc); },
-     [](CCameraBase &c, int64_t v) {
+     [](const CameraSettings &c) -> int64_t { return static_cast<int32_t>(c.m_fCoolPowerPerc); },
+     [](CameraSettings &c, int64_t v) {
          c.m_fCoolPowerPerc = static_cast<float>(static_cast<int32_t>(v));
      },
      ON_ANY_HOST, true, nullptr, 0},
-    Plain<&CCameraBase::m_iTargetTemp>("TargetTemp", kTypeInt),
-    Plain<&CCameraBase::m_iOverCLKPerc>("OverCLKPerc", kTypeInt),
-    Plain<&CCameraBase::m_iPattern>("Pattern", kTypeInt),
-    Plain<&CCameraBase::m_iLibusbLogLevel>("LibusbLogLever", kTypeBytes),
-    Plain<&CCameraBase::m_bAutoBL>("AutoBL", kTypeBytes),
-    Plain<&CCameraBase::m_ucOO>("OO", kTypeBytes),
-    Plain<&CCameraBase::m_ucEE>("EE", kTypeBytes),
-    Plain<&CCameraBase::m_ucOE>("OE", kTypeBytes),
-    Plain<&CCameraBase::m_ucEO>("EO", kTypeBytes),
+    Plain<&CameraSettings::m_iTargetTemp>("TargetTemp", kTypeInt),
+    Plain<&CameraSettings::m_iOverCLKPerc>("OverCLKPerc", kTypeInt),
+    Plain<&CameraSettings::m_iPattern>("Pattern", kTypeInt),
+    Plain<&CameraSettings::m_iLibusbLogLevel>("LibusbLogLever", kTypeBytes),
+    Plain<&CameraSettings::m_bAutoBL>("AutoBL", kTypeBytes),
+    Plain<&CameraSettings::m_ucOO>("OO", kTypeBytes),
+    Plain<&CameraSettings::m_ucEE>("EE", kTypeBytes),
+    Plain<&CameraSettings::m_ucOE>("OE", kTypeBytes),
+    Plain<&CameraSettings::m_ucEO>("EO", kTypeBytes),
     {"DebugPrint", kTypeBytes, 1,
-     [](const CCameraBase &c) -> int64_t { return c.m_bDebugPrint ? 1 : 0; },
-     [](CCameraBase &c, int64_t v) {
+     [](const CameraSettings &c) -> int64_t { return c.m_bDebugPrint ? 1 : 0; },
+     [](CameraSettings &c, int64_t v) {
          c.m_bDebugPrint = v != 0;
          // The stored switch can turn the log on, never off.
          if (c.m_bDebugPrint)
              g_bDebugPrint = true;
      },
      ON_ANY_HOST, false, nullptr, 0},
-    Plain<&CCameraBase::m_iAutoMaxGain>("AutoGainMax", kTypeInt),
-    {"AutoExpMaxMs", kTypeInt, 4, [](const CCameraBase &c) -> int64_t { return c.m_iAutoMaxExpMs; },
-     [](CCameraBase &c, int64_t v) { c.m_iAutoMaxExpMs = static_cast<int32_t>(v); }, ON_ANY_HOST,
+    Plain<&CameraSettings::m_iAutoMaxGain>("AutoGainMax", kTypeInt),
+    {"AutoExpMaxMs", kTypeInt, 4,
+     [](const CameraSettings &c) -> int64_t { return c.m_iAutoMaxExpMs; },
+     [](CameraSettings &c, int64_t v) { c.m_iAutoMaxExpMs = static_cast<int32_t>(v); }, ON_ANY_HOST,
      false, "AutoExpMax", 1000},
-    Plain<&CCameraBase::m_iAutoTargetBrightness>("DestBrightness", kTypeInt),
-    Plain<&CCameraBase::m_bFlipHoriz>("FlipRow", kTypeBytes),
-    Plain<&CCameraBase::m_bFlipVert>("FlipColumn", kTypeBytes),
-    Plain<&CCameraBase::m_iWB_R>("WB_Red", kTypeInt),
-    Plain<&CCameraBase::m_iWB_B>("WB_Blue", kTypeInt),
-    Plain<&CCameraBase::m_bAutoExp>("AutoExp", kTypeBytes),
-    Plain<&CCameraBase::m_bAutoGain>("AutoGain", kTypeBytes),
-    Plain<&CCameraBase::m_bAutoBandwidth>("AutoFPS", kTypeBytes),
-    Plain<&CCameraBase::m_bRawOutput>("RawOutput", kTypeBytes),
-    Plain<&CCameraBase::m_bHighSpeed>("HighSpeed", kTypeBytes),
-    Plain<&CCameraBase::m_bAutoWB>("AutoWB", kTypeBytes),
-    Plain<&CCameraBase::m_bHPC>("HPC", kTypeBytes),
-    Plain<&CCameraBase::m_bHardwareBin>("HardwareBin", kTypeBytes),
-    Plain<&CCameraBase::m_bCutDark>("CutDark", kTypeBytes),
+    Plain<&CameraSettings::m_iAutoTargetBrightness>("DestBrightness", kTypeInt),
+    Plain<&CameraSettings::m_bFlipHoriz>("FlipRow", kTypeBytes),
+    Plain<&CameraSettings::m_bFlipVert>("FlipColumn", kTypeBytes),
+    Plain<&CameraSettings::m_iWB_R>("WB_Red", kTypeInt),
+    Plain<&CameraSettings::m_iWB_B>("WB_Blue", kTypeInt),
+    Plain<&CameraSettings::m_bAutoExp>("AutoExp", kTypeBytes),
+    Plain<&CameraSettings::m_bAutoGain>("AutoGain", kTypeBytes),
+    Plain<&CameraSettings::m_bAutoBandwidth>("AutoFPS", kTypeBytes),
+    Plain<&CameraSettings::m_bRawOutput>("RawOutput", kTypeBytes),
+    Plain<&CameraSettings::m_bHighSpeed>("HighSpeed", kTypeBytes),
+    Plain<&CameraSettings::m_bAutoWB>("AutoWB", kTypeBytes),
+    Plain<&CameraSettings::m_bHPC>("HPC", kTypeBytes),
+    Plain<&CameraSettings::m_bHardwareBin>("HardwareBin", kTypeBytes),
+    Plain<&CameraSettings::m_bCutDark>("CutDark", kTypeBytes),
 };
 
 bool SavedOnThisHost(SavedOn savedOn, bool usb3Host)

@@ -146,7 +146,7 @@ CCameraLegacyUsb2::~CCameraLegacyUsb2()
 {
     DbgPrint(LogSeverity::Info, -1, "~CCameraLegacyUsb2", "CCAMERA::~CCAMERA()\n");
     CCameraBase::CloseCamera();
-    ModelFamily::StopThreads(*this);
+    StopThreads();
 }
 
 bool CCameraLegacyUsb2::OpenCamera(int index)
@@ -186,7 +186,7 @@ bool CCameraLegacyUsb2::InitCamera()
     // share this class.
     if (!m_bOpen)
         return false;
-    ModelFamily::BeginInit(*this, WorkingFunc, NoTriggerFunc);
+    BeginInit(WorkingFunc, NoTriggerFunc);
 
     SendCMD(LegacyUsb2Request::kClockSwitching);
     m_iCMOSClk = kInitClockMHz;

@@ -105,7 +105,7 @@ CCameraProColor::~CCameraProColor()
 {
     DbgPrint(LogSeverity::Info, -1, "~CCameraProColor", "CCAMERA::~CCAMERA()\n");
     CCameraCool::CloseCamera();
-    ModelFamily::StopThreads(*this);
+    StopThreads();
 }
 
 bool CCameraProColor::InitCamera()
@@ -114,7 +114,7 @@ bool CCameraProColor::InitCamera()
     // products share this class.
     if (!m_bOpen)
         return false;
-    ModelFamily::BeginInit(*this, FpgaCaptureLoops<CCameraProColor>::WorkingFunc, NoTriggerFunc);
+    BeginInit(FpgaCaptureLoops<CCameraProColor>::WorkingFunc, NoTriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
     ModelFamily::SleepMs(10);

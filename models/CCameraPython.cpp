@@ -90,7 +90,7 @@ CCameraPython::~CCameraPython()
 {
     DbgPrint(LogSeverity::Info, -1, "~CCameraPython", "CCAMERA::~CCAMERA()\n");
     CCameraPython::CloseCamera();
-    ModelFamily::StopThreads(*this);
+    StopThreads();
 }
 
 OruStatus CCameraPython::PlayWrites(const PythonWriteList &writes)
@@ -200,7 +200,7 @@ bool CCameraPython::InitCamera()
     // The product ID stays the one the camera was opened with.
     if (!m_bOpen)
         return false;
-    ModelFamily::BeginInit(*this, Loops::WorkingFunc, NoTriggerFunc);
+    BeginInit(Loops::WorkingFunc, NoTriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
 

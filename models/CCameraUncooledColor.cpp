@@ -107,7 +107,7 @@ CCameraUncooledColor::~CCameraUncooledColor()
 {
     DbgPrint(LogSeverity::Info, -1, "~CCameraUncooledColor", "CCAMERA::~CCAMERA()\n");
     CloseCamera();
-    ModelFamily::StopThreads(*this);
+    StopThreads();
 }
 
 bool CCameraUncooledColor::InitCamera()
@@ -115,8 +115,8 @@ bool CCameraUncooledColor::InitCamera()
     // The product ID stays the one the camera was opened with.
     if (!m_bOpen)
         return false;
-    ModelFamily::BeginInit(*this, FpgaCaptureLoops<CCameraUncooledColor>::WorkingFunc,
-                           FpgaCaptureLoops<CCameraUncooledColor>::TriggerFunc);
+    BeginInit(FpgaCaptureLoops<CCameraUncooledColor>::WorkingFunc,
+              FpgaCaptureLoops<CCameraUncooledColor>::TriggerFunc);
     SetHPCStates(true);
     GetFPGAVer();
     ModelFamily::SleepMs(10);

@@ -146,7 +146,7 @@ bool CaptureRun<Model>::Prepare(unsigned settleMs)
     cam.GetCirBuf()->ResetCirBuff();
     m_iPieces = (m_iFrameSize + m_iPieceBytes - 1) / m_iPieceBytes;
     if (!m_bSnap) {
-        cam.m_iAutoExpLimitUs = static_cast<int>(kAutoOnLoopUs);
+        cam.StoreAutoExpLimit(static_cast<int>(kAutoOnLoopUs));
         cam.StartAutoControlThr();
     }
     return true;
@@ -199,7 +199,7 @@ bool CaptureRun<Model>::SnapTimedOut()
 template <typename Model>
 void CaptureRun<Model>::AfterTransfer()
 {
-    if (!m_Camera.m_bAutoBandwidth)
+    if (!m_Camera.Settings().m_bAutoBandwidth)
         s_bLastAutoBandwidth = false;
 }
 
@@ -273,9 +273,11 @@ bool CaptureRun<Model>::FrameDone()
         cam.GetCaptureState().SnapSucceeded();
         return false;
     }
-    const uint64_t periodUs = uint64_t(cam.m_iFrameTimeUs) + cam.m_iTransferTimeUs;
-    if (cam.m_lExposure >= kAutoOnLoopUs || periodUs >= kAutoOnLoopUs)
-        cam.AutoControlStep(cam.m_bAutoExp || cam.m_bAutoGain, cam.m_bAutoWB);
+    const uint64_t periodUs =
+        uint64_t(cam.Settings().m_iFrameTimeUs) + cam.Settings().m_iTransferTimeUs;
+    if (cam.Settings().m_lExposure >= kAutoOnLoopUs || periodUs >= kAutoOnLoopUs)
+        cam.AutoControlStep(cam.Settings().m_bAutoExp || cam.Settings().m_bAutoGain,
+                            cam.Settings().m_bAutoWB);
     return true;
 }
 
@@ -285,7 +287,7 @@ bool CaptureRun<Model>::RegulateBandwidth()
     static const char *const tag = "WorkingFunc";
     Model &cam = m_Camera;
     const uint32_t now = GetTickCount();
-    const bool autoBandwidth = cam.m_bAutoBandwidth;
+    const bool autoBandwidth = cam.Settings().m_bAutoBandwidth;
     if (autoBandwidth && !s_bLastAutoBandwidth.exchange(true))
         m_lAutoStart = now;
     if (!autoBandwidth || now - m_lAutoStart > kAutoBandwidthWindowMs)
@@ -296,10 +298,11 @@ bool CaptureRun<Model>::RegulateBandwidth()
         if (delta <= kAutoBandwidthEventMs) {
             cam.DbgPrint2(LogSeverity::Debug, tag, "time from start:%d   time_delta:%d \n",
                           now - m_lAutoStart, delta);
-            cam.SetFPSPerc(cam.m_iBandwidth - kAutoBandwidthStep, cam.m_bAutoBandwidth);
+            cam.SetFPSPerc(cam.Settings().m_iBandwidth - kAutoBandwidthStep,
+                           cam.Settings().m_bAutoBandwidth);
         }
         cam.DbgPrint2(LogSeverity::Warning, tag, "BAD delta time:%d pkg:%x\n", delta,
-                      cam.m_iHMAX.load());
+                      cam.Settings().m_iHMAX.load());
         m_iBad = 0;
     }
     return true;

@@ -160,7 +160,7 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
     if (!m_bReload && m_Run.SnapTimedOut())
         return false;
 
-    const uint32_t periodUs = cam.m_iFrameTimeUs + cam.m_iTransferTimeUs;
+    const uint32_t periodUs = cam.Settings().m_iFrameTimeUs + cam.Settings().m_iTransferTimeUs;
     if (!PrepareWait(periodUs))
         return false;
 
@@ -178,7 +178,7 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
         m_Run.Release(buffer);
     // The frames still queued keep the link busy while this one is seen to;
     // a long exposure queues its frame only once the exposure has ended.
-    if (going && !cam.m_bLongExpMode)
+    if (going && !cam.Settings().m_bLongExpMode)
         m_Run.QueueFrames(QueueDepth());
     m_Run.AfterTransfer();
     if constexpr (kFullFpga) {
@@ -203,7 +203,7 @@ bool FpgaCaptureLoops<Model, kFpga>::RunPass()
 template <typename Model, FpgaKind kFpga>
 int FpgaCaptureLoops<Model, kFpga>::QueueDepth() const
 {
-    return m_Run.m_bSnap || m_Camera.m_bLongExpMode ? 1 : CCameraFX3::kAsyncFrameSets;
+    return m_Run.m_bSnap || m_Camera.Settings().m_bLongExpMode ? 1 : CCameraFX3::kAsyncFrameSets;
 }
 
 template <typename Model, FpgaKind kFpga>
@@ -237,7 +237,7 @@ void FpgaCaptureLoops<Model, kFpga>::RestartStream()
     Model &cam = m_Camera;
     m_Run.CancelFrames();
     // In long-exposure mode the frame stays held for a reload.
-    if (cam.m_bLongExpMode)
+    if (cam.Settings().m_bLongExpMode)
         return;
     cam.StopSensorStreaming();
     cam.SendCMD(FX3Request::kStopStreaming);
@@ -271,9 +271,9 @@ template <typename Model, FpgaKind kFpga>
 bool FpgaCaptureLoops<Model, kFpga>::PrepareWait(uint32_t periodUs)
 {
     Model &cam = m_Camera;
-    const uint64_t exposureUs = cam.m_lExposure;
+    const uint64_t exposureUs = cam.Settings().m_lExposure;
     if constexpr (kFullFpga) {
-        const bool longExposure = cam.m_bLongExpMode;
+        const bool longExposure = cam.Settings().m_bLongExpMode;
         if (longExposure && m_bReload) {
             cam.FPGABufReload();
             cam.DbgPrint2(LogSeverity::Debug, "WorkingFunc", "Reload long exp data.\n");
@@ -308,7 +308,7 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
     Model &cam = m_Camera;
     cam.DbgPrint2(LogSeverity::Warning, tag, "data length wanted: %d, data length got: %d\n",
                   m_Run.m_iFrameSize, received);
-    if (kFullFpga && cam.m_bLongExpMode && cam.m_bEnableDDR) {
+    if (kFullFpga && cam.Settings().m_bLongExpMode && cam.Settings().m_bEnableDDR) {
         ReadBufferStatus();
         cam.DbgPrint2(LogSeverity::Debug, tag, "Buffer status:%x\n", m_ucBufferStatus);
         const bool held = (m_ucBufferStatus & FPGABuffer::kHoldsFrame) != 0;
@@ -339,7 +339,7 @@ bool FpgaCaptureLoops<Model, kFpga>::ShortFrame(int received, uint32_t periodUs)
                   received, m_Run.m_iBad, periodUs, m_Run.m_lWaitMs);
     cam.GetFirmwareVer();
     cam.GetFPGAVer();
-    if ((cam.m_bLongExpMode && m_Run.m_bSnap) || received != 0)
+    if ((cam.Settings().m_bLongExpMode && m_Run.m_bSnap) || received != 0)
         return true;
 
     ++m_iEmpty;
@@ -404,7 +404,7 @@ bool FpgaCaptureLoops<Model, kFpga>::LongExposure()
         }
     }
 
-    const uint64_t exposureUs = cam.m_lExposure;
+    const uint64_t exposureUs = cam.Settings().m_lExposure;
     cam.DbgPrint2(LogSeverity::Debug, tag, "Begin long exp %d\n",
                   static_cast<int>(exposureUs / 1000));
     cam.EnableFPGATriggerSignal(true);
@@ -434,7 +434,7 @@ void FpgaCaptureLoops<Model, kFpga>::ExposureWait(uint64_t exposureUs, uint64_t 
 {
     Model &cam = m_Camera;
     const uint32_t start = GetTickCount();
-    for (int step = 1; m_Run.Running() && cam.m_lExposure == exposureUs; ++step) {
+    for (int step = 1; m_Run.Running() && cam.Settings().m_lExposure == exposureUs; ++step) {
         // A tick that went backwards counts from 0.
         const int32_t elapsed = static_cast<int32_t>(GetTickCount() - start);
         const uint64_t doneMs = static_cast<uint64_t>(elapsed < 0 ? 0 : elapsed);
@@ -563,11 +563,11 @@ bool FpgaCaptureLoops<Model, kFpga>::GetImage(Model &cam, unsigned char *buffer,
     bool wide;
     {
         SectionLock roi(cam.m_csRoi);
-        type = cam.m_ImgType;
-        width = cam.m_iWidth;
-        height = cam.m_iHeight;
+        type = cam.Settings().m_ImgType;
+        width = cam.Settings().m_iWidth;
+        height = cam.Settings().m_iHeight;
         cam.GetSensorOutputSize(&sensorWidth, &sensorHeight);
-        wide = cam.m_b16Bit;
+        wide = cam.Settings().m_b16Bit;
     }
     if (!ModelFamily::CanDeliver(cam, buffer, size, width, height, type))
         return false;

@@ -94,33 +94,21 @@ void StartControls(CCameraBase &camera, const ControlDefaults &defaults)
     camera.StoreRoi(camera.Model().m_iMaxWidth, camera.Model().m_iMaxHeight, 1, IMAGE_TYPE_8BIT);
     camera.StoreGain(defaults.iGain, false);
     camera.StoreExposure(10000, false);
-    camera.m_iGamma = 50;
+    camera.StoreGamma(50);
     camera.StoreWhiteBalance(defaults.iWBRed, defaults.iWBBlue, false);
-    camera.m_iOffset = defaults.iOffset;
+    camera.StoreOffset(defaults.iOffset);
     camera.StoreBandwidth(80, true);
-    camera.m_iBandwidthUSB3 = defaults.iBandwidthUSB3;
+    camera.StoreBandwidthUSB3(defaults.iBandwidthUSB3);
 }
 
 void LoadSettings(CCameraBase &camera, int maxAutoExpMs)
 {
     camera.LoadSetting();
-    if (camera.m_iAutoMaxExpMs > maxAutoExpMs)
-        camera.SetAutoPara(camera.m_iAutoMaxGain, maxAutoExpMs, camera.m_iAutoTargetBrightness);
-    camera.SetRGBBalance(camera.m_iWB_R, camera.m_iWB_B, camera.m_bAutoWB);
-}
-
-void StopThreads(CCameraBase &camera)
-{
-    camera.m_WorkThread.Stop();
-    camera.m_TrigThread.Stop();
-    camera.m_AutoCtrlThread.Stop();
-}
-
-void BeginInit(CCameraBase &camera, ThreadFunc working, ThreadFunc trigger)
-{
-    camera.m_WorkThread.InitFuncPt(working);
-    camera.m_TrigThread.InitFuncPt(trigger);
-    camera.InitVariable();
+    if (camera.Settings().m_iAutoMaxExpMs > maxAutoExpMs)
+        camera.SetAutoPara(camera.Settings().m_iAutoMaxGain, maxAutoExpMs,
+                           camera.Settings().m_iAutoTargetBrightness);
+    camera.SetRGBBalance(camera.Settings().m_iWB_R, camera.Settings().m_iWB_B,
+                         camera.Settings().m_bAutoWB);
 }
 
 bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
@@ -144,12 +132,12 @@ bool RoiAcceptable(const CCameraBase &camera, int width, int height, int bin, IM
 
 void CentreRoi(CCameraBase &camera, int width, int height, int bin)
 {
-    camera.DbgPrint2(LogSeverity::Info, "SetResolution",
-                     "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
-                     camera.m_iStartX.load(), camera.m_iStartY.load(), width, height, bin);
+    camera.DbgPrint2(
+        LogSeverity::Info, "SetResolution", "SetResolution: sPx:%d, sPy:%d, w:%d, h:%d, bin:%d \n",
+        camera.Settings().m_iStartX.load(), camera.Settings().m_iStartY.load(), width, height, bin);
     camera.StoreStartPos((camera.Model().m_iMaxWidth - width * bin) / 2,
                          (camera.Model().m_iMaxHeight - height * bin) / 2);
-    camera.SetStartPos(camera.m_iStartX, camera.m_iStartY);
+    camera.SetStartPos(camera.Settings().m_iStartX, camera.Settings().m_iStartY);
 }
 
 void StoreRoi(CCameraBase &camera, int width, int height, int bin, IMAGE_TYPE type)
@@ -162,18 +150,18 @@ void PlaceStart(CCameraBase &camera, int &x, int &y, int xStep, int yStep)
 {
     // The dark frame and hot-pixel map follow the ROI as one whole.
     SectionLock roi(camera.m_csRoi);
-    const int bin = camera.m_iBin;
+    const int bin = camera.Settings().m_iBin;
     x = (x < 0 ? 0 : x) / xStep * xStep;
     y = (y < 0 ? 0 : y) / yStep * yStep;
-    if (y + camera.m_iHeight * bin > camera.Model().m_iMaxHeight)
-        y = camera.Model().m_iMaxHeight - camera.m_iHeight * bin;
-    if (x + camera.m_iWidth * bin > camera.Model().m_iMaxWidth)
-        x = (camera.Model().m_iMaxWidth - camera.m_iWidth * bin) / xStep * xStep;
+    if (y + camera.Settings().m_iHeight * bin > camera.Model().m_iMaxHeight)
+        y = camera.Model().m_iMaxHeight - camera.Settings().m_iHeight * bin;
+    if (x + camera.Settings().m_iWidth * bin > camera.Model().m_iMaxWidth)
+        x = (camera.Model().m_iMaxWidth - camera.Settings().m_iWidth * bin) / xStep * xStep;
     camera.StoreStartPos(x, y);
 
-    if (camera.m_bCutDark)
+    if (camera.Settings().m_bCutDark)
         camera.AdjustDarkBuff();
-    if (camera.m_bHPC)
+    if (camera.Settings().m_bHPC)
         camera.AdjustHPCTable();
     camera.DbgPrint2(LogSeverity::Debug, "SetStartPos", "SetStartPos X:%d Y:%d\n", x, y);
 }
@@ -205,8 +193,8 @@ int StoreBandwidth(CCameraBase &camera, int &percent, bool autoBandwidth)
 {
     percent = percent < 40 ? 40 : (percent > 100 ? 100 : percent);
     int bandwidth = percent;
-    if (autoBandwidth && !camera.m_bAutoBandwidth)
-        bandwidth = camera.m_bUSB3Host ? 100 : 80;
+    if (autoBandwidth && !camera.Settings().m_bAutoBandwidth)
+        bandwidth = camera.Settings().m_bUSB3Host ? 100 : 80;
     camera.StoreBandwidth(bandwidth, autoBandwidth);
     return bandwidth;
 }

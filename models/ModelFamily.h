@@ -88,14 +88,6 @@ void StartControls(CCameraBase &camera, const ControlDefaults &defaults);
 // maximum exposure to maxAutoExpMs and sends the white balance.
 void LoadSettings(CCameraBase &camera, int maxAutoExpMs);
 
-// Before the camera object ends: its working, trigger and auto-control
-// threads call the model's overrides.
-void StopThreads(CCameraBase &camera);
-
-// The start of InitCamera on an open camera: the working and trigger
-// threads get their bodies and the camera's variables their first values.
-void BeginInit(CCameraBase &camera, ThreadFunc working, ThreadFunc trigger);
-
 // The checks of SetResolution that every model makes: a bin from the
 // supported list, a window inside the sensor, a known image type, an even
 // height and a width that is a multiple of 8 at full resolution.
@@ -127,7 +119,7 @@ int RealImageSize(Model &camera)
     int width = 0;
     int height = 0;
     camera.GetSensorOutputSize(&width, &height);
-    return width * height * (camera.m_b16Bit ? 2 : 1);
+    return width * height * (camera.Settings().m_b16Bit ? 2 : 1);
 }
 
 // Each stores the value clamped to the model's range and its automatic

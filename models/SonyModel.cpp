@@ -35,15 +35,16 @@ double FrameBytes(const FrameGeometry &frame)
 // leaving keeps the FPGA's trigger mode that the camera mode selected.
 void UpdateLongExposureMode(CCameraBase &camera, uint64_t us)
 {
-    const bool triggerCameraMode = camera.m_iCameraMode != MODE_NORMAL;
+    const CameraSettings &settings = camera.Settings();
+    const bool triggerCameraMode = settings.m_iCameraMode != MODE_NORMAL;
     if (us >= kLongExposureUs && !triggerCameraMode) {
-        if (!camera.m_bLongExpMode) {
+        if (!settings.m_bLongExpMode) {
             camera.EnableFPGAWaitMode(true);
             camera.EnableFPGATriggerMode(true);
             camera.StoreLongExpMode(true);
             DbgPrint(LogSeverity::Info, -1, "SetExp", "-----Enter long exp mode\n");
         }
-    } else if (camera.m_bLongExpMode) {
+    } else if (settings.m_bLongExpMode) {
         DbgPrint(LogSeverity::Info, -1, "SetExp", "-----Exit long exp mode\n");
         if (!triggerCameraMode)
             camera.EnableFPGATriggerMode(false);
@@ -115,29 +116,31 @@ void SetUpFPGA(CCameraFX3 &camera, bool ddr)
 
 void CalcFrameTime(CCameraBase &camera, const FrameGeometry &frame)
 {
-    const float lineUs = camera.m_iHMAX * 1000.0f / camera.m_iCMOSClk;
+    const CameraSettings &settings = camera.Settings();
+    const float lineUs = settings.m_iHMAX * 1000.0f / settings.m_iCMOSClk;
     const uint32_t frameTimeUs =
         static_cast<uint32_t>((frame.iHeight + frame.iOverheadLines) * lineUs);
     // Without the DDR buffer a frame is sent as it is read out.
     uint32_t transferTimeUs = 0;
     if (frame.bDDR)
         transferTimeUs = static_cast<uint32_t>(
-            FrameBytes(frame) / LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth));
+            FrameBytes(frame) / LinkMBPerSecond(settings.m_bUSB3Host, settings.m_iBandwidth));
     camera.StoreFrameTime(frameTimeUs, transferTimeUs);
 }
 
 void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
 {
-    if (camera.m_lExposure > kMaxFPSExposureLimitUs)
+    const CameraSettings &settings = camera.Settings();
+    if (settings.m_lExposure > kMaxFPSExposureLimitUs)
         return;
     const double frameBytes = FrameBytes(frame);
-    const int clock = camera.m_iCMOSClk;
-    const int hmax = camera.m_iHMAX;
+    const int clock = settings.m_iCMOSClk;
+    const int hmax = settings.m_iHMAX;
     if (!frame.bDDR) {
-        const float fps = static_cast<float>(1000000.0 / camera.m_iFrameTimeUs);
+        const float fps = static_cast<float>(1000000.0 / settings.m_iFrameTimeUs);
         camera.StoreMaxFPS(fps, static_cast<float>(fps * frameBytes / 1e6));
     } else {
-        const double linkMBs = LinkMBPerSecond(camera.m_bUSB3Host, camera.m_iBandwidth);
+        const double linkMBs = LinkMBPerSecond(settings.m_bUSB3Host, settings.m_iBandwidth);
         const double sensorFps =
             clock * 1000.0 / (static_cast<double>(hmax) * (frame.iHeight + frame.iOverheadLines));
         const double linkFps = linkMBs * 1e6 / frameBytes;
@@ -146,16 +149,17 @@ void CalcMaxFPS(CCameraBase &camera, const FrameGeometry &frame)
                            static_cast<float>(linkMBs < sensorMBs ? linkMBs : sensorMBs));
     }
     DbgPrint(LogSeverity::Debug, -1, "CalcMaxFPS",
-             "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock, camera.m_fDataRate.load(),
-             camera.m_fMaxFPS.load(), hmax);
+             "calc fps: clk:%d data:%2.1f fps:%2.1f pkg:%d \n", clock, settings.m_fDataRate.load(),
+             settings.m_fMaxFPS.load(), hmax);
 }
 
 void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const FrameGeometry &frame,
                 int minHMAX, int linkRate)
 {
+    const CameraSettings &settings = camera.Settings();
     const int bandwidth = ModelFamily::StoreBandwidth(camera, percent, autoBandwidth);
 
-    const int clock = camera.m_iCMOSClk;
+    const int clock = settings.m_iCMOSClk;
     const int frameLines = frame.iHeight + frame.iOverheadLines;
     float fpgaBandwidth = 100.0f;
     int hmax = minHMAX;
@@ -171,7 +175,7 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
         // The sensor runs at its fastest line rate into the DDR buffer and
         // the FPGA paces the USB output.
         fpgaBandwidth =
-            static_cast<float>(ModelFamily::LinkRate(camera.m_bUSB3Host)) * bandwidth / 400000;
+            static_cast<float>(ModelFamily::LinkRate(settings.m_bUSB3Host)) * bandwidth / 400000;
     }
     camera.StoreHMAX(hmax);
     camera.SetFPGAHMAX(static_cast<uint16_t>(hmax));
@@ -190,23 +194,24 @@ void SetFPSPerc(CCameraBase &camera, int percent, bool autoBandwidth, const Fram
     }
 
     CalcFrameTime(camera, frame);
-    camera.SetExp(camera.m_lExposure, camera.m_bAutoExp);
+    camera.SetExp(settings.m_lExposure, settings.m_bAutoExp);
     CalcMaxFPS(camera, frame);
 }
 
 Shutter SetExp(CCameraBase &camera, uint64_t us, bool autoExp, const FrameGeometry &frame)
 {
+    const CameraSettings &settings = camera.Settings();
     us = ModelFamily::StoreExposure(camera, us, autoExp, kMinExposureUs, kMaxExposureUs);
     UpdateLongExposureMode(camera, us);
     // Edge triggers expose for the FPGA's trigger exposure time.
-    if (camera.m_iCameraMode != MODE_NORMAL)
+    if (settings.m_iCameraMode != MODE_NORMAL)
         camera.SetExtTrigExpTime(static_cast<uint32_t>(us));
 
-    const float lineUs = camera.m_iHMAX * 1000.0f / camera.m_iCMOSClk;
+    const float lineUs = settings.m_iHMAX * 1000.0f / settings.m_iCMOSClk;
     CalcMaxFPS(camera, frame);
 
-    const uint32_t frameTimeUs = camera.m_iFrameTimeUs;
-    const bool longExposure = camera.m_bLongExpMode;
+    const uint32_t frameTimeUs = settings.m_iFrameTimeUs;
+    const bool longExposure = settings.m_bLongExpMode;
     const uint64_t exposureUs = longExposure ? frameTimeUs + kLongExposureMarginUs : us;
     const uint32_t frameLines = static_cast<uint32_t>(frame.iHeight + frame.iOverheadLines);
 

@@ -61,15 +61,15 @@ template <typename Model, typename ModeStep>
 void ApplyRoi(Model &camera, int width, int height, int bin, IMAGE_TYPE type, ModeStep modeStep)
 {
     SectionLock roi(camera.m_csRoi);
-    if (type != camera.m_ImgType || bin != camera.m_iBin)
+    if (type != camera.Settings().m_ImgType || bin != camera.Settings().m_iBin)
         modeStep();
     ModelFamily::StoreRoi(camera, width, height, bin, type);
 
     camera.SetOutput16Bits(ModelFamily::IsWide(type));
     camera.Cam_SetResolution();
     camera.SetCMOSClk();
-    camera.SetFPSPerc(camera.m_iBandwidth, camera.m_bAutoBandwidth);
-    camera.SetExp(camera.m_lExposure, camera.m_bAutoExp);
+    camera.SetFPSPerc(camera.Settings().m_iBandwidth, camera.Settings().m_bAutoBandwidth);
+    camera.SetExp(camera.Settings().m_lExposure, camera.Settings().m_bAutoExp);
 }
 
 // Cam_SetResolution: writeWindow(width, height) writes the sensor's output
@@ -103,9 +103,10 @@ bool Reconfigure(CCameraBase &camera, ModeStep step)
     const bool wasCapturing = camera.IsCaptureRunning();
     camera.StopCapture();
     step();
-    const int x = camera.m_iStartX;
-    const int y = camera.m_iStartY;
-    camera.SetResolution(camera.m_iWidth, camera.m_iHeight, camera.m_iBin, camera.m_ImgType);
+    const int x = camera.Settings().m_iStartX;
+    const int y = camera.Settings().m_iStartY;
+    camera.SetResolution(camera.Settings().m_iWidth, camera.Settings().m_iHeight,
+                         camera.Settings().m_iBin, camera.Settings().m_ImgType);
     camera.SetStartPos(x, y);
     if (wasCapturing)
         camera.StartCapture(false);
@@ -127,7 +128,7 @@ FrameGeometry Geometry(Model &camera, int overheadLines, bool ddr)
 {
     FrameGeometry frame{};
     camera.GetSensorOutputSize(&frame.iWidth, &frame.iHeight);
-    frame.iBytesPerPixel = camera.m_b16Bit ? 2 : 1;
+    frame.iBytesPerPixel = camera.Settings().m_b16Bit ? 2 : 1;
     frame.iOverheadLines = overheadLines;
     frame.bDDR = ddr;
     return frame;

@@ -32,6 +32,10 @@ public:
     SetterRecordingCamera();
     // Tests describe the model they need.
     using CCameraBase::DescribeModel;
+    using CCameraBase::m_Algorithm;
+    using CCameraBase::m_AutoCtrlThread;
+    // Tests set the state they need directly.
+    CameraSettings &EditableSettings() { return *this; }
     // The auto-control thread calls the setters above: it must end first.
     ~SetterRecordingCamera() override;
 

@@ -11,6 +11,8 @@ public:
     TestCamera(int maxWidth, int maxHeight, bool color, int productId = kProductId);
     // Tests describe the model they need.
     using CCameraBase::DescribeModel;
+    // Tests set the state they need directly.
+    CameraSettings &EditableSettings() { return *this; }
 
     bool InitCamera() override;
     bool SetResolution(int width, int height, int bin, IMAGE_TYPE type) override;

@@ -19,6 +19,13 @@ public:
     using CCameraCool::DescribeModel;
     using CCameraCool::m_GammaTable8;
     using CCameraCool::m_pGammaTable16;
+    // ... and read the camera index and the control list.
+    using CCameraCool::m_CtrlList;
+    using CCameraCool::m_iCameraIndex;
+    using CCameraCool::m_TrigThread;
+    using CCameraCool::m_WorkThread;
+    // Tests set the state they need directly.
+    CameraSettings &EditableSettings() { return *this; }
 
     enum class Sensor { Color, Mono };
 

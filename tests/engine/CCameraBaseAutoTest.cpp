@@ -84,27 +84,27 @@ protected:
         cam.DescribeModel().m_Caps.bColor = true;
         cam.DescribeModel().m_bUSB3Camera = true;
         cam.DescribeModel().m_bFPGABin = false;
-        cam.m_iWidth = kWidth;
-        cam.m_iHeight = kHeight;
-        cam.m_iBin = 1;
-        cam.m_bHardwareBin = false;
-        cam.m_b16Bit = false;
+        cam.EditableSettings().m_iWidth = kWidth;
+        cam.EditableSettings().m_iHeight = kHeight;
+        cam.EditableSettings().m_iBin = 1;
+        cam.EditableSettings().m_bHardwareBin = false;
+        cam.EditableSettings().m_b16Bit = false;
         cam.SetAutoPara(300, 30000, 100); // bands 15 / 30 / 45
-        cam.m_iGain = 100;
-        cam.m_lExposure = 10000;
-        cam.m_iExpReg = 1000;
-        cam.m_iWB_R = 50;
-        cam.m_iWB_B = 50;
-        cam.m_bAutoExp = false;
-        cam.m_bAutoGain = false;
-        cam.m_bAutoWB = true;
+        cam.EditableSettings().m_iGain = 100;
+        cam.EditableSettings().m_lExposure = 10000;
+        cam.EditableSettings().m_iExpReg = 1000;
+        cam.EditableSettings().m_iWB_R = 50;
+        cam.EditableSettings().m_iWB_B = 50;
+        cam.EditableSettings().m_bAutoExp = false;
+        cam.EditableSettings().m_bAutoGain = false;
+        cam.EditableSettings().m_bAutoWB = true;
         cam.m_Algorithm.SetBayer(ORU_BAYER_RG);
     }
 
     void setAutos(bool autoExp, bool autoGain)
     {
-        cam.m_bAutoExp = autoExp;
-        cam.m_bAutoGain = autoGain;
+        cam.EditableSettings().m_bAutoExp = autoExp;
+        cam.EditableSettings().m_bAutoGain = autoGain;
     }
 
     Calls expGainStep(std::vector<uint8_t> frame)
@@ -142,8 +142,8 @@ TEST_F(AutoControl, MeanWithinFifteenPercentOfTargetChangesNothing)
             SCOPED_TRACE(testing::Message() << "mean " << c.value + 1 << " auto exp " << autoExp
                                             << " auto gain " << autoGain);
             setAutos(autoExp, autoGain);
-            cam.m_iGain = 100;
-            cam.m_lExposure = 10000;
+            cam.EditableSettings().m_iGain = 100;
+            cam.EditableSettings().m_lExposure = 10000;
             EXPECT_EQ(!expGainStep(uniformFrame(kWidth, kHeight, c.value)).empty(), c.changes);
         }
     }
@@ -208,10 +208,10 @@ TEST_F(AutoControl, ExposureAndGainDecisions)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         setAutos(c.autoExp, c.autoGain);
-        cam.m_iGain = c.gain;
-        cam.m_lExposure = c.exposure;
-        cam.m_iExpReg = c.expReg;
-        cam.m_iAutoMaxExpMs = c.maxExpMs;
+        cam.EditableSettings().m_iGain = c.gain;
+        cam.EditableSettings().m_lExposure = c.exposure;
+        cam.EditableSettings().m_iExpReg = c.expReg;
+        cam.EditableSettings().m_iAutoMaxExpMs = c.maxExpMs;
         EXPECT_EQ(expGainStep(uniformFrame(kWidth, kHeight, c.value)), c.expected);
     }
 }
@@ -219,7 +219,7 @@ TEST_F(AutoControl, ExposureAndGainDecisions)
 TEST_F(AutoControl, AutoGainAloneClimbsByStepsAndStopsAtTheAutoMaximum)
 {
     setAutos(false, true);
-    cam.m_iGain = 280;
+    cam.EditableSettings().m_iGain = 280;
     auto dark = uniformFrame(kWidth, kHeight, 40);
     for (int step = 0; step < 3; ++step)
         cam.AutoExpGain(dark.data());
@@ -258,14 +258,14 @@ TEST_F(AutoControl, MeasurementFollowsFrameLayout)
     setAutos(false, true);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        cam.m_iWidth = c.width;
-        cam.m_iHeight = c.height;
-        cam.m_iBin = c.bin;
-        cam.m_bHardwareBin = c.hardwareBin;
+        cam.EditableSettings().m_iWidth = c.width;
+        cam.EditableSettings().m_iHeight = c.height;
+        cam.EditableSettings().m_iBin = c.bin;
+        cam.EditableSettings().m_bHardwareBin = c.hardwareBin;
         cam.DescribeModel().m_bFPGABin = c.fpgaBin;
-        cam.m_b16Bit = c.is16;
+        cam.EditableSettings().m_b16Bit = c.is16;
         cam.DescribeModel().m_bUSB3Camera = c.usb3;
-        cam.m_iGain = 100;
+        cam.EditableSettings().m_iGain = 100;
         const auto frame = makeFrame(
             frameWidth, frameHeight, c.is16 ? 2 : 1,
             windowed(frameWidth, frameHeight, c.inside, c.outside, c.valueByte), c.outside);
@@ -282,8 +282,8 @@ TEST_F(AutoControl, FrameSmallerThanFiveByFiveSkipsBothSteps)
     setAutos(true, true);
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
-        cam.m_iWidth = c.width;
-        cam.m_iHeight = c.height;
+        cam.EditableSettings().m_iWidth = c.width;
+        cam.EditableSettings().m_iHeight = c.height;
         auto frame = makeFrame(c.width, c.height, 1, bayer(60, 20, 20));
         cam.clearCalls();
         cam.AutoExpGain(frame.data());
@@ -328,9 +328,9 @@ TEST_F(AutoControl, WhiteBalanceDecisions)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         setAutos(c.autoExp, false);
-        cam.m_b16Bit = c.is16;
-        cam.m_iWB_R = c.wbRed;
-        cam.m_iWB_B = c.wbBlue;
+        cam.EditableSettings().m_b16Bit = c.is16;
+        cam.EditableSettings().m_iWB_R = c.wbRed;
+        cam.EditableSettings().m_iWB_B = c.wbBlue;
         const auto calls = whiteBalanceStep(
             makeFrame(kWidth, kHeight, c.is16 ? 2 : 1, bayer(c.red, c.green, c.blue, c.is16)));
         if (c.expected)
@@ -356,9 +356,9 @@ TEST_F(AutoControl, ThreadRegulatesTheNewestFrameOfTheRingAndBalancesEveryFourth
     std::vector<uint8_t> read(frame.size());
     ASSERT_TRUE(cam.GetCirBuf()->ReadBuff(read.data(), bytes, 0, nullptr));
     setAutos(false, true);
-    cam.m_iFrameTimeUs = 1000;
-    cam.m_iTransferTimeUs = 1000;
-    cam.m_iAutoExpLimitUs = 100000;
+    cam.EditableSettings().m_iFrameTimeUs = 1000;
+    cam.EditableSettings().m_iTransferTimeUs = 1000;
+    cam.EditableSettings().m_iAutoExpLimitUs = 100000;
     cam.clearCalls();
 
     cam.StartAutoControlThr();

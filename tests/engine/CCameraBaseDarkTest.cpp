@@ -211,11 +211,11 @@ void PutLE32(Bytes &bytes, size_t offset, uint32_t value)
 TEST_F(DarkBitmapTest, LoadsWhatItWroteAndSwitchesSubtractionOn)
 {
     const Bytes dark = LoadValidDark();
-    EXPECT_TRUE(camera->m_bCutDark);
+    EXPECT_TRUE(camera->Settings().m_bCutDark);
     const Bytes frame = camera->GetDarkFrame().Frame();
     ASSERT_FALSE(frame.empty());
     EXPECT_EQ(frame, dark);
-    EXPECT_STREQ(camera->m_szBMPPath, File("valid.bmp").c_str());
+    EXPECT_STREQ(camera->Settings().m_szBMPPath, File("valid.bmp").c_str());
 }
 
 TEST_F(DarkBitmapTest, RefusesMismatchedOrDamagedFilesAndKeepsTheCurrentDark)
@@ -242,7 +242,7 @@ TEST_F(DarkBitmapTest, RefusesMismatchedOrDamagedFilesAndKeepsTheCurrentDark)
         c.damage(damaged);
         WriteFile(File("damaged.bmp"), damaged);
         EXPECT_EQ(Load(File("damaged.bmp")), ORU_ERROR_INVALID_FILEFORMAT) << c.name;
-        EXPECT_TRUE(camera->m_bCutDark) << c.name;
+        EXPECT_TRUE(camera->Settings().m_bCutDark) << c.name;
         EXPECT_EQ(camera->GetDarkFrame().Frame(), dark) << c.name;
     }
 }
@@ -251,7 +251,7 @@ TEST_F(DarkBitmapTest, MissingFileSwitchesSubtractionOff)
 {
     LoadValidDark();
     EXPECT_EQ(Load(File("missing.bmp")), ORU_ERROR_INVALID_PATH);
-    EXPECT_FALSE(camera->m_bCutDark);
+    EXPECT_FALSE(camera->Settings().m_bCutDark);
     EXPECT_TRUE(camera->GetDarkFrame().Frame().empty());
     EXPECT_TRUE(camera->GetDarkFrame().Adjusted().empty());
 }
@@ -365,7 +365,7 @@ TEST_F(DarkBitmapTest, SubtractsTheDarkCutToTheRegionOfInterest)
 
 TEST_F(DarkBitmapTest, HardwareBinAveragesOrSumsTheDark)
 {
-    camera->m_bHardwareBin = true;
+    camera->EditableSettings().m_bHardwareBin = true;
     for (bool sums : {false, true}) {
         camera->DescribeModel().m_bHWBinSums = sums;
         Bytes dark(size_t(kSide) * kSide, 201);
@@ -397,7 +397,7 @@ protected:
             map.MarkHot(p, false);
         for (const auto &[x, y] : hot)
             map.MarkHot(size_t(y) * w + x, true);
-        camera->m_bHPC = true;
+        camera->EditableSettings().m_bHPC = true;
         map.ForceRebuild();
         camera->AdjustHPCTable();
     }
@@ -413,7 +413,7 @@ protected:
             if (wide)
                 frame[i] = frame[i] * 97 + 5; // low bits set
         }
-        camera->m_b16Bit = wide;
+        camera->EditableSettings().m_b16Bit = wide;
         for (size_t i = 0; i < frame.size(); ++i) {
             if (wide)
                 reinterpret_cast<uint16_t *>(camera->GetImgBuf())[i] = uint16_t(frame[i]);
@@ -426,8 +426,8 @@ protected:
     int At(int x, int y) const
     {
         const size_t i = size_t(y) * kSide + x;
-        return camera->m_b16Bit ? reinterpret_cast<uint16_t *>(camera->GetImgBuf())[i]
-                                : camera->GetImgBuf()[i];
+        return camera->Settings().m_b16Bit ? reinterpret_cast<uint16_t *>(camera->GetImgBuf())[i]
+                                           : camera->GetImgBuf()[i];
     }
 };
 
@@ -510,7 +510,7 @@ TEST_F(HotPixelTest, HardwareBinningMovesTheMarksToTheBinnedPixels)
     int8_t *sensorTable = camera->DescribeModel().m_pSensorTable;
     sensorTable[32] = sensorTable[34] = -8;
     sensorTable[33] = sensorTable[35] = 0;
-    camera->m_bHardwareBin = true;
+    camera->EditableSettings().m_bHardwareBin = true;
     camera->SetResolution(kSide / 2, kSide / 2, 2, IMAGE_TYPE_8BIT);
     const std::vector<Pixel> hot{{20, 10}, {21, 11}, {2, 10}};
     // (20, 10) -> (6, 4); (21, 11) -> (7, 5); (2, 10) falls off the left.
@@ -610,7 +610,7 @@ TEST_F(CameraTest, TimeMarkDrawsTheGlyphsInInkAgainstTheBackground)
                           {IMAGE_TYPE_RGB24, 200, 120},
                           {IMAGE_TYPE_RGB24, 129, 180}};
     const int width = 256, height = 40;
-    camera->m_iHeight = height;
+    camera->EditableSettings().m_iHeight = height;
     for (const Case &c : cases) {
         const int bytes = c.type == IMAGE_TYPE_RGB24 ? 3 : 1;
         Bytes image(size_t(width) * height * bytes, c.background);
@@ -642,7 +642,7 @@ TEST_F(CameraTest, TimeMarkLeavesSmallFramesAndOtherTypesAlone)
     const Case cases[] = {
         {199, 40, IMAGE_TYPE_8BIT}, {256, 22, IMAGE_TYPE_RGB24}, {256, 40, IMAGE_TYPE_RAW16}};
     for (const Case &c : cases) {
-        camera->m_iHeight = c.height;
+        camera->EditableSettings().m_iHeight = c.height;
         Bytes image(size_t(c.width) * c.height * 3, 0);
         camera->AddTimeMark(image.data(), c.width, c.type);
         EXPECT_EQ(image, Bytes(image.size(), 0)) << c.width << " x " << c.height;

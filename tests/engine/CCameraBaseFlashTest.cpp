@@ -133,7 +133,7 @@ TEST_F(FlashTest, HotPixelCorrectionLoadsTheMapFromFlash)
         packed[p / 8] |= uint8_t(1 << (p % 8));
     ASSERT_TRUE(camera->CompressAndWriteIntoFLASH(packed.data(), unsigned(packed.size()), true));
     ASSERT_TRUE(camera->SetHPCStates(true));
-    EXPECT_TRUE(camera->m_bHPC);
+    EXPECT_TRUE(camera->Settings().m_bHPC);
     EXPECT_EQ(camera->GetHotPixelMap().HotList(), std::vector<int>(std::begin(hot), std::end(hot)));
 }
 
@@ -181,7 +181,7 @@ TEST_F(FlashTest, UnusableFlashContentLeavesHotPixelCorrectionOff)
         image.resize(4096, 0);
         device->writeFlash(kHPCArea, image);
         EXPECT_FALSE(camera->SetHPCStates(true)) << c.name;
-        EXPECT_FALSE(camera->m_bHPC) << c.name;
+        EXPECT_FALSE(camera->Settings().m_bHPC) << c.name;
     }
 }
 

@@ -97,7 +97,7 @@ TEST_F(CameraCapture, TriggerModeCapturesOnTheTriggerThread)
     EXPECT_TRUE(camera->m_TrigThread.IsRunning());
     EXPECT_FALSE(camera->m_WorkThread.IsRunning());
     EXPECT_EQ(camera->SetCameraMode(MODE_NORMAL), ORU_ERROR_INVALID_SEQUENCE);
-    EXPECT_EQ(camera->m_iCameraMode, MODE_TRIG_SOFT_EDGE);
+    EXPECT_EQ(camera->Settings().m_iCameraMode, MODE_TRIG_SOFT_EDGE);
     EXPECT_TRUE(camera->StopCapture());
     EXPECT_FALSE(camera->IsCaptureRunning());
 }
@@ -122,12 +122,12 @@ TEST_F(CameraCapture, ModesAreRefusedUnlessTheCameraSupportsThem)
     PlugTriggerCamera(kEdgeTriggerOnly);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        camera->m_iCameraMode = MODE_NORMAL;
+        camera->EditableSettings().m_iCameraMode = MODE_NORMAL;
         camera->DescribeModel().m_Caps.bTrigger = c.trigger;
         camera->DescribeModel().m_Caps.bEdgeTrigger = c.edge;
         camera->DescribeModel().m_Caps.bLevelTrigger = c.level;
         EXPECT_EQ(camera->SetCameraMode(static_cast<CAM_MODE>(c.mode)), c.result);
-        EXPECT_EQ(camera->m_iCameraMode, c.result == ORU_SUCCESS ? c.mode : MODE_NORMAL);
+        EXPECT_EQ(camera->Settings().m_iCameraMode, c.result == ORU_SUCCESS ? c.mode : MODE_NORMAL);
     }
 }
 
@@ -151,7 +151,7 @@ TEST_F(CameraCapture, EachModeProgramsTheFPGATriggerUnit)
         {MODE_NORMAL, 0x30, false},
     };
     SimulatedCamera &device = PlugTriggerCamera(kEdgeAndLevelTrigger);
-    camera->m_lExposure = 25000;
+    camera->EditableSettings().m_lExposure = 25000;
     for (const auto &step : steps) {
         SCOPED_TRACE(step.mode);
         const size_t exposuresBefore = camera->exposuresSet.size();
@@ -170,7 +170,7 @@ TEST_F(CameraCapture, EachModeProgramsTheFPGATriggerUnit)
 
     // Normal mode keeps the trigger unit on for long exposures.
     ASSERT_EQ(camera->SetCameraMode(MODE_TRIG_RISE_EDGE), ORU_SUCCESS);
-    camera->m_bLongExpMode = true;
+    camera->EditableSettings().m_bLongExpMode = true;
     ASSERT_EQ(camera->SetCameraMode(MODE_NORMAL), ORU_SUCCESS);
     EXPECT_NE(device.fpgaRegister(0) & 0x80, 0);
 }

@@ -182,8 +182,8 @@ TEST(CameraControls, FlipValuesSetTheFlagsAndReadBack)
     TestCoolCamera camera;
     for (const auto &c : cases) {
         ASSERT_EQ(camera.SetControlValue(ORU_FLIP, c.value, false), ORU_SUCCESS);
-        EXPECT_EQ(camera.m_bFlipHoriz, c.horiz) << c.value;
-        EXPECT_EQ(camera.m_bFlipVert, c.vert) << c.value;
+        EXPECT_EQ(camera.Settings().m_bFlipHoriz, c.horiz) << c.value;
+        EXPECT_EQ(camera.Settings().m_bFlipVert, c.vert) << c.value;
         EXPECT_EQ(ValueOf(camera, ORU_FLIP), c.value);
     }
 }
@@ -319,7 +319,7 @@ TEST(CameraControls, ElectronsPerADUByGainRule)
     TestCoolCamera camera;
     for (const auto &c : cases) {
         camera.DescribeModel().m_szCameraName = c.name;
-        camera.m_iGain = c.gain;
+        camera.EditableSettings().m_iGain = c.gain;
         ORU_CAMERA_INFO info{};
         camera.GetCameraProperty(&info);
         EXPECT_NEAR(info.elec_per_adu, 0.768f / c.amplification, 1e-5) << c.name << " " << c.gain;
@@ -338,7 +338,7 @@ TEST_F(CameraMonoBin, FPGABinningProgramsAndReadsRegister39)
     EXPECT_EQ(ValueOf(*camera, ORU_MONO_BIN), 1);
     device.setFpgaRegister(39, 0x80);
     EXPECT_EQ(ValueOf(*camera, ORU_MONO_BIN), 0) << "read back from the camera";
-    EXPECT_FALSE(camera->m_bMonoBin);
+    EXPECT_FALSE(camera->Settings().m_bMonoBin);
 
     // Without FPGA binning only the flag changes.
     camera->DescribeModel().m_bFPGABin = false;

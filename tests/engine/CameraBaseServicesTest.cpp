@@ -38,8 +38,8 @@ TEST(CameraTemperature, TMP100Conversion)
 TEST(CameraTemperature, ThermistorInterpolatesAndKeepsTheLastValueOutOfRange)
 {
     TestCoolCamera camera;
-    EXPECT_EQ(camera.m_iThermistorMinTemp, -50);
-    EXPECT_EQ(camera.m_iThermistorMaxTemp, 113);
+    EXPECT_EQ(camera.Settings().m_iThermistorMinTemp, -50);
+    EXPECT_EQ(camera.Settings().m_iThermistorMaxTemp, 113);
 
     // 12-bit raw r: R = r x 10 / (4096 - r) kOhm; 8-bit: r x 10 / (256 - r).
     EXPECT_FLOAT_EQ(camera.CalculTempuature(2048, 10), 25.0f);
@@ -57,7 +57,7 @@ TEST(CameraTemperature, ThermistorInterpolatesAndKeepsTheLastValueOutOfRange)
     };
     for (const auto &c : outside)
         EXPECT_FLOAT_EQ(camera.CalculTempuature(c.raw, 10), 25.0f) << c.what;
-    EXPECT_FLOAT_EQ(camera.m_fThermistorTemp, 25.0f);
+    EXPECT_FLOAT_EQ(camera.Settings().m_fThermistorTemp, 25.0f);
 }
 
 class CameraServices : public SimCoolCameraTest {};
@@ -72,8 +72,8 @@ TEST_F(CameraServices, TemperatureReadsKeepThePreviousValueWithoutAReading)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.sensorType);
         camera->DescribeModel().m_iTempSensorType = c.sensorType;
-        camera->m_fTemp = 21.5f;
-        camera->m_fThermistorTemp = 21.5f;
+        camera->EditableSettings().m_fTemp = 21.5f;
+        camera->EditableSettings().m_fThermistorTemp = 21.5f;
         device.failNextRequests(1, FailureKind::Stall, c.request);
         EXPECT_FLOAT_EQ(camera->GetSensorTemp(), 21.5f) << "failed request";
         device.clearRequests();
@@ -81,7 +81,7 @@ TEST_F(CameraServices, TemperatureReadsKeepThePreviousValueWithoutAReading)
         // others treat zero as no reading.
         const float expected = c.sensorType == 3 ? 0.0f : 21.5f;
         EXPECT_FLOAT_EQ(camera->GetSensorTemp(), expected);
-        EXPECT_FLOAT_EQ(camera->m_fTemp, expected);
+        EXPECT_FLOAT_EQ(camera->Settings().m_fTemp, expected);
         const auto sent = device.requests(c.request);
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_TRUE(sent[0].setup.deviceToHost());

@@ -25,37 +25,37 @@ using Named = std::vector<std::pair<std::string, int64_t>>;
 
 Named Persisted(const CCameraBase &c)
 {
-    return {{"exposure", static_cast<int64_t>(c.m_lExposure)},
-            {"gain", c.m_iGain},
-            {"offset", c.m_iOffset},
-            {"clock", c.m_iCMOSClk},
-            {"bandwidth", c.m_iBandwidth},
-            {"bandwidth USB3", c.m_iBandwidthUSB3},
-            {"cooler power", static_cast<int64_t>(c.m_fCoolPowerPerc * 10)},
-            {"target", c.m_iTargetTemp},
-            {"overclock", c.m_iOverCLKPerc},
-            {"pattern", c.m_iPattern},
-            {"libusb level", c.m_iLibusbLogLevel},
-            {"auto BL", c.m_bAutoBL},
-            {"OO", c.m_ucOO},
-            {"EE", c.m_ucEE},
-            {"OE", c.m_ucOE},
-            {"EO", c.m_ucEO},
-            {"auto max gain", c.m_iAutoMaxGain},
-            {"auto max ms", c.m_iAutoMaxExpMs},
-            {"auto target", c.m_iAutoTargetBrightness},
-            {"flip rows", c.m_bFlipHoriz},
-            {"flip columns", c.m_bFlipVert},
-            {"WB red", c.m_iWB_R},
-            {"WB blue", c.m_iWB_B},
-            {"auto exposure", c.m_bAutoExp},
-            {"auto gain", c.m_bAutoGain},
-            {"auto bandwidth", c.m_bAutoBandwidth},
-            {"raw output", c.m_bRawOutput},
-            {"high speed", c.m_bHighSpeed},
-            {"auto WB", c.m_bAutoWB},
-            {"HPC", c.m_bHPC},
-            {"hardware bin", c.m_bHardwareBin}};
+    return {{"exposure", static_cast<int64_t>(c.Settings().m_lExposure)},
+            {"gain", c.Settings().m_iGain},
+            {"offset", c.Settings().m_iOffset},
+            {"clock", c.Settings().m_iCMOSClk},
+            {"bandwidth", c.Settings().m_iBandwidth},
+            {"bandwidth USB3", c.Settings().m_iBandwidthUSB3},
+            {"cooler power", static_cast<int64_t>(c.Settings().m_fCoolPowerPerc * 10)},
+            {"target", c.Settings().m_iTargetTemp},
+            {"overclock", c.Settings().m_iOverCLKPerc},
+            {"pattern", c.Settings().m_iPattern},
+            {"libusb level", c.Settings().m_iLibusbLogLevel},
+            {"auto BL", c.Settings().m_bAutoBL},
+            {"OO", c.Settings().m_ucOO},
+            {"EE", c.Settings().m_ucEE},
+            {"OE", c.Settings().m_ucOE},
+            {"EO", c.Settings().m_ucEO},
+            {"auto max gain", c.Settings().m_iAutoMaxGain},
+            {"auto max ms", c.Settings().m_iAutoMaxExpMs},
+            {"auto target", c.Settings().m_iAutoTargetBrightness},
+            {"flip rows", c.Settings().m_bFlipHoriz},
+            {"flip columns", c.Settings().m_bFlipVert},
+            {"WB red", c.Settings().m_iWB_R},
+            {"WB blue", c.Settings().m_iWB_B},
+            {"auto exposure", c.Settings().m_bAutoExp},
+            {"auto gain", c.Settings().m_bAutoGain},
+            {"auto bandwidth", c.Settings().m_bAutoBandwidth},
+            {"raw output", c.Settings().m_bRawOutput},
+            {"high speed", c.Settings().m_bHighSpeed},
+            {"auto WB", c.Settings().m_bAutoWB},
+            {"HPC", c.Settings().m_bHPC},
+            {"hardware bin", c.Settings().m_bHardwareBin}};
 }
 
 std::string FileText(const TempHome &home)
@@ -94,32 +94,33 @@ TEST(CameraSettings, SurviveASaveAndALoad)
 {
     TempHome home;
     TestCoolCamera saved;
-    saved.m_lExposure = 20000;
-    saved.m_iGain = 123;
-    saved.m_iOffset = 7;
-    saved.m_iCMOSClk = 20000;
-    saved.m_iBandwidth = 77;
-    saved.m_fCoolPowerPerc = 42.0f;
-    saved.m_iTargetTemp = -15;
-    saved.m_iOverCLKPerc = 5;
-    saved.m_iPattern = 3;
-    saved.m_iLibusbLogLevel = 2;
-    saved.m_bAutoBL = true;
-    saved.m_ucOO = 11, saved.m_ucEE = 12, saved.m_ucOE = 13, saved.m_ucEO = 14;
-    saved.m_iAutoMaxGain = 300;
-    saved.m_iAutoMaxExpMs = 12345;
-    saved.m_iAutoTargetBrightness = 140;
-    saved.m_bFlipHoriz = true;
-    saved.m_iWB_R = 60, saved.m_iWB_B = 70;
-    saved.m_bAutoExp = saved.m_bAutoWB = saved.m_bRawOutput = saved.m_bHPC = true;
-    saved.m_bHardwareBin = saved.m_bAutoBandwidth = true;
-    snprintf(saved.m_szBMPPath, sizeof saved.m_szBMPPath, "%s", "/data/dark 1.bmp");
+    CameraSettings &set = saved.EditableSettings();
+    set.m_lExposure = 20000;
+    set.m_iGain = 123;
+    set.m_iOffset = 7;
+    set.m_iCMOSClk = 20000;
+    set.m_iBandwidth = 77;
+    set.m_fCoolPowerPerc = 42.0f;
+    set.m_iTargetTemp = -15;
+    set.m_iOverCLKPerc = 5;
+    set.m_iPattern = 3;
+    set.m_iLibusbLogLevel = 2;
+    set.m_bAutoBL = true;
+    set.m_ucOO = 11, set.m_ucEE = 12, set.m_ucOE = 13, set.m_ucEO = 14;
+    set.m_iAutoMaxGain = 300;
+    set.m_iAutoMaxExpMs = 12345;
+    set.m_iAutoTargetBrightness = 140;
+    set.m_bFlipHoriz = true;
+    set.m_iWB_R = 60, set.m_iWB_B = 70;
+    set.m_bAutoExp = set.m_bAutoWB = set.m_bRawOutput = set.m_bHPC = true;
+    set.m_bHardwareBin = set.m_bAutoBandwidth = true;
+    snprintf(set.m_szBMPPath, sizeof set.m_szBMPPath, "%s", "/data/dark 1.bmp");
     saved.SaveSetting();
 
     TestCoolCamera loaded;
     loaded.LoadSetting();
     EXPECT_EQ(Persisted(loaded), Persisted(saved));
-    EXPECT_STREQ(loaded.m_szBMPPath, "/data/dark 1.bmp");
+    EXPECT_STREQ(loaded.Settings().m_szBMPPath, "/data/dark 1.bmp");
     EXPECT_NE(FileText(home).find("<software"), std::string::npos);
     EXPECT_NE(FileText(home).find("<ORU6200MC_Pro"), std::string::npos);
 }
@@ -132,8 +133,8 @@ TEST(CameraSettings, TwoCamerasSavingTogetherKeepBothSaves)
     TestCoolCamera cooled;
     TestCamera plain(64, 48, false);
     for (int round = 1; round <= 40; ++round) {
-        cooled.m_iGain = round;
-        plain.m_iGain = 1000 + round;
+        cooled.EditableSettings().m_iGain = round;
+        plain.EditableSettings().m_iGain = 1000 + round;
         std::thread other([&plain] { plain.SaveSetting(); });
         cooled.SaveSetting();
         other.join();
@@ -142,8 +143,8 @@ TEST(CameraSettings, TwoCamerasSavingTogetherKeepBothSaves)
         TestCamera plainLoaded(64, 48, false);
         cooledLoaded.LoadSetting();
         plainLoaded.LoadSetting();
-        ASSERT_EQ(cooledLoaded.m_iGain, round) << "round " << round;
-        ASSERT_EQ(plainLoaded.m_iGain, 1000 + round) << "round " << round;
+        ASSERT_EQ(cooledLoaded.Settings().m_iGain, round) << "round " << round;
+        ASSERT_EQ(plainLoaded.Settings().m_iGain, 1000 + round) << "round " << round;
     }
 }
 
@@ -158,17 +159,17 @@ TEST(CameraSettings, BandwidthIsKeptPerHostLink)
         SCOPED_TRACE(c.name);
         TempHome home;
         TestCoolCamera saved;
-        saved.m_bUSB3Host = c.usb3Host;
-        saved.m_iBandwidth = 90;
+        saved.EditableSettings().m_bUSB3Host = c.usb3Host;
+        saved.EditableSettings().m_iBandwidth = 90;
         saved.SaveSetting();
         EXPECT_TRUE(HasValue(c.name));
         EXPECT_EQ(HasValue("FPSPercentageUSB3") + HasValue("FPSPercentageUSB2"), 1);
 
         TestCoolCamera loaded;
-        loaded.m_iBandwidth = 0;
+        loaded.EditableSettings().m_iBandwidth = 0;
         loaded.LoadSetting();
-        EXPECT_EQ(loaded.m_iBandwidth, c.bandwidth);
-        EXPECT_EQ(loaded.m_iBandwidthUSB3, c.bandwidthUSB3);
+        EXPECT_EQ(loaded.Settings().m_iBandwidth, c.bandwidth);
+        EXPECT_EQ(loaded.Settings().m_iBandwidthUSB3, c.bandwidthUSB3);
     }
 }
 
@@ -182,13 +183,13 @@ TEST(CameraSettings, ExposureIsStoredAsFourBytesAndLoadsAtMost100ms)
     for (const auto &c : cases) {
         TempHome home;
         TestCoolCamera saved;
-        saved.m_lExposure = c.exposure;
+        saved.EditableSettings().m_lExposure = c.exposure;
         saved.SaveSetting();
         const std::string element = std::string("<Exposure type=\"4\">") + c.text + "</Exposure>";
         EXPECT_NE(FileText(home).find(element), std::string::npos) << element;
         TestCoolCamera loaded;
         loaded.LoadSetting();
-        EXPECT_EQ(loaded.m_lExposure, c.loaded) << c.exposure;
+        EXPECT_EQ(loaded.Settings().m_lExposure, c.loaded) << c.exposure;
     }
 }
 
@@ -198,30 +199,30 @@ TEST(CameraSettings, OldAutoExposureLimitInSecondsIsRead)
     WriteValues({{"AutoExpMax", {10, 0, 0, 0}}});
     TestCoolCamera loaded;
     loaded.LoadSetting();
-    EXPECT_EQ(loaded.m_iAutoMaxExpMs, 10000);
+    EXPECT_EQ(loaded.Settings().m_iAutoMaxExpMs, 10000);
 
     WriteValues({{"AutoExpMaxMs", {0x39, 0x30, 0, 0}}});
     loaded.LoadSetting();
-    EXPECT_EQ(loaded.m_iAutoMaxExpMs, 12345) << "the new name wins";
+    EXPECT_EQ(loaded.Settings().m_iAutoMaxExpMs, 12345) << "the new name wins";
 }
 
 TEST(CameraSettings, MissingValuesKeepTheirMembersExceptCoolerPower)
 {
     TempHome home;
     TestCoolCamera camera;
-    camera.m_fCoolPowerPerc = 55.0f;
-    camera.m_iGain = 321;
+    camera.EditableSettings().m_fCoolPowerPerc = 55.0f;
+    camera.EditableSettings().m_iGain = 321;
     camera.LoadSetting();
-    EXPECT_EQ(camera.m_fCoolPowerPerc, 55.0f) << "no file: nothing loaded";
+    EXPECT_EQ(camera.Settings().m_fCoolPowerPerc, 55.0f) << "no file: nothing loaded";
 
     WriteValues({{"Brightness", {9, 0, 0, 0}}});
     camera.LoadSetting();
-    EXPECT_EQ(camera.m_iOffset, 9);
-    EXPECT_EQ(camera.m_iGain, 321);
-    EXPECT_EQ(camera.m_iAutoMaxGain, 50);
-    EXPECT_EQ(camera.m_iAutoMaxExpMs, 30000);
-    EXPECT_EQ(camera.m_iAutoTargetBrightness, 100);
-    EXPECT_EQ(camera.m_fCoolPowerPerc, 0.0f) << "a missing cooler power loads as 0";
+    EXPECT_EQ(camera.Settings().m_iOffset, 9);
+    EXPECT_EQ(camera.Settings().m_iGain, 321);
+    EXPECT_EQ(camera.Settings().m_iAutoMaxGain, 50);
+    EXPECT_EQ(camera.Settings().m_iAutoMaxExpMs, 30000);
+    EXPECT_EQ(camera.Settings().m_iAutoTargetBrightness, 100);
+    EXPECT_EQ(camera.Settings().m_fCoolPowerPerc, 0.0f) << "a missing cooler power loads as 0";
 }
 
 TEST(CameraSettings, EmptyDarkPathWritesNoElement)
@@ -240,26 +241,26 @@ TEST(CameraSettings, AnOversizedValueDoesNotSpillIntoOtherMembers)
                  {"Brightness", {7, 0, 0, 0}},
                  {"WB_Red", {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}}});
     TestCoolCamera camera;
-    const int blueBefore = camera.m_iWB_B;
-    const int clockBefore = camera.m_iCMOSClk;
+    const int blueBefore = camera.Settings().m_iWB_B;
+    const int clockBefore = camera.Settings().m_iCMOSClk;
     camera.LoadSetting();
-    EXPECT_EQ(camera.m_iGain, 0x2A);
-    EXPECT_EQ(camera.m_iOffset, 7);
-    EXPECT_EQ(camera.m_iWB_R, 0x44332211);
-    EXPECT_EQ(camera.m_iWB_B, blueBefore);
-    EXPECT_EQ(camera.m_iCMOSClk, clockBefore);
+    EXPECT_EQ(camera.Settings().m_iGain, 0x2A);
+    EXPECT_EQ(camera.Settings().m_iOffset, 7);
+    EXPECT_EQ(camera.Settings().m_iWB_R, 0x44332211);
+    EXPECT_EQ(camera.Settings().m_iWB_B, blueBefore);
+    EXPECT_EQ(camera.Settings().m_iCMOSClk, clockBefore);
 }
 
 TEST(CameraSettings, StoredDebugSwitchTurnsTheLogOn)
 {
     TempHome home;
     TestCoolCamera saved;
-    saved.m_bDebugPrint = true;
+    saved.EditableSettings().m_bDebugPrint = true;
     saved.SaveSetting();
     ASSERT_FALSE(g_bDebugPrint);
     TestCoolCamera loaded;
     loaded.LoadSetting();
-    EXPECT_TRUE(loaded.m_bDebugPrint);
+    EXPECT_TRUE(loaded.Settings().m_bDebugPrint);
     EXPECT_TRUE(g_bDebugPrint);
     g_bDebugPrint = false;
 }

@@ -83,7 +83,7 @@ TEST(CameraCooler, TargetIsHeldToItsRange)
     TestCoolCamera camera;
     for (const auto &c : cases) {
         camera.SetAutoTemp(false, c.target);
-        EXPECT_EQ(camera.m_iTargetTemp, c.stored) << c.target;
+        EXPECT_EQ(camera.Settings().m_iTargetTemp, c.stored) << c.target;
     }
 }
 
@@ -113,7 +113,7 @@ TEST_F(CameraCoolerOnWire, PowerPercentOnTheWirePerDriveKind)
         camera->m_iLastDA = -1;
         device.clearRequests();
         EXPECT_TRUE(camera->SetPowerPerc(c.percent));
-        EXPECT_FLOAT_EQ(camera->m_fCoolPowerPerc, c.stored);
+        EXPECT_FLOAT_EQ(camera->Settings().m_fCoolPowerPerc, c.stored);
         EXPECT_EQ(FanOn(device), c.fan);
         EXPECT_EQ(camera->m_iDAValue, c.sent);
         if (c.driveKind == 1) {
@@ -223,7 +223,7 @@ TEST_F(CameraCoolerOnWire, WithTheCoolerOffAutoTempOnlyRecords)
     camera->AutoTemp(25.0f);
     EXPECT_FLOAT_EQ(camera->m_fPrevTemp, 25.0f);
     EXPECT_NE(camera->m_uPrevTempTime, 0u);
-    EXPECT_FLOAT_EQ(camera->m_fCoolPowerPerc, 30.0f);
+    EXPECT_FLOAT_EQ(camera->Settings().m_fCoolPowerPerc, 30.0f);
     EXPECT_TRUE(device.requests().empty());
 }
 
@@ -231,22 +231,22 @@ TEST_F(CameraCoolerOnWire, RegulatorDrivesThePowerTowardsTheTarget)
 {
     SimulatedCamera &device = PlugAndOpen();
     camera->SetPowerPerc(0.0f);
-    camera->m_fTemp = 20.0f;
+    camera->EditableSettings().m_fTemp = 20.0f;
     ASSERT_EQ(camera->SetControlValue(ORU_TARGET_TEMP, -10, false), ORU_SUCCESS);
     ASSERT_EQ(camera->SetControlValue(ORU_COOLER_ON, 1, false), ORU_SUCCESS);
-    EXPECT_TRUE(camera->m_bCoolerOn);
+    EXPECT_TRUE(camera->Settings().m_bCoolerOn);
     EXPECT_TRUE(camera->m_bRampActive);
     EXPECT_EQ(camera->m_iRampStartTemp, 20) << "the simulated chip has no reading: last value";
 
     // Warm: every step raises the power until the DAC moves by a count.
-    float power = camera->m_fCoolPowerPerc;
+    float power = camera->Settings().m_fCoolPowerPerc;
     for (int step = 0; step < 5; ++step) {
         FreshReading(*camera);
         device.clearRequests();
         camera->AutoTemp(20.0f);
-        EXPECT_GT(camera->m_fCoolPowerPerc, power) << step;
+        EXPECT_GT(camera->Settings().m_fCoolPowerPerc, power) << step;
         EXPECT_EQ(CoolerValuesSent(device).size(), 1u) << step;
-        power = camera->m_fCoolPowerPerc;
+        power = camera->Settings().m_fCoolPowerPerc;
     }
     EXPECT_LT(camera->m_iDAValue, 255);
     EXPECT_FALSE(camera->m_bTargetReached);
@@ -255,20 +255,20 @@ TEST_F(CameraCoolerOnWire, RegulatorDrivesThePowerTowardsTheTarget)
     camera->m_uPrevTempTime = GetTickCount() - 1000;
     camera->m_fPrevTemp = 20.5f;
     camera->AutoTemp(20.0f);
-    EXPECT_FLOAT_EQ(camera->m_fCoolPowerPerc, power);
+    EXPECT_FLOAT_EQ(camera->Settings().m_fCoolPowerPerc, power);
 
     // Below the target: the power falls and the target counts as reached.
     FreshReading(*camera);
     camera->AutoTemp(-11.0f);
-    EXPECT_LT(camera->m_fCoolPowerPerc, power);
-    EXPECT_GT(camera->m_fCoolPowerPerc, 0.0f);
+    EXPECT_LT(camera->Settings().m_fCoolPowerPerc, power);
+    EXPECT_GT(camera->Settings().m_fCoolPowerPerc, 0.0f);
     EXPECT_TRUE(camera->m_bTargetReached);
     EXPECT_FLOAT_EQ(camera->m_fRampSetPoint, -10.0f);
 
     // Switching the cooler off drops the power to 0.
     device.clearRequests();
     ASSERT_EQ(camera->SetControlValue(ORU_COOLER_ON, 0, false), ORU_SUCCESS);
-    EXPECT_FALSE(camera->m_bCoolerOn);
+    EXPECT_FALSE(camera->Settings().m_bCoolerOn);
     EXPECT_EQ(CoolerValuesSent(device), std::vector<int>{255});
     long value = -1;
     ORU_BOOL isAuto = ORU_TRUE;
@@ -280,19 +280,19 @@ TEST_F(CameraCoolerOnWire, AVanishingOutputStillEndsTheStep)
 {
     PlugAndOpen();
     camera->SetPowerPerc(50.0f);
-    camera->m_fTemp = 20.0f;
+    camera->EditableSettings().m_fTemp = 20.0f;
     camera->SetAutoTemp(true, -10.0f);
     // An output too small to change a float power of 50 must not spin.
     camera->PID_init(1e-7f, 0.0f, 0.0f);
     FreshReading(*camera);
     camera->AutoTemp(20.0f);
-    EXPECT_FLOAT_EQ(camera->m_fCoolPowerPerc, 50.0f);
+    EXPECT_FLOAT_EQ(camera->Settings().m_fCoolPowerPerc, 50.0f);
 }
 
 TEST_F(CameraCoolerOnWire, ThreadServesCachedTemperatureAndSwitchesOffWhenStopped)
 {
     SimulatedCamera &device = PlugAndOpen();
-    camera->m_fTemp = 12.5f;
+    camera->EditableSettings().m_fTemp = 12.5f;
     device.clearRequests();
     EXPECT_FLOAT_EQ(camera->GetTemp(), 12.5f);
     EXPECT_EQ(device.requests(kReqBoardTemp).size(), 1u) << "no thread: the sensor is read";
@@ -310,7 +310,7 @@ TEST_F(CameraCoolerOnWire, ThreadServesCachedTemperatureAndSwitchesOffWhenStoppe
     camera->CloseCamera();
     EXPECT_FALSE(camera->m_TempThread.IsRunning());
     EXPECT_EQ(CoolerValuesSent(device), std::vector<int>{255}) << "cooler off on leaving";
-    EXPECT_FLOAT_EQ(camera->m_fCoolPowerPerc, 0.0f);
+    EXPECT_FLOAT_EQ(camera->Settings().m_fCoolPowerPerc, 0.0f);
     EXPECT_FALSE(camera->IsOpen());
 }
 

@@ -105,7 +105,7 @@ protected:
 
 TEST_F(CorrectionCaptureTest, FactoryHotPixelsAreRepairedOnlyWhileCorrectionIsOn)
 {
-    ASSERT_TRUE(Camera().m_bHPC) << "initialisation loads the factory map";
+    ASSERT_TRUE(Camera().Settings().m_bHPC) << "initialisation loads the factory map";
     auto [corrected, sentWithHpc] = CaptureOne();
     ASSERT_FALSE(sentWithHpc.empty());
     for (const auto &hot : kHotPixels) {

@@ -71,8 +71,8 @@ protected:
     Device Dev() const { return Device{*sim_}; }
     void ExpectStart(int x, int y)
     {
-        EXPECT_EQ(camera_->m_iStartX, x);
-        EXPECT_EQ(camera_->m_iStartY, y);
+        EXPECT_EQ(camera_->Settings().m_iStartX, x);
+        EXPECT_EQ(camera_->Settings().m_iStartY, y);
     }
 
     TempHome home_;
@@ -245,8 +245,8 @@ TEST_F(ProColorRegistryTest, TwoCamerasOfTheModelOpenTheirOwnDevices)
 TEST_F(ProColorTest, FrameAndTransferTimeAtFullFrame)
 {
     Start();
-    EXPECT_EQ(camera_->m_iFrameTimeUs, 285120u);
-    EXPECT_EQ(camera_->m_iTransferTimeUs, 66901u);
+    EXPECT_EQ(camera_->Settings().m_iFrameTimeUs, 285120u);
+    EXPECT_EQ(camera_->Settings().m_iTransferTimeUs, 66901u);
 }
 
 TEST_F(ProColorTest, SetExpProgramsFrameLengthAndShutter)
@@ -270,12 +270,12 @@ TEST_F(ProColorTest, SetExpProgramsFrameLengthAndShutter)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.requestUs);
         EXPECT_TRUE(camera_->SetExp(c.requestUs, false));
-        EXPECT_EQ(camera_->m_lExposure, c.storedUs);
+        EXPECT_EQ(camera_->Settings().m_lExposure, c.storedUs);
         EXPECT_EQ(dev.Fpga(16, 3), c.vmax);
         EXPECT_EQ(dev.Sensor(0x018), c.shsLow);
         EXPECT_EQ(dev.Sensor(0x019), c.shsHigh);
-        EXPECT_EQ(camera_->m_iExpReg, c.lines);
-        EXPECT_FALSE(camera_->m_bLongExpMode);
+        EXPECT_EQ(camera_->Settings().m_iExpReg, c.lines);
+        EXPECT_FALSE(camera_->Settings().m_bLongExpMode);
     }
 }
 
@@ -297,8 +297,8 @@ TEST_F(ProColorTest, LongExposureModeFollowsTheOneSecondThreshold)
     for (const Step &s : steps) {
         SCOPED_TRACE(s.requestUs);
         camera_->SetExp(s.requestUs, false);
-        EXPECT_EQ(camera_->m_lExposure, s.storedUs);
-        EXPECT_EQ(camera_->m_bLongExpMode, s.longMode);
+        EXPECT_EQ(camera_->Settings().m_lExposure, s.storedUs);
+        EXPECT_EQ(camera_->Settings().m_bLongExpMode, s.longMode);
         EXPECT_EQ(dev.FpgaBit(0, 6), s.longMode);
         EXPECT_EQ(dev.FpgaBit(0, 7), s.longMode);
         EXPECT_EQ(dev.Fpga(16, 3), s.vmax);
@@ -320,7 +320,7 @@ TEST_F(ProColorTest, SetGainSplitsIntoAnalogueConversionGainAndDigital)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.request);
         EXPECT_TRUE(camera_->SetGain(c.request, false));
-        EXPECT_EQ(camera_->m_iGain, c.stored);
+        EXPECT_EQ(camera_->Settings().m_iGain, c.stored);
         EXPECT_EQ(dev.Sensor16(0x030), c.analogue);
         EXPECT_EQ(dev.Sensor16(0x032), c.analogue);
         EXPECT_EQ(dev.Sensor(0x02F), c.hcg);
@@ -347,8 +347,8 @@ TEST_F(ProColorTest, SetFPSPercClampsAndStartsAutoAtTheLinkRate)
         SCOPED_TRACE(c.percent);
         camera_->SetFPSPerc(70, c.autoBefore);
         EXPECT_TRUE(camera_->SetFPSPerc(c.percent, c.autoOn));
-        EXPECT_EQ(camera_->m_iBandwidth, c.stored);
-        EXPECT_EQ(camera_->m_bAutoBandwidth, c.autoOn);
+        EXPECT_EQ(camera_->Settings().m_iBandwidth, c.stored);
+        EXPECT_EQ(camera_->Settings().m_bAutoBandwidth, c.autoOn);
     }
 }
 
@@ -359,7 +359,7 @@ TEST_F(ProColorTest, AutoBandwidthOnAUsb2HostStartsAt80)
     Start(config);
     camera_->SetFPSPerc(60, false);
     EXPECT_TRUE(camera_->SetFPSPerc(45, true));
-    EXPECT_EQ(camera_->m_iBandwidth, 80);
+    EXPECT_EQ(camera_->Settings().m_iBandwidth, 80);
     // 80 % of the USB2 link, as the FPGA's divider 25600 / 8.6544 - 256.
     EXPECT_EQ(Dev().Fpga(36), 2702u);
     EXPECT_EQ(Dev().Fpga(19), 1350u);
@@ -386,10 +386,10 @@ TEST_F(ProColorTest, BandwidthPacesTheFpgaWithDdrAndTheSensorWithout)
         EXPECT_EQ(dev.FpgaBit(10, 6), !c.ddr);
         EXPECT_TRUE(camera_->SetFPSPerc(c.percent, false));
         EXPECT_EQ(dev.Fpga(19), c.hmax);
-        EXPECT_EQ(camera_->m_iHMAX, static_cast<int>(c.hmax));
+        EXPECT_EQ(camera_->Settings().m_iHMAX, static_cast<int>(c.hmax));
         EXPECT_EQ(dev.Fpga(36), c.divider);
-        EXPECT_EQ(camera_->m_iFrameTimeUs, c.frameUs);
-        EXPECT_EQ(camera_->m_iTransferTimeUs, c.transferUs);
+        EXPECT_EQ(camera_->Settings().m_iFrameTimeUs, c.frameUs);
+        EXPECT_EQ(camera_->Settings().m_iTransferTimeUs, c.transferUs);
     }
 }
 
@@ -444,10 +444,10 @@ TEST_F(ProColorTest, RefusedResolutionsChangeNothing)
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " bin " << c.bin);
         EXPECT_FALSE(
             camera_->SetResolution(c.width, c.height, c.bin, static_cast<IMAGE_TYPE>(c.type)));
-        EXPECT_EQ(camera_->m_iWidth, 640);
-        EXPECT_EQ(camera_->m_iHeight, 480);
-        EXPECT_EQ(camera_->m_iBin, 2);
-        EXPECT_EQ(camera_->m_ImgType, IMAGE_TYPE_8BIT);
+        EXPECT_EQ(camera_->Settings().m_iWidth, 640);
+        EXPECT_EQ(camera_->Settings().m_iHeight, 480);
+        EXPECT_EQ(camera_->Settings().m_iBin, 2);
+        EXPECT_EQ(camera_->Settings().m_ImgType, IMAGE_TYPE_8BIT);
         ExpectStart(2480, 1608);
         EXPECT_TRUE(Dev().Writes().empty());
     }
@@ -523,7 +523,7 @@ TEST_F(ProColorTest, ImageTypeChangeReplaysTheModeForSixteenBitOutput)
     ASSERT_TRUE(camera_->SetResolution(1000, 1000, 1, IMAGE_TYPE_RAW16));
     EXPECT_EQ(Dev().SensorWritesOf(0x1EE, 0x01), 1); // the init table, replayed
     EXPECT_EQ(Dev().SensorWritesOf(0x002, 0x80), 1); // then the normal mode table
-    EXPECT_TRUE(camera_->m_b16Bit);
+    EXPECT_TRUE(camera_->Settings().m_b16Bit);
     EXPECT_TRUE(Dev().FpgaBit(10, 4));
     EXPECT_EQ(camera_->GetRealImageSize(), 2 * 1000 * 1000);
 
@@ -548,7 +548,7 @@ TEST_F(ProColorTest, HighSpeedModeKeepsTheStartPosition)
     for (const Step &s : steps) {
         SCOPED_TRACE(s.highSpeed);
         EXPECT_TRUE(camera_->SetHighSpeedMode(s.highSpeed));
-        EXPECT_EQ(camera_->m_bHighSpeed, s.highSpeed);
+        EXPECT_EQ(camera_->Settings().m_bHighSpeed, s.highSpeed);
         ExpectStart(1600, 800);
         EXPECT_EQ(dev.Sensor16(0x0A8) * 16, 1600);
         EXPECT_EQ(dev.Sensor(0x002), s.reg002);
@@ -563,7 +563,7 @@ TEST_F(ProColorTest, SetHardwareBinRefusesAMisalignedRoi)
     ASSERT_TRUE(camera_->SetResolution(1004, 1000, 2, IMAGE_TYPE_8BIT));
     sim_->clearRequests();
     EXPECT_FALSE(camera_->SetHardwareBin(true));
-    EXPECT_FALSE(camera_->m_bHardwareBin);
+    EXPECT_FALSE(camera_->Settings().m_bHardwareBin);
     EXPECT_TRUE(Dev().Writes().empty());
 }
 
@@ -584,7 +584,7 @@ TEST_F(ProColorTest, SetBrightnessWritesTheBlackLevelTwice)
         ASSERT_TRUE(camera_->SetHardwareBin(c.hardwareBin));
         ASSERT_TRUE(camera_->SetResolution(1000, 1000, c.bin, IMAGE_TYPE_8BIT));
         EXPECT_TRUE(camera_->SetBrightness(c.offset));
-        EXPECT_EQ(camera_->m_iOffset, c.offset);
+        EXPECT_EQ(camera_->Settings().m_iOffset, c.offset);
         EXPECT_EQ(dev.Sensor16(0x042), c.level);
         EXPECT_EQ(dev.Sensor16(0x044), c.level);
     }
@@ -601,8 +601,8 @@ TEST_F(ProColorTest, SetRGBBalanceClampsAndSetsTheFpgaColourGains)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.red);
         EXPECT_TRUE(camera_->SetRGBBalance(c.red, c.blue, false));
-        EXPECT_EQ(camera_->m_iWB_R, c.storedRed);
-        EXPECT_EQ(camera_->m_iWB_B, c.storedBlue);
+        EXPECT_EQ(camera_->Settings().m_iWB_R, c.storedRed);
+        EXPECT_EQ(camera_->Settings().m_iWB_B, c.storedBlue);
         EXPECT_EQ(Dev().Fpga(12, 4), c.redGain | 128u << 8 | 128u << 16 | c.blueGain << 24);
     }
 }

@@ -183,7 +183,7 @@ TEST_F(PythonModelTest, ExposureIsClampedAndProgrammedInMicroseconds)
     };
     for (const Case c : {Case{100000, 64000}, Case{5, 16}, Case{12345, 12345}}) {
         EXPECT_TRUE(camera_->SetExp(c.asked, false));
-        EXPECT_EQ(camera_->m_lExposure, c.stored) << c.asked;
+        EXPECT_EQ(camera_->Settings().m_lExposure, c.stored) << c.asked;
         const std::vector<CameraWrite> writes = Writes();
         ASSERT_FALSE(writes.empty());
         EXPECT_EQ(writes.back().address, kPythonRegExposure);
@@ -213,7 +213,7 @@ TEST_F(PythonModelTest, FrameTimeAndWindowFollowTheRoiAndReadout)
                                           << (c.highSpeed ? " high speed" : ""));
         ASSERT_TRUE(camera_->SetHighSpeedMode(c.highSpeed));
         ASSERT_TRUE(camera_->SetResolution(c.width, c.height, c.bin, IMAGE_TYPE_8BIT));
-        EXPECT_EQ(camera_->m_iFrameTimeUs, c.frameTimeUs);
+        EXPECT_EQ(camera_->Settings().m_iFrameTimeUs, c.frameTimeUs);
         const PythonState state = Decoded(*sim_);
         EXPECT_EQ(state.zeroRowOverhead, c.highSpeed);
         EXPECT_EQ(state.sensor.windowWidth, c.width * c.bin);
@@ -244,14 +244,15 @@ TEST_F(PythonModelTest, HighSpeedModeIsRefusedOnAUsb2HostButTheFlagIsStored)
     description.superSpeed = false;
     OpenAndInit(description);
     ASSERT_TRUE(camera_->SetResolution(1280, 1024, 1, IMAGE_TYPE_8BIT));
-    const uint32_t frameTimeUs = camera_->m_iFrameTimeUs;
+    const uint32_t frameTimeUs = camera_->Settings().m_iFrameTimeUs;
     sim_->clearRequests();
 
     EXPECT_FALSE(camera_->SetHighSpeedMode(true));
-    EXPECT_TRUE(camera_->m_bHighSpeed);
+    EXPECT_TRUE(camera_->Settings().m_bHighSpeed);
     EXPECT_TRUE(Writes().empty()) << "no readout sequence is sent";
     ASSERT_TRUE(camera_->SetResolution(1280, 1024, 1, IMAGE_TYPE_8BIT));
-    EXPECT_EQ(camera_->m_iFrameTimeUs, frameTimeUs) << "the sensor still reads out normally";
+    EXPECT_EQ(camera_->Settings().m_iFrameTimeUs, frameTimeUs)
+        << "the sensor still reads out normally";
 }
 
 namespace {

@@ -25,6 +25,12 @@ constexpr uint8_t kWriteSensorRequest = 0xB6;
 constexpr uint8_t kWriteFpgaRequest = 0xBD;
 constexpr uint16_t kRegClock = 0x3009;
 
+// The model, its settings open to a test that sets a flag directly.
+class UncooledCamera : public CCameraUncooledColor {
+public:
+    CameraSettings &EditableSettings() { return *this; }
+};
+
 // A camera of the model on its named simulated camera, constructed and
 // initialised directly.
 class UncooledTest : public ::testing::Test {
@@ -32,7 +38,7 @@ protected:
     void SetUp() override
     {
         sim_ = &bus_.addCamera(oru_sim::ModelCatalog::find("ORU462MC"));
-        camera_ = std::make_unique<CCameraUncooledColor>();
+        camera_ = std::make_unique<UncooledCamera>();
         ASSERT_TRUE(camera_->OpenCamera(1));
         ASSERT_TRUE(camera_->InitCamera());
     }
@@ -42,7 +48,7 @@ protected:
     TempHome home_;
     oru_sim::SimulatedBus bus_;
     SimulatedCamera *sim_ = nullptr;
-    std::unique_ptr<CCameraUncooledColor> camera_;
+    std::unique_ptr<UncooledCamera> camera_;
 };
 
 } // namespace
@@ -86,7 +92,7 @@ TEST_F(UncooledTest, InitLeavesTheDdrUnusedAndTheSensorStopped)
     EXPECT_NE(sim_->fpgaRegister(10) & 0x40, 0) << "DDR bypassed";
     ASSERT_GE(outputSetup, 0);
     EXPECT_GT(outputSetup, lastBlueGain) << "register 26 follows the colour gains";
-    EXPECT_EQ(camera_->m_iTransferTimeUs, 0u);
+    EXPECT_EQ(camera_->Settings().m_iTransferTimeUs, 0u);
 
     const UncooledState state = Decoded();
     EXPECT_FALSE(state.sensor.awake);
@@ -117,14 +123,14 @@ TEST_F(UncooledTest, ThreeSensorClocksSelectRegisterAndShortestLine)
     camera_->SetFPSPerc(100, false);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        camera_->m_bHardwareBin = c.hardwareBin;
+        camera_->EditableSettings().m_bHardwareBin = c.hardwareBin;
         camera_->SetHighSpeedMode(c.highSpeed);
         ASSERT_TRUE(camera_->SetResolution(640, 480, c.bin, c.type));
         for (int gain : {80, 81}) {
             camera_->SetGain(gain, false);
             EXPECT_EQ(sim_->sensorRegister(kRegClock), c.select | (gain > 80 ? 0x10 : 0)) << gain;
         }
-        EXPECT_EQ(camera_->m_iCMOSClk, c.clockKHz);
+        EXPECT_EQ(camera_->Settings().m_iCMOSClk, c.clockKHz);
         EXPECT_EQ(CCameraUncooledColor::s_ModeTiming.iMinHMAX, c.minHMAX);
         // A small window at full bandwidth runs at the shortest line.
         EXPECT_EQ(FpgaHMAX(), static_cast<uint32_t>(c.minHMAX));
@@ -159,10 +165,10 @@ TEST_F(UncooledTest, ExposureGainAndOffsetReachTheSensorInItsOwnUnits)
         EXPECT_NEAR(state.sensor.exposureUs, static_cast<double>(c.exposureUs),
                     2 * state.lineTimeUs);
         EXPECT_NEAR(state.sensor.gainTenthDb, c.gain, 2);
-        EXPECT_FALSE(camera_->m_bLongExpMode);
+        EXPECT_FALSE(camera_->Settings().m_bLongExpMode);
     }
     camera_->SetExp(1000000, false);
-    EXPECT_TRUE(camera_->m_bLongExpMode);
+    EXPECT_TRUE(camera_->Settings().m_bLongExpMode);
     EXPECT_EQ(sim_->fpgaRegister(0) & 0xC0, 0xC0) << "trigger and wait mode";
 }
 
@@ -183,8 +189,8 @@ TEST_F(UncooledTest, RoiChecksAndStartPositionOnTheSensorWindow)
             << c.width << "x" << c.height << " bin " << c.bin;
 
     ASSERT_TRUE(camera_->SetResolution(320, 240, 2, IMAGE_TYPE_8BIT));
-    EXPECT_EQ(camera_->m_iStartX, (1936 - 640) / 2);
-    EXPECT_EQ(camera_->m_iStartY, (1096 - 480) / 2);
+    EXPECT_EQ(camera_->Settings().m_iStartX, (1936 - 640) / 2);
+    EXPECT_EQ(camera_->Settings().m_iStartY, (1096 - 480) / 2);
     ASSERT_TRUE(camera_->SetStartPos(203, 101));
     UncooledState state = Decoded();
     EXPECT_EQ(state.sensor.windowX, 200);
@@ -201,6 +207,6 @@ TEST_F(UncooledTest, SetHardwareBinAcceptsAndChangesNothing)
 {
     sim_->clearRequests();
     EXPECT_TRUE(camera_->SetHardwareBin(true));
-    EXPECT_FALSE(camera_->m_bHardwareBin);
+    EXPECT_FALSE(camera_->Settings().m_bHardwareBin);
     EXPECT_TRUE(sim_->requests().empty());
 }
