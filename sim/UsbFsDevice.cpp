@@ -14,6 +14,8 @@
 #include "sim/SimulatedCamera.h"
 
 #if defined(__SANITIZE_THREAD__)
+extern "C" void AnnotateIgnoreReadsBegin(const char* file, int line);
+extern "C" void AnnotateIgnoreReadsEnd(const char* file, int line);
 extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
 extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
 #endif
@@ -22,22 +24,32 @@ namespace oru_sim {
 
 namespace {
 
-// ThreadSanitizer cannot see how a bulk-IN buffer is handed back: the client
-// touches it only after the reap answered over umockdev's socket. The
-// buffer's contents are therefore written outside its view, so that a read of
-// the data however much later (a frame ring slot read by another thread) is
-// not reported against this write.
-size_t FillUnseen(const BulkFill& fill, uint8_t* buffer, size_t capacity)
-{
+// ThreadSanitizer cannot see how the client's memory is handed over: the
+// client touches a URB, its buffer or the reaped URB pointer again only after
+// the answer came over umockdev's socket. Our accesses to that memory are
+// kept out of its view. Otherwise a use of the same bytes however much later
+// (a frame ring slot read by another thread, a stack slot of the reaping
+// thread reused for something else) is reported against them, often after
+// their history is gone and no suppression can match.
+class ClientMemoryUnseen {
+public:
+    ClientMemoryUnseen()
+    {
 #if defined(__SANITIZE_THREAD__)
-    AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
-    const size_t written = fill(buffer, capacity);
-    AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
-    return written;
-#else
-    return fill(buffer, capacity);
+        AnnotateIgnoreReadsBegin(__FILE__, __LINE__);
+        AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
 #endif
-}
+    }
+    ~ClientMemoryUnseen()
+    {
+#if defined(__SANITIZE_THREAD__)
+        AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+        AnnotateIgnoreReadsEnd(__FILE__, __LINE__);
+#endif
+    }
+    ClientMemoryUnseen(const ClientMemoryUnseen&) = delete;
+    ClientMemoryUnseen& operator=(const ClientMemoryUnseen&) = delete;
+};
 
 constexpr uint32_t kCapabilities = USBDEVFS_CAP_BULK_SCATTER_GATHER | USBDEVFS_CAP_NO_PACKET_SIZE_LIM |
                                    USBDEVFS_CAP_ZERO_PACKET | USBDEVFS_CAP_REAP_AFTER_DISCONNECT;
@@ -212,23 +224,27 @@ void UsbFsDevice::submit(UMockdevIoctlClient* client)
         }
         urb->urb = reinterpret_cast<usbdevfs_urb*>(urb->copy->data);
     }
-    const usbdevfs_urb* request = urb->urb;
-    if (request->buffer_length < 0) {
+    usbdevfs_urb request;
+    {
+        ClientMemoryUnseen unseen;
+        request = *urb->urb;
+    }
+    if (request.buffer_length < 0) {
         answer(client, EINVAL);
         return;
     }
-    urb->capacity = static_cast<size_t>(request->buffer_length);
+    urb->capacity = static_cast<size_t>(request.buffer_length);
     if (!urb->copy)
-        urb->buffer = static_cast<uint8_t*>(request->buffer);
+        urb->buffer = static_cast<uint8_t*>(request.buffer);
     else if (urb->capacity > 0)
         urb->buffer = resolveBytes(urb->copy, offsetof(usbdevfs_urb, buffer), urb->capacity);
     if (urb->capacity > 0 && !urb->buffer) {
         answer(client, EFAULT);
-    } else if (request->type == USBDEVFS_URB_TYPE_CONTROL) {
+    } else if (request.type == USBDEVFS_URB_TYPE_CONTROL) {
         submitControl(client, std::move(urb));
-    } else if (request->type != USBDEVFS_URB_TYPE_BULK) {
+    } else if (request.type != USBDEVFS_URB_TYPE_BULK) {
         answer(client, EINVAL);
-    } else if (request->endpoint != camera_.config().bulkEndpoint) {
+    } else if (request.endpoint != camera_.config().bulkEndpoint) {
         answer(client, ENOENT);
     } else {
         {
@@ -242,21 +258,25 @@ void UsbFsDevice::submit(UMockdevIoctlClient* client)
 
 void UsbFsDevice::submitControl(UMockdevIoctlClient* client, std::unique_ptr<Urb> urb)
 {
-    const uint8_t* bytes = urb->buffer;
     if (urb->capacity < kSetupSize) {
         answer(client, EINVAL);
         return;
     }
-    SetupPacket setup{bytes[0], bytes[1], littleEndianWord(bytes + 2), littleEndianWord(bytes + 4),
-                      littleEndianWord(bytes + 6)};
+    SetupPacket setup;
+    std::vector<uint8_t> data;
+    uint8_t* stage = urb->buffer + kSetupSize;
+    {
+        ClientMemoryUnseen unseen;
+        const uint8_t* bytes = urb->buffer;
+        setup = SetupPacket{bytes[0], bytes[1], littleEndianWord(bytes + 2), littleEndianWord(bytes + 4),
+                            littleEndianWord(bytes + 6)};
+        if (kSetupSize + setup.length <= urb->capacity && !setup.deviceToHost())
+            data.assign(stage, stage + setup.length);
+    }
     if (kSetupSize + setup.length > urb->capacity) {
         answer(client, EINVAL);
         return;
     }
-    uint8_t* stage = urb->buffer + kSetupSize;
-    std::vector<uint8_t> data;
-    if (!setup.deviceToHost())
-        data.assign(stage, stage + setup.length);
 
     ControlAnswer result = camera_.handleControlRequest(setup, data);
 
@@ -265,6 +285,7 @@ void UsbFsDevice::submitControl(UMockdevIoctlClient* client, std::unique_ptr<Urb
         size_t moved = setup.length;
         if (setup.deviceToHost()) {
             moved = std::min<size_t>(data.size(), setup.length);
+            ClientMemoryUnseen unseen;
             std::copy_n(data.begin(), moved, stage);
         }
         finish(std::move(urb), 0, static_cast<int>(moved));
@@ -309,8 +330,11 @@ void UsbFsDevice::finish(std::unique_ptr<Urb> urb, int status, int actualLength)
     auto owner = clients_.find(urb->client);
     if (owner == clients_.end())
         return;
-    urb->urb->status = status;
-    urb->urb->actual_length = actualLength;
+    {
+        ClientMemoryUnseen unseen;
+        urb->urb->status = status;
+        urb->urb->actual_length = actualLength;
+    }
     owner->second->reapable.push_back(std::move(urb));
     if (reapable_++ == 0)
         wakePipe_.setReady(true);
@@ -339,6 +363,7 @@ void UsbFsDevice::reap(UMockdevIoctlClient* client)
     // The argument points to the client's URB pointer: aim it at the URB.
     UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     if (!urb->copy) {
+        ClientMemoryUnseen unseen;
         *reinterpret_cast<void**>(*reinterpret_cast<unsigned long*>(arg->data)) =
             reinterpret_cast<void*>(urb->clientAddress);
         answer(client, 0);
@@ -432,7 +457,11 @@ bool UsbFsDevice::completeNext(const BulkFill& fill)
         urb = std::move(bulkWaiting_.front());
         bulkWaiting_.pop_front();
     }
-    size_t written = urb->capacity > 0 ? std::min(FillUnseen(fill, urb->buffer, urb->capacity), urb->capacity) : 0;
+    size_t written = 0;
+    if (urb->capacity > 0) {
+        ClientMemoryUnseen unseen;
+        written = std::min(fill(urb->buffer, urb->capacity), urb->capacity);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     finish(std::move(urb), 0, static_cast<int>(written));
     return true;
