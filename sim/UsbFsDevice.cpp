@@ -263,19 +263,21 @@ void UsbFsDevice::submitControl(UMockdevIoctlClient* client, std::unique_ptr<Urb
         return;
     }
     SetupPacket setup;
-    std::vector<uint8_t> data;
-    uint8_t* stage = urb->buffer + kSetupSize;
     {
         ClientMemoryUnseen unseen;
         const uint8_t* bytes = urb->buffer;
         setup = SetupPacket{bytes[0], bytes[1], littleEndianWord(bytes + 2), littleEndianWord(bytes + 4),
                             littleEndianWord(bytes + 6)};
-        if (kSetupSize + setup.length <= urb->capacity && !setup.deviceToHost())
-            data.assign(stage, stage + setup.length);
     }
     if (kSetupSize + setup.length > urb->capacity) {
         answer(client, EINVAL);
         return;
+    }
+    uint8_t* stage = urb->buffer + kSetupSize;
+    std::vector<uint8_t> data;
+    if (!setup.deviceToHost()) {
+        ClientMemoryUnseen unseen;
+        data.assign(stage, stage + setup.length);
     }
 
     ControlAnswer result = camera_.handleControlRequest(setup, data);
